@@ -1,0 +1,82 @@
+#include "workbook/ooxml/zip_deflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "workbook/ooxml/zip_error.h"
+
+namespace linograf::workbook {
+namespace {
+
+constexpr const char* kZLibError = "ZLib decompress error";
+constexpr int kWindowBits = 15;
+constexpr int kMemLevel = 8;
+
+}  // namespace
+
+std::string DeflateRaw(std::string_view data, int level) {
+    if (data.size() > std::numeric_limits<uInt>::max()) throw EZipError(kZLibError);
+    z_stream z{};
+    // Negative window bits make zlib write the raw stream itself: the same bytes as a zlib stream
+    // with its 2-byte header and 4-byte Adler-32 trailer cut off.
+    if (deflateInit2(&z, level, Z_DEFLATED, -kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw EZipError(kZLibError);
+    std::string out(deflateBound(&z, static_cast<uLong>(data.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    const int rc = deflate(&z, Z_FINISH);
+    const std::size_t produced = z.total_out;
+    deflateEnd(&z);
+    if (rc != Z_STREAM_END) throw EZipError(kZLibError);
+    out.resize(produced);
+    return out;
+}
+
+std::string InflateRaw(std::string_view data, std::uint64_t expected_size, const std::string& size_error) {
+    if (data.size() > std::numeric_limits<uInt>::max()) throw EZipError(kZLibError);
+    z_stream z{};
+    if (inflateInit2(&z, -kWindowBits) != Z_OK) throw EZipError(kZLibError);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+
+    std::string out;
+    // One byte of room beyond the expected size tells a stream that runs on from one that ends.
+    const std::uint64_t limit = expected_size + 1;
+    std::size_t produced = 0;
+    int rc = Z_OK;
+    while (produced < limit) {
+        if (out.size() == produced) {
+            const std::uint64_t grow = std::min<std::uint64_t>(std::max<std::size_t>(out.size(), 1 << 16), limit - out.size());
+            out.resize(out.size() + static_cast<std::size_t>(grow));
+        }
+        z.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+        z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, std::numeric_limits<uInt>::max()));
+        const uInt room = z.avail_out;
+        const uInt input_left = z.avail_in;
+        rc = inflate(&z, Z_NO_FLUSH);
+        produced += room - z.avail_out;
+        if (rc == Z_STREAM_END) break;
+        if (rc != Z_OK && rc != Z_BUF_ERROR) {
+            inflateEnd(&z);
+            throw EZipError(kZLibError);
+        }
+        // Input used up without a final block, or no progress possible: what came out is all.
+        if (rc == Z_BUF_ERROR || (z.avail_out == room && z.avail_in == input_left)) break;
+    }
+    inflateEnd(&z);
+    if (produced != expected_size) throw EZipError(size_error);
+    out.resize(produced);
+    return out;
+}
+
+std::uint32_t Crc32(std::string_view data) {
+    uLong crc = crc32_z(0L, Z_NULL, 0);
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(data.data()), data.size());
+    return static_cast<std::uint32_t>(crc);
+}
+
+}  // namespace linograf::workbook

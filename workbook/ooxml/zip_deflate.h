@@ -1,0 +1,23 @@
+#pragma once
+// Entry data compression through zlib: raw deflate streams (no zlib header or Adler-32 trailer),
+// as ZIP method 8 stores them, and the CRC-32 of APPNOTE.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace linograf::workbook {
+
+// Window bits 15, memory level 8, default strategy; `level` 0-9 or Z_DEFAULT_COMPRESSION (-1).
+// Raises EZipError "ZLib decompress error" when zlib fails (the text serves both directions).
+std::string DeflateRaw(std::string_view data, int level);
+
+// Inflates `data` and returns exactly `expected_size` bytes. Output grows as it is produced, so a
+// stream that claims a large size but delivers little never reserves the claimed amount. Raises
+// "ZLib decompress error" on a damaged stream, and EZipError `size_error` when the stream ends
+// short of, or runs beyond, the expected size.
+std::string InflateRaw(std::string_view data, std::uint64_t expected_size, const std::string& size_error);
+
+// ISO-HDLC / IEEE 802.3 CRC-32 (reflected polynomial 0xEDB88320), zlib's table-driven one.
+std::uint32_t Crc32(std::string_view data);
+
+}  // namespace linograf::workbook
