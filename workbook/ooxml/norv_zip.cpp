@@ -241,8 +241,12 @@ int TNorvZip::IndexOf(std::string_view name) const {
     if (wanted.empty()) return -1;
     if (wanted.front() == '/') wanted.erase(0, 1);
     if (wanted.empty()) return -1;
-    for (int i = 0; i < entries_.Count(); ++i)
-        if (ZipNamesEqual(ToZipName(entries_[i].central.name), wanted)) return i;
+    for (int i = 0; i < entries_.Count(); ++i) {
+        // Stored names with a leading "/" (APPNOTE forbids it, some writers do it) are found too.
+        const std::string stored = ToZipName(entries_[i].central.name);
+        const std::size_t skip = !stored.empty() && stored.front() == '/' ? 1 : 0;
+        if (ZipNamesEqual(std::string_view(stored).substr(skip), wanted)) return i;
+    }
     return -1;
 }
 
@@ -297,7 +301,10 @@ void TNorvZip::AddEntry(std::string_view name, std::string_view data, std::uint3
         const std::size_t cut = n.find_last_of("/\\");
         if (cut != std::string::npos) n.erase(0, cut + 1);
     }
+    // No leading "/" (APPNOTE 4.4.17), so the entry is found again by the name it was given.
     n = ToZipName(n);
+    n.erase(0, n.find_first_not_of('/') == std::string::npos ? n.size() : n.find_first_not_of('/'));
+    if (n.empty()) throw EZipError("Invalid file name for ZIP: " + std::string(name));
     if (n.size() > std::numeric_limits<std::uint16_t>::max()) throw EZipError("File name too long for ZIP: " + n);
     if (data.size() > kMax32) throw EZipError(EntryError("File ", n, " is too large for ZIP"));
 
