@@ -1,0 +1,122 @@
+#pragma once
+// Record template lists. A workbook and each of its sheets carry the BIFF8 records to write, in
+// file order: a new workbook's lists hold default records, a workbook read from a file holds the
+// file's records. Model properties such as a sheet's zoom or paper size are views into these
+// records, reached through one named reference per known record id; placeholder entries (ids
+// 0x8001-0x8005 in the globals, 0x8101-0x8106 in a sheet, no data) mark where the writer
+// generates records from the model.
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace linograf::workbook {
+
+struct TRawRecord {
+    uint16_t id = 0;
+    std::vector<uint8_t> data;
+};
+
+// Placeholder ids.
+inline constexpr uint16_t kPlaceholderFormats = 0x8001;      // FONT, FORMAT, XF, STYLE, PALETTE
+inline constexpr uint16_t kPlaceholderBoundsheets = 0x8002;
+inline constexpr uint16_t kPlaceholderNames = 0x8003;        // SUPBOOK, EXTERNSHEET, NAME
+inline constexpr uint16_t kPlaceholderDrawingGroup = 0x8004;
+inline constexpr uint16_t kPlaceholderSST = 0x8005;
+inline constexpr uint16_t kPlaceholderPageBreaks = 0x8101;
+inline constexpr uint16_t kPlaceholderHeaderFooter = 0x8102;
+inline constexpr uint16_t kPlaceholderMargins = 0x8103;
+inline constexpr uint16_t kPlaceholderColInfo = 0x8104;
+inline constexpr uint16_t kPlaceholderCells = 0x8105;        // ROW records and cells
+inline constexpr uint16_t kPlaceholderSheetObjects = 0x8106; // drawings, pane, merged cells, ...
+
+// Record ids the views and the default lists use.
+namespace rec {
+inline constexpr uint16_t BOF = 0x0809, EOF_ = 0x000A, WRITEACCESS = 0x005C, CODEPAGE = 0x0042, DSF = 0x0161,
+                          TABID = 0x013D, FNGROUPCOUNT = 0x009C, WINDOWPROTECT = 0x0019, PROTECT = 0x0012,
+                          PASSWORD = 0x0013, PROT4REV = 0x01AF, WINDOW1 = 0x003D, BACKUP = 0x0040,
+                          HIDEOBJ = 0x008D, DATEMODE = 0x0022, PRECISION = 0x000E, REFRESHALL = 0x01B7,
+                          BOOKBOOL = 0x00DA, COUNTRY = 0x008C, RECALCID = 0x01C1, CALCMODE = 0x000D,
+                          CALCCOUNT = 0x000C, REFMODE = 0x000F, ITERATION = 0x0011, DELTA = 0x0010,
+                          SAVERECALC = 0x005F, PRINTGRIDLINES = 0x002B, PRINTHEADERS = 0x002A, GRIDSET = 0x0082,
+                          GUTS = 0x0080, DEFAULTROWHEIGHT = 0x0225, WSBOOL = 0x0081, HCENTER = 0x0083,
+                          VCENTER = 0x0084, SETUP = 0x00A1, DEFCOLWIDTH = 0x0055, DIMENSIONS = 0x0200,
+                          WINDOW2 = 0x023E, SELECTION = 0x001D;
+}  // namespace rec
+
+class TBaseRecordStorage {
+public:
+    virtual ~TBaseRecordStorage() = default;
+
+    // The list the writer walks.
+    int Count() const { return static_cast<int>(main_.size()); }
+    const TRawRecord& Items(int index) const { return *main_.at(index); }
+    // Appends a record the model does not interpret, to be written back unchanged.
+    void AddRaw(uint16_t id, std::span<const uint8_t> data);
+
+protected:
+    std::vector<std::unique_ptr<TRawRecord>> main_;
+};
+
+class TDefaultRecordStorage : public TBaseRecordStorage {
+public:
+    // Both lists emptied, the default list rebuilt, the named references pointing into it.
+    void Reset();
+    // Readers, for each known record: overwrites the data of an entry already moved to the
+    // main list, else moves the default entries up to and including this id to the main list.
+    void SetDefault(uint16_t id, std::span<const uint8_t> data);
+    // The main list becomes a copy of the default list; the named references follow the copies.
+    void CopyDefaults();
+    // True once the main list was filled (by CopyDefaults or a reader); cleared by Reset.
+    bool DefaultsCopied() const { return copied_; }
+
+    // The record a named reference points at. Throws "[int] Unknown default record %.4X".
+    TRawRecord& Named(uint16_t id);
+    const TRawRecord& Named(uint16_t id) const;
+
+    // Little-endian field access in a named record; out-of-range offsets throw.
+    uint16_t U16(uint16_t id, size_t offset) const;
+    void SetU16(uint16_t id, size_t offset, uint16_t value);
+    uint32_t U32(uint16_t id, size_t offset) const;
+    void SetU32(uint16_t id, size_t offset, uint32_t value);
+    double Double(uint16_t id, size_t offset) const;
+    void SetDouble(uint16_t id, size_t offset, double value);
+
+    int DefaultCount() const { return static_cast<int>(defaults_.size()); }
+
+protected:
+    // Appends one default record (and its named reference).
+    void AddDefault(uint16_t id, std::vector<uint8_t> data);
+    virtual void BuildDefaults() = 0;
+
+private:
+    struct NamedRef {
+        uint16_t id;
+        TRawRecord* record;
+    };
+    NamedRef* FindRef(uint16_t id);
+    const NamedRef* FindRef(uint16_t id) const;
+
+    // Entries moved to the main list leave a null slot behind.
+    std::vector<std::unique_ptr<TRawRecord>> defaults_;
+    std::vector<NamedRef> refs_;
+    bool copied_ = false;
+};
+
+class TRecordStorageGlobals : public TDefaultRecordStorage {
+public:
+    TRecordStorageGlobals() { Reset(); }
+
+protected:
+    void BuildDefaults() override;
+};
+
+class TRecordStorageSheet : public TDefaultRecordStorage {
+public:
+    TRecordStorageSheet() { Reset(); }
+
+protected:
+    void BuildDefaults() override;
+};
+
+}  // namespace linograf::workbook

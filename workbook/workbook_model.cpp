@@ -1,0 +1,24 @@
+#include "workbook/workbook_model.h"
+
+#include "workbook/palette.h"
+
+namespace linograf::workbook {
+
+TWorkbookModel::TWorkbookModel() : formats_(fonts_, true), style_formats_(fonts_, false), sheets_(*this) {
+    ResetPalette();
+    sheets_.Add();
+}
+
+TWorkbookModel::~TWorkbookModel() = default;
+
+void TWorkbookModel::ClearModel() {
+    sst_.Clear();
+    sheets_.Clear();
+    // Formats and fonts are rebuilt before the new sheet exists, so nothing refers to the old ones.
+    fonts_.Reset();
+    formats_.Reset();
+    style_formats_.Reset();
+    sheets_.Add();
+}
+
+}  // namespace linograf::workbook
