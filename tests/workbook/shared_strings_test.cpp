@@ -1,0 +1,205 @@
+#include "workbook/shared_strings.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace linograf::workbook {
+namespace {
+
+std::u16string Text(int n) {
+    std::string s = "text-" + std::to_string(n);
+    return std::u16string(s.begin(), s.end());
+}
+
+TEST(SharedStrings, KeyIsCrc32WithoutFinalInversion) {
+    const std::string check = "123456789";
+    std::vector<uint8_t> bytes(check.begin(), check.end());
+    EXPECT_EQ(TSST2::Key(bytes), ~0xCBF43926u);
+    EXPECT_EQ(TSST2::Key({}), 0xFFFFFFFFu);
+}
+
+TEST(SharedStrings, OneEntryForOneTextHowEverOftenItIsAdded) {
+    TSST2 sst;
+    TSSTEntry* first = sst.Add(u"same");
+    for (int i = 1; i < 1000; ++i) ASSERT_EQ(sst.Add(u"same"), first);
+    EXPECT_EQ(sst.Count(), 1u);
+    EXPECT_EQ(first->UseCount(), 1000u);
+    EXPECT_EQ(sst.RefTotal(), 1000u);
+
+    for (int i = 0; i < 999; ++i) sst.Release(first);
+    EXPECT_EQ(sst.Count(), 1u);
+    EXPECT_EQ(first->UseCount(), 1u);
+    sst.Release(first);
+    EXPECT_EQ(sst.Count(), 0u);
+    // A later add makes a fresh entry.
+    EXPECT_EQ(sst.Add(u"same")->UseCount(), 1u);
+}
+
+TEST(SharedStrings, CharactersAreStoredInTheNarrowestForm) {
+    TSST2 sst;
+    struct Case {
+        std::u16string text;
+        uint8_t type;
+        size_t bytes;
+    };
+    const Case cases[] = {
+        {u"abc", 0, 3}, {u"caf\u00E9", 0, 4}, {u"\u0436\u0443\u0440\u043D\u0430\u043B", 1, 12}, {u"a\u20AC", 1, 4},
+        {u"", 0, 0},
+    };
+    for (const Case& c : cases) {
+        TSSTEntry* e = sst.Add(c.text);
+        EXPECT_EQ(e->Type(), c.type);
+        EXPECT_EQ(e->CharBytes().size(), c.bytes);
+        EXPECT_EQ(TSST2::Text(e), c.text);
+    }
+    // The empty text is shared like any other.
+    EXPECT_EQ(sst.Add(u""), sst.Add(u""));
+    // "a" + U+0000 in single bytes is not "a" in 16-bit units, although the bytes agree.
+    TSSTEntry* narrow = sst.Add(std::u16string(u"a\0", 2));
+    TSSTEntry* wide = sst.AddEntry(u"a", true, {}, {});
+    EXPECT_NE(narrow, wide);
+    EXPECT_EQ(TSST2::Text(wide), u"a");
+}
+
+TEST(SharedStrings, ReaderEntriesKeepRunsPhoneticDataAndFileOrder) {
+    TSST2 sst;
+    const TSSTRun runs[] = {{0, 5}, {3, 6}};
+    const uint8_t phonetic[] = {1, 2, 3};
+    TSSTEntry* formatted = sst.AddEntry(u"bold", false, runs, phonetic);
+    sst.AddLoaded(formatted);
+    TSSTEntry* plain = sst.AddEntry(u"bold", false, {}, {});
+    sst.AddLoaded(plain);
+    EXPECT_NE(formatted, plain);
+    EXPECT_EQ(formatted->Type(), kSSTRuns | kSSTExtended);
+    EXPECT_EQ(formatted->RunCount(), 2);
+    EXPECT_EQ(formatted->Run(1).position, 3);
+    EXPECT_EQ(formatted->Run(1).font, 6);
+    EXPECT_EQ(std::vector<uint8_t>(formatted->Extended().begin(), formatted->Extended().end()),
+              std::vector<uint8_t>(std::begin(phonetic), std::end(phonetic)));
+    EXPECT_EQ(sst.LoadedEntry(0), formatted);
+    EXPECT_EQ(sst.LoadedEntry(1), plain);
+    EXPECT_EQ(sst.LoadedEntry(2), nullptr);
+}
+
+TEST(SharedStrings, ManyTextsAreAllFoundAgainAndVisitedOnceInKeyOrder) {
+    TSST2 sst;
+    const int n = 20000;
+    std::vector<TSSTEntry*> entries;
+    for (int i = 0; i < n; ++i) entries.push_back(sst.Add(Text(i)));
+    EXPECT_EQ(sst.Count(), static_cast<size_t>(n));
+    for (int i = 0; i < n; i += 7) ASSERT_EQ(sst.Add(Text(i)), entries[i]) << i;
+    for (int i = 0; i < n; i += 7) sst.Release(entries[i]);
+    EXPECT_EQ(sst.Count(), static_cast<size_t>(n));
+
+    std::set<const TSSTEntry*> seen;
+    int previous_slot = -1;
+    bool ordered = true;
+    sst.ForEach([&](const TSSTEntry* e) {
+        seen.insert(e);
+        // Everything below root slot k has k as the low byte of its key.
+        int slot = static_cast<int>(TSST2::Key(e->CharBytes()) & 0xFF);
+        if (slot < previous_slot) ordered = false;
+        previous_slot = slot;
+    });
+    EXPECT_EQ(seen.size(), static_cast<size_t>(n));
+    EXPECT_TRUE(ordered);
+
+    for (int i = 0; i < n; i += 2) sst.Release(entries[i]);
+    EXPECT_EQ(sst.Count(), static_cast<size_t>(n / 2));
+    for (int i = 1; i < n; i += 2) ASSERT_EQ(sst.Add(Text(i)), entries[i]) << i;
+}
+
+// Texts of one length whose keys collide: CRC-32 is affine in the message bits, so a message
+// plus any element of the kernel of its linear part has the same key.
+std::vector<std::u16string> CollidingTexts(int count) {
+    const int bits = 64;
+    std::vector<uint8_t> zero(8, 0);
+    uint32_t base = TSST2::Key(zero);
+    struct Row {
+        uint32_t value;
+        uint64_t combination;
+    };
+    std::vector<Row> pivots;
+    std::vector<uint64_t> kernel;
+    for (int j = 0; j < bits; ++j) {
+        std::vector<uint8_t> unit(8, 0);
+        unit[j / 8] = static_cast<uint8_t>(1u << (j % 8));
+        Row r{TSST2::Key(unit) ^ base, uint64_t{1} << j};
+        for (const Row& p : pivots) {
+            uint32_t top = p.value & (~p.value + 1);  // lowest set bit is the pivot
+            if (r.value & top) {
+                r.value ^= p.value;
+                r.combination ^= p.combination;
+            }
+        }
+        if (r.value == 0) {
+            kernel.push_back(r.combination);
+        } else {
+            // Keep pivots reduced against the new one so each pivot bit is in one row only.
+            uint32_t top = r.value & (~r.value + 1);
+            for (Row& p : pivots)
+                if (p.value & top) {
+                    p.value ^= r.value;
+                    p.combination ^= r.combination;
+                }
+            pivots.push_back(r);
+        }
+    }
+    std::vector<std::u16string> texts;
+    const uint8_t message[8] = {'l', 'i', 'n', 'o', 'g', 'r', 'a', 'f'};
+    for (int k = -1; k < count - 1 && k < static_cast<int>(kernel.size()); ++k) {
+        std::u16string t;
+        for (int b = 0; b < 8; ++b) {
+            uint8_t d = k < 0 ? 0 : static_cast<uint8_t>(kernel[k] >> (8 * b));
+            t.push_back(static_cast<char16_t>(message[b] ^ d));
+        }
+        texts.push_back(t);
+    }
+    return texts;
+}
+
+TEST(SharedStrings, TextsWithTheSameKeyBeyondTheChainLimitStayDistinct) {
+    std::vector<std::u16string> texts = CollidingTexts(12);
+    ASSERT_EQ(texts.size(), 12u);
+    auto bytes = [](const std::u16string& t) {
+        std::vector<uint8_t> b;
+        for (char16_t c : t) b.push_back(static_cast<uint8_t>(c));
+        return b;
+    };
+    for (const auto& t : texts) ASSERT_EQ(TSST2::Key(bytes(t)), TSST2::Key(bytes(texts[0])));
+
+    TSST2 sst;
+    std::vector<TSSTEntry*> entries;
+    for (const auto& t : texts) entries.push_back(sst.Add(t));
+    EXPECT_EQ(sst.Count(), texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(sst.Add(texts[i]), entries[i]);
+        EXPECT_EQ(TSST2::Text(entries[i]), texts[i]);
+    }
+    sst.Release(entries[5]);
+    sst.Release(entries[5]);
+    EXPECT_EQ(sst.Count(), texts.size() - 1);
+    EXPECT_EQ(sst.Add(texts[6]), entries[6]);
+}
+
+TEST(SharedStrings, ClearEmptiesEverything) {
+    TSST2 sst;
+    sst.Add(u"x");
+    sst.Add(u"y");
+    sst.ExtSST().push_back({100, 12});
+    sst.AddLoaded(sst.Add(u"z"));
+    sst.Clear();
+    EXPECT_EQ(sst.Count(), 0u);
+    EXPECT_EQ(sst.RefTotal(), 0u);
+    EXPECT_TRUE(sst.ExtSST().empty());
+    EXPECT_EQ(sst.LoadedEntry(0), nullptr);
+    int visited = 0;
+    sst.ForEach([&](const TSSTEntry*) { ++visited; });
+    EXPECT_EQ(visited, 0);
+}
+
+}  // namespace
+}  // namespace linograf::workbook
