@@ -203,6 +203,80 @@ TEST(ZipWriting, RemovingAnyEntryLeavesTheArchiveOfTheOthers) {
     }
 }
 
+TEST(ZipWriting, RebuildAllGivesTheSameArchiveAsFastSave) {
+    const std::vector<Part> parts = {{"a.xml", SampleText(3000)}, {"b/c.bin", RandomBytes(2000, 9)}, {"d.xml", "d"}};
+    TMemoryStream stream(BuildArchiveWithoutFolders(parts));
+    TNorvZip zip;
+    zip.SetSaveMethod(TZipSaveMethod::RebuildAll);
+    zip.SetStoreFolders(false);
+    zip.SetEntryDateTime(FixedTime());
+    int rebuilds = 0;
+    zip.OnRebuildZip = [&] { ++rebuilds; };
+    zip.Open(stream);
+    zip.RemoveEntry(1);
+    zip.AddBytes("A.XML", "replaced");
+    EXPECT_GE(rebuilds, 2);
+    EXPECT_EQ(stream.Bytes(), BuildArchiveWithoutFolders({{"d.xml", "d"}, {"A.XML", "replaced"}}));
+}
+
+// Data descriptors come with their optional signature (16 bytes) or without it (12 bytes); removing
+// an entry must cut out exactly its own descriptor either way.
+TEST(ZipWriting, RemovalCutsDataDescriptorsWithAndWithoutSignature) {
+    for (const bool signature : {true, false}) {
+        SCOPED_TRACE(signature ? "with signature" : "without signature");
+        const std::vector<Part> parts = {{"first.xml", SampleText(4000)}, {"second.xml", SampleText(900)}, {"third.xml", "3"}};
+        std::string archive;
+        std::vector<TCentralDirectoryFile> centrals;
+        for (const Part& part : parts) {
+            const std::string packed = DeflateRaw(part.data, 6);
+            TLocalFile local;
+            local.flags = kFlagDataDescriptor;
+            local.method = kMethodDeflated;
+            local.name_length = static_cast<std::uint16_t>(part.name.size());
+            local.name = part.name;
+            TCentralDirectoryFile central;
+            central.flags = kFlagDataDescriptor;
+            central.method = kMethodDeflated;
+            central.crc32 = Crc32(part.data);
+            central.compressed_size = static_cast<std::uint32_t>(packed.size());
+            central.uncompressed_size = static_cast<std::uint32_t>(part.data.size());
+            central.name_length = local.name_length;
+            central.name = part.name;
+            central.external_attributes = kAttrArchive;
+            central.local_header_offset = static_cast<std::uint32_t>(archive.size());
+            archive += local.Encode() + packed;
+            std::string descriptor(signature ? 16 : 12, '\0');
+            std::size_t at = 0;
+            if (signature) {
+                Put32(descriptor, 0, kDataDescriptorSignature);
+                at = 4;
+            }
+            Put32(descriptor, at, central.crc32);
+            Put32(descriptor, at + 4, central.compressed_size);
+            Put32(descriptor, at + 8, central.uncompressed_size);
+            archive += descriptor;
+            centrals.push_back(central);
+        }
+        TEndOfCentralDir end;
+        end.central_dir_offset = static_cast<std::uint32_t>(archive.size());
+        for (const TCentralDirectoryFile& c : centrals) archive += c.Encode();
+        end.central_dir_size = static_cast<std::uint32_t>(archive.size() - end.central_dir_offset);
+        end.entries_this_disk = end.entries_total = 3;
+        archive += end.Encode();
+
+        TMemoryStream stream(archive);
+        TNorvZip zip;
+        zip.Open(stream);
+        ASSERT_EQ(zip.Entries().Count(), 3);
+        EXPECT_FALSE(zip.HasBadEntries());
+        EXPECT_EQ(zip.ExtractToString(0), parts[0].data);
+        zip.RemoveEntry(0);
+        EXPECT_EQ(zip.ExtractToString(0), parts[1].data);
+        EXPECT_EQ(zip.ExtractToString(1), parts[2].data);
+        ExpectPeersRead(stream.Bytes(), {parts[1], parts[2]});
+    }
+}
+
 TEST(ZipWriting, RemovingTheLastEntryLeavesTheEmptyArchive) {
     TMemoryStream stream(BuildArchiveWithoutFolders({{"only.txt", "text"}}));
     TNorvZip zip;

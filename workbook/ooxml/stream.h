@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "workbook/seek_origin.h"
+
 namespace linograf::workbook {
 
 // Short reads and failed writes of whole buffers, and failures of the file system.
@@ -14,8 +16,6 @@ class EStreamError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
 class TStream {
 public:

@@ -23,16 +23,21 @@ std::string DeflateRaw(std::string_view data, int level) {
     // with its 2-byte header and 4-byte Adler-32 trailer cut off.
     if (deflateInit2(&z, level, Z_DEFLATED, -kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK)
         throw EZipError(kZLibError);
-    std::string out(deflateBound(&z, static_cast<uLong>(data.size())), '\0');
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    const int rc = deflate(&z, Z_FINISH);
-    const std::size_t produced = z.total_out;
+    // Output in chunks rather than one buffer of deflateBound(): large parts compress to a
+    // fraction of their size, so this keeps the peak memory near input + output.
+    std::string out;
+    char chunk[1 << 16];
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef*>(chunk);
+        z.avail_out = sizeof chunk;
+        rc = deflate(&z, Z_FINISH);
+        out.append(chunk, sizeof chunk - z.avail_out);
+    }
     deflateEnd(&z);
     if (rc != Z_STREAM_END) throw EZipError(kZLibError);
-    out.resize(produced);
     return out;
 }
 
