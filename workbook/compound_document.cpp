@@ -229,6 +229,11 @@ bool TCompoundStorage::IsOrContains(const TCompoundStorage* other) const {
 void TCompoundStorage::CopyTo(TCompoundStorage& target,
                               const std::function<bool(const TCompoundElementInfo&)>& keep) const {
     if (IsOrContains(&target)) throw ECompoundDocumentError("A storage cannot be copied into itself");
+    CopyChildren(target, keep);
+}
+
+void TCompoundStorage::CopyChildren(TCompoundStorage& target,
+                                    const std::function<bool(const TCompoundElementInfo&)>& keep) const {
     for (const Child& c : children_) {
         if (keep) {
             TCompoundElementInfo info{c.name, c.type, c.type == TCompoundElementType::cetStream ? c.data->size() : 0};
@@ -242,7 +247,7 @@ void TCompoundStorage::CopyTo(TCompoundStorage& target,
             copy.storage->state_bits_ = c.storage->state_bits_;
             copy.storage->creation_time_ = c.storage->creation_time_;
             copy.storage->modified_time_ = c.storage->modified_time_;
-            c.storage->CopyTo(*copy.storage);
+            c.storage->CopyChildren(*copy.storage, {});
         }
     }
 }

@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "workbook/seek_origin.h"
+
 namespace linograf::workbook {
 
 // Every failure of this layer: bad names, missing elements, damaged or foreign files, file
@@ -27,8 +29,6 @@ public:
 };
 
 enum class TCompoundElementType : std::uint8_t { cetStorage = 1, cetStream = 2 };
-
-enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
 using TClassId = std::array<std::uint8_t, 16>;
 
@@ -132,6 +132,7 @@ private:
     const Child* Find(std::u16string_view name) const;
     Child& Insert(std::u16string_view name, TCompoundElementType type);
     bool IsOrContains(const TCompoundStorage* other) const;
+    void CopyChildren(TCompoundStorage& target, const std::function<bool(const TCompoundElementInfo&)>& keep) const;
 
     std::vector<Child> children_;
     TClassId class_id_{};
