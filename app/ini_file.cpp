@@ -40,9 +40,10 @@ bool NextLine(std::FILE* f, std::size_t keep, std::string& text, std::string& te
         }
         if (text.size() < keep) text += static_cast<char>(c);
     }
-    if (!terminator.empty() && !text.empty() && text.back() == '\r') {
+    // CR LF ends a line as LF does; so does a CR at the very end of the file.
+    if (!text.empty() && text.back() == '\r' && text.size() < keep) {
         text.pop_back();
-        terminator = "\r\n";
+        terminator = terminator.empty() ? "\r" : "\r\n";
     }
     return true;
 }
@@ -149,14 +150,17 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     }
     if (key_at != SIZE_MAX) {
         lines[key_at].text = new_line;
-        if (lines[key_at].terminator.empty()) lines[key_at].terminator = eol;
+        if (!lines[key_at].terminator.ends_with('\n')) lines[key_at].terminator = eol;
     } else {
         if (section_at == SIZE_MAX) {
-            lines.push_back({"[" + std::string(section) + "]", eol});
+            if (!lines.empty() && !lines.back().terminator.ends_with('\n')) lines.back().terminator = eol;
+        lines.push_back({"[" + std::string(section) + "]", eol});
             insert_at = lines.size();
         }
         // A last line without terminator gets one before anything follows it.
-        if (insert_at > 0 && lines[insert_at - 1].terminator.empty()) lines[insert_at - 1].terminator = eol;
+        if (insert_at > 0 && !lines[insert_at - 1].terminator.ends_with('\n')) {
+            lines[insert_at - 1].terminator = eol;
+        }
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert_at), RawLine{new_line, eol});
     }
     std::string content;

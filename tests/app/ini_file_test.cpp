@@ -107,11 +107,26 @@ TEST(IniFile, WritingKeepsTheRestOfAWindowsFile) {
 }
 
 TEST(IniFile, ALastLineWithoutLineEndIsEndedBeforeNewLines) {
+    struct Case {
+        const char* before;
+        const char* section;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"[a]\nk=1", "a", "[a]\nk=1\nj=2\n"},
+        {"[a]\nk=1", "b", "[a]\nk=1\n[b]\nj=2\n"},
+        {"[a]\r\nk=1\r", "a", "[a]\r\nk=1\r\nj=2\r\n"},
+        {"[a]\r\nk=1\r", "b", "[a]\r\nk=1\r\n[b]\r\nj=2\r\n"},
+    };
     TempDir dir;
-    WriteFileBytes(dir.File("l.ini"), "[a]\nk=1");
-    TIniFile ini(dir.File("l.ini"));
-    ini.WriteString("a", "j", "2");
-    EXPECT_EQ(ReadFileBytes(dir.File("l.ini")), "[a]\nk=1\nj=2\n");
+    for (const Case& c : cases) {
+        WriteFileBytes(dir.File("l.ini"), c.before);
+        TIniFile ini(dir.File("l.ini"));
+        EXPECT_EQ(ini.ReadString("a", "k", ""), "1") << c.before;
+        ini.WriteString(c.section, "j", "2");
+        EXPECT_EQ(ReadFileBytes(dir.File("l.ini")), c.after) << c.before << " + " << c.section;
+        EXPECT_EQ(ini.ReadString("a", "k", ""), "1") << c.before;
+    }
 }
 
 TEST(IniFile, AValueIsOneLine) {
