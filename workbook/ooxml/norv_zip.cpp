@@ -513,7 +513,17 @@ void TNorvZip::CheckRange(std::uint64_t offset, std::uint64_t length, const std:
         throw EZipError(EntryError("Data of file ", name, " lies beyond the end of the ZIP"));
 }
 
-void TNorvZip::ExtractToStream(int index, TStream& target) { target.WriteBytes(ExtractToString(index)); }
+void TNorvZip::ExtractToStream(int index, TStream& target) {
+    std::string bytes = ExtractToString(index);
+    auto* memory = dynamic_cast<TMemoryStream*>(&target);
+    if (memory != nullptr && memory->Size() == 0) {
+        // The usual case: a fresh part buffer takes the bytes without another copy.
+        *memory = TMemoryStream(std::move(bytes));
+        memory->Seek(0, TSeekOrigin::soEnd);
+    } else {
+        target.WriteBytes(bytes);
+    }
+}
 
 // The central directory's sizes and CRC rule, also when a data descriptor follows the data.
 std::string TNorvZip::ExtractToString(int index) {

@@ -51,6 +51,9 @@ std::string InflateRaw(std::string_view data, std::uint64_t expected_size, const
     std::string out;
     // One byte of room beyond the expected size tells a stream that runs on from one that ends.
     const std::uint64_t limit = expected_size + 1;
+    // Deflate cannot expand more than about 1032-fold, so this reservation is bounded by the
+    // input actually there, whatever size was claimed.
+    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(limit, data.size() * std::uint64_t{1032} + 1024)));
     std::size_t produced = 0;
     int rc = Z_OK;
     while (produced < limit) {
