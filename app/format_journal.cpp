@@ -22,7 +22,9 @@ TFormatJournal::TFormatJournal() {
     cdata.AfterInsert = [this](TMemTable& table) { cdataAfterInsert(table); };
 }
 
-std::string TFormatJournal::JournalFieldName(std::int32_t id) { return "field" + std::to_string(id); }
+std::string TFormatJournal::JournalFieldName(std::int32_t id) {
+    return "field" + std::to_string(id);
+}
 
 // Ids only grow within a run, even over cancelled inserts and deleted rows, so a journal column
 // name never comes back meaning another field.

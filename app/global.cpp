@@ -17,6 +17,8 @@ TGlobal::~TGlobal() {
     if (g_instance == this) g_instance = nullptr;
 }
 
-TGlobal* TGlobal::Instance() { return g_instance; }
+TGlobal* TGlobal::Instance() {
+    return g_instance;
+}
 
 }  // namespace linograf

@@ -154,7 +154,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     } else {
         if (section_at == SIZE_MAX) {
             if (!lines.empty() && !lines.back().terminator.ends_with('\n')) lines.back().terminator = eol;
-        lines.push_back({"[" + std::string(section) + "]", eol});
+            lines.push_back({"[" + std::string(section) + "]", eol});
             insert_at = lines.size();
         }
         // A last line without terminator gets one before anything follows it.
@@ -189,7 +189,9 @@ void TIniFile::EraseSection(std::string_view section) {
     ReplaceFile(content);
 }
 
-void TIniFile::FailWrite() const { throw EIniFileException("Unable to write to " + file_name_); }
+void TIniFile::FailWrite() const {
+    throw EIniFileException("Unable to write to " + file_name_);
+}
 
 void TIniFile::ReplaceFile(const std::string& content) const {
     // Through a symbolic link the file it points at is replaced, not the link.

@@ -18,7 +18,9 @@ std::string_view TrimControls(std::string_view value) {
     return value;
 }
 
-void TLineCapture::DropOldBytes() { buffer_.erase(0, buffer_.size() - kMaxLineBytes); }
+void TLineCapture::DropOldBytes() {
+    buffer_.erase(0, buffer_.size() - kMaxLineBytes);
+}
 
 void TLineCapture::FinishLine() {
     const std::string_view line = Line();

@@ -40,10 +40,9 @@ struct TTableStore {
     // the order they reached it.
     std::size_t InsertPosition(const TRecord& row) const {
         if (index_column < 0) return rows.size();
-        auto it = std::upper_bound(rows.begin(), rows.end(), row,
-                                   [this](const TRecord& r, const std::shared_ptr<TRecord>& other) {
-                                       return KeyLess(r, *other);
-                                   });
+        auto it = std::upper_bound(
+            rows.begin(), rows.end(), row,
+            [this](const TRecord& r, const std::shared_ptr<TRecord>& other) { return KeyLess(r, *other); });
         return static_cast<std::size_t>(it - rows.begin());
     }
 
@@ -68,16 +67,23 @@ namespace {
 const TCellValue kNoValue;
 
 [[noreturn]] void ThrowNotInteger(std::string_view text, const std::string& field) {
-    throw EDatabaseError("'" + std::string(text) + "' is not a valid integer value for field '" + field + "'");
+    throw EDatabaseError("'" + std::string(text) + "' is not a valid integer value for field '" + field +
+                         "'");
 }
 
 }  // namespace
 
 // ---- TField ----
 
-const std::string& TField::FieldName() const { return table_->store_->defs[index_].name; }
-TFieldType TField::DataType() const { return table_->store_->defs[index_].type; }
-int TField::Size() const { return table_->store_->defs[index_].size; }
+const std::string& TField::FieldName() const {
+    return table_->store_->defs[index_].name;
+}
+TFieldType TField::DataType() const {
+    return table_->store_->defs[index_].type;
+}
+int TField::Size() const {
+    return table_->store_->defs[index_].size;
+}
 
 const TCellValue& TField::Value() const {
     table_->CheckActive();
@@ -148,7 +154,9 @@ void TField::Clear() {
 TMemTable::TMemTable() = default;
 TMemTable::TMemTable(std::string name) : name_(std::move(name)) {}
 
-TMemTable::~TMemTable() { Detach(); }
+TMemTable::~TMemTable() {
+    Detach();
+}
 
 void TMemTable::CheckActive() const {
     if (!store_) throw EDatabaseError("Cannot perform this operation on a closed dataset");
@@ -230,7 +238,9 @@ void TMemTable::CloneCursor(TMemTable& source) {
     First();
 }
 
-int TMemTable::FieldCount() const { return static_cast<int>(fields_.size()); }
+int TMemTable::FieldCount() const {
+    return static_cast<int>(fields_.size());
+}
 
 TField& TMemTable::Fields(int index) {
     if (index < 0 || index >= FieldCount()) throw std::out_of_range("field index out of range");
@@ -309,11 +319,17 @@ void TMemTable::Prior() {
     eof_ = false;
 }
 
-bool TMemTable::IsEmpty() const { return !store_ || store_->rows.empty(); }
+bool TMemTable::IsEmpty() const {
+    return !store_ || store_->rows.empty();
+}
 
-int TMemTable::RecordCount() const { return store_ ? static_cast<int>(store_->rows.size()) : 0; }
+int TMemTable::RecordCount() const {
+    return store_ ? static_cast<int>(store_->rows.size()) : 0;
+}
 
-int TMemTable::RecNo() const { return store_ && current_ ? static_cast<int>(Position()) + 1 : 0; }
+int TMemTable::RecNo() const {
+    return store_ && current_ ? static_cast<int>(Position()) + 1 : 0;
+}
 
 void TMemTable::SetState(TDataSetState state) {
     if (state_ == state) return;
@@ -329,8 +345,12 @@ void TMemTable::BeginInsert() {
     if (AfterInsert) AfterInsert(*this);
 }
 
-void TMemTable::Append() { BeginInsert(); }
-void TMemTable::Insert() { BeginInsert(); }
+void TMemTable::Append() {
+    BeginInsert();
+}
+void TMemTable::Insert() {
+    BeginInsert();
+}
 
 void TMemTable::Edit() {
     CheckActive();
@@ -364,8 +384,8 @@ void TMemTable::Post() {
         store_->Broadcast({TDataChangeKind::kRowInserted, static_cast<int>(position)});
     } else if (state_ == TDataSetState::dsEdit) {
         std::size_t from = Position();
-        bool key_changed = store_->index_column >= 0 &&
-                           (store_->KeyLess(current_->values, buffer_) || store_->KeyLess(buffer_, current_->values));
+        bool key_changed = store_->index_column >= 0 && (store_->KeyLess(current_->values, buffer_) ||
+                                                         store_->KeyLess(buffer_, current_->values));
         current_->values = std::move(buffer_);
         buffer_.clear();
         if (key_changed) {
@@ -470,7 +490,9 @@ void TMemTable::RemoveObserver(int id) {
     std::erase_if(observers_, [id](const auto& entry) { return entry.first == id; });
 }
 
-void TMemTable::DisableControls() { ++disable_count_; }
+void TMemTable::DisableControls() {
+    ++disable_count_;
+}
 
 void TMemTable::EnableControls() {
     if (disable_count_ == 0) return;

@@ -37,14 +37,14 @@ struct TCellValue {
 
 // What changed, for bound views. Row numbers are zero-based positions in index order.
 enum class TDataChangeKind {
-    kLayout,       // opened, closed, or columns replaced: rebuild everything
-    kReset,        // rows changed wholesale (also sent once when refreshing resumes)
-    kRowInserted,  // row: the new row's position
-    kRowRemoved,   // row: the position it had
-    kRowChanged,   // row: its position; values changed in place
-    kRowMoved,     // row -> to_row: an edited key moved it (values may have changed too)
-    kCursorMoved,  // row: the cursor's new position, -1 when the table is empty
-    kStateChanged, // browse, edit or insert began
+    kLayout,        // opened, closed, or columns replaced: rebuild everything
+    kReset,         // rows changed wholesale (also sent once when refreshing resumes)
+    kRowInserted,   // row: the new row's position
+    kRowRemoved,    // row: the position it had
+    kRowChanged,    // row: its position; values changed in place
+    kRowMoved,      // row -> to_row: an edited key moved it (values may have changed too)
+    kCursorMoved,   // row: the cursor's new position, -1 when the table is empty
+    kStateChanged,  // browse, edit or insert began
 };
 
 struct TDataChange {

@@ -77,7 +77,8 @@ void RunCapture(benchmark::State& state, bool read_rows) {
         }
     }
     const auto lines = static_cast<int>(input.size() / kLineBytes);
-    if (tables.cdata.RecordCount() != lines || tables.cdata.CellText(lines - 1, 5) != std::to_string(lines - 1)) {
+    if (tables.cdata.RecordCount() != lines ||
+        tables.cdata.CellText(lines - 1, 5) != std::to_string(lines - 1)) {
         state.SkipWithError("the journal does not hold the lines fed");
     }
     if (read_rows && value_bytes == 0) state.SkipWithError("no row was read");
@@ -86,8 +87,12 @@ void RunCapture(benchmark::State& state, bool read_rows) {
         benchmark::Counter(static_cast<double>(state.iterations()) * lines, benchmark::Counter::kIsRate);
 }
 
-void BM_CaptureIntoJournal(benchmark::State& state) { RunCapture(state, false); }
-void BM_CaptureIntoJournalReadingEachRow(benchmark::State& state) { RunCapture(state, true); }
+void BM_CaptureIntoJournal(benchmark::State& state) {
+    RunCapture(state, false);
+}
+void BM_CaptureIntoJournalReadingEachRow(benchmark::State& state) {
+    RunCapture(state, true);
+}
 
 void BM_MemcpySameBytes(benchmark::State& state) {
     const std::string& input = Input();

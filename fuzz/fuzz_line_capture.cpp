@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     linograf::TByteBufferSource source(
         std::string_view(reinterpret_cast<const char*>(data) + start, size - start));
     while (source.Available() > 0) {
-        unsigned count = static_cast<unsigned>(std::min<std::size_t>(source.Available(), 1 + source.Taken() % 300));
+        unsigned count =
+            static_cast<unsigned>(std::min<std::size_t>(source.Available(), 1 + source.Taken() % 300));
         capture.TriggerAvail(count, source);
         Check(capture.BufferBytes() < 2 * linograf::TLineCapture::kMaxLineBytes);
     }

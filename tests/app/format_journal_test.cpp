@@ -15,7 +15,8 @@ using test::WriteFileBytes;
 std::string FormatRows(TMemTable& cformat) {
     std::string out;
     for (int row = 0; row < cformat.RecordCount(); ++row) {
-        for (int column = 0; column < 4; ++column) out += cformat.CellText(row, column) + (column < 3 ? " " : "; ");
+        for (int column = 0; column < 4; ++column)
+            out += cformat.CellText(row, column) + (column < 3 ? " " : "; ");
     }
     return out;
 }
@@ -65,14 +66,16 @@ TEST_F(FormatJournalTest, LoadEdgeCases) {
     };
     const Case cases[] = {
         {"no file", "", ""},
-        {"count without keys", "[app]\nformat=3\n[format]\nname1=W\nsize1=4\n", "1 W 4 10; 2  0 20; 3  0 30; "},
+        {"count without keys", "[app]\nformat=3\n[format]\nname1=W\nsize1=4\n",
+         "1 W 4 10; 2  0 20; 3  0 30; "},
         {"count not a number", "[app]\nformat=abc\n[format]\nname1=W\nsize1=4\n", ""},
         {"negative count", "[app]\nformat=-2\n", ""},
         {"sizes by the integer rule", "[app]\nformat=3\n[format]\nsize1=0x10\nsize2= 12\nsize3=12a\n",
          "1  16 10; 2  12 20; 3  0 30; "},
         {"long name cut to 20", "[app]\nformat=1\n[format]\nname1=abcdefghijklmnopqrstuvwxy\nsize1=1\n",
          "1 abcdefghijklmnopqrst 1 10; "},
-        {"Windows file", "[APP]\r\nFORMAT=1\r\n[Format]\r\nNAME1=\xC2\xE5\xF1\r\nSize1=7\r\n", "1 \xC2\xE5\xF1 7 10; "},
+        {"Windows file", "[APP]\r\nFORMAT=1\r\n[Format]\r\nNAME1=\xC2\xE5\xF1\r\nSize1=7\r\n",
+         "1 \xC2\xE5\xF1 7 10; "},
     };
     for (const Case& c : cases) {
         TFormatJournal fresh;
@@ -143,8 +146,9 @@ TEST_F(FormatJournalTest, RebuildWithoutFieldsChangesNothing) {
 }
 
 TEST_F(FormatJournalTest, SavingFewerFieldsLeavesNoKeysOfTheOldOnes) {
-    LoadFrom("[app]\nformat=5\nfilename=x.xls\n[format]\nname1=a\nsize1=1\nname2=b\nsize2=2\nname3=c\nsize3=3\n"
-             "name4=d\nsize4=4\nname5=e\nsize5=5\n[com]\nport=2\n");
+    LoadFrom(
+        "[app]\nformat=5\nfilename=x.xls\n[format]\nname1=a\nsize1=1\nname2=b\nsize2=2\nname3=c\nsize3=3\n"
+        "name4=d\nsize4=4\nname5=e\nsize5=5\n[com]\nport=2\n");
     tables.cformat.Last();  // e and d go; c moves to the front
     tables.cformat.Delete();
     tables.cformat.Last();

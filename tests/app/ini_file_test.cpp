@@ -141,7 +141,8 @@ TEST(IniFile, AValueIsOneLine) {
 
 TEST(IniFile, EraseSectionRemovesEverySectionOfTheName) {
     TempDir dir;
-    WriteFileBytes(dir.File("l.ini"), "[app]\nformat=5\n[Format]\nname1=a\nsize1=1\n[com]\nport=1\n[FORMAT]\nname5=e\n");
+    WriteFileBytes(dir.File("l.ini"),
+                   "[app]\nformat=5\n[Format]\nname1=a\nsize1=1\n[com]\nport=1\n[FORMAT]\nname5=e\n");
     TIniFile ini(dir.File("l.ini"));
     ini.EraseSection("format");
     EXPECT_EQ(ReadFileBytes(dir.File("l.ini")), "[app]\nformat=5\n[com]\nport=1\n");

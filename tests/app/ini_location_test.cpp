@@ -36,10 +36,22 @@ TEST(IniLocation, ChoosesExplicitThenBesideTheExecutableThenTheConfigurationFold
         {"explicit wins", "/tmp/x.ini", "/opt/l/linograf", "/x", "/home/u", true, "/tmp/x.ini", false},
         {"writable folder", {}, "/opt/l/linograf", "/x", "/home/u", true, "/opt/l/linograf.ini", false},
         {"installed copy", {}, "/usr/bin/linograf", "/x", "/home/u", false, "/x/linograf/linograf.ini", true},
-        {"no XDG variable", {}, "/usr/bin/linograf", "", "/home/u", false,
-         "/home/u/.config/linograf/linograf.ini", true},
-        {"relative XDG variable is ignored", {}, "/usr/bin/linograf", "cfg", "/home/u", false,
-         "/home/u/.config/linograf/linograf.ini", true},
+        {"no XDG variable",
+         {},
+         "/usr/bin/linograf",
+         "",
+         "/home/u",
+         false,
+         "/home/u/.config/linograf/linograf.ini",
+         true},
+        {"relative XDG variable is ignored",
+         {},
+         "/usr/bin/linograf",
+         "cfg",
+         "/home/u",
+         false,
+         "/home/u/.config/linograf/linograf.ini",
+         true},
         {"unknown executable", {}, "", "/x", "/home/u", true, "/x/linograf/linograf.ini", true},
         {"nothing known", {}, "", "", "", true, "linograf.ini", false},
     };
@@ -72,7 +84,8 @@ TEST(IniLocation, TakesTheIniOptionOutOfTheArguments) {
     EXPECT_EQ(TakeIniOption(none), std::nullopt);
     EXPECT_EQ(none.size(), 1u);
 
-    for (std::vector<std::string> bad : {std::vector<std::string>{"--ini"}, std::vector<std::string>{"--ini="}}) {
+    for (std::vector<std::string> bad :
+         {std::vector<std::string>{"--ini"}, std::vector<std::string>{"--ini="}}) {
         EXPECT_THROW(TakeIniOption(bad), std::invalid_argument);
     }
 }

@@ -51,8 +51,8 @@ TEST(FieldCutting, SubstringRules) {
         const char* expected;
     };
     const Case cases[] = {
-        {1, 3, "ABC"}, {4, 2, "DE"},   {0, 3, "ABC"}, {-5, 2, "AB"}, {4, 100, "DEFGH"},
-        {8, 1, "H"},   {9, 1, ""},     {3, 0, ""},    {3, -2, ""},   {INT64_MIN / 2, 3, "ABC"},
+        {1, 3, "ABC"}, {4, 2, "DE"}, {0, 3, "ABC"}, {-5, 2, "AB"}, {4, 100, "DEFGH"},
+        {8, 1, "H"},   {9, 1, ""},   {3, 0, ""},    {3, -2, ""},   {INT64_MIN / 2, 3, "ABC"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CutField("ABCDEFGH", c.start, c.length), c.expected) << c.start << "," << c.length;
@@ -179,7 +179,8 @@ TEST_F(LineCaptureTest, ALineWithoutCarriageReturnStaysBounded) {
         Feed(megabyte.substr(at, 4096));
         ASSERT_LT(capture.BufferBytes(), 2 * TLineCapture::kMaxLineBytes);
     }
-    EXPECT_EQ(capture.Line(), std::string_view(megabyte).substr(megabyte.size() - TLineCapture::kMaxLineBytes));
+    EXPECT_EQ(capture.Line(),
+              std::string_view(megabyte).substr(megabyte.size() - TLineCapture::kMaxLineBytes));
     Feed("\r");
     EXPECT_EQ(posted, (std::vector<Row>{{"1", "WXYZ", "123456"}}));
     EXPECT_EQ(capture.BufferBytes(), 0u);
