@@ -39,7 +39,8 @@ struct TTableStore {
     // Where a row goes: after every row whose key is not greater, so rows with equal keys stay in
     // the order they reached it.
     std::size_t InsertPosition(const TRecord& row) const {
-        if (index_column < 0) return rows.size();
+        // Rows mostly arrive in key order (journal ids): then the place is the end.
+        if (index_column < 0 || rows.empty() || !KeyLess(row, *rows.back())) return rows.size();
         auto it = std::upper_bound(
             rows.begin(), rows.end(), row,
             [this](const TRecord& r, const std::shared_ptr<TRecord>& other) { return KeyLess(r, *other); });
