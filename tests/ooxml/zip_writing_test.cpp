@@ -396,10 +396,25 @@ TEST(ZipWriting, NamesBeyondAsciiAreStoredAsFlaggedUtf8) {
     ExpectPeersRead(stream.Bytes(), {{"\xd0\x9b\xd0\xb8\xd1\x81\xd1\x82.xml", "data"}});
 }
 
-TEST(ZipWriting, AddingToAClosedArchiveIsAnError) {
-    TXLSZipArchive zip;
+TEST(ZipWriting, RefusedAddsLeaveTheArchiveAsItWas) {
+    TXLSZipArchive closed;
     TMemoryStream part(std::string("x"));
-    EXPECT_THROW(zip.AddStream(u"", u"a.xml", part), EZipError);
+    EXPECT_THROW(closed.AddStream(u"", u"a.xml", part), EZipError);
+
+    TMemoryStream stream(BuildArchive({{"a.xml", "a"}}));
+    const std::string before = stream.Bytes();
+    TXLSZipArchive zip;
+    zip.Open(stream);
+    for (const char16_t* name : {u"/", u"\\", u"C:\\"}) {
+        try {
+            zip.AddStream(u"", name, part);
+            ADD_FAILURE() << "no error";
+        } catch (const EZipError& e) {
+            EXPECT_THAT(e.what(), HasSubstr("Invalid file name for ZIP"));
+        }
+    }
+    EXPECT_EQ(stream.Bytes(), before);
+    EXPECT_EQ(zip.EntryCount(), 1);
 }
 
 }  // namespace

@@ -303,7 +303,8 @@ void TNorvZip::AddEntry(std::string_view name, std::string_view data, std::uint3
     }
     // No leading "/" (APPNOTE 4.4.17), so the entry is found again by the name it was given.
     n = ToZipName(n);
-    n.erase(0, n.find_first_not_of('/') == std::string::npos ? n.size() : n.find_first_not_of('/'));
+    const std::size_t first = n.find_first_not_of('/');
+    n.erase(0, first == std::string::npos ? n.size() : first);
     if (n.empty()) throw EZipError("Invalid file name for ZIP: " + std::string(name));
     if (n.size() > std::numeric_limits<std::uint16_t>::max()) throw EZipError("File name too long for ZIP: " + n);
     if (data.size() > kMax32) throw EZipError(EntryError("File ", n, " is too large for ZIP"));
