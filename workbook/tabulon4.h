@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "workbook/compound_document.h"
+#include "workbook/extra_objects.h"
 #include "workbook/process_values.h"
 #include "workbook/record_storage.h"
 #include "workbook/workbook_model.h"
@@ -113,7 +113,7 @@ public:
     std::vector<TRawRecord>& OpenXmlOnlyRecords() { return ooxml_records_; }
     // The other elements (summary information and the like) of the compound document last read;
     // the next BIFF8 file written gets them back.
-    TCompoundStorage& ExtraObjects() { return extra_objects_; }
+    TExtraObjects& ExtraObjects() { return extra_objects_; }
     // The source package kept from the last Open XML read, or null.
     TStream* TempStream() { return temp_stream_.get(); }
     // The folder of the last file read, for external references.
@@ -135,7 +135,7 @@ private:
     TOptionsDialog options_dialog_;
     std::vector<TRawRecord> named_styles_;
     bool own_styles_ = false;
-    TCompoundStorage extra_objects_;
+    TExtraObjects extra_objects_;
     std::vector<uint8_t> read_only_block_;
 
     TExcelVersion version_ = xvExcel97;

@@ -4,11 +4,12 @@
 
 #include "workbook/atomic_file.h"
 #include "workbook/compound_document.h"
+#include "workbook/extra_objects.h"
 #include "workbook/ooxml/stream.h"
 
 namespace linograf::workbook {
 
-void TXLSStream::OpenForWrite(const std::string& file_name, TStream* target, const TCompoundStorage* preserved) {
+void TXLSStream::OpenForWrite(const std::string& file_name, TStream* target, const TExtraObjects* preserved) {
     if (!target && file_name.empty()) throw std::runtime_error("Filename is missing");
     file_name_ = file_name;
     target_ = target;

@@ -13,7 +13,7 @@
 
 namespace linograf::workbook {
 
-class TCompoundStorage;
+class TExtraObjects;
 class TStream;
 
 class TXLSStream {
@@ -22,7 +22,7 @@ public:
 
     // Starts a new record stream. Raises "Filename is missing" when there is neither a file
     // name nor a target stream.
-    void OpenForWrite(const std::string& file_name, TStream* target, const TCompoundStorage* preserved);
+    void OpenForWrite(const std::string& file_name, TStream* target, const TExtraObjects* preserved);
     // Builds the document and saves it (see above). Raises the storage and file errors; without
     // a successful Close nothing is written anywhere.
     void Close();
@@ -78,7 +78,7 @@ private:
 
     std::string file_name_;
     TStream* target_ = nullptr;
-    const TCompoundStorage* preserved_ = nullptr;
+    const TExtraObjects* preserved_ = nullptr;
     std::string bytes_;
     size_t position_ = 0;
 };
