@@ -1,6 +1,7 @@
 // Lays a document tree out as a compound file in one pass.
 //
 // Sector order, chosen so the layout depends only on the tree:
+//   the external stream, when there is one (its bytes are already in the file)
 //   streams of 4096 bytes or more, each contiguous, in directory order
 //   the mini stream (all shorter streams, each rounded up to 64-byte mini sectors)
 //   directory, mini FAT, FAT, DIFAT
@@ -11,47 +12,31 @@
 #include <algorithm>
 #include <cstring>
 
-#include "workbook/compound_document.h"
-#include "workbook/compound_document_format.h"
+#include "workbook/compound_document_writer.h"
 
 namespace linograf::workbook {
 
-class TCompoundDocumentWriter {
-public:
-    TCompoundDocumentWriter(const TCompoundDocument& document)
-        : document_(document), sector_size_(document.SectorSize()) {}
-
-    std::string Write();
-
-private:
-    struct Entry {
-        std::u16string name;
-        std::uint8_t type = cfb::kEntryUnused;
-        std::uint32_t left = cfb::kNoStream, right = cfb::kNoStream, child = cfb::kNoStream;
-        const TCompoundStorage* storage = nullptr;  // storages and the root
-        const std::string* data = nullptr;          // streams
-        std::uint32_t start = cfb::kEndOfChain;
-        std::uint64_t size = 0;
-    };
-
-    void AddChildren(const TCompoundStorage& storage, std::size_t parent);
-    std::uint32_t BuildTree(std::uint32_t first, std::uint32_t count);
-    std::uint32_t SectorsFor(std::uint64_t bytes) const {
-        return static_cast<std::uint32_t>((bytes + sector_size_ - 1) / sector_size_);
-    }
-    char* Sector(std::uint32_t n) { return out_.data() + (static_cast<std::size_t>(n) + 1) * sector_size_; }
-    void WriteEntry(char* p, const Entry& e) const;
-
-    const TCompoundDocument& document_;
-    const std::uint32_t sector_size_;
-    std::vector<Entry> entries_;
-    std::string out_;
-};
+void TCompoundDocumentWriter::SetExternalStream(std::u16string_view name, std::uint64_t size) {
+    external_ = true;
+    external_name_ = name;
+    external_size_ = size;
+}
 
 void TCompoundDocumentWriter::AddChildren(const TCompoundStorage& storage, std::size_t parent) {
     const std::uint32_t first = static_cast<std::uint32_t>(entries_.size());
-    const std::uint32_t count = static_cast<std::uint32_t>(storage.children_.size());
+    bool external_placed = !(external_ && parent == 0);
     for (const TCompoundStorage::Child& c : storage.children_) {
+        const int order = external_placed ? -1 : CompareElementNames(c.name, external_name_);
+        if (order >= 0 && !external_placed) {
+            Entry e;
+            e.name = external_name_;
+            e.type = cfb::kEntryStream;
+            e.external = true;
+            e.size = external_size_;
+            entries_.push_back(std::move(e));
+            external_placed = true;
+            if (order == 0) continue;  // the external stream replaces an element of its name
+        }
         Entry e;
         e.name = c.name;
         if (c.type == TCompoundElementType::cetStream) {
@@ -65,6 +50,15 @@ void TCompoundDocumentWriter::AddChildren(const TCompoundStorage& storage, std::
         }
         entries_.push_back(std::move(e));
     }
+    if (!external_placed) {
+        Entry e;
+        e.name = external_name_;
+        e.type = cfb::kEntryStream;
+        e.external = true;
+        e.size = external_size_;
+        entries_.push_back(std::move(e));
+    }
+    const std::uint32_t count = static_cast<std::uint32_t>(entries_.size()) - first;
     entries_[parent].child = BuildTree(first, count);
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::size_t id = first + i;
@@ -116,6 +110,7 @@ std::string TCompoundDocumentWriter::Write() {
         if (document_.MajorVersion() == 3 && e.size > 0xFFFFFFFFull)
             throw ECompoundDocumentError("Stream is too large for a version 3 compound document");
         if (e.size == 0 || e.size >= cfb::kMiniStreamCutoff) continue;
+        if (e.external) throw ECompoundDocumentError("A stream written to the file must take whole sectors");
         const auto n = static_cast<std::uint32_t>((e.size + cfb::kMiniSectorSize - 1) / cfb::kMiniSectorSize);
         e.start = static_cast<std::uint32_t>(mini_fat.size());
         for (std::uint32_t i = 1; i < n; ++i) mini_fat.push_back(e.start + i);
@@ -126,7 +121,13 @@ std::string TCompoundDocumentWriter::Write() {
     // Regular sectors, in layout order.
     std::uint64_t next = 0;
     for (Entry& e : entries_) {
-        if (e.type != cfb::kEntryStream || e.size < cfb::kMiniStreamCutoff) continue;
+        if (!e.external) continue;
+        e.start = 0;
+        next = SectorsFor(e.size);
+        first_written_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, cfb::kMaxRegularSector));
+    }
+    for (Entry& e : entries_) {
+        if (e.type != cfb::kEntryStream || e.size < cfb::kMiniStreamCutoff || e.external) continue;
         e.start = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, cfb::kMaxRegularSector));
         next += SectorsFor(e.size);
     }
@@ -159,7 +160,7 @@ std::string TCompoundDocumentWriter::Write() {
     if (total_sectors > cfb::kMaxRegularSector)
         throw ECompoundDocumentError("Compound document is too large");
 
-    out_.assign(static_cast<std::size_t>((total_sectors + 1) * sector_size_), '\0');
+    out_.assign(static_cast<std::size_t>((total_sectors + 1 - first_written_) * sector_size_), '\0');
     std::vector<std::uint32_t> fat(static_cast<std::size_t>(fat_sectors * per_sector), cfb::kFreeSector);
     auto chain = [&fat](std::uint64_t first, std::uint64_t count) {
         for (std::uint64_t i = 0; i < count; ++i)
@@ -168,11 +169,9 @@ std::string TCompoundDocumentWriter::Write() {
 
     // Stream contents.
     for (const Entry& e : entries_) {
-        if (e.type != cfb::kEntryStream || e.size == 0) continue;
-        if (e.size >= cfb::kMiniStreamCutoff) {
-            chain(e.start, SectorsFor(e.size));
-            std::memcpy(Sector(e.start), e.data->data(), e.data->size());
-        }
+        if (e.type != cfb::kEntryStream || e.size < cfb::kMiniStreamCutoff) continue;
+        chain(e.start, SectorsFor(e.size));
+        if (!e.external) std::memcpy(Sector(e.start), e.data->data(), e.data->size());
     }
     if (mini_stream_size > 0) {
         chain(entries_[0].start, SectorsFor(mini_stream_size));
