@@ -1,0 +1,128 @@
+#include "serial/termios_control_block.h"
+
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <cerrno>
+
+#include "serial/platform_error.h"
+#include "serial/port_errors.h"
+
+namespace linograf::serial {
+
+namespace {
+
+constexpr tcflag_t kRawInputOff = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXANY | IGNPAR;
+constexpr tcflag_t kRawLocalOff = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
+
+bool IsRaw(const termios2& t) {
+    return (t.c_iflag & kRawInputOff) == 0 && (t.c_oflag & OPOST) == 0 && (t.c_lflag & kRawLocalOff) == 0 &&
+           (t.c_cflag & (CREAD | CLOCAL)) == (CREAD | CLOCAL) && t.c_cc[VMIN] == 1 && t.c_cc[VTIME] == 0;
+}
+
+}  // namespace
+
+int ReadTermiosControlBlock(SystemCalls& calls, int fd, TDcb& dcb) {
+    termios2 t {};
+    if (calls.Ioctl(fd, TCGETS2, &t) != 0) return -1;
+    dcb.baud_rate = t.c_ospeed;
+    switch (t.c_cflag & CSIZE) {
+    case CS5: dcb.byte_size = 5; break;
+    case CS6: dcb.byte_size = 6; break;
+    case CS7: dcb.byte_size = 7; break;
+    default: dcb.byte_size = 8; break;
+    }
+    if (!(t.c_cflag & PARENB)) {
+        dcb.parity = kNoParity;
+    } else if (t.c_cflag & CMSPAR) {
+        dcb.parity = (t.c_cflag & PARODD) ? kMarkParity : kSpaceParity;
+    } else {
+        dcb.parity = (t.c_cflag & PARODD) ? kOddParity : kEvenParity;
+    }
+    if (!(t.c_cflag & CSTOPB)) {
+        dcb.stop_bits = kOneStopBit;
+    } else {
+        dcb.stop_bits = dcb.byte_size == 5 ? kOne5StopBits : kTwoStopBits;
+    }
+    auto set = [&](uint32_t bit, bool on) { dcb.flags = on ? (dcb.flags | bit) : (dcb.flags & ~bit); };
+    set(dcbBinary, IsRaw(t));
+    set(dcbParityCheck, (t.c_iflag & INPCK) != 0);
+    set(dcbOutX, (t.c_iflag & IXON) != 0);
+    set(dcbInX, (t.c_iflag & IXOFF) != 0);
+    const bool rtscts = (t.c_cflag & CRTSCTS) != 0;
+    set(dcbOutxCtsFlow, rtscts);
+    if (rtscts) {
+        dcb.flags = (dcb.flags & ~dcbRtsControlMask) | dcbRtsControlHandshake;
+    } else if ((dcb.flags & dcbRtsControlMask) == dcbRtsControlHandshake) {
+        dcb.flags &= ~dcbRtsControlMask;
+    }
+    dcb.xon_char = t.c_cc[VSTART];
+    dcb.xoff_char = t.c_cc[VSTOP];
+    return 0;
+}
+
+int32_t ValidateControlBlock(const TDcb& dcb) {
+    if (dcb.baud_rate == 0) return ecUnsupportedBaud;
+    if (dcb.byte_size < 5 || dcb.byte_size > 8) return ecUnsupportedDataBits;
+    if (dcb.parity > kSpaceParity) return ecBadArgument;
+    if (dcb.stop_bits > kTwoStopBits) return ecUnsupportedStopBits;
+    // A UART sends 1.5 stop bits only in 5-bit mode (where "two" means one and a half).
+    if (dcb.stop_bits == kOne5StopBits && dcb.byte_size != 5) return ecUnsupportedStopBits;
+    if (dcb.stop_bits == kTwoStopBits && dcb.byte_size == 5) return ecUnsupportedStopBits;
+    if ((dcb.flags & dcbDtrControlMask) == dcbDtrControlHandshake || (dcb.flags & dcbOutxDsrFlow) != 0 ||
+        (dcb.flags & dcbRtsControlMask) == dcbRtsControlToggle)
+        return ecUnsupportedHandshake;
+    return 0;
+}
+
+int32_t WriteTermiosControlBlock(SystemCalls& calls, int fd, const TDcb& dcb) {
+    if (const int32_t code = ValidateControlBlock(dcb); code != 0) return code;
+    termios2 t {};
+    if (calls.Ioctl(fd, TCGETS2, &t) != 0) return -PlatformErrorFromErrno(errno);
+
+    t.c_iflag &= ~(kRawInputOff | INPCK | IXON | IXOFF);
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~kRawLocalOff;
+    t.c_cflag &= ~(CBAUD | CIBAUD | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+    t.c_cflag |= CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
+    t.c_ispeed = t.c_ospeed = dcb.baud_rate;
+    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= kSizes[dcb.byte_size - 5];
+    switch (dcb.parity) {
+    case kOddParity: t.c_cflag |= PARENB | PARODD; break;
+    case kEvenParity: t.c_cflag |= PARENB; break;
+    case kMarkParity: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case kSpaceParity: t.c_cflag |= PARENB | CMSPAR; break;
+    default: break;
+    }
+    if (dcb.stop_bits != kOneStopBit) t.c_cflag |= CSTOPB;
+    if (dcb.flags & dcbParityCheck) t.c_iflag |= INPCK;
+    // Linux switches RTS/CTS for both directions at once; either half asks for it.
+    if ((dcb.flags & dcbOutxCtsFlow) || (dcb.flags & dcbRtsControlMask) == dcbRtsControlHandshake)
+        t.c_cflag |= CRTSCTS;
+    if (dcb.flags & dcbOutX) t.c_iflag |= IXON;
+    if (dcb.flags & dcbInX) t.c_iflag |= IXOFF;
+    t.c_cc[VSTART] = dcb.xon_char;
+    t.c_cc[VSTOP] = dcb.xoff_char;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (calls.Ioctl(fd, TCSETS2, &t) != 0) return -PlatformErrorFromErrno(errno);
+    return 0;
+}
+
+int ReadTerminalSettings(SystemCalls& calls, int fd, TerminalSettings& settings) {
+    termios2 t {};
+    if (calls.Ioctl(fd, TCGETS2, &t) != 0) return -1;
+    settings.iflag = t.c_iflag;
+    settings.oflag = t.c_oflag;
+    settings.cflag = t.c_cflag;
+    settings.lflag = t.c_lflag;
+    settings.ispeed = t.c_ispeed;
+    settings.ospeed = t.c_ospeed;
+    settings.vstart = t.c_cc[VSTART];
+    settings.vstop = t.c_cc[VSTOP];
+    settings.vmin = t.c_cc[VMIN];
+    settings.vtime = t.c_cc[VTIME];
+    return 0;
+}
+
+}  // namespace linograf::serial
