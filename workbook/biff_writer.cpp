@@ -276,12 +276,14 @@ void TBiffWriter::WriteSST() {
 
     uint32_t k = 0;
     sst.ForEach([&](TSSTEntry* e) {
+        // The record is closed first, so a bucket always points at its string, not at the
+        // header of the CONTINUE record the string starts in.
+        if (room <= 15) begin_continue();
         if (k % bucket_size == 0) {
             const uint64_t at = stream_.Position();
             buckets.push_back({static_cast<uint32_t>(at), static_cast<uint16_t>(at - header)});
         }
         e->SetIndex(k);
-        if (room <= 15) begin_continue();
         const uint8_t type = e->Type();
         if (type & ~0x0Du) {
             char message[80];

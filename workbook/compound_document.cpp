@@ -183,6 +183,13 @@ TCompoundStream TCompoundStorage::CreateStream(std::u16string_view name) {
     return TCompoundStream(Insert(name, TCompoundElementType::cetStream).data);
 }
 
+TCompoundStream TCompoundStorage::CreateStream(std::u16string_view name, std::string bytes) {
+    CheckName(name);
+    Child& child = Insert(name, TCompoundElementType::cetStream);
+    *child.data = std::move(bytes);
+    return TCompoundStream(child.data);
+}
+
 TCompoundStorage& TCompoundStorage::CreateStorage(std::u16string_view name) {
     CheckName(name);
     return *Insert(name, TCompoundElementType::cetStorage).storage;

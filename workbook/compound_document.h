@@ -91,6 +91,8 @@ public:
     // Create mode: an element of the same name (any type, any case) is replaced by a new empty
     // stream or storage carrying the given spelling.
     TCompoundStream CreateStream(std::u16string_view name);
+    // The same, with the stream's bytes taken over from `bytes` instead of copied.
+    TCompoundStream CreateStream(std::u16string_view name, std::string bytes);
     TCompoundStorage& CreateStorage(std::u16string_view name);
     // Raise when the element is missing or of the other type.
     TCompoundStream OpenStream(std::u16string_view name) const;

@@ -2,6 +2,9 @@
 
 #include <zlib.h>
 
+#include <sys/mman.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -32,11 +35,34 @@ char16_t TSSTEntry::Char(size_t i) const {
     return Wide() ? static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8)) : static_cast<char16_t>(p[i]);
 }
 
-TSST2::TSST2() : root_(new Node) {}
+TSST2::TSST2() : root_(NewNode()) {}
 
 TSST2::~TSST2() {
     Clear();
-    delete root_;
+    FreeNodes();
+}
+
+TSST2::Node* TSST2::NewNode() {
+    constexpr size_t kSmallChunk = 16 * sizeof(Node);
+    constexpr size_t kHugeChunk = size_t{2} << 20;
+    if (chunks_.empty() || chunk_used_ + sizeof(Node) > chunks_.back().second) {
+        // A small table stays small; once it has grown past its first chunk, it gets 2 MB ones.
+        size_t size = chunks_.empty() ? kSmallChunk : kHugeChunk;
+        void* memory = std::aligned_alloc(size == kHugeChunk ? kHugeChunk : alignof(Node), size);
+        if (!memory) throw std::bad_alloc();
+        if (size == kHugeChunk) madvise(memory, size, MADV_HUGEPAGE);
+        chunks_.push_back({memory, size});
+        chunk_used_ = 0;
+    }
+    void* at = static_cast<char*>(chunks_.back().first) + chunk_used_;
+    chunk_used_ += sizeof(Node);
+    return new (at) Node;
+}
+
+void TSST2::FreeNodes() {
+    for (auto& [memory, size] : chunks_) std::free(memory);
+    chunks_.clear();
+    chunk_used_ = 0;
 }
 
 uint32_t TSST2::Key(std::span<const uint8_t> bytes) {
@@ -141,7 +167,7 @@ void TSST2::Place(Node* node, int depth, uint32_t key, TSSTEntry* entry) {
     TSSTEntry* chain[kChainLimit];
     int n = 0;
     for (TSSTEntry* e = head; e; e = e->next_) chain[n++] = e;
-    Node* inner = new Node;
+    Node* inner = NewNode();
     slot = reinterpret_cast<Slot>(inner) | 1;
     for (int i = n - 1; i >= 0; --i) {
         chain[i]->next_ = nullptr;
@@ -177,7 +203,6 @@ void TSST2::FreeNode(Node* node) {
     for (Slot& s : node->slots) {
         if (IsNode(s)) {
             FreeNode(AsNode(s));
-            delete AsNode(s);
         } else {
             TSSTEntry* e = reinterpret_cast<TSSTEntry*>(s);
             while (e) {
@@ -193,6 +218,8 @@ void TSST2::FreeNode(Node* node) {
 
 void TSST2::Clear() {
     FreeNode(root_);
+    FreeNodes();
+    root_ = NewNode();
     count_ = 0;
     ref_total_ = 0;
     loaded_ = {};

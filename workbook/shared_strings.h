@@ -142,6 +142,14 @@ private:
         }
     }
 
+    // Inner nodes come from chunks that are freed together; the large ones are backed by huge
+    // pages where the system offers them, so a lookup in a big table costs one memory access
+    // per level instead of a page walk on top.
+    Node* NewNode();
+    void FreeNodes();
+    std::vector<std::pair<void*, size_t>> chunks_;
+    size_t chunk_used_ = 0;
+
     Node* root_;
     size_t count_ = 0;
     uint32_t ref_total_ = 0;

@@ -131,6 +131,17 @@ TEST(CompoundStream, SeekBeforeTheStartRaisesAndKeepsThePosition) {
     EXPECT_THROW(TCompoundStream().Write("x"), ECompoundDocumentError);
 }
 
+TEST(CompoundStream, CreatedFromBytesHoldsThemAndStartsAtTheBeginning) {
+    TCompoundDocument document;
+    TCompoundStream stream = document.Root().CreateStream(u"Workbook", Pattern(5000, 3));
+    EXPECT_EQ(stream.Position(), 0u);
+    stream.Write("AB");
+    std::string expected = Pattern(5000, 3);
+    expected.replace(0, 2, "AB");
+    EXPECT_EQ(document.Root().OpenStream(u"Workbook").Bytes(), expected);
+    EXPECT_THROW(document.Root().CreateStream(u"a/b", "x"), ECompoundDocumentError);
+}
+
 TEST(CompoundStream, HandleKeepsItsBytesAfterTheElementIsReplaced) {
     TCompoundDocument document;
     TCompoundStream old_stream = document.Root().CreateStream(u"Workbook");
