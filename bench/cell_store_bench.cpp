@@ -1,0 +1,145 @@
+// Filling a sheet the size of a full Open XML sheet's rows: 1,048,576 rows × 8 cells, once with
+// numbers and once with texts that are all distinct (10 ASCII characters each), as a live log of
+// unique readings would. Reported per cell: the time of one value setter and the heap bytes the
+// model holds afterwards (malloc's own count, chunk overheads included). Floors measured in the
+// same run: the same values appended to a std::vector (numbers) and inserted into a
+// std::unordered_set of std::string (texts), the plainest containers that keep them, the second
+// also deduplicating. Times are the thread's CPU time, so other work on the machine does not
+// count against the model.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <time.h>
+
+#include <array>
+#include <memory>
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "workbook/process_values.h"
+#include "workbook/workbook_model.h"
+
+namespace {
+
+using namespace linograf::workbook;
+
+constexpr uint32_t kRows = 1048576;
+constexpr uint32_t kCols = 8;
+constexpr double kCells = double(kRows) * kCols;
+constexpr size_t kTextLength = 10;
+
+size_t HeapInUse() { return mallinfo2().uordblks; }
+
+double CpuSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// A 10-digit decimal counter: every call gives the next distinct text.
+class TextCounter {
+public:
+    TextCounter() { text_.fill(u'0'); }
+    std::u16string_view Next() {
+        for (size_t i = kTextLength; i-- > 0;) {
+            if (text_[i] != u'9') {
+                ++text_[i];
+                break;
+            }
+            text_[i] = u'0';
+        }
+        return {text_.data(), kTextLength};
+    }
+
+private:
+    std::array<char16_t, kTextLength> text_;
+};
+
+void Report(benchmark::State& state, double seconds, size_t bytes, double own_bytes_per_cell) {
+    state.counters["ns_per_cell"] = seconds * 1e9 / kCells;
+    state.counters["bytes_per_cell"] = double(bytes) / kCells;
+    state.counters["bytes_per_cell_beyond_value"] = double(bytes) / kCells - own_bytes_per_cell;
+}
+
+void BM_SheetNumbers(benchmark::State& state) {
+    SetSheetLimits(xvExcel2007);
+    for (auto _ : state) {
+        auto book = std::make_unique<TWorkbookModel>();
+        TSheet& sheet = book->Sheet(0);
+        size_t before = HeapInUse();
+        double start = CpuSeconds();
+        for (uint32_t row = 0; row < kRows; ++row)
+            for (uint32_t col = 0; col < kCols; ++col) sheet.SetAsFloat(col, row, row * 0.5 + col);
+        double seconds = CpuSeconds() - start;
+        state.SetIterationTime(seconds);
+        Report(state, seconds, HeapInUse() - before, sizeof(double));
+        benchmark::DoNotOptimize(sheet.AsFloat(3, kRows - 1));
+        state.PauseTiming();
+        book.reset();
+        state.ResumeTiming();
+    }
+}
+
+void BM_SheetDistinctTexts(benchmark::State& state) {
+    SetSheetLimits(xvExcel2007);
+    for (auto _ : state) {
+        auto book = std::make_unique<TWorkbookModel>();
+        TSheet& sheet = book->Sheet(0);
+        TextCounter texts;
+        size_t before = HeapInUse();
+        double start = CpuSeconds();
+        for (uint32_t row = 0; row < kRows; ++row)
+            for (uint32_t col = 0; col < kCols; ++col) sheet.SetAsWideString(col, row, texts.Next());
+        double seconds = CpuSeconds() - start;
+        state.SetIterationTime(seconds);
+        Report(state, seconds, HeapInUse() - before, kTextLength);
+        benchmark::DoNotOptimize(book->SST().Count());
+        state.PauseTiming();
+        book.reset();
+        state.ResumeTiming();
+    }
+}
+
+void BM_FloorVectorOfDoubles(benchmark::State& state) {
+    for (auto _ : state) {
+        std::vector<double> values;
+        size_t before = HeapInUse();
+        double start = CpuSeconds();
+        for (uint32_t row = 0; row < kRows; ++row)
+            for (uint32_t col = 0; col < kCols; ++col) values.push_back(row * 0.5 + col);
+        double seconds = CpuSeconds() - start;
+        state.SetIterationTime(seconds);
+        Report(state, seconds, HeapInUse() - before, sizeof(double));
+        benchmark::DoNotOptimize(values.data());
+    }
+}
+
+void BM_FloorUnorderedSetOfStrings(benchmark::State& state) {
+    for (auto _ : state) {
+        std::unordered_set<std::string> values;
+        TextCounter texts;
+        size_t before = HeapInUse();
+        double start = CpuSeconds();
+        for (uint32_t i = 0; i < kRows * kCols; ++i) {
+            std::u16string_view t = texts.Next();
+            values.emplace(t.begin(), t.end());
+        }
+        double seconds = CpuSeconds() - start;
+        state.SetIterationTime(seconds);
+        Report(state, seconds, HeapInUse() - before, kTextLength);
+        benchmark::DoNotOptimize(values.size());
+        state.PauseTiming();
+        values = {};
+        state.ResumeTiming();
+    }
+}
+
+BENCHMARK(BM_SheetNumbers)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloorVectorOfDoubles)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SheetDistinctTexts)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloorUnorderedSetOfStrings)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
