@@ -1,13 +1,19 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef LINOGRAF_WITH_GUI
+#include "app/gui_main.h"
+#endif
+
 namespace {
 
 void PrintUsage(std::FILE* to) {
     std::fputs(
         "Usage: linograf [COMMAND] [OPTIONS]\n"
         "Logs the text lines a serial device sends into Excel workbooks.\n"
+        "Without a command the main window opens.\n"
         "\n"
+        "  --ini PATH   the settings file to use\n"
         "  --help       show this help and exit\n"
         "  --version    show the version and exit\n",
         to);
@@ -24,6 +30,10 @@ int main(int argc, char** argv) {
         PrintUsage(stdout);
         return 0;
     }
+#ifdef LINOGRAF_WITH_GUI
+    // No command (options only): the window.
+    if (argc == 1 || argv[1][0] == '-') return linograf::RunMainWindow(argc, argv);
+#endif
     PrintUsage(stderr);
     return 2;
 }

@@ -1,0 +1,39 @@
+#pragma once
+// Page 1, the parameters: the workbook file name template, the port summary and the record
+// format with its navigator. Controls sit where the window's resize algorithm expects them.
+#include <QWidget>
+
+class QAction;
+class QLabel;
+class QToolBar;
+
+namespace linograf {
+
+class TButtonEdit;
+class TDbGrid;
+class TDbNavigator;
+class TTableModel;
+
+class TParametersPage : public QWidget {
+    Q_OBJECT
+
+public:
+    TParametersPage(TTableModel* format, QAction* asave_param, QAction* acancel, QWidget* parent = nullptr);
+
+    QToolBar* ToolBar2;
+    QLabel* Label6;
+    QLabel* Label7;
+    TButtonEdit* efile;
+    QLabel* Label1;
+    QLabel* Label8;
+    QLabel* Label13;
+    TButtonEdit* ecom;
+    QLabel* Label2;
+    TDbNavigator* DBNavigator1;
+    TDbGrid* AGrid;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+};
+
+}  // namespace linograf
