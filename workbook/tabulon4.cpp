@@ -144,6 +144,7 @@ void TTabulon4::SetRecomendReadOnly(bool on) {
 void TTabulon4::Clear() {
     globals_.Reset();
     ooxml_records_.clear();
+    open_xml_.Clear();
     own_styles_ = false;
     ClearModel();
     StyleFormats().Clear();

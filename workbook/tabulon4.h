@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "workbook/extra_objects.h"
+#include "workbook/ooxml/open_xml_model.h"
 #include "workbook/process_values.h"
 #include "workbook/record_storage.h"
 #include "workbook/workbook_model.h"
@@ -111,6 +112,9 @@ public:
     void SetHasOwnStyles(bool on) { own_styles_ = on; }
     // Records of an Open XML file that have no BIFF meaning, kept for the Open XML writer.
     std::vector<TRawRecord>& OpenXmlOnlyRecords() { return ooxml_records_; }
+    // Styles, saved elements, relationships and names of the Open XML format that the BIFF model
+    // has no room for: filled by the Open XML reader, read by the Open XML writer.
+    TOpenXmlBook& OpenXml() { return open_xml_; }
     // The other elements (summary information and the like) of the compound document last read;
     // the next BIFF8 file written gets them back.
     TExtraObjects& ExtraObjects() { return extra_objects_; }
@@ -131,6 +135,7 @@ private:
 
     TRecordStorageGlobals globals_;
     std::vector<TRawRecord> ooxml_records_;
+    TOpenXmlBook open_xml_;
     TWorkbookData workbook_data_;
     TOptionsDialog options_dialog_;
     std::vector<TRawRecord> named_styles_;
