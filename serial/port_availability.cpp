@@ -1,0 +1,25 @@
+#include "serial/port_availability.h"
+
+#include "serial/platform_error.h"
+#include "serial/port_device_map.h"
+#include "serial/posix_dispatcher.h"
+
+namespace linograf::serial {
+
+bool IsPortAvailable(int n) {
+    if (n == 0) return false;
+    const std::string path = DevicePathForPort(n);
+    if (path.empty()) return false;
+    // A short-lived dispatcher without an owner: it enters the dispatcher table, opens the device
+    // exclusively and leaves again. It starts no thread, so it never hands anything to a GUI thread.
+    PlainGuiThread no_gui;
+    TNlkPosixDispatcher probe(no_gui, nullptr);
+    probe.SetDeviceName(path);
+    if (probe.OpenPort(path) >= 0) {
+        probe.ClosePort();
+        return true;
+    }
+    return probe.LastError() == kErrorAccessDenied;
+}
+
+}  // namespace linograf::serial
