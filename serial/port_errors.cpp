@@ -47,6 +47,11 @@ constexpr MessageEntry kMessages[] = {
     {162, "General failure"},
     {1002, "Bad argument passed to function"},
     {2001, "ie_BadId - Specified comport doesn't exist"},
+    // Settings the terminal cannot carry out (serial/termios_control_block.h); each names the setting.
+    {2002, "ie_Baudrate - Unsupported baud rate"},
+    {2003, "ie_ByteSize - Unsupported number of data bits (5 to 8 are possible)"},
+    {2004, "ie_Default - Unsupported stop bits (1.5 only with 5 data bits, 2 only with 6 to 8)"},
+    {2005, "ie_Hardware - Unsupported handshake (no DTR/DSR flow control or RTS toggling on this device)"},
     {2007, "ie_NOpen - device not open"},
     {2008, "ie_Open - device already open"},
     {2011, "The ComNumber property of the TNlkComPort has not been set"},
