@@ -10,7 +10,9 @@
 namespace linograf::serial {
 
 namespace {
-constexpr uint32_t Wrap(uint64_t index) { return static_cast<uint32_t>(index % kReceiveRingSize); }
+constexpr uint32_t Wrap(uint64_t index) {
+    return static_cast<uint32_t>(index % kReceiveRingSize);
+}
 }  // namespace
 
 TNlkBaseDispatcher::TNlkBaseDispatcher(GuiThread& gui, const ErrorOwner* owner) : gui_(gui), owner_(owner) {
@@ -45,7 +47,8 @@ int32_t TNlkBaseDispatcher::OpenDevice(const std::string& device_name, int32_t b
 
     if (OpenPort(device_name) < 0) {
         const int error = last_error_.load();
-        const int32_t code = error == kErrorNotEnoughMemory ? ecOutOfMemory : -(error != 0 ? error : kErrorGeneralFailure);
+        const int32_t code =
+            error == kErrorNotEnoughMemory ? ecOutOfMemory : -(error != 0 ? error : kErrorGeneralFailure);
         ShutdownDevice();
         return code;
     }
@@ -189,7 +192,9 @@ uint32_t TNlkBaseDispatcher::UnreadCount() const {
     return Wrap(uint64_t{write_index_} + kReceiveRingSize - read_index_);
 }
 
-uint32_t TNlkBaseDispatcher::InputWaiting() { return 0; }
+uint32_t TNlkBaseDispatcher::InputWaiting() {
+    return 0;
+}
 
 void TNlkBaseDispatcher::ProcessInput() {
     uint32_t mask = 0;
@@ -246,8 +251,10 @@ void TNlkBaseDispatcher::FillReceiveRing() {
     }
     if (waiting == 0) return;
     const bool empty = write_index_ == read_index_;
-    const uint32_t free_space = empty ? kReceiveRingSize : Wrap(uint64_t{read_index_} + kReceiveRingSize - write_index_);
-    const uint32_t contiguous = read_index_ > write_index_ ? read_index_ - write_index_ : kReceiveRingSize - write_index_;
+    const uint32_t free_space =
+        empty ? kReceiveRingSize : Wrap(uint64_t{read_index_} + kReceiveRingSize - write_index_);
+    const uint32_t contiguous =
+        read_index_ > write_index_ ? read_index_ - write_index_ : kReceiveRingSize - write_index_;
     const uint32_t wanted = std::min(free_space, waiting);
     uint32_t second = wanted > contiguous ? wanted - contiguous : 0;
 
@@ -294,8 +301,9 @@ bool TNlkBaseDispatcher::CheckTimerTriggers() {
     {
         std::lock_guard state(state_lock_);
         const uint32_t now = CurrentTick();
-        auto it = std::find_if(timer_triggers_.begin(), timer_triggers_.end(),
-                               [&](const TTimerTrigger& t) { return t.active && TimerExpired(t.timer, now); });
+        auto it = std::find_if(timer_triggers_.begin(), timer_triggers_.end(), [&](const TTimerTrigger& t) {
+            return t.active && TimerExpired(t.timer, now);
+        });
         if (it == timer_triggers_.end()) return false;
         it->active = false;
         handle = it->handle;
@@ -485,7 +493,9 @@ void TNlkBaseDispatcher::FlushInput() {
     for (auto& trigger : data_triggers_) trigger.matched = false;
 }
 
-void TNlkBaseDispatcher::FlushOutput() { FlushPort(0); }
+void TNlkBaseDispatcher::FlushOutput() {
+    FlushPort(0);
+}
 
 // ---------------------------------------------------------------- handlers and triggers
 
@@ -540,15 +550,17 @@ size_t TNlkBaseDispatcher::TriggerWindowCount() const {
 void TNlkBaseDispatcher::RecomputeHandlerFlags(PortHandlerKind kind) {
     const bool others = window_handlers_.size() > 1;  // the procedure and event lists stay empty
     switch (kind) {
-    case PortHandlerKind::Keep: handler_service_needed_ = others || port_handler_installed_; break;
-    case PortHandlerKind::Installed:
-        port_handler_installed_ = true;
-        handler_service_needed_ = true;
-        break;
-    case PortHandlerKind::Removed:
-        port_handler_installed_ = false;
-        handler_service_needed_ = others;
-        break;
+        case PortHandlerKind::Keep:
+            handler_service_needed_ = others || port_handler_installed_;
+            break;
+        case PortHandlerKind::Installed:
+            port_handler_installed_ = true;
+            handler_service_needed_ = true;
+            break;
+        case PortHandlerKind::Removed:
+            port_handler_installed_ = false;
+            handler_service_needed_ = others;
+            break;
     }
 }
 

@@ -37,10 +37,10 @@ inline constexpr uint32_t lfDtrOn = 1, lfRtsOn = 2, lfDtrFlow = 16, lfRtsFlow = 
 
 // Where trigger messages go: the component's hidden window. Called on the GUI thread.
 class TriggerWindow {
-public:
+  public:
     virtual void TriggerMessage(uint32_t msg, uint32_t w_param, int32_t l_param) = 0;
 
-protected:
+  protected:
     ~TriggerWindow() = default;
 };
 
@@ -75,7 +75,7 @@ enum class PortHandlerKind { Keep = 0, Installed = 1, Removed = 2 };
 enum class PortThread { Read = 0, Dispatcher = 1, Write = 2, Status = 3 };
 
 class TNlkBaseDispatcher {
-public:
+  public:
     TNlkBaseDispatcher(GuiThread& gui, const ErrorOwner* owner);
     virtual ~TNlkBaseDispatcher();
     TNlkBaseDispatcher(const TNlkBaseDispatcher&) = delete;
@@ -163,6 +163,12 @@ public:
     bool KillThreads() const { return kill_threads_.load(); }
     bool ThreadAlive(PortThread which) const { return thread_alive_[static_cast<int>(which)].load(); }
     int LastError() const { return last_error_.load(); }
+    // A text naming the device and the cause when the last open failed for a reason the bare
+    // platform text does not make clear (no permission); empty otherwise. See CheckOpenResult.
+    std::string OpenFailureText() const {
+        std::lock_guard state(state_lock_);
+        return open_failure_text_;
+    }
     int32_t LineErrors() const;
     uint8_t ModemStatus() const;
     TDcb ControlBlock() const;
@@ -186,7 +192,7 @@ public:
     bool DeliveryLate() const { return late_flag_.load(); }
     GuiThread& Gui() { return gui_; }
 
-protected:
+  protected:
     // ---- virtual operations (the platform's unless noted) ----
     virtual int32_t EscapeLine(int code) = 0;
     virtual int32_t FlushPort(int which) = 0;
@@ -276,9 +282,10 @@ protected:
     std::array<std::atomic<bool>, 4> thread_alive_{};
     std::atomic<bool> close_in_progress_{false};
     std::atomic<int> last_error_{0};
+    std::string open_failure_text_;  // state lock
     int priority_offset_ = 0;
 
-private:
+  private:
     struct WindowHandler {
         TriggerWindow* window;
         bool removed;

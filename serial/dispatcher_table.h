@@ -12,7 +12,7 @@ namespace linograf::serial {
 class TNlkBaseDispatcher;
 
 class DispatcherTable {
-public:
+  public:
     static DispatcherTable& Instance();
 
     // Takes the lowest empty index, or appends; returns the handle.
@@ -25,7 +25,7 @@ public:
     size_t Size() const;
     std::recursive_mutex& Lock() { return mutex_; }
 
-private:
+  private:
     mutable std::recursive_mutex mutex_;
     std::vector<TNlkBaseDispatcher*> entries_;
 };

@@ -27,9 +27,8 @@ void GuiCall::Run() {
 
 bool GuiCall::WaitFinished(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-        return state_ == State::Finished || state_ == State::Cancelled;
-    });
+    return changed_.wait_for(lock, timeout,
+                             [&] { return state_ == State::Finished || state_ == State::Cancelled; });
 }
 
 bool GuiCall::CancelIfQueued() {
@@ -88,7 +87,9 @@ void PlainGuiThread::PumpPending() {
     for (auto& call : batch) call();
 }
 
-bool PlainGuiThread::IsGuiThread() const { return std::this_thread::get_id() == state_->owner; }
+bool PlainGuiThread::IsGuiThread() const {
+    return std::this_thread::get_id() == state_->owner;
+}
 
 void PlainGuiThread::ShowError(const std::string& message) {
     std::lock_guard lock(state_->mutex);

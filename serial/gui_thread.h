@@ -17,7 +17,7 @@ namespace linograf::serial {
 
 // One call sent to the GUI thread, shared by the sender and the GUI thread.
 class GuiCall {
-public:
+  public:
     enum class State { Queued, Running, Finished, Cancelled };
 
     explicit GuiCall(std::function<void()> body) : body_(std::move(body)) {}
@@ -30,7 +30,7 @@ public:
     bool CancelIfQueued();
     State state() const;
 
-private:
+  private:
     std::function<void()> body_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
@@ -38,7 +38,7 @@ private:
 };
 
 class GuiThread {
-public:
+  public:
     virtual ~GuiThread() = default;
 
     // Queues `call` to run on the GUI thread, in the order of posting; returns at once.
@@ -65,7 +65,7 @@ public:
 // A GuiThread for programs and tests without an event loop: posted calls wait in a queue until
 // the thread that created the object (the "GUI thread") pumps.
 class PlainGuiThread : public GuiThread {
-public:
+  public:
     PlainGuiThread();
     void Post(std::function<void()> call) override;
     void PumpPending() override;
@@ -79,7 +79,7 @@ public:
 
     std::vector<std::string> shown_errors() const;
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
 };

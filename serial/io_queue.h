@@ -13,14 +13,14 @@
 namespace linograf::serial {
 
 class TIOBuffer {
-public:
+  public:
     explicit TIOBuffer(uint32_t size) : size_(size) {}
     virtual ~TIOBuffer() = default;
     uint32_t Size() const { return size_; }
     bool InUse() const { return in_use_; }
     void SetInUse(bool in_use) { in_use_ = in_use; }
 
-private:
+  private:
     bool in_use_ = false;  // guarded by the owning queue's lock
     uint32_t size_;
 };
@@ -28,31 +28,35 @@ private:
 // Received bytes: a zero-filled block of `size` bytes, of which `filled` hold data and `taken`
 // have been copied out already.
 class TDataBuffer : public TIOBuffer {
-public:
+  public:
     explicit TDataBuffer(uint32_t size) : TIOBuffer(size), data_(size, 0) {}
     uint8_t* Data() { return data_.data(); }
     const uint8_t* Data() const { return data_.data(); }
     uint32_t filled = 0;
     uint32_t taken = 0;
 
-private:
+  private:
     std::vector<uint8_t> data_;
 };
 
 // A comm-event mask (the Windows event bits the dispatcher understands: 8 CTS, 16 DSR, 32 DCD,
 // 64 break, 128 line error, 256 ring, 8192 ring trailing edge).
 class TStatusBuffer : public TIOBuffer {
-public:
+  public:
     explicit TStatusBuffer(uint32_t mask) : TIOBuffer(sizeof(uint32_t)), mask(mask) {}
     uint32_t mask;
 };
 
 // One dispatch-log entry; its size is the length of its data.
 class TLogBuffer : public TIOBuffer {
-public:
+  public:
     TLogBuffer(uint8_t type, uint16_t subtype, uint32_t time, uint32_t other, std::vector<uint8_t> data)
-        : TIOBuffer(static_cast<uint32_t>(data.size())), type(type), subtype(subtype), time(time),
-          other_data(other), data(std::move(data)) {}
+        : TIOBuffer(static_cast<uint32_t>(data.size())),
+          type(type),
+          subtype(subtype),
+          time(time),
+          other_data(other),
+          data(std::move(data)) {}
     uint8_t type;
     uint16_t subtype;
     uint32_t time;
@@ -61,7 +65,7 @@ public:
 };
 
 class TIOQueue {
-public:
+  public:
     void Push(std::unique_ptr<TIOBuffer> item);
     // The first item marked in use, or null when the queue is empty or the first item is in use.
     // Give it back with Release (it stays first) or take it with Pop.
@@ -77,7 +81,7 @@ public:
     uint64_t BytesQueued() const;
     size_t Count() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable added_;
     bool added_flag_ = false;  // the auto-reset "item added" event

@@ -10,9 +10,10 @@ namespace linograf::serial {
 inline constexpr int kErrorFileNotFound = 2;
 inline constexpr int kErrorPathNotFound = 3;
 inline constexpr int kErrorTooManyOpenFiles = 4;
-inline constexpr int kErrorAccessDenied = 5;    // the device is held by another program
-inline constexpr int kErrorInvalidHandle = 6;   // the device was closed under a thread
+inline constexpr int kErrorAccessDenied = 5;   // the device is held by another program
+inline constexpr int kErrorInvalidHandle = 6;  // the device was closed under a thread
 inline constexpr int kErrorNotEnoughMemory = 8;
+inline constexpr int kErrorPermissionDenied = 13;  // the device exists, this user may not open it
 inline constexpr int kErrorInvalidParameter = 87;
 inline constexpr int kErrorDeviceWrite = 160;
 inline constexpr int kErrorDeviceRead = 161;
@@ -22,8 +23,8 @@ inline constexpr int kErrorIoPending = 997;
 
 // Translates errno from opening a serial device: missing devices (ENOENT, ENODEV, ENXIO, and EIO,
 // which Linux gives for a ttyS node without a UART) become 2 or 3; a device held elsewhere
-// (EBUSY from TIOCEXCL, EWOULDBLOCK from the advisory lock) becomes 5; a permission problem stays
-// EACCES or EPERM so that it is reported as what it is, not as "already open".
+// (EBUSY from TIOCEXCL, EWOULDBLOCK from the advisory lock) becomes 5; a permission problem (EACCES,
+// EPERM) becomes 13, so that it is reported as what it is, not as "already open".
 int PlatformErrorFromOpenErrno(int error);
 
 // Translates errno from any other device call.

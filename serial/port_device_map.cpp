@@ -1,7 +1,9 @@
 #include "serial/port_device_map.h"
 
-#include <cstdlib>
 #include <sys/stat.h>
+#include <charconv>
+#include <cstdlib>
+#include <string_view>
 
 namespace linograf::serial {
 
@@ -20,6 +22,18 @@ std::string DevicePathForPort(int port) {
         if (lstat(entry.c_str(), &st) == 0) return entry;
     }
     return DefaultDevicePath(port);
+}
+
+std::string DevicePathForName(const std::string& name) {
+    std::string_view rest(name);
+    if (rest.starts_with("\\\\.\\")) rest.remove_prefix(4);
+    if (!rest.starts_with("COM") || rest.size() < 4 || rest.size() > 5) return name;
+    rest.remove_prefix(3);
+    int port = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), port);
+    if (error != std::errc() || end != rest.data() + rest.size() || rest.front() == '0') return name;
+    if (port < kFirstPort || port > kLastPort) return name;
+    return DevicePathForPort(port);
 }
 
 }  // namespace linograf::serial

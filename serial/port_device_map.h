@@ -26,4 +26,8 @@ std::string DefaultDevicePath(int port);
 // silently falling back), else the default. Empty outside 1..64.
 std::string DevicePathForPort(int port);
 
+// The path to open for a device name: a port name in the form "\\.\COM<n>" or "COM<n>" (n from 1
+// to 64) stands for DevicePathForPort(n); any other name is a path already and comes back as it is.
+std::string DevicePathForName(const std::string& name);
+
 }  // namespace linograf::serial

@@ -18,51 +18,54 @@ std::string ErrorMessage(int32_t code);
 // Whatever owns the port: while it is being loaded from its stored description, errors are
 // returned instead of raised.
 class ErrorOwner {
-public:
+  public:
     virtual bool IsLoading() const = 0;
 
-protected:
+  protected:
     ~ErrorOwner() = default;
 };
 
 // Returns a code that is not negative; raises the code's exception otherwise (unless the owner
 // is loading, then the code comes back unchanged). `owner` may be null.
 int32_t CheckError(const ErrorOwner* owner, int32_t code);
-inline int32_t CheckError(int32_t code) { return CheckError(nullptr, code); }
+inline int32_t CheckError(int32_t code) {
+    return CheckError(nullptr, code);
+}
 
 // Throws the exception CheckError would raise for a negative code, whatever the owner state.
 [[noreturn]] void RaiseErrorCode(int32_t code);
 
 class ENLKException : public std::runtime_error {
-public:
+  public:
     // The message is ErrorMessage(code); when the table and the platform have none, the class's
     // own name, so that no exception ever carries an empty text.
     ENLKException(int32_t code, const char* class_name);
     explicit ENLKException(const std::string& text);  // error code 0
     int32_t ErrorCode() const noexcept { return code_; }
 
-private:
+  private:
     int32_t code_;
 };
 
 // The runtime's I/O error (codes -2..-162 except -8): the message is the table's text and the
 // error code is the positive number.
 class EInOutError : public std::runtime_error {
-public:
+  public:
     EInOutError(const std::string& message, int error_code)
         : std::runtime_error(message), error_code_(error_code) {}
     int ErrorCode() const noexcept { return error_code_; }
 
-private:
+  private:
     int error_code_;
 };
 
 // The runtime's out-of-memory error (code -8).
 class EOutOfMemory : public std::runtime_error {
-public:
+  public:
     EOutOfMemory() : std::runtime_error("Out of memory") {}
 };
 
+// clang-format off
 #define LINOGRAF_NLK_FAMILY(Name)                                                            \
     class Name : public ENLKException {                                                      \
     public:                                                                                  \
@@ -153,6 +156,7 @@ LINOGRAF_NLK_FAMILY(ERas)
     };
 LINOGRAF_NLK_LEAF_CLASSES(LINOGRAF_NLK_LEAF)
 #undef LINOGRAF_NLK_LEAF
+// clang-format on
 
 // The result codes this system produces itself.
 inline constexpr int32_t ecBadArgument = -1002;

@@ -1,16 +1,18 @@
 #include "serial/posix_dispatcher.h"
 
 #include <asm/ioctls.h>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
-#include <new>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <cerrno>
+#include <cstring>
+#include <new>
 
+#include "serial/open_result.h"
 #include "serial/platform_error.h"
+#include "serial/port_device_map.h"
 #include "serial/termios_control_block.h"
 
 namespace linograf::serial {
@@ -30,9 +32,13 @@ constexpr std::chrono::milliseconds kFlushAcknowledge{5000};
 TNlkDispatcherThread::TNlkDispatcherThread(TNlkPosixDispatcher& dispatcher, PortThread kind)
     : dispatcher_(dispatcher), kind_(kind) {}
 
-TNlkDispatcherThread::~TNlkDispatcherThread() { Join(); }
+TNlkDispatcherThread::~TNlkDispatcherThread() {
+    Join();
+}
 
-void TNlkDispatcherThread::Start() { thread_ = std::thread([this] { Body(); }); }
+void TNlkDispatcherThread::Start() {
+    thread_ = std::thread([this] { Body(); });
+}
 
 void TNlkDispatcherThread::Join() {
     if (thread_.joinable() && !IsCurrentThread()) thread_.join();
@@ -50,10 +56,10 @@ void TNlkDispatcherThread::Body() {
 }
 
 class TReadThread : public TNlkDispatcherThread {
-public:
+  public:
     explicit TReadThread(TNlkPosixDispatcher& d) : TNlkDispatcherThread(d, PortThread::Read) {}
 
-protected:
+  protected:
     int32_t Execute() override {
         auto& d = dispatcher_;
         int32_t result = 0;
@@ -101,17 +107,17 @@ protected:
 };
 
 class TStatusThread : public TNlkDispatcherThread {
-public:
+  public:
     explicit TStatusThread(TNlkPosixDispatcher& d) : TNlkDispatcherThread(d, PortThread::Status) {}
 
-protected:
+  protected:
     // Linux has no comm-event wait that a stop can interrupt; the modem lines and the line-error
     // counters are sampled once per slice instead and their changes reported as the same events.
     int32_t Execute() override {
         auto& d = dispatcher_;
         int lines = 0;
         bool have_lines = d.calls_.Ioctl(d.device_.get(), TIOCMGET, &lines) == 0;
-        serial_icounter_struct counts {};
+        serial_icounter_struct counts{};
         bool have_counts = d.calls_.Ioctl(d.device_.get(), TIOCGICOUNT, &counts) == 0;
         while (!Terminated() && !d.kill_threads_) {
             d.status_wake_.Wait(std::chrono::milliseconds(kWaitSliceMs));
@@ -131,11 +137,11 @@ protected:
                 }
             }
             if (have_counts) {
-                serial_icounter_struct now {};
+                serial_icounter_struct now{};
                 if (d.calls_.Ioctl(d.device_.get(), TIOCGICOUNT, &now) == 0) {
                     if (now.brk != counts.brk) mask |= evBreak;
-                    if (now.frame != counts.frame || now.parity != counts.parity || now.overrun != counts.overrun ||
-                        now.buf_overrun != counts.buf_overrun)
+                    if (now.frame != counts.frame || now.parity != counts.parity ||
+                        now.overrun != counts.overrun || now.buf_overrun != counts.buf_overrun)
                         mask |= evErr;
                     counts = now;
                 } else {
@@ -156,10 +162,10 @@ protected:
 };
 
 class TWriteThread : public TNlkDispatcherThread {
-public:
+  public:
     explicit TWriteThread(TNlkPosixDispatcher& d) : TNlkDispatcherThread(d, PortThread::Write) {}
 
-protected:
+  protected:
     int32_t Execute() override {
         auto& d = dispatcher_;
         int32_t result = 0;
@@ -186,10 +192,10 @@ protected:
 };
 
 class TDispThread : public TNlkDispatcherThread {
-public:
+  public:
     explicit TDispThread(TNlkPosixDispatcher& d) : TNlkDispatcherThread(d, PortThread::Dispatcher) {}
 
-protected:
+  protected:
     int32_t Execute() override {
         auto& d = dispatcher_;
         bool killed = false;
@@ -228,7 +234,9 @@ protected:
 TNlkPosixDispatcher::TNlkPosixDispatcher(GuiThread& gui, const ErrorOwner* owner, SystemCalls& calls)
     : TNlkBaseDispatcher(gui, owner), calls_(calls) {}
 
-TNlkPosixDispatcher::~TNlkPosixDispatcher() { Destroy(); }
+TNlkPosixDispatcher::~TNlkPosixDispatcher() {
+    Destroy();
+}
 
 void TNlkPosixDispatcher::StartThreads() {
     std::lock_guard state(state_lock_);
@@ -258,7 +266,9 @@ void TNlkPosixDispatcher::JoinThreads() {
     }
 }
 
-void TNlkPosixDispatcher::AcknowledgeThread() { thread_ack_.Set(); }
+void TNlkPosixDispatcher::AcknowledgeThread() {
+    thread_ack_.Set();
+}
 
 bool TNlkPosixDispatcher::WaitThreadGone(PortThread which, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -296,13 +306,15 @@ int32_t TNlkPosixDispatcher::ClosePort() {
         const bool inside_handler = gui_.IsGuiThread() && HandlerRunning();
         if (!self && !inside_handler) {
             const auto ticks36 = std::chrono::milliseconds(36 * kTickMilliseconds);
-            if (!WaitThreadGone(PortThread::Dispatcher, ticks36) && !WaitThreadGone(PortThread::Dispatcher, ticks36)) {
+            if (!WaitThreadGone(PortThread::Dispatcher, ticks36) &&
+                !WaitThreadGone(PortThread::Dispatcher, ticks36)) {
                 if (dispatcher_thread) dispatcher_thread->Terminate();
                 WaitThreadGone(PortThread::Dispatcher, forever);
             }
         }
         if (gui_.IsGuiThread()) {
-            for (PortThread kind : {PortThread::Status, PortThread::Write, PortThread::Read, PortThread::Dispatcher}) {
+            for (PortThread kind :
+                 {PortThread::Status, PortThread::Write, PortThread::Read, PortThread::Dispatcher}) {
                 auto& thread = threads_[static_cast<int>(kind)];
                 if (thread && !ThreadAlive(kind)) {
                     thread->Join();
@@ -312,8 +324,7 @@ int32_t TNlkPosixDispatcher::ClosePort() {
         }
     }
     std::lock_guard state(state_lock_);
-    if (!device_.valid()) return 0;
-    return device_.Reset() == 0 ? 0 : -1;
+    return CloseDevice();
 }
 
 void TNlkPosixDispatcher::StopPort() {
@@ -323,23 +334,34 @@ void TNlkPosixDispatcher::StopPort() {
 int TNlkPosixDispatcher::OpenPort(const std::string& name) {
     std::lock_guard state(state_lock_);
     open_errno_ = 0;
-    const int fd = calls_.Open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        open_errno_ = errno;
-        last_error_ = PlatformErrorFromOpenErrno(open_errno_);
+    open_failure_text_.clear();
+    device_path_ = DevicePathForName(name);
+    auto fail = [&](int error) {
+        open_errno_ = error;
+        last_error_ = PlatformErrorFromOpenErrno(error);
+        if (last_error_ == kErrorPermissionDenied)
+            open_failure_text_ = PermissionProblemText(device_path_, error);
         return -1;
-    }
+    };
+    const int fd = calls_.Open(device_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return fail(errno);
     UniqueFd device(fd, calls_);
-    // Exclusive use: TIOCEXCL keeps other openers out (except privileged ones), the advisory lock
-    // is what other serial programs check, and it also holds against root.
-    if (calls_.Ioctl(fd, TIOCEXCL, nullptr) != 0 || calls_.Flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        open_errno_ = errno;
-        last_error_ = PlatformErrorFromOpenErrno(open_errno_);
-        return -1;
-    }
+    // Exclusive use: the advisory lock is what other serial programs check, and it also holds
+    // against root; TIOCEXCL keeps out every other opener that does not check it. The lock comes
+    // first so that a device held elsewhere is let go without touching its exclusive mode.
+    if (calls_.Flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno);
+    if (calls_.Ioctl(fd, TIOCEXCL, nullptr) != 0) return fail(errno);
     device_ = std::move(device);
     icount_known_ = false;
     return fd;
+}
+
+int TNlkPosixDispatcher::CloseDevice() {
+    if (!device_.valid()) return 0;
+    // The exclusive mode belongs to the terminal, not to this descriptor: it would outlive the
+    // close and lock everybody else out while another descriptor keeps the terminal alive.
+    calls_.Ioctl(device_.get(), TIOCNXCL, nullptr);
+    return device_.Reset() == 0 ? 0 : -1;
 }
 
 bool TNlkPosixDispatcher::DeviceOpen() const {
@@ -358,11 +380,24 @@ int32_t TNlkPosixDispatcher::EscapeLine(int code) {
     int bits = 0;
     unsigned long request = 0;
     switch (code) {
-    case 3: request = TIOCMBIS; bits = TIOCM_RTS; break;
-    case 4: request = TIOCMBIC; bits = TIOCM_RTS; break;
-    case 5: request = TIOCMBIS; bits = TIOCM_DTR; break;
-    case 6: request = TIOCMBIC; bits = TIOCM_DTR; break;
-    default: return 0;  // 10: no UART base address to read on this platform
+        case 3:
+            request = TIOCMBIS;
+            bits = TIOCM_RTS;
+            break;
+        case 4:
+            request = TIOCMBIC;
+            bits = TIOCM_RTS;
+            break;
+        case 5:
+            request = TIOCMBIS;
+            bits = TIOCM_DTR;
+            break;
+        case 6:
+            request = TIOCMBIC;
+            bits = TIOCM_DTR;
+            break;
+        default:
+            return 0;  // 10: no UART base address to read on this platform
     }
     if (calls_.Ioctl(device_.get(), request, &bits) == 0) return 0;
     // A device without modem lines (a pseudo-terminal) has nothing to drive.
@@ -388,7 +423,7 @@ uint8_t TNlkPosixDispatcher::ReadModemStatus() {
 }
 
 uint32_t TNlkPosixDispatcher::LineErrorBitsSinceLastRead() {
-    serial_icounter_struct now {};
+    serial_icounter_struct now{};
     if (calls_.Ioctl(device_.get(), TIOCGICOUNT, &now) != 0) return 0;
     const uint32_t values[5] = {static_cast<uint32_t>(now.overrun), static_cast<uint32_t>(now.buf_overrun),
                                 static_cast<uint32_t>(now.parity), static_cast<uint32_t>(now.frame),
@@ -510,7 +545,9 @@ uint32_t TNlkPosixDispatcher::OutputCount() {
     return (out_write_ + size - out_read_) % size;
 }
 
-void TNlkPosixDispatcher::YieldProcessor() { std::this_thread::yield(); }
+void TNlkPosixDispatcher::YieldProcessor() {
+    std::this_thread::yield();
+}
 
 ssize_t TNlkPosixDispatcher::ReadDevice(uint8_t* buffer, size_t size, bool hang_up) {
     for (;;) {
@@ -534,7 +571,8 @@ int32_t TNlkPosixDispatcher::SendOutputRing() {
         {
             std::lock_guard output(output_lock_);
             const uint32_t size = static_cast<uint32_t>(out_ring_.size());
-            const uint32_t count = size == 0 ? 0 : (out_full_ ? size : (out_write_ + size - out_read_) % size);
+            const uint32_t count =
+                size == 0 ? 0 : (out_full_ ? size : (out_write_ + size - out_read_) % size);
             if (count == 0) return 0;
             block.reserve(count);
             for (uint32_t i = 0; i < count; ++i) block.push_back(out_ring_[(out_read_ + i) % size]);

@@ -15,7 +15,7 @@ class TNlkPosixDispatcher;
 
 // A port thread: reports its start and end to the dispatcher around its body.
 class TNlkDispatcherThread {
-public:
+  public:
     TNlkDispatcherThread(TNlkPosixDispatcher& dispatcher, PortThread kind);
     virtual ~TNlkDispatcherThread();
     TNlkDispatcherThread(const TNlkDispatcherThread&) = delete;
@@ -28,11 +28,11 @@ public:
     void Join();
     bool IsCurrentThread() const { return thread_.get_id() == std::this_thread::get_id(); }
 
-protected:
+  protected:
     virtual int32_t Execute() = 0;
     TNlkPosixDispatcher& dispatcher_;
 
-private:
+  private:
     void Body();
     PortThread kind_;
     std::atomic<bool> terminated_{false};
@@ -45,7 +45,7 @@ class TWriteThread;
 class TDispThread;
 
 class TNlkPosixDispatcher : public TNlkBaseDispatcher {
-public:
+  public:
     TNlkPosixDispatcher(GuiThread& gui, const ErrorOwner* owner, SystemCalls& calls = RealSystemCalls());
     ~TNlkPosixDispatcher() override;
 
@@ -54,11 +54,14 @@ public:
     // The open's errno when OpenDevice failed opening the device (for a message naming the cause).
     int OpenErrno() const { return open_errno_; }
     int DeviceHandle() const { return device_.get(); }
-    // Opening and closing the device alone, as the availability test does.
+    // The path the last open tried: the name itself, or the device a "\\.\COM<n>" name stands for.
+    const std::string& DevicePath() const { return device_path_; }
+    // Opening and closing the device alone, as the availability test does. The device is opened
+    // exclusively: an advisory lock (flock) plus the terminal's exclusive mode (TIOCEXCL).
     int OpenPort(const std::string& name) override;
     int32_t ClosePort() override;
 
-protected:
+  protected:
     int32_t EscapeLine(int code) override;
     int32_t FlushPort(int which) override;
     uint32_t ReadStatus() override;
@@ -76,7 +79,7 @@ protected:
     void AcknowledgeThread() override;
     void JoinThreads() override;
 
-private:
+  private:
     friend class TReadThread;
     friend class TStatusThread;
     friend class TWriteThread;
@@ -88,12 +91,15 @@ private:
     ssize_t ReadDevice(uint8_t* buffer, size_t size, bool hang_up);
     // Sends the output ring: 0, or -160 with the error stored.
     int32_t SendOutputRing();
+    // Gives up the exclusive mode and closes the descriptor (state lock held): 0, or -1.
+    int CloseDevice();
     // Line-error counters (TIOCGICOUNT) since the last call, as line-error bits.
     uint32_t LineErrorBitsSinceLastRead();
 
     SystemCalls& calls_;
     UniqueFd device_;
     int open_errno_ = 0;
+    std::string device_path_;
     EventFd thread_ack_;
     EventFd output_ready_;
     EventFd output_flush_;

@@ -4,14 +4,14 @@
 // short reads, EINTR or failures at the point they want, while the rest still reaches the kernel
 // (usually a pseudo-terminal). Each entry has the signature and errno behaviour of its POSIX
 // counterpart, so code above it is written exactly as against the system.
-#include <cstddef>
 #include <poll.h>
 #include <sys/types.h>
+#include <cstddef>
 
 namespace linograf::serial {
 
 class SystemCalls {
-public:
+  public:
     virtual ~SystemCalls() = default;
 
     virtual int Open(const char* path, int flags);

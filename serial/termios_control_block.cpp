@@ -2,7 +2,9 @@
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
+#include <linux/serial.h>
 #include <cerrno>
+#include <cmath>
 
 #include "serial/platform_error.h"
 #include "serial/port_errors.h"
@@ -22,14 +24,22 @@ bool IsRaw(const termios2& t) {
 }  // namespace
 
 int ReadTermiosControlBlock(SystemCalls& calls, int fd, TDcb& dcb) {
-    termios2 t {};
+    termios2 t{};
     if (calls.Ioctl(fd, TCGETS2, &t) != 0) return -1;
     dcb.baud_rate = t.c_ospeed;
     switch (t.c_cflag & CSIZE) {
-    case CS5: dcb.byte_size = 5; break;
-    case CS6: dcb.byte_size = 6; break;
-    case CS7: dcb.byte_size = 7; break;
-    default: dcb.byte_size = 8; break;
+        case CS5:
+            dcb.byte_size = 5;
+            break;
+        case CS6:
+            dcb.byte_size = 6;
+            break;
+        case CS7:
+            dcb.byte_size = 7;
+            break;
+        default:
+            dcb.byte_size = 8;
+            break;
     }
     if (!(t.c_cflag & PARENB)) {
         dcb.parity = kNoParity;
@@ -61,23 +71,56 @@ int ReadTermiosControlBlock(SystemCalls& calls, int fd, TDcb& dcb) {
 }
 
 int32_t ValidateControlBlock(const TDcb& dcb) {
-    if (dcb.baud_rate == 0) return ecUnsupportedBaud;
+    // 0 would hang the line up; a rate past 31 bits is a negative Baud taken as unsigned.
+    if (dcb.baud_rate == 0 || dcb.baud_rate > 0x7FFFFFFFu) return ecUnsupportedBaud;
     if (dcb.byte_size < 5 || dcb.byte_size > 8) return ecUnsupportedDataBits;
     if (dcb.parity > kSpaceParity) return ecBadArgument;
     if (dcb.stop_bits > kTwoStopBits) return ecUnsupportedStopBits;
     // A UART sends 1.5 stop bits only in 5-bit mode (where "two" means one and a half).
     if (dcb.stop_bits == kOne5StopBits && dcb.byte_size != 5) return ecUnsupportedStopBits;
     if (dcb.stop_bits == kTwoStopBits && dcb.byte_size == 5) return ecUnsupportedStopBits;
-    if ((dcb.flags & dcbDtrControlMask) == dcbDtrControlHandshake || (dcb.flags & dcbOutxDsrFlow) != 0 ||
-        (dcb.flags & dcbRtsControlMask) == dcbRtsControlToggle)
+    // Linux terminals have no DTR/DSR flow control.
+    if ((dcb.flags & dcbDtrControlMask) == dcbDtrControlHandshake || (dcb.flags & dcbOutxDsrFlow) != 0)
         return ecUnsupportedHandshake;
     return 0;
 }
 
+namespace {
+
+// RTS toggling around each transmission (RS-485) is done by the driver on Linux, where it has
+// it. It is only ever switched on here: a driver configured for RS-485 by the system (device
+// tree, udev) keeps that configuration when the port is used without it.
+int32_t EnableRs485(SystemCalls& calls, int fd) {
+    serial_rs485 conf{};
+    if (calls.Ioctl(fd, TIOCGRS485, &conf) != 0) return ecUnsupportedHandshake;
+    if (conf.flags & SER_RS485_ENABLED) return 0;
+    conf.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    conf.flags &= ~SER_RS485_RTS_AFTER_SEND;
+    if (calls.Ioctl(fd, TIOCSRS485, &conf) != 0) return ecUnsupportedHandshake;
+    return 0;
+}
+
+// Which asked-for setting the terminal did not take: 0 when it took them all.
+int32_t DifferenceCode(const termios2& asked, const termios2& taken) {
+    // A driver that cannot divide its clock exactly keeps the nearest rate; within 2 % a UART
+    // still talks to its peer.
+    const double rate = asked.c_ospeed;
+    if (std::abs(static_cast<double>(taken.c_ospeed) - rate) > rate * 0.02) return ecUnsupportedBaud;
+    if ((taken.c_cflag & CSIZE) != (asked.c_cflag & CSIZE)) return ecUnsupportedDataBits;
+    const tcflag_t parity = (asked.c_cflag & PARENB) ? (PARENB | PARODD | CMSPAR) : PARENB;
+    if ((taken.c_cflag & parity) != (asked.c_cflag & parity)) return ecUnsupportedParity;
+    if ((taken.c_cflag & CSTOPB) != (asked.c_cflag & CSTOPB)) return ecUnsupportedStopBits;
+    if ((taken.c_cflag & CRTSCTS) != (asked.c_cflag & CRTSCTS)) return ecUnsupportedHandshake;
+    return 0;
+}
+
+}  // namespace
+
 int32_t WriteTermiosControlBlock(SystemCalls& calls, int fd, const TDcb& dcb) {
     if (const int32_t code = ValidateControlBlock(dcb); code != 0) return code;
-    termios2 t {};
+    termios2 t{};
     if (calls.Ioctl(fd, TCGETS2, &t) != 0) return -PlatformErrorFromErrno(errno);
+    const termios2 original = t;
 
     t.c_iflag &= ~(kRawInputOff | INPCK | IXON | IXOFF);
     t.c_oflag &= ~OPOST;
@@ -88,11 +131,20 @@ int32_t WriteTermiosControlBlock(SystemCalls& calls, int fd, const TDcb& dcb) {
     static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     t.c_cflag |= kSizes[dcb.byte_size - 5];
     switch (dcb.parity) {
-    case kOddParity: t.c_cflag |= PARENB | PARODD; break;
-    case kEvenParity: t.c_cflag |= PARENB; break;
-    case kMarkParity: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case kSpaceParity: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+        case kOddParity:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case kEvenParity:
+            t.c_cflag |= PARENB;
+            break;
+        case kMarkParity:
+            t.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case kSpaceParity:
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
     }
     if (dcb.stop_bits != kOneStopBit) t.c_cflag |= CSTOPB;
     if (dcb.flags & dcbParityCheck) t.c_iflag |= INPCK;
@@ -105,12 +157,22 @@ int32_t WriteTermiosControlBlock(SystemCalls& calls, int fd, const TDcb& dcb) {
     t.c_cc[VSTOP] = dcb.xoff_char;
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
+    if ((dcb.flags & dcbRtsControlMask) == dcbRtsControlToggle) {
+        if (const int32_t code = EnableRs485(calls, fd); code != 0) return code;
+    }
     if (calls.Ioctl(fd, TCSETS2, &t) != 0) return -PlatformErrorFromErrno(errno);
-    return 0;
+    // Drivers take what they cannot do without complaint and adjust the settings instead (a
+    // pseudo-terminal forces 8 data bits and no parity, many USB bridges have no 5 or 6 data bits
+    // or no mark and space parity). Reading back tells; the old settings are then put back.
+    termios2 taken{};
+    if (calls.Ioctl(fd, TCGETS2, &taken) != 0) return -PlatformErrorFromErrno(errno);
+    const int32_t code = DifferenceCode(t, taken);
+    if (code != 0) calls.Ioctl(fd, TCSETS2, const_cast<termios2*>(&original));
+    return code;
 }
 
 int ReadTerminalSettings(SystemCalls& calls, int fd, TerminalSettings& settings) {
-    termios2 t {};
+    termios2 t{};
     if (calls.Ioctl(fd, TCGETS2, &t) != 0) return -1;
     settings.iflag = t.c_iflag;
     settings.oflag = t.c_oflag;

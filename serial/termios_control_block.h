@@ -14,6 +14,7 @@ namespace linograf::serial {
 inline constexpr int32_t ecUnsupportedBaud = -2002;
 inline constexpr int32_t ecUnsupportedDataBits = -2003;
 inline constexpr int32_t ecUnsupportedStopBits = -2004;
+inline constexpr int32_t ecUnsupportedParity = -2004;
 inline constexpr int32_t ecUnsupportedHandshake = -2005;
 
 // Reads the device's settings into the fields of `dcb` that the terminal holds (baud, byte size,
@@ -25,7 +26,9 @@ int ReadTermiosControlBlock(SystemCalls& calls, int fd, TDcb& dcb);
 // Checks the block and returns 0 or one of the codes above, without touching a device.
 int32_t ValidateControlBlock(const TDcb& dcb);
 
-// Writes the block as raw terminal settings: 0, a code above, or the negated platform error.
+// Writes the block as raw terminal settings: 0, a code above, or the negated platform error. A
+// setting the device does not take (it reads back otherwise) gives the code naming it, and the
+// terminal's earlier settings are put back.
 int32_t WriteTermiosControlBlock(SystemCalls& calls, int fd, const TDcb& dcb);
 
 // What a terminal reads back, for tests and diagnosis, in terms of glibc's struct termios

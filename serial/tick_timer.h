@@ -11,7 +11,9 @@ inline constexpr uint32_t kTickMilliseconds = 55;
 // The largest tick count whose milliseconds fit in 31 bits.
 inline constexpr uint32_t kMaxTicks = 39045157;
 
-inline uint32_t TicksFromMilliseconds(uint32_t ms) { return ms / kTickMilliseconds; }
+inline uint32_t TicksFromMilliseconds(uint32_t ms) {
+    return ms / kTickMilliseconds;
+}
 
 struct TickTimer {
     uint32_t start_tick = 0;
@@ -22,6 +24,8 @@ struct TickTimer {
 TickTimer StartTimer(uint32_t now_tick, uint32_t ticks);
 // Past its end tick, or the counter wrapped below the start tick and the end lies behind.
 bool TimerExpired(const TickTimer& timer, uint32_t now_tick);
-inline uint32_t CurrentTick() { return TicksFromMilliseconds(TimeGetTime()); }
+inline uint32_t CurrentTick() {
+    return TicksFromMilliseconds(TimeGetTime());
+}
 
 }  // namespace linograf::serial

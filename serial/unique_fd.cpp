@@ -1,13 +1,13 @@
 #include "serial/unique_fd.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <stdexcept>
-#include <string>
-#include <cstring>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
 
 namespace linograf::serial {
 
@@ -34,7 +34,8 @@ bool EventFd::Wait(std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         if (Consume()) return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() < 0) return false;
         pollfd p{fd_, POLLIN, 0};
         const int r = ::poll(&p, 1, static_cast<int>(left.count()));

@@ -9,7 +9,7 @@ namespace linograf::serial {
 
 // A device descriptor closed through the system-call table it was opened with.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     UniqueFd(int fd, SystemCalls& calls) : fd_(fd), calls_(&calls) {}
     UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)), calls_(other.calls_) {}
@@ -34,7 +34,7 @@ public:
         return calls_->Close(fd);
     }
 
-private:
+  private:
     int fd_ = -1;
     SystemCalls* calls_ = nullptr;
 };
@@ -42,7 +42,7 @@ private:
 // An auto-reset event that can also be waited for with poll() beside a device: an eventfd.
 // Set() from any thread; a Wait or Consume clears it.
 class EventFd {
-public:
+  public:
     EventFd();
     ~EventFd();
     EventFd(const EventFd&) = delete;
@@ -55,7 +55,7 @@ public:
     // Waits at most `timeout` for the event; true (and cleared) when it was set.
     bool Wait(std::chrono::milliseconds timeout);
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -7,7 +7,8 @@
 namespace linograf::serial {
 
 QtGuiThread::QtGuiThread()
-    : receiver_(std::make_unique<QObject>()), owner_(std::this_thread::get_id()),
+    : receiver_(std::make_unique<QObject>()),
+      owner_(std::this_thread::get_id()),
       display_(std::make_shared<std::function<void(const std::string&)>>()) {}
 
 QtGuiThread::~QtGuiThread() = default;
@@ -16,9 +17,13 @@ void QtGuiThread::Post(std::function<void()> call) {
     QMetaObject::invokeMethod(receiver_.get(), std::move(call), Qt::QueuedConnection);
 }
 
-void QtGuiThread::PumpPending() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtGuiThread::PumpPending() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
-bool QtGuiThread::IsGuiThread() const { return std::this_thread::get_id() == owner_; }
+bool QtGuiThread::IsGuiThread() const {
+    return std::this_thread::get_id() == owner_;
+}
 
 void QtGuiThread::SetErrorDisplay(std::function<void(const std::string&)> display) {
     *display_ = std::move(display);

@@ -11,7 +11,7 @@
 namespace linograf::serial {
 
 class QtGuiThread : public GuiThread {
-public:
+  public:
     // Must be created on the GUI thread (the thread running the application's event loop).
     QtGuiThread();
     ~QtGuiThread() override;
@@ -24,7 +24,7 @@ public:
     void ShowError(const std::string& message) override;
     void SetErrorDisplay(std::function<void(const std::string&)> display);
 
-private:
+  private:
     std::unique_ptr<QObject> receiver_;
     std::thread::id owner_;
     std::shared_ptr<std::function<void(const std::string&)>> display_;

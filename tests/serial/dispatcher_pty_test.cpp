@@ -3,16 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <random>
 #include <sys/file.h>
-#include <thread>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <thread>
 
 #include "serial/dispatcher_table.h"
+#include "serial/open_result.h"
 #include "serial/platform_error.h"
+#include "serial/port_device_map.h"
 #include "serial/posix_dispatcher.h"
 
 #include "tests/serial/pty_pair.h"
+#include "tests/support/temp_dir.h"
 
 namespace linograf::serial {
 namespace {
@@ -22,7 +30,7 @@ using test::PtyPair;
 // Stands for the component's hidden window: records every data-available delivery and takes as
 // many bytes as `take` says.
 class RecordingWindow : public TriggerWindow {
-public:
+  public:
     explicit RecordingWindow(TNlkBaseDispatcher& dispatcher) : dispatcher_(dispatcher) {}
 
     std::function<uint32_t(uint32_t count)> take = [](uint32_t count) { return count; };
@@ -44,7 +52,7 @@ public:
         if (after_taking) after_taking();
     }
 
-private:
+  private:
     TNlkBaseDispatcher& dispatcher_;
 };
 
@@ -55,11 +63,39 @@ std::string Pattern(size_t size, uint32_t seed) {
     return bytes;
 }
 
+// Runs `body` in a child process that has given up root (uid and gid 65534), so that the kernel's
+// permission checks and the terminal's exclusive mode apply as to an ordinary user; `body`'s
+// result is the child's exit status. Only the raw system calls are used between fork and exec-less
+// exit where other threads may exist in the parent.
+int RunAsNobody(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (syscall(SYS_setgroups, 0, nullptr) != 0 || syscall(SYS_setgid, 65534) != 0 ||
+            syscall(SYS_setuid, 65534) != 0)
+            _exit(200);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 201;
+}
+
+// errno of opening `path` for reading and writing (0 when it opened), as an unprivileged user.
+int OpenErrnoAsNobody(const std::string& path) {
+    return RunAsNobody([&] {
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) return errno;
+        ::close(fd);
+        return 0;
+    });
+}
+
 class DispatcherOnPty : public ::testing::Test {
-protected:
-    void Open(SystemCalls& calls = RealSystemCalls()) {
+  protected:
+    void Open(SystemCalls& calls = RealSystemCalls()) { OpenNamed(pty.slave_path(), calls); }
+    void OpenNamed(const std::string& name, SystemCalls& calls = RealSystemCalls()) {
         dispatcher = std::make_unique<TNlkPosixDispatcher>(gui, nullptr, calls);
-        ASSERT_EQ(dispatcher->OpenDevice(pty.slave_path(), 9600, kNoParity, 8, 1, 4096, 4096, 0), 0);
+        ASSERT_EQ(dispatcher->OpenDevice(name, 9600, kNoParity, 8, 1, 4096, 4096, 0), 0);
         // A fresh terminal comes with XON/XOFF on; the component switches flow control as
         // configured right after the open, and so does this fixture.
         ASSERT_EQ(dispatcher->ClearSoftwareFlow(), 0);
@@ -142,11 +178,14 @@ TEST_F(DispatcherOnPty, WriteIndexWrapsAtTheRingEnd) {
     Open();
     const std::string first = Pattern(kReceiveRingSize - 2, 3);
     pty.Write(first);
-    ASSERT_TRUE(Pump([&] { return window->received.size() == first.size() && dispatcher->ReadIndex() == 8190; }))
-        << window->received.size() << " " << window->counts.size() << " r" << dispatcher->ReadIndex() << " w"
-        << dispatcher->WriteIndex() << " avail " << dispatcher->BytesAvailable() << " last " << window->counts.back();
+    ASSERT_TRUE(Pump([&] {
+        return window->received.size() == first.size() && dispatcher->ReadIndex() == 8190;
+    })) << window->received.size()
+        << " " << window->counts.size() << " r" << dispatcher->ReadIndex() << " w" << dispatcher->WriteIndex()
+        << " avail " << dispatcher->BytesAvailable() << " last " << window->counts.back();
     pty.Write("VWXYZ");
-    ASSERT_TRUE(Pump([&] { return window->received.size() == first.size() + 5 && dispatcher->ReadIndex() == 3; }));
+    ASSERT_TRUE(
+        Pump([&] { return window->received.size() == first.size() + 5 && dispatcher->ReadIndex() == 3; }));
     EXPECT_EQ(dispatcher->WriteIndex(), 3u);
     EXPECT_EQ(window->received.substr(first.size()), "VWXYZ");
     EXPECT_EQ(window->received.substr(0, first.size()), first);
@@ -222,19 +261,162 @@ TEST_F(DispatcherOnPty, StartingTheThreadsTwiceIsRefused) {
     EXPECT_EQ(dispatcher->RunningThreadCount(), 4);
 }
 
+// What the component raises for each way an open can fail: the dispatcher's code mapped, then
+// checked.
+void ExpectOpenFailure(TNlkPosixDispatcher& port, const std::string& name, int32_t expected_code,
+                       const char* expected_message) {
+    const int32_t code = MapOpenResult(port.OpenDevice(name, 9600, 0, 8, 1, 4096, 4096, 0));
+    EXPECT_EQ(code, expected_code) << name;
+    EXPECT_EQ(port.RunningThreadCount(), 0);
+    EXPECT_FALSE(port.BuffersAllocated());
+    try {
+        CheckOpenResult(nullptr, code, port.OpenFailureText());
+        ADD_FAILURE() << "no error for " << name;
+    } catch (const ENLKException& e) {
+        EXPECT_STREQ(e.what(), expected_message);
+        EXPECT_EQ(e.ErrorCode(), expected_code);
+    }
+}
+
 TEST_F(DispatcherOnPty, ADeviceHeldElsewhereIsToldApartFromAMissingOne) {
     const int other = ::open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(other, 0);
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
     TNlkPosixDispatcher held(gui, nullptr);
-    EXPECT_EQ(held.OpenDevice(pty.slave_path(), 9600, 0, 8, 1, 4096, 4096, 0), -kErrorAccessDenied);
-    EXPECT_EQ(held.RunningThreadCount(), 0);
-    EXPECT_FALSE(held.BuffersAllocated());
+    ExpectOpenFailure(held, pty.slave_path(), ecAlreadyOpen, "ie_Open - device already open");
     ::close(other);
 
     TNlkPosixDispatcher missing(gui, nullptr);
-    EXPECT_EQ(missing.OpenDevice("/dev/linograf-no-such-tty", 9600, 0, 8, 1, 4096, 4096, 0), -kErrorFileNotFound);
-    EXPECT_EQ(held.OpenDevice(pty.slave_path(), 9600, 0, 8, 1, 4096, 4096, 0), 0) << "the lock went with the holder";
+    ExpectOpenFailure(missing, "/dev/linograf-no-such-tty", ecBadId,
+                      "ie_BadId - Specified comport doesn't exist");
+    ExpectOpenFailure(missing, "/dev/linograf-no-such-dir/tty", ecBadId,
+                      "ie_BadId - Specified comport doesn't exist");
+    EXPECT_EQ(held.OpenDevice(pty.slave_path(), 9600, 0, 8, 1, 4096, 4096, 0), 0)
+        << "the lock went with the holder";
+}
+
+TEST_F(DispatcherOnPty, AnOpenPortKeepsOtherUsersOutUntilItIsClosed) {
+    // The pseudo-terminal is open to everybody, so only the exclusive mode can keep others out.
+    ASSERT_EQ(::chmod(pty.slave_path().c_str(), 0666), 0);
+    ASSERT_EQ(OpenErrnoAsNobody(pty.slave_path()), 0);
+    Open();
+    EXPECT_EQ(OpenErrnoAsNobody(pty.slave_path()), EBUSY);
+    EXPECT_EQ(PlatformErrorFromOpenErrno(EBUSY), kErrorAccessDenied) << "reported as held by another program";
+    dispatcher->ShutdownDevice();
+    // The terminal outlives the port (the test holds the slave open), and so would its exclusive
+    // mode if the close did not give it up.
+    EXPECT_EQ(OpenErrnoAsNobody(pty.slave_path()), 0);
+}
+
+TEST_F(DispatcherOnPty, APermissionProblemNamesTheDeviceAndTheCause) {
+    ASSERT_EQ(::chmod(pty.slave_path().c_str(), 0600), 0);
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    const int status = RunAsNobody([&] {
+        PlainGuiThread child_gui;
+        TNlkPosixDispatcher port(child_gui, nullptr);
+        const int32_t code = MapOpenResult(port.OpenDevice(pty.slave_path(), 9600, 0, 8, 1, 4096, 4096, 0));
+        std::string report = std::to_string(code) + "\n";
+        try {
+            CheckOpenResult(nullptr, code, port.OpenFailureText());
+        } catch (const EInOutError& e) {
+            report += std::to_string(e.ErrorCode()) + "\n" + e.what();
+        } catch (...) {
+            report += "other exception";
+        }
+        const bool written =
+            ::write(pipe_fds[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
+        return written ? 0 : 1;
+    });
+    ::close(pipe_fds[1]);
+    std::string report;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, static_cast<size_t>(n));
+    ::close(pipe_fds[0]);
+    ASSERT_EQ(status, 0);
+    const std::string code_line =
+        std::to_string(-kErrorPermissionDenied) + "\n" + std::to_string(kErrorPermissionDenied) + "\n";
+    ASSERT_EQ(report.substr(0, code_line.size()), code_line) << report;
+    const std::string message = report.substr(code_line.size());
+    EXPECT_NE(message.find(pty.slave_path()), std::string::npos) << message;
+    EXPECT_NE(message.find(std::strerror(EACCES)), std::string::npos) << message;
+    EXPECT_EQ(message.find("already open"), std::string::npos) << message;
+}
+
+TEST_F(DispatcherOnPty, APortNameOpensTheDeviceItsNumberStandsFor) {
+    linograf::test::TempDir folder;
+    std::filesystem::create_symlink(pty.slave_path(), folder.path() / "com7");
+    setenv(kPortFolderVariable, folder.path().c_str(), 1);
+    OpenNamed("\\\\.\\COM7");
+    unsetenv(kPortFolderVariable);
+    EXPECT_EQ(dispatcher->DevicePath(), folder.File("com7"));
+    pty.Write("ok");
+    ASSERT_TRUE(Pump([&] { return window->received == "ok"; })) << window->received;
+}
+
+TEST_F(DispatcherOnPty, APseudoTerminalHasNoModemLinesAndNothingFails) {
+    Open();
+    EXPECT_EQ(dispatcher->ModemStatus(), 0);
+    EXPECT_EQ(dispatcher->SetDtrLine(true), 0);
+    EXPECT_EQ(dispatcher->SetRtsLine(false), 0);
+    EXPECT_EQ(dispatcher->RefreshModemStatus(0xF0), 0);
+    EXPECT_EQ(dispatcher->LineErrorQuery(), 0);
+    pty.Write("abc");
+    ASSERT_TRUE(Pump([&] { return window->received == "abc"; }));
+    EXPECT_EQ(dispatcher->LineErrors(), 0);
+    EXPECT_EQ(dispatcher->RunningThreadCount(), 4);
+}
+
+TEST_F(DispatcherOnPty, FlushInputDropsUnreadBytesAndTheNextArrivalStandsAlone) {
+    Open();
+    window->take = [&](uint32_t count) { return window->counts.size() == 1 ? 0u : count; };
+    pty.Write("abc");
+    ASSERT_TRUE(Pump([&] { return window->counts.size() == 1 && !dispatcher->InDispatch(); }));
+    EXPECT_EQ(dispatcher->BytesAvailable(), 3u);
+    dispatcher->FlushInput();
+    EXPECT_EQ(dispatcher->BytesAvailable(), 0u);
+    EXPECT_EQ(dispatcher->ReadIndex(), dispatcher->WriteIndex());
+    pty.Write("d");
+    ASSERT_TRUE(Pump([&] { return window->counts.size() == 2; }));
+    EXPECT_EQ(window->counts[1], 1u);
+    EXPECT_EQ(window->received, "d");
+}
+
+// Reads that start failing at the test's word; everything else reaches the pseudo-terminal.
+class FailingReads : public SystemCalls {
+  public:
+    std::atomic<int> fail_with{0};
+    ssize_t Read(int fd, void* buffer, size_t size) override {
+        if (const int error = fail_with.load(); error != 0) {
+            errno = error;
+            return -1;
+        }
+        return SystemCalls::Read(fd, buffer, size);
+    }
+};
+
+TEST_F(DispatcherOnPty, AFailingReadEndsAllThreadsAndOnlyARealFailureMarksTheLine) {
+    struct Case {
+        int error;
+        int32_t line_errors;  // -1: the failure is recorded; 0: a descriptor closed under the thread
+    };
+    for (const Case c : {Case{EIO, -1}, Case{ENXIO, -1}, Case{EBADF, 0}}) {
+        SCOPED_TRACE(std::strerror(c.error));
+        FailingReads calls;
+        Open(calls);
+        pty.Write("abc");
+        ASSERT_TRUE(Pump([&] { return window->received.size() == 3; }));
+        calls.fail_with = c.error;
+        ASSERT_TRUE(Pump([&] { return dispatcher->RunningThreadCount() == 0; }));
+        EXPECT_TRUE(dispatcher->KillThreads());
+        EXPECT_EQ(dispatcher->LineErrors(), c.line_errors);
+        EXPECT_TRUE(gui.shown_errors().empty());
+        dispatcher->ShutdownDevice();
+        EXPECT_FALSE(dispatcher->BuffersAllocated());
+        dispatcher.reset();
+        window.reset();
+    }
 }
 
 TEST_F(DispatcherOnPty, AHandlerOutlivingItsWaitKeepsTheRingAndCountsWhole) {

@@ -1,8 +1,8 @@
 #include "serial/port_device_map.h"
 
+#include <gtest/gtest.h>
 #include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
 
@@ -11,8 +11,14 @@ namespace {
 
 TEST(PortDeviceMap, DefaultRanges) {
     const std::pair<int, const char*> cases[] = {
-        {1, "/dev/ttyS0"},    {16, "/dev/ttyS15"},   {17, "/dev/ttyUSB0"}, {40, "/dev/ttyUSB23"},
-        {41, "/dev/ttyACM0"}, {64, "/dev/ttyACM23"}, {0, ""},              {65, ""},
+        {1, "/dev/ttyS0"},
+        {16, "/dev/ttyS15"},
+        {17, "/dev/ttyUSB0"},
+        {40, "/dev/ttyUSB23"},
+        {41, "/dev/ttyACM0"},
+        {64, "/dev/ttyACM23"},
+        {0, ""},
+        {65, ""},
     };
     for (const auto& [port, path] : cases) EXPECT_EQ(DefaultDevicePath(port), path) << "COM" << port;
 }
@@ -28,6 +34,21 @@ TEST(PortDeviceMap, FolderEntryOverridesEvenWhenItsTargetIsGone) {
     EXPECT_EQ(DevicePathForPort(99), "");
     unsetenv(kPortFolderVariable);
     EXPECT_EQ(DevicePathForPort(3), "/dev/ttyS2");
+}
+
+TEST(PortDeviceMap, PortNamesStandForTheirDevicesAndPathsStayAsTheyAre) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"\\\\.\\COM1", "/dev/ttyS0"},
+        {"\\\\.\\COM17", "/dev/ttyUSB0"},
+        {"COM64", "/dev/ttyACM23"},
+        {"\\\\.\\COM65", "\\\\.\\COM65"},
+        {"COM0", "COM0"},
+        {"COM07", "COM07"},
+        {"COM7x", "COM7x"},
+        {"/dev/ttyS4", "/dev/ttyS4"},
+        {"COM", "COM"},
+    };
+    for (const auto& [name, path] : cases) EXPECT_EQ(DevicePathForName(name), path) << name;
 }
 
 }  // namespace

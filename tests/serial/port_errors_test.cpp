@@ -1,7 +1,10 @@
 #include "serial/port_errors.h"
 
 #include <cstring>
+#include <functional>
+
 #include <gtest/gtest.h>
+#include "serial/open_result.h"
 
 namespace linograf::serial {
 namespace {
@@ -20,14 +23,20 @@ bool Is(const std::exception& e) {
 // The codes this system raises, with their leaf class, family and text.
 TEST(PortErrors, ProducedCodesRaiseTheirClassWithTheirText) {
     const ProducedCode cases[] = {
-        {-1002, "Bad argument passed to function", [](const std::exception& e) { return Is<EBadArgument>(e) && Is<EGeneral>(e); }},
-        {-2001, "ie_BadId - Specified comport doesn't exist", [](const std::exception& e) { return Is<EBadId>(e) && Is<EOpenComm>(e); }},
+        {-1002, "Bad argument passed to function",
+         [](const std::exception& e) { return Is<EBadArgument>(e) && Is<EGeneral>(e); }},
+        {-2001, "ie_BadId - Specified comport doesn't exist",
+         [](const std::exception& e) { return Is<EBadId>(e) && Is<EOpenComm>(e); }},
         {-2007, "ie_NOpen - device not open", [](const std::exception& e) { return Is<ECommNotOpen>(e); }},
         {-2008, "ie_Open - device already open", [](const std::exception& e) { return Is<EAlreadyOpen>(e); }},
-        {-2011, "The ComNumber property of the TNlkComPort has not been set", [](const std::exception& e) { return Is<ENoPortSelected>(e); }},
-        {-2012, "Comport was not opened by Tapi", [](const std::exception& e) { return Is<ENotOpenedByTapi>(e); }},
-        {-3001, "No device layer specified", [](const std::exception& e) { return Is<ENullApi>(e) && Is<ESerialIO>(e); }},
-        {-3007, "Buffer is empty", [](const std::exception& e) { return Is<EBufferIsEmpty>(e) && Is<ESerialIO>(e); }},
+        {-2011, "The ComNumber property of the TNlkComPort has not been set",
+         [](const std::exception& e) { return Is<ENoPortSelected>(e); }},
+        {-2012, "Comport was not opened by Tapi",
+         [](const std::exception& e) { return Is<ENotOpenedByTapi>(e); }},
+        {-3001, "No device layer specified",
+         [](const std::exception& e) { return Is<ENullApi>(e) && Is<ESerialIO>(e); }},
+        {-3007, "Buffer is empty",
+         [](const std::exception& e) { return Is<EBufferIsEmpty>(e) && Is<ESerialIO>(e); }},
         {-13868, "No memory", [](const std::exception& e) { return Is<ETapiNoMem>(e) && Is<ETapi>(e); }},
     };
     for (const auto& c : cases) {
@@ -42,21 +51,75 @@ TEST(PortErrors, ProducedCodesRaiseTheirClassWithTheirText) {
     }
 }
 
-TEST(PortErrors, EveryMappedCodeRaisesAnNlkExceptionCarryingIt) {
+// The family of a mapped code follows from its range: the thousands name the family, the few
+// internal errors of the INI range belong to the general family, and telephony codes end where
+// the one remote-access code starts.
+using FamilyCheck = std::function<bool(const std::exception&)>;
+FamilyCheck FamilyOf(int32_t code) {
+    const int32_t n = -code;
+    if (n == 7003 || n == 7006 || n == 7012) return Is<EInternal>;
+    if (n == 13980) return Is<ERas>;
+    if (n >= 13800) return Is<ETapi>;
+    switch (n / 1000) {
+        case 1:
+            return Is<EGeneral>;
+        case 2:
+            return Is<EOpenComm>;
+        case 3:
+            return Is<ESerialIO>;
+        case 4:
+            return Is<EModem>;
+        case 5:
+            return Is<ETrigger>;
+        case 6:
+            return Is<EProtocol>;
+        case 7:
+            return Is<EINI>;
+        case 8:
+            return Is<EFax>;
+        default:
+            return nullptr;
+    }
+}
+
+TEST(PortErrors, EveryMappedCodeRaisesItsFamilyCarryingTheCode) {
     int mapped = 0;
     for (int32_t code = -1; code >= -14000; --code) {
         if (!IsMappedCode(code)) continue;
         ++mapped;
+        const FamilyCheck family = FamilyOf(code);
+        ASSERT_TRUE(family) << code << " lies outside every family's range";
         try {
             CheckError(code);
             ADD_FAILURE() << code;
         } catch (const ENLKException& e) {
             EXPECT_EQ(e.ErrorCode(), code);
+            EXPECT_TRUE(family(e)) << code << " raised a class of another family";
             EXPECT_NE(std::strlen(e.what()), 0u) << code;
         }
     }
     EXPECT_EQ(mapped, 166);
     EXPECT_EQ(MappedCodeCount(), 166);
+    // Codes inside the families' ranges that have no class of their own stay unmapped.
+    for (int32_t code : {-1001, -2000, -3002, -6001, -7009, -13804, -13849, -13979})
+        EXPECT_FALSE(IsMappedCode(code)) << code;
+}
+
+TEST(PortErrors, OpenFailuresMapToThePortCodes) {
+    const std::pair<int32_t, int32_t> cases[] = {
+        {-5, ecAlreadyOpen}, {-2, ecBadId}, {-3, ecBadId}, {-13, -13}, {-87, -87}, {-8, -8}, {0, 0},
+    };
+    for (const auto& [code, mapped] : cases) EXPECT_EQ(MapOpenResult(code), mapped) << code;
+    // A text of its own replaces the bare platform text; without one the code's own class applies.
+    try {
+        CheckOpenResult(nullptr, -13, "Cannot open the serial device /dev/ttyS3: Permission denied");
+        ADD_FAILURE();
+    } catch (const EInOutError& e) {
+        EXPECT_STREQ(e.what(), "Cannot open the serial device /dev/ttyS3: Permission denied");
+        EXPECT_EQ(e.ErrorCode(), 13);
+    }
+    EXPECT_THROW(CheckOpenResult(nullptr, ecAlreadyOpen, ""), EAlreadyOpen);
+    EXPECT_EQ(CheckOpenResult(nullptr, 0, "unused"), 0);
 }
 
 TEST(PortErrors, RuntimeRangeAndUnmappedCodes) {
@@ -100,8 +163,9 @@ TEST(PortErrors, NonNegativeCodesAndLoadingOwnersRaiseNothing) {
 
 TEST(PortErrors, MessageTableHoldsDispatchLogNames) {
     const std::pair<int32_t, const char*> cases[] = {
-        {0, "OK"}, {161, "Device read error"}, {15001, "No event"}, {15003, "Trigger"}, {15021, "Script"},
-        {15101, "ReadCom"}, {15105, "Avail"}, {15116, "Avail"}, {15117, "Window"}, {15119, "Method"},
+        {0, "OK"},         {161, "Device read error"}, {15001, "No event"}, {15003, "Trigger"},
+        {15021, "Script"}, {15101, "ReadCom"},         {15105, "Avail"},    {15116, "Avail"},
+        {15117, "Window"}, {15119, "Method"},
     };
     for (const auto& [code, text] : cases) EXPECT_EQ(ErrorMessage(code), text) << code;
     EXPECT_EQ(ErrorMessage(-2001), ErrorMessage(2001));

@@ -1,9 +1,9 @@
 #include "tests/serial/pty_pair.h"
 
-#include <cerrno>
 #include <pty.h>
-#include <stdexcept>
 #include <unistd.h>
+#include <cerrno>
+#include <stdexcept>
 
 namespace linograf::serial::test {
 

@@ -7,7 +7,7 @@
 namespace linograf::serial::test {
 
 class PtyPair {
-public:
+  public:
     PtyPair();
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
@@ -20,7 +20,7 @@ public:
     // Closes the master: the slave side hangs up.
     void CloseMaster();
 
-private:
+  private:
     int master_ = -1;
     int slave_ = -1;  // kept open so the terminal does not hang up between opens of the port
     std::string slave_path_;

@@ -20,8 +20,8 @@ TEST(TickTimer, ExpiryAcrossTheCounterWrap) {
         {100, 0, 101, true},
         {100, 4000000000u, 39045257, false},  // capped at 39045157 ticks: ends at 39045257
         {100, 4000000000u, 39045258, true},
-        {78000000, 100, 5, false},          // wrapped, end tick far ahead of now + cap
-        {1000, 5, 10, true},                // wrapped below the start, end behind now + cap
+        {78000000, 100, 5, false},  // wrapped, end tick far ahead of now + cap
+        {1000, 5, 10, true},        // wrapped below the start, end behind now + cap
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TimerExpired(StartTimer(c.start, c.ticks), c.now), c.expired)
@@ -63,11 +63,15 @@ TEST(GuiThread, SendRunsOnThePumpingThreadAndReportsLateOrUntakenCalls) {
         phase = 1;
         while (!pumping_stopped) std::this_thread::yield();
         // Nobody pumps now: the call times out before it starts and never runs later.
-        not_started = gui.SendAndWait([&] { ADD_FAILURE() << "a cancelled call ran"; }, std::chrono::milliseconds(1));
+        not_started =
+            gui.SendAndWait([&] { ADD_FAILURE() << "a cancelled call ran"; }, std::chrono::milliseconds(1));
         phase = 2;
         // Long enough for the pumping thread to take the call; it then outlives the wait.
-        const auto r = gui.SendAndWait([&] { while (!release) std::this_thread::yield(); },
-                                       std::chrono::milliseconds(500), &late);
+        const auto r = gui.SendAndWait(
+            [&] {
+                while (!release) std::this_thread::yield();
+            },
+            std::chrono::milliseconds(500), &late);
         EXPECT_EQ(r, GuiThread::SendResult::StillRunning);
         phase = 3;
     });
