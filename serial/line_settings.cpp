@@ -105,6 +105,10 @@ int32_t TNlkBaseDispatcher::SetHardwareFlow(uint32_t full, uint32_t resume, uint
     if (full < resume || full > in_size_) return ecBadArgument;
     std::lock_guard state(state_lock_);
     ReadControlBlock();
+    // The DTR and RTS control states live only in this copy, not in the terminal: a refused
+    // handshake must not stay behind in it and fail every later write.
+    const TDcb before = dcb_;
+    const bool dtr_flow_before = dtr_flow_, rts_flow_before = rts_flow_;
     dcb_.flags &= ~(dcbOutxCtsFlow | dcbOutxDsrFlow | dcbDtrControlMask | dcbRtsControlMask);
     dtr_flow_ = rts_flow_ = false;
     if (options & 1) {
@@ -127,7 +131,13 @@ int32_t TNlkBaseDispatcher::SetHardwareFlow(uint32_t full, uint32_t resume, uint
     dcb_.xon_lim = static_cast<uint16_t>(resume);
     if (options & 4) dcb_.flags |= dcbOutxDsrFlow;
     if (options & 8) dcb_.flags |= dcbOutxCtsFlow;
-    return WriteControlBlockAndLines();
+    const int32_t code = WriteControlBlockAndLines();
+    if (code < 0) {
+        dcb_ = before;
+        dtr_flow_ = dtr_flow_before;
+        rts_flow_ = rts_flow_before;
+    }
+    return code;
 }
 
 int32_t TNlkBaseDispatcher::SetSoftwareFlow(uint32_t full, uint32_t resume, uint32_t directions) {
