@@ -6,10 +6,6 @@
 
 namespace linograf::workbook {
 
-void ReadBiffWorkbook(TTabulon4&, TStream*) {
-    throw std::runtime_error("Reading Excel 97-2003 files is not supported yet");
-}
-
 void ReadOpenXmlWorkbook(TTabulon4&, TStream&, TStream*) {
     throw std::runtime_error("Reading Excel 2007 files is not supported yet");
 }

@@ -1,0 +1,124 @@
+// TBiffReader: the shared string table, read from the SST record and the CONTINUE records its
+// strings run on into.
+#include <cstdio>
+#include <cstring>
+
+#include "workbook/read/biff_reader.h"
+#include "workbook/record_storage.h"
+#include "workbook/tabulon4.h"
+
+namespace linograf::workbook {
+namespace {
+
+constexpr uint16_t kCONTINUE = 0x003C;
+
+uint16_t Get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t Get32(const uint8_t* p) {
+    return Get16(p) | (uint32_t{Get16(p + 2)} << 16);
+}
+
+}  // namespace
+
+void TBiffReader::SstNextContinue() {
+    uint16_t id, length;
+    if (!input_.ReadHeader(id, length) || id != kCONTINUE)
+        throw std::runtime_error("CONTINUE record is missing in SST");
+    if (length > limit_) throw std::runtime_error("Bad record in file");
+    input_.Read(data_.data(), length);
+    length_ = length;
+    sst_pos_ = 0;
+}
+
+// Plain bytes, going on in the next CONTINUE without an option byte.
+void TBiffReader::SstRead(void* target, size_t count) {
+    auto* out = static_cast<uint8_t*>(target);
+    while (count > 0) {
+        if (sst_pos_ == length_) SstNextContinue();
+        const size_t take = std::min(count, length_ - sst_pos_);
+        std::memcpy(out, data_.data() + sst_pos_, take);
+        out += take;
+        sst_pos_ += take;
+        count -= take;
+    }
+}
+
+void TBiffReader::Sst() {
+    consumed_ = true;
+    Place(kPlaceholderSST);
+    TSST2& sst = book_.SST();
+    sst_pos_ = 0;
+    uint8_t head[8];
+    SstRead(head, sizeof head);
+    const uint32_t total = Get32(head), unique = Get32(head + 4);
+    std::u16string text;
+    std::vector<TSSTRun> runs;
+    std::vector<uint8_t> extended;
+    // Every string takes bytes of the file, so a false count ends at the file's end.
+    for (uint32_t n = 0; n < unique; ++n) {
+        uint8_t string_head[3];
+        SstRead(string_head, sizeof string_head);
+        const size_t chars = Get16(string_head);
+        const uint8_t type = string_head[2];
+        if (type & ~0x0Du) {
+            char message[64];
+            std::snprintf(message, sizeof message, "STT: Unhandled string type in Read (%.2X)", type);
+            throw std::runtime_error(message);
+        }
+        bool wide = (type & 0x01) != 0;
+        const size_t announced = ((type & 0x08) ? 2 : 0) + ((type & 0x04) ? 4 : 0);
+        // A string that does not fit into the rest of the record is kept with 16-bit characters,
+        // whatever its parts hold.
+        const bool force_wide = announced + chars * (wide ? 2 : 1) > length_ - sst_pos_;
+        uint16_t run_count = 0;
+        uint32_t extended_size = 0;
+        if (type & 0x08) {
+            uint8_t b[2];
+            SstRead(b, 2);
+            run_count = Get16(b);
+        }
+        if (type & 0x04) {
+            uint8_t b[4];
+            SstRead(b, 4);
+            extended_size = Get32(b);
+        }
+        text.clear();
+        while (text.size() < chars) {
+            if (sst_pos_ == length_) {
+                // Each continuation of the characters starts with its own option byte.
+                SstNextContinue();
+                if (length_ == 0) throw std::runtime_error("Invalid SST record");
+                wide = (data_[sst_pos_++] & 0x01) != 0;
+            }
+            const size_t left = length_ - sst_pos_;
+            const size_t take = std::min(chars - text.size(), wide ? left / 2 : left);
+            if (take == 0) throw std::runtime_error("Invalid SST record");
+            const uint8_t* p = data_.data() + sst_pos_;
+            for (size_t i = 0; i < take; ++i)
+                text.push_back(wide ? static_cast<char16_t>(Get16(p + 2 * i)) : p[i]);
+            sst_pos_ += take * (wide ? 2 : 1);
+        }
+        runs.clear();
+        for (uint16_t r = 0; r < run_count; ++r) {
+            uint8_t b[4];
+            SstRead(b, 4);
+            const TSSTRun run{Get16(b), Get16(b + 2)};
+            if (run.font < book_.Fonts().Count()) book_.Fonts().Acquire(run.font);
+            runs.push_back(run);
+        }
+        extended.clear();
+        for (uint32_t left = extended_size; left > 0;) {
+            if (sst_pos_ == length_) SstNextContinue();
+            const size_t take = std::min<size_t>(left, length_ - sst_pos_);
+            extended.insert(extended.end(), data_.begin() + static_cast<std::ptrdiff_t>(sst_pos_),
+                            data_.begin() + static_cast<std::ptrdiff_t>(sst_pos_ + take));
+            sst_pos_ += take;
+            left -= static_cast<uint32_t>(take);
+        }
+        sst.AddLoaded(sst.AddEntry(text, force_wide, runs, extended));
+    }
+    sst.SetRefTotal(total);
+}
+
+}  // namespace linograf::workbook
