@@ -453,18 +453,25 @@ int32_t TNlkBaseDispatcher::PeekAt(uint32_t n, uint8_t& byte) {
 }
 
 int32_t TNlkBaseDispatcher::GetChar(uint8_t& byte) {
-    std::lock_guard receive(receive_lock_);
-    if (in_avail_message_) {
-        ++get_count_;
-        if (PeekAt(get_count_, byte) != 0) {
-            --get_count_;
-            return ecBufferIsEmpty;
+    {
+        // The handlers take every byte through here, so it takes the receive lock once and reads
+        // the ring directly rather than through PeekAt.
+        std::lock_guard receive(receive_lock_);
+        if (ring_.empty()) return ecBufferIsEmpty;
+        const uint32_t unread = UnreadCount();
+        if (in_avail_message_) {
+            if (get_count_ >= unread) return ecBufferIsEmpty;
+            byte = ring_[Wrap(uint64_t{read_index_} + get_count_)];
+            ++get_count_;
+        } else {
+            if (unread == 0) return ecBufferIsEmpty;
+            byte = ring_[read_index_];
+            read_index_ = Wrap(uint64_t{read_index_} + 1);
+            if (ring_full_) {
+                ring_full_ = false;
+                room_.Set();  // the dispatcher thread waits for room only while the ring is full
+            }
         }
-    } else {
-        if (PeekAt(1, byte) != 0) return ecBufferIsEmpty;
-        read_index_ = Wrap(uint64_t{read_index_} + 1);
-        ring_full_ = false;
-        room_.Set();
     }
     AddTraceEntry('R', byte);
     return 0;
