@@ -477,3 +477,35 @@ TEST_F(DispatcherOnPty, AThousandOpensAndClosesLeaveNoThreadBehind) {
 
 }  // namespace
 }  // namespace linograf::serial
+
+namespace linograf::serial {
+namespace {
+
+// The end report of a port thread: read and write failures only mark the line-error state, a
+// missing queue item is shown as its message, a normal end is silent; the running count drops.
+TEST(ThreadReports, EndingThreadsReportTheirResult) {
+    struct Case {
+        int32_t result;
+        int32_t line_errors;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        {0, 0, {}},
+        {-161, -1, {}},
+        {-160, -1, {}},
+        {ecTapiNoMem, 0, {"No memory"}},
+    };
+    for (const Case& c : cases) {
+        PlainGuiThread gui;
+        TNlkPosixDispatcher dispatcher(gui, nullptr);
+        dispatcher.ThreadStarted();
+        EXPECT_EQ(dispatcher.RunningThreadCount(), 1);
+        dispatcher.ThreadEnded(PortThread::Read, c.result);
+        EXPECT_EQ(dispatcher.RunningThreadCount(), 0) << c.result;
+        EXPECT_EQ(dispatcher.LineErrors(), c.line_errors) << c.result;
+        EXPECT_EQ(gui.shown_errors(), c.shown) << c.result;
+    }
+}
+
+}  // namespace
+}  // namespace linograf::serial
