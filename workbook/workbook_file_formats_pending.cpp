@@ -10,8 +10,4 @@ void ReadOpenXmlWorkbook(TTabulon4&, TStream&, TStream*) {
     throw std::runtime_error("Reading Excel 2007 files is not supported yet");
 }
 
-void WriteOpenXmlWorkbook(TTabulon4&, TStream&, TStream*) {
-    throw std::runtime_error("Writing Excel 2007 files is not supported yet");
-}
-
 }  // namespace linograf::workbook

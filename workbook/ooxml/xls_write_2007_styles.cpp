@@ -1,0 +1,355 @@
+// The styles part: number formats, fonts, fills, borders, cell style formats, cell formats, cell
+// styles and the raw blocks kept from a read file.
+//
+// Formats read from .xlsx (with a TCellFormatEx12) refer to fills and borders of the lists read
+// with them. Formats made by the program or read from .xls carry their fill and border in their
+// BIFF bytes; each of those that has one gets a fill or border of its own, appended behind the
+// list, in format order.
+#include <array>
+
+#include "workbook/ooxml/xls_write_2007_xml.h"
+#include "workbook/palette.h"
+#include "workbook/tabulon4.h"
+
+namespace linograf::workbook {
+namespace {
+
+constexpr int kFirstCellFormat = 21;  // master formats below are BIFF's built-in ones
+constexpr int kBuiltInNumberFormats = 59;
+
+constexpr std::array<std::string_view, 19> kPatternNames = {
+    "none",           "solid",           "mediumGray",    "darkGray",  "lightGray",
+    "darkHorizontal", "darkVertical",    "darkDown",      "darkUp",    "darkGrid",
+    "darkTrellis",    "lightHorizontal", "lightVertical", "lightDown", "lightUp",
+    "lightGrid",      "lightTrellis",    "gray125",       "gray0625",
+};
+constexpr std::array<std::string_view, 14> kLineStyleNames = {
+    "none",
+    "thin",
+    "medium",
+    "dashed",
+    "dotted",
+    "thick",
+    "double",
+    "hair",
+    "mediumDashed",
+    "dashDot",
+    "mediumDashDot",
+    "dashDotDot",
+    "mediumDashDotDot",
+    "slantedDashDot",
+};
+constexpr std::array<std::string_view, 8> kHorizontalNames = {
+    "general", "left", "center", "right", "fill", "justify", "centerContinuous", "distributed",
+};
+constexpr std::array<std::string_view, 5> kVerticalNames = {"top", "center", "bottom", "justify",
+                                                            "distributed"};
+constexpr std::array<std::string_view, 5> kUnderlineNames = {"", "single", "double", "singleAccounting",
+                                                             "doubleAccounting"};
+
+template <size_t N>
+std::string_view NameAt(const std::array<std::string_view, N>& names, unsigned index) {
+    return index < N ? names[index] : names[0];
+}
+
+bool CarriesFill(const TCellFormat& f) {
+    return f.FillPattern() != 0;
+}
+
+bool CarriesBorder(const TCellFormat& f) {
+    for (TBorderSide side : {bsLeft, bsRight, bsTop, bsBottom})
+        if (f.BorderStyle(side) != cbsNone) return true;
+    return false;
+}
+
+}  // namespace
+
+void TXLSWrite2007XML::WriteFont(int position, bool run_font) {
+    const TXFont& font = book_.Fonts().Items(position);
+    TXFontEx12 ex12;
+    const auto& kept = book_.OpenXml().Fonts();
+    if (const auto it = kept.find(position); it != kept.end())
+        ex12 = it->second;
+    else
+        ex12.color = TXc12Color::Indexed(font.color);
+
+    xml_.ValueText(run_font ? "rFont" : "name", EscapeXml(font.name));
+    if (font.charset != 0) xml_.ValueInt("charset", font.charset);
+    if (font.family != 0) xml_.ValueInt("family", font.family);
+    if (font.style.Contains(xfsBold)) xml_.WriteRaw("<b />");
+    if (font.style.Contains(xfsItalic)) xml_.WriteRaw("<i />");
+    if (font.style.Contains(xfsStrikeOut)) xml_.ValueTrue("strike");
+    if (ex12.outline) xml_.ValueTrue("outline");
+    if (ex12.shadow) xml_.ValueTrue("shadow");
+    if (ex12.condense) xml_.ValueTrue("condense");
+    if (ex12.extend) xml_.ValueTrue("extend");
+    xml_.ColorElement("color", ex12.color);
+    xml_.ValueFixed("sz", font.height / 20.0);
+    if (font.underline >= xulSingle && font.underline <= xulDoubleAccount)
+        xml_.ValueText("u", kUnderlineNames[font.underline]);
+    if (font.sub_superscript == xssSuperscript) xml_.ValueText("vertAlign", "superscript");
+    if (font.sub_superscript == xssSubscript) xml_.ValueText("vertAlign", "subscript");
+    if (ex12.scheme == 1) xml_.ValueText("scheme", "minor");
+    if (ex12.scheme == 2) xml_.ValueText("scheme", "major");
+}
+
+void TXLSWrite2007XML::WritePatternFill(uint8_t pattern, const TXc12Color& foreground,
+                                        const TXc12Color& background) {
+    xml_.BeginTag("fill");
+    xml_.BeginTag("patternFill", "patternType=\"" + std::string(NameAt(kPatternNames, pattern)) + '"');
+    xml_.ColorElement("fgColor", foreground);
+    xml_.ColorElement("bgColor", background);
+    xml_.EndTag();
+    xml_.EndTag();
+}
+
+void TXLSWrite2007XML::WriteFill(const TFill& fill) {
+    if (fill.kind == fkPattern) {
+        WritePatternFill(fill.pattern, fill.foreground, fill.background);
+        return;
+    }
+    std::string attributes = fill.path ? R"(type="path")" : "degree=\"" + FixedText(fill.degree) + '"';
+    const std::pair<const char*, double> sides[] = {
+        {"left", fill.left}, {"right", fill.right}, {"top", fill.top}, {"bottom", fill.bottom}};
+    for (const auto& [name, value] : sides)
+        if (value != 0) attributes += std::string(" ") + name + "=\"" + FixedText(value) + '"';
+    xml_.BeginTag("fill");
+    xml_.BeginTag("gradientFill", attributes);
+    for (const TGradientStop& stop : fill.stops) {
+        xml_.BeginTag("stop", "position=\"" + FixedText(stop.position) + '"');
+        xml_.ColorElement("color", stop.color);
+        xml_.EndTag();
+    }
+    xml_.EndTag();
+    xml_.EndTag();
+}
+
+void TXLSWrite2007XML::WriteBorderLine(std::string_view name, uint8_t style, const TXc12Color& color) {
+    if (style == 0 || style >= kLineStyleNames.size()) {
+        xml_.WriteRaw("<" + std::string(name) + " />");
+        return;
+    }
+    xml_.BeginTag(name, "style=\"" + std::string(kLineStyleNames[style]) + '"');
+    xml_.ColorElement("color", color);
+    xml_.EndTag();
+}
+
+void TXLSWrite2007XML::WriteCellFormatEx12(const TCellFormat& format, const TCellFormatEx12& ex12,
+                                           bool with_xf_id) {
+    xml_.AddAttribute(true, "numFmtId", static_cast<int>(format.NumberFormatIndex()));
+    xml_.AddAttribute(true, "fontId", static_cast<int>(format.FontIndex()));
+    xml_.AddAttribute(true, "fillId", ex12.fill);
+    xml_.AddAttribute(true, "borderId", ex12.border);
+    xml_.AddAttribute(with_xf_id && ex12.xf_id != 0, "xfId", ex12.xf_id);
+    xml_.AddAttribute(ex12.quote_prefix, "quotePrefix", true);
+    xml_.AddAttribute(ex12.pivot_button, "pivotButton", true);
+    xml_.AddAttribute((ex12.apply & kApplyNumberFormat) != 0, "applyNumberFormat", true);
+    xml_.AddAttribute((ex12.apply & kApplyFont) != 0, "applyFont", true);
+    xml_.AddAttribute((ex12.apply & kApplyFill) != 0, "applyFill", true);
+    xml_.AddAttribute((ex12.apply & kApplyBorder) != 0, "applyBorder", true);
+    xml_.AddAttribute((ex12.apply & kApplyAlignment) != 0, "applyAlignment", true);
+    xml_.AddAttribute((ex12.apply & kApplyProtection) != 0, "applyProtection", true);
+    const bool alignment = (ex12.apply & kApplyAlignment) != 0;
+    const bool protection = (ex12.apply & kApplyProtection) != 0;
+    if (!alignment && !protection) {
+        xml_.EmptyTag("xf");
+        return;
+    }
+    xml_.BeginTag("xf");
+    if (alignment) {
+        xml_.AddAttribute(ex12.horizontal != 0, "horizontal", NameAt(kHorizontalNames, ex12.horizontal));
+        xml_.AddAttribute(ex12.vertical != 2, "vertical", NameAt(kVerticalNames, ex12.vertical));
+        xml_.AddAttribute(ex12.text_rotation != 0, "textRotation", ex12.text_rotation);
+        xml_.AddAttribute((ex12.text_flags & kXfWrapText) != 0, "wrapText", true);
+        xml_.AddAttribute(ex12.indent != 0, "indent", ex12.indent);
+        xml_.AddAttribute(ex12.relative_indent != 0, "relativeIndent", ex12.relative_indent);
+        xml_.AddAttribute((ex12.text_flags & kXfJustifyLastLine) != 0, "justifyLastLine", true);
+        xml_.AddAttribute((ex12.text_flags & kXfShrinkToFit) != 0, "shrinkToFit", true);
+        xml_.AddAttribute(ex12.reading_order != 0, "readingOrder", ex12.reading_order);
+        xml_.EmptyTag("alignment");
+    }
+    if (protection) {
+        xml_.AddAttribute((ex12.protection & 1) != 0, "locked", true);
+        xml_.AddAttribute((ex12.protection & 2) != 0, "hidden", true);
+        xml_.EmptyTag("protection");
+    }
+    xml_.EndTag();
+}
+
+void TXLSWrite2007XML::WriteStyles() {
+    TOpenXmlBook& ox = book_.OpenXml();
+    TCellFormats& formats = book_.Formats();
+    const auto& ex12_formats = ox.MasterFormats();
+    auto ex12_of = [&](const TCellFormat& f) -> const TCellFormatEx12* {
+        const auto it = ex12_formats.find(f.Id());
+        return it == ex12_formats.end() ? nullptr : &it->second;
+    };
+    // BIFF-style formats from position 21 on that bring a fill or border of their own.
+    int format_fills = 0, format_borders = 0;
+    for (int p = kFirstCellFormat; p < formats.Count(); ++p) {
+        const TCellFormat& f = formats.Items(p);
+        if (ex12_of(f)) continue;
+        format_fills += CarriesFill(f) ? 1 : 0;
+        format_borders += CarriesBorder(f) ? 1 : 0;
+    }
+    // Fill 0 and border 0 are what cells without a fill or border refer to, and Excel takes fill
+    // 1 as gray125 whatever it says: without lists read from a file, the defaults go first.
+    fill_defaults_ = write_defaults_ || ox.Fills().empty();
+    border_defaults_ = write_defaults_ || ox.Borders().empty();
+
+    xml_.XmlDeclaration();
+    xml_.BeginTag("styleSheet", R"(xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main")");
+
+    TNumberFormats& numbers = formats.NumberFormats();
+    if (numbers.Count() > kBuiltInNumberFormats) {
+        xml_.BeginTag("numFmts", "count=\"" + std::to_string(numbers.Count() - kBuiltInNumberFormats) + '"');
+        for (int i = kBuiltInNumberFormats; i < numbers.Count(); ++i) {
+            const TNumberFormat& n = numbers.Items(i);
+            xml_.WriteRaw("<numFmt numFmtId=\"" + std::to_string(n.Id()) + "\" formatCode=\"" +
+                          EscapeXml(n.Text()) + "\" />");
+        }
+        xml_.EndTag();
+    }
+
+    TXFonts& fonts = book_.Fonts();
+    if (fonts.Count() == 0) {
+        xml_.BeginTag("fonts", R"(count="1")");
+        xml_.WriteRaw(R"(<font><sz val="11" /><color theme="1" /><name val="Calibri" /><family val="2" />)"
+                      R"(<scheme val="minor" /></font>)");
+        xml_.EndTag();
+    } else {
+        xml_.BeginTag("fonts", "count=\"" + std::to_string(fonts.Count()) + '"');
+        for (int i = 0; i < fonts.Count(); ++i) {
+            xml_.BeginTag("font");
+            WriteFont(i, false);
+            xml_.EndTag();
+        }
+        xml_.EndTag();
+    }
+
+    const int fill_list = static_cast<int>(ox.Fills().size());
+    xml_.BeginTag("fills",
+                  "count=\"" + std::to_string(fill_list + format_fills + (fill_defaults_ ? 2 : 0)) + '"');
+    if (fill_defaults_) {
+        for (const char* pattern : {R"(patternType="none")", R"(patternType="gray125")"}) {
+            xml_.BeginTag("fill");
+            xml_.EmptyTag("patternFill", pattern);
+            xml_.EndTag();
+        }
+    }
+    for (const TFill& fill : ox.Fills()) WriteFill(fill);
+    for (int p = kFirstCellFormat; p < formats.Count(); ++p) {
+        const TCellFormat& f = formats.Items(p);
+        if (ex12_of(f) || !CarriesFill(f)) continue;
+        WritePatternFill(f.FillPattern(), TXc12Color::Indexed(f.FillColor()),
+                         TXc12Color::Indexed(f.FillBackColor()));
+    }
+    xml_.EndTag();
+
+    const int border_list = static_cast<int>(ox.Borders().size());
+    xml_.BeginTag(
+        "borders",
+        "count=\"" + std::to_string(border_list + format_borders + (border_defaults_ ? 1 : 0)) + '"');
+    if (border_defaults_) {
+        xml_.BeginTag("border");
+        for (const char* side : {"left", "right", "top", "bottom", "diagonal"}) xml_.EmptyTag(side, "");
+        xml_.EndTag();
+    }
+    for (const TBorder& border : ox.Borders()) {
+        std::string attributes;
+        if (border.options & kBorderDiagonalUp) attributes += R"(diagonalUp="true" )";
+        if (border.options & kBorderDiagonalDown) attributes += R"(diagonalDown="true" )";
+        if (border.options & kBorderOutline) attributes += R"(outline="true" )";
+        if (!attributes.empty()) attributes.pop_back();
+        xml_.BeginTag("border", attributes);
+        const std::pair<const char*, TBorderLineKind> lines[] = {{"left", blLeft},
+                                                                 {"right", blRight},
+                                                                 {"top", blTop},
+                                                                 {"bottom", blBottom},
+                                                                 {"diagonal", blDiagonal}};
+        for (const auto& [name, kind] : lines)
+            WriteBorderLine(name, border.lines[kind].style, border.lines[kind].color);
+        for (const auto& [name, kind] :
+             {std::pair{"vertical", blVertical}, std::pair{"horizontal", blHorizontal}})
+            if (border.lines[kind].style != 0)
+                WriteBorderLine(name, border.lines[kind].style, border.lines[kind].color);
+        xml_.EndTag();
+    }
+    for (int p = kFirstCellFormat; p < formats.Count(); ++p) {
+        const TCellFormat& f = formats.Items(p);
+        if (ex12_of(f) || !CarriesBorder(f)) continue;
+        xml_.BeginTag("border", "");
+        const std::pair<const char*, TBorderSide> sides[] = {
+            {"left", bsLeft}, {"right", bsRight}, {"top", bsTop}, {"bottom", bsBottom}};
+        for (const auto& [name, side] : sides)
+            WriteBorderLine(name, f.BorderStyle(side), TXc12Color::Indexed(f.BorderColor(side)));
+        xml_.EndTag();
+    }
+    xml_.EndTag();
+
+    TCellFormats& style_formats = book_.StyleFormats();
+    if (style_formats.Count() > 0) {
+        xml_.BeginTag("cellStyleXfs", "count=\"" + std::to_string(style_formats.Count()) + '"');
+        for (int p = 0; p < style_formats.Count(); ++p) {
+            const TCellFormat& f = style_formats.Items(p);
+            const auto it = ox.StyleFormats().find(f.Id());
+            WriteCellFormatEx12(f, it != ox.StyleFormats().end() ? it->second : TCellFormatEx12{}, false);
+        }
+        xml_.EndTag();
+    }
+
+    if (formats.Count() <= kFirstCellFormat) {
+        xml_.BeginTag("cellXfs", R"(count="1")");
+        xml_.EmptyTag("xf", R"(numFmtId= "0" fontId="0" fillId="0" borderId="0" xfId="0")");
+        xml_.EndTag();
+    } else {
+        xml_.BeginTag("cellXfs",
+                      "count=\"" +
+                          std::to_string(formats.Count() - kFirstCellFormat + (write_defaults_ ? 1 : 0)) +
+                          '"');
+        if (write_defaults_)
+            xml_.EmptyTag("xf", R"(numFmtId= "0" fontId="0" fillId="0" borderId="0" xfId="0")");
+        int fill_count = fill_defaults_ ? 2 : 0;
+        int border_count = border_defaults_ ? 1 : 0;
+        for (int p = kFirstCellFormat; p < formats.Count(); ++p) {
+            const TCellFormat& f = formats.Items(p);
+            if (const TCellFormatEx12* ex12 = ex12_of(f)) {
+                WriteCellFormatEx12(f, *ex12, true);
+                continue;
+            }
+            const bool fill = CarriesFill(f);
+            const bool border = CarriesBorder(f);
+            xml_.AddAttribute(true, "numFmtId", static_cast<int>(f.NumberFormatIndex()));
+            xml_.AddAttribute(true, "fontId", static_cast<int>(f.FontIndex()));
+            xml_.AddAttribute(true, "fillId", fill ? fill_list + fill_count++ : 0);
+            xml_.AddAttribute(true, "borderId", border ? border_list + border_count++ : 0);
+            xml_.AddAttribute(true, "xfId", 0);
+            xml_.AddAttribute(fill, "applyFill", true);
+            xml_.AddAttribute(border, "applyBorder", true);
+            xml_.AddAttribute(f.FontIndex() != 0, "applyFont", true);
+            xml_.AddAttribute(f.NumberFormatIndex() > 0, "applyNumberFormat", true);
+            xml_.EmptyTag("xf");
+        }
+        xml_.EndTag();
+    }
+
+    if (!ox.CellStyles().empty()) {
+        xml_.BeginTag("cellStyles", "count=\"" + std::to_string(ox.CellStyles().size()) + '"');
+        for (const TEx12CellStyle& s : ox.CellStyles()) {
+            xml_.AddAttribute(s.builtin_id >= 0, "builtinId", s.builtin_id);
+            xml_.AddAttribute(s.custom_builtin, "customBuiltin", true);
+            xml_.AddAttribute(s.hidden, "hidden", true);
+            xml_.AddAttribute(s.i_level >= 0, "iLevel", s.i_level);
+            xml_.AddAttribute(!s.name.empty(), "name", EscapeXml(s.name));
+            xml_.AddAttribute(true, "xfId", s.xf_id);
+            xml_.EmptyTag("cellStyle");
+        }
+        xml_.EndTag();
+    }
+    if (!ox.Dxfs().empty()) xml_.WriteRaw(ox.Dxfs());
+    if (!ox.TableStyles().empty()) xml_.WriteRaw(ox.TableStyles());
+    if (!ox.Colors().empty()) xml_.WriteRaw(ox.Colors());
+    xml_.EndTag();
+}
+
+}  // namespace linograf::workbook

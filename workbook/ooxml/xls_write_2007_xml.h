@@ -1,0 +1,88 @@
+#pragma once
+// TXLSWrite2007XML: saves a workbook as an Open XML package (.xlsx). One writer per Write.
+//
+// The parts of the source package (when the workbook was read from an .xlsx file) are copied into
+// the new package first; then the parts this writer generates replace their namesakes, in this
+// order: workbook relationships, workbook, theme, styles, shared strings, the worksheets from the
+// last to the first (each followed by its relationships), core and application properties,
+// package relationships, content types. Each part is appended to one text buffer and added to the
+// archive as soon as it is complete, so the package is never held as a tree.
+//
+// Elements of the workbook part and of the worksheets that the model does not interpret come
+// back from the saved-tag lists in their former order, between the generated elements.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "workbook/ooxml/xls_zip_archive.h"
+#include "workbook/ooxml/xml_text_writer.h"
+
+namespace linograf::workbook {
+
+class TTabulon4;
+class TSheet;
+class TStream;
+struct TCell;
+
+class TXLSWrite2007XML {
+  public:
+    explicit TXLSWrite2007XML(TTabulon4& book);
+    TXLSWrite2007XML(const TXLSWrite2007XML&) = delete;
+    TXLSWrite2007XML& operator=(const TXLSWrite2007XML&) = delete;
+
+    // Writes the whole package into `output` (an empty stream, which stays open). `source` is
+    // the package the workbook was read from, or null.
+    void WritePackage(TStream& output, TStream* source);
+
+    // The workbook relationships as the package gets them: the theme (when there is none), one
+    // worksheet per sheet, styles and shared strings added, ordered by type and renumbered
+    // rId1, rId2, ... Raises "Unknown Id in workbook relationship" for an Id that is not "rId"
+    // followed by a number.
+    void RebuildWorkbookRelations();
+
+    // The generators, each leaving its part's text in the buffer (public for the tests).
+    void WriteWorkbookRelations();
+    void WriteWorkbook();
+    void WriteTheme();
+    void WriteStyles();
+    void WriteSharedStrings();
+    void WriteWorksheet(int index);
+    void WriteWorksheetRelations(int index);
+    void WriteCoreProperties();
+    void WriteAppProperties();
+    void WritePackageRelations();
+    void WriteContentTypes();
+
+    TXLSWriteExcelXMLStream& Xml() { return xml_; }
+    // The workbook was read from a BIFF file and is saved as Open XML: the default fills, the
+    // default border and the default xf go first, and cell style indices move up by one.
+    bool WriteDefaults() const { return write_defaults_; }
+
+  private:
+    void AddPart(std::u16string_view name);
+    void CopySourcePackage(TStream& source);
+    void AddOverridesToCopiedContentTypes();
+    void WriteRelationships(const TXMLRelations& relations);
+    void WriteDefinedNames();
+    void WriteFont(int position, bool run_font);
+    void WritePatternFill(uint8_t pattern, const TXc12Color& foreground, const TXc12Color& background);
+    void WriteFill(const TFill& fill);
+    void WriteBorderLine(std::string_view name, uint8_t style, const TXc12Color& color);
+    void WriteCellFormatEx12(const TCellFormat& format, const TCellFormatEx12& ex12, bool with_xf_id);
+    void WriteColumns(TSheet& sheet, int index);
+    void WriteSheetData(TSheet& sheet);
+    void WriteCell(TSheet& sheet, uint32_t col, uint32_t row, const TCell& cell);
+    void WriteFormula(const TCell& cell);
+    void WriteMergeCells(TSheet& sheet);
+    std::string WorksheetRelationId(int index) const;
+
+    TTabulon4& book_;
+    TXLSWriteExcelXMLStream xml_;
+    TXLSZipArchive zip_;
+    bool write_defaults_ = false;
+    bool fill_defaults_ = false;
+    bool border_defaults_ = false;
+    bool source_copied_ = false;
+};
+
+}  // namespace linograf::workbook
