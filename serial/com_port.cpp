@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "serial/dispatcher_table.h"
+#include "serial/open_result.h"
+#include "serial/platform_error.h"
 #include "serial/port_device_map.h"
 #include "serial/posix_dispatcher.h"
 
@@ -130,9 +132,9 @@ int32_t TNlkComPort::InitPort() {
     if (rts_) line_flags |= lfRtsOn;
     if (hw_flow_.Contains(hwfUseDTR)) line_flags |= lfDtrFlow;
     if (hw_flow_.Contains(hwfUseRTS)) line_flags |= lfRtsFlow;
-    const std::string device = dispatcher_->DeviceName();
-    if (device.empty()) return ecBadId;  // a number with no device behind it
-    return dispatcher_->OpenDevice(device, baud_, static_cast<uint8_t>(parity_),
+    // A number the port map has no device for is not looked up as a file name.
+    if (DevicePathForPort(com_number_).empty()) return -kErrorFileNotFound;
+    return dispatcher_->OpenDevice(dispatcher_->DeviceName(), baud_, static_cast<uint8_t>(parity_),
                                    static_cast<uint8_t>(std::min<uint16_t>(data_bits_, 255)),
                                    static_cast<uint8_t>(std::min<uint16_t>(stop_bits_, 255)), in_size_,
                                    out_size_, line_flags);
@@ -141,12 +143,13 @@ int32_t TNlkComPort::InitPort() {
 void TNlkComPort::OpenSequence() {
     if (tapi_mode_ != tmOn) ValidatePort();
     dispatcher_ = CreateDispatcher();
-    dispatcher_->SetDeviceName(DevicePath());
+    // The dispatcher maps the port name onto the device (serial/port_device_map.h); the dispatch
+    // log shows this name.
+    dispatcher_->SetDeviceName("\\\\.\\COM" + std::to_string(com_number_));
     try {
         if (tapi_mode_ == tmOn) RaiseErrorCode(ecNotOpenedByTapi);
-        int32_t code = InitPort();
-        if (code == -5) code = ecAlreadyOpen;
-        if (code == -2 || code == -3) code = ecBadId;
+        const int32_t code = MapOpenResult(InitPort());
+        CheckOpenResult(this, code, dispatcher_->OpenFailureText());
         if (code < 0) RaiseErrorCode(code);
 
         state_ = PortState::Opened;
