@@ -92,10 +92,18 @@ void TBiffReader::ReadWorkbook(TStream* source) {
     book_.SST().ClearLoadIndex();
     if (biff_ <= 2)
         for (int i = 0; i < 16; ++i) book_.Formats().Add();
+    FixFormats();
 
     long last_percent = 0;
     if (book_.OnProgress) book_.OnProgress(0);
+    auto wrap = [this](uint16_t id, const char* message) {
+        char head[96];
+        std::snprintf(head, sizeof head, "Error on reading record # %d, %.4X Offs: %.8X\r", record_number_,
+                      static_cast<unsigned>(id), static_cast<unsigned>(input_.Position()));
+        return head + std::string(message);
+    };
     uint16_t id, length;
+    bool finished = false;
     while (input_.ReadHeader(id, length)) {
         bool go_on = true;
         try {
@@ -124,15 +132,16 @@ void TBiffReader::ReadWorkbook(TStream* source) {
             go_on = Dispatch();
             if (!consumed_) list_->AddRaw(id_, Data());
         } catch (const std::exception& error) {
-            char head[96];
-            std::snprintf(head, sizeof head, "Error on reading record # %d, %.4X Offs: %.8X\r",
-                          record_number_, static_cast<unsigned>(id),
-                          static_cast<unsigned>(input_.Position()));
-            throw EBiffReadError(head + std::string(error.what()));
+            throw EBiffReadError(wrap(id, error.what()));
         }
         ++record_number_;
-        if (!go_on) break;
+        if (!go_on) {
+            finished = true;
+            break;
+        }
     }
+    // A file cut short must not read as a complete, smaller workbook.
+    if (!finished) throw EBiffReadError(wrap(id_, "Unexpected end of file"));
     if (book_.OnProgress) book_.OnProgress(100);
     // The load index points at entries the cells now own; it must not outlive the read.
     book_.SST().ClearLoadIndex();
@@ -374,6 +383,10 @@ bool TBiffReader::Bof() {
     if (type != 0x0010 && type != 0x0006 && type != 0x0040) return true;
     ++next_substream_;
     ++sheet_index_;
+    // Cells, columns and rows fall back to format 15; a file with fewer formats gets defaults up
+    // to it, so neither its cells nor the rows appended later fail for want of one.
+    while (book_.Formats().Count() <= kDefaultCellFormat) book_.Formats().Add();
+    FixFormats();
     TSheet& sheet = book_.Sheets().Add(type == 0x0010 ? 0 : type == 0x0006 ? 1 : 2);
     list_ = &sheet.Records();
     placed_.reset();
@@ -455,6 +468,7 @@ void TBiffReader::Font() {
     // BIFF has no font index 4: a font that is never written fills that position, so the file's
     // font indices are list positions.
     if (++fonts_read_ == 4) book_.Fonts().Add();
+    FixFormats();
 }
 
 void TBiffReader::Format() {
@@ -480,6 +494,14 @@ void TBiffReader::Xf() {
     } else if (biff_ >= 3) {
         book_.Formats().Add();
     }
+    FixFormats();
+}
+
+// Fonts and cell formats of the file are fixed while it is read: a cell format must not go away
+// when the last cell using it so far takes another one.
+void TBiffReader::FixFormats() {
+    book_.Formats().SetFixedBoundary();
+    book_.Fonts().SetFixedBoundary();
 }
 
 void TBiffReader::Style() {

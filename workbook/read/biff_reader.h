@@ -62,6 +62,7 @@ class TBiffReader {
     void Format();
     void Xf();
     void Style();
+    void FixFormats();
     void Palette();
     void Boundsheet();
     void FilePass();
