@@ -12,8 +12,9 @@ TWorkbookModel::TWorkbookModel() : formats_(fonts_, true), style_formats_(fonts_
 TWorkbookModel::~TWorkbookModel() = default;
 
 void TWorkbookModel::ClearModel() {
-    sst_.Clear();
+    // The sheets first: their text cells give their strings back to the table as they go.
     sheets_.Clear();
+    sst_.Clear();
     // Formats and fonts are rebuilt before the new sheet exists, so nothing refers to the old ones.
     fonts_.Reset();
     formats_.Reset();
