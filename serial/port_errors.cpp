@@ -300,15 +300,17 @@ std::string PlatformMessage(int32_t number) {
     const char* text = strerror_r(number, buffer, sizeof buffer);  // GNU variant
     std::string_view view(text);
     if (view.empty() || view.starts_with("Unknown error")) return {};
-    std::string cleaned(view.substr(0, 255));
-    for (char& c : cleaned)
-        if (static_cast<unsigned char>(c) < 32) c = ' ';
-    for (size_t at = cleaned.find("  "); at != std::string::npos; at = cleaned.find("  "))
-        cleaned.erase(at, 1);
-    return cleaned;
+    return CleanSystemMessage(std::string(view.substr(0, 255)));
 }
 
 }  // namespace
+
+std::string CleanSystemMessage(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 32) c = ' ';
+    for (size_t at = text.find("  "); at != std::string::npos; at = text.find("  ", at)) text.erase(at, 1);
+    return text;
+}
 
 std::string ErrorMessage(int32_t code) {
     const int64_t key = code < 0 ? -static_cast<int64_t>(code) : code;

@@ -15,6 +15,10 @@ namespace linograf::serial {
 // (strerror, control characters turned into spaces and runs of spaces collapsed), else "".
 std::string ErrorMessage(int32_t code);
 
+// A system message made fit for one line: every character below 32 (line breaks, tabs) becomes a
+// space, and each run of spaces shrinks to one.
+std::string CleanSystemMessage(std::string text);
+
 // Whatever owns the port: while it is being loaded from its stored description, errors are
 // returned instead of raised.
 class ErrorOwner {

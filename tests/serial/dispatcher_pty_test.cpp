@@ -151,6 +151,40 @@ TEST_F(DispatcherOnPty, TwoHandlersAdvanceTheRingByTheLargestTake) {
     dispatcher->RemoveTriggerWindow(&second);
 }
 
+TEST_F(DispatcherOnPty, AWindowRemovedDuringADeliveryIsSkippedAndDroppedAfterIt) {
+    Open();
+    RecordingWindow second(*dispatcher);
+    dispatcher->AddTriggerWindow(&second);
+    window->after_taking = [&] {
+        if (window->counts.size() == 1) dispatcher->RemoveTriggerWindow(&second);
+    };
+    pty.Write("ab");
+    ASSERT_TRUE(Pump([&] { return window->counts.size() == 1 && !dispatcher->InDispatch(); }));
+    EXPECT_TRUE(second.counts.empty()) << "the removed window still got the delivery it was removed in";
+    EXPECT_EQ(dispatcher->TriggerWindowCount(), 1u);
+    pty.Write("c");
+    ASSERT_TRUE(Pump([&] { return window->received == "abc"; }));
+    EXPECT_TRUE(second.counts.empty());
+}
+
+TEST_F(DispatcherOnPty, TriggersSavedBeforeACloseComeBackAfterTheNextOpen) {
+    Open();
+    pty.Write("a");
+    ASSERT_TRUE(Pump([&] { return window->received == "a"; }));
+    TTriggerSave saved;
+    dispatcher->SaveTriggers(saved);
+    EXPECT_EQ(saved.avail_threshold, 1);
+    dispatcher->ShutdownDevice();
+    ASSERT_EQ(dispatcher->OpenDevice(pty.slave_path(), 9600, kNoParity, 8, 1, 4096, 4096, 0), 0);
+    ASSERT_EQ(dispatcher->ClearSoftwareFlow(), 0);
+    EXPECT_EQ(dispatcher->AvailThreshold(), 0) << "an open starts without triggers";
+    dispatcher->RestoreTriggers(saved);
+    EXPECT_EQ(dispatcher->AvailThreshold(), 1);
+    pty.Write("b");
+    ASSERT_TRUE(Pump([&] { return window->received == "ab"; }));
+    EXPECT_EQ(window->counts, (std::vector<uint32_t>{1, 1}));
+}
+
 TEST_F(DispatcherOnPty, AFullRingKeepsFurtherInputQueuedAndLosesNothing) {
     Open();
     bool taking = false;

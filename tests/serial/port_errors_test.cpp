@@ -161,6 +161,17 @@ TEST(PortErrors, NonNegativeCodesAndLoadingOwnersRaiseNothing) {
     EXPECT_THROW(CheckError(&owner, -2001), EBadId);
 }
 
+TEST(PortErrors, SystemMessagesAreCleanedOfLineBreaksAndDoubleSpaces) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"The parameter is incorrect.\r\n", "The parameter is incorrect. "},
+        {"a\tb  c\x01\x1f d", "a b c d"},
+        {"   ", " "},
+        {"plain", "plain"},
+        {"", ""},
+    };
+    for (const auto& [raw, clean] : cases) EXPECT_EQ(CleanSystemMessage(raw), clean) << raw;
+}
+
 TEST(PortErrors, MessageTableHoldsDispatchLogNames) {
     const std::pair<int32_t, const char*> cases[] = {
         {0, "OK"},         {161, "Device read error"}, {15001, "No event"}, {15003, "Trigger"},
