@@ -1,5 +1,10 @@
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/capture_command.h"
+#include "app/cat_command.h"
 
 #ifdef LINOGRAF_WITH_GUI
 #include "app/gui_main.h"
@@ -13,6 +18,10 @@ void PrintUsage(std::FILE* to) {
         "Logs the text lines a serial device sends into Excel workbooks.\n"
         "Without a command the main window opens.\n"
         "\n"
+        "Commands:\n"
+        "  capture      capture without the window (linograf capture --help)\n"
+        "  cat FILE     print a sheet of a .xls or .xlsx workbook as tab-separated lines\n"
+        "\n"
         "  --ini PATH   the settings file to use\n"
         "  --help       show this help and exit\n"
         "  --version    show the version and exit\n",
@@ -25,6 +34,11 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
         std::puts("linograf 0.1.0");
         return 0;
+    }
+    if (argc > 1 && (std::strcmp(argv[1], "capture") == 0 || std::strcmp(argv[1], "cat") == 0)) {
+        const std::vector<std::string> arguments(argv + 2, argv + argc);
+        return std::strcmp(argv[1], "capture") == 0 ? linograf::RunCaptureCommand(arguments, stdout, stderr)
+                                                    : linograf::RunCatCommand(arguments, stdout, stderr);
     }
     if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
         PrintUsage(stdout);
