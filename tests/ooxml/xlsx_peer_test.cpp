@@ -1,0 +1,176 @@
+// Workbooks written as .xlsx through the workbook component, read by independent consumers:
+// unzip -t, python3-openpyxl (values, types, styles, merges, widths) and LibreOffice headless
+// (CSV of the values).
+#include <filesystem>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/ooxml/xlsx_test_support.h"
+#include "tests/support/run_command.h"
+#include "tests/support/temp_dir.h"
+#include "workbook/cell.h"
+#include "workbook/date_time.h"
+#include "workbook/palette.h"
+#include "workbook/range.h"
+#include "workbook/wide_text.h"
+
+namespace linograf::workbook::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+class XlsxPeers : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!linograf::test::PythonHasModule("openpyxl")) GTEST_SKIP() << "python3-openpyxl missing";
+    }
+
+    std::string Save(TTabulon4& book, const std::string& name) {
+        const std::string path = dir_.File(name);
+        book.SetFilename(Utf8ToWide(path));
+        book.Write();
+        const auto test = linograf::test::RunCommand({"unzip", "-t", path});
+        EXPECT_EQ(test.exit_code, 0) << test.output;
+        EXPECT_THAT(test.output, HasSubstr("No errors detected"));
+        return path;
+    }
+
+    linograf::test::TempDir dir_;
+};
+
+void SetFill(TSheet& sheet, uint32_t col, uint32_t row, uint8_t pattern, uint8_t color) {
+    sheet.FillBlank(col, row);
+    TCell* cell = sheet.Cells().Find(col, row);
+    cell->xf = sheet.Workbook().Formats().Change(
+        cell->xf, [&](const TCellFormat& f) { return f.FillPattern() == pattern && f.FillColor() == color; },
+        [&](TCellFormat& f) {
+            f.SetFillPattern(pattern);
+            f.SetFillColor(color);
+        });
+}
+
+// One sheet with every kind of value and formatting the program produces.
+TEST_F(XlsxPeers, OpenpyxlReadsValuesAndFormatting) {
+    TTabulon4 book;
+    book.SetVersion(xvExcel2007);
+    TSheet& s = book.Sheet(0);
+    s.SetName(u"Журнал");
+    s.SetAsWideString(0, 0, u"Заголовок & <итог>");
+    s.Range().Items(0, 0, 2, 0).SetMerged(true);
+    s.Range().Items(0, 0, 2, 0).SetFontStyle({xfsBold});
+    s.SetAsWideString(0, 1, u" text with blanks ");
+    s.SetAsInteger(1, 1, -42);
+    s.SetAsFloat(2, 1, 0.1);
+    s.SetAsFloat(3, 1, 1e20);
+    s.SetAsFloat(4, 1, 0.000001);
+    s.SetAsDateTime(5, 1, EncodeDateTime({2024, 5, 17, 13, 45, 30, 0}));
+    s.SetAsDateTime(6, 1, EncodeDateTime({2023, 12, 31, 0, 0, 0, 0}));
+    s.SetAsBoolean(7, 1, true);
+    s.SetAsBoolean(8, 1, false);
+    s.SetAsWideString(0, 2, u"ctl\x01\x02 _x0041_");
+    s.Range().Items(1, 3, 2, 4).SetBorderTopStyle(cbsThin);
+    s.Range().Items(1, 3, 2, 4).SetBorderBottomStyle(cbsDouble);
+    SetFill(s, 3, 3, 1, xcYellow);
+    SetFill(s, 4, 3, 1, xcRed);
+    s.Columns().AddIfNone(0, 1);
+    s.Columns().Items(0)->SetWidth(20 * 256);
+    s.Columns().AddIfNone(27, 1);
+    s.Columns().Items(27)->SetWidth(5 * 256 + 128);
+    TSheet& second = book.Sheets().Add();
+    second.SetName(u"Second");
+    second.SetAsWideString(2, 4, u"Заголовок & <итог>");
+
+    const std::string path = Save(book, "peers.xlsx");
+    const std::string out = RunOpenpyxl(path, R"PY(
+import datetime
+print(wb.sheetnames)
+ws = wb.worksheets[0]
+for row in ws.iter_rows(min_row=1, max_row=3):
+    for c in row:
+        if c.value is not None:
+            print(c.coordinate, type(c.value).__name__, repr(c.value), c.number_format if c.is_date else '')
+print('merged', [str(r) for r in ws.merged_cells.ranges])
+print('bold', ws['A1'].font.b, ws['B2'].font.b)
+print('width', ws.column_dimensions['A'].width, ws.column_dimensions['AB'].width)
+print('fills', ws['D4'].fill.patternType, ws['D4'].fill.fgColor.indexed, ws['E4'].fill.fgColor.indexed, ws['B4'].fill.patternType, ws['A2'].fill.patternType)
+print('borders', ws['B4'].border.top.style, ws['C5'].border.bottom.style, ws['B5'].border.top.style, ws['D4'].border.top.style)
+print('second', repr(wb['Second']['C5'].value))
+)PY");
+    EXPECT_EQ(out,
+              "['Журнал', 'Second']\n"
+              "A1 str 'Заголовок & <итог>' \n"
+              "A2 str ' text with blanks ' \n"
+              "B2 int -42 \n"
+              "C2 float 0.1 \n"
+              "D2 float 1e+20 \n"
+              "E2 float 1e-06 \n"
+              "F2 datetime datetime.datetime(2024, 5, 17, 13, 45, 30) dd.mm.yyyy hh:mm:ss\n"
+              "G2 datetime datetime.datetime(2023, 12, 31, 0, 0) dd.mm.yyyy\n"
+              "H2 bool True \n"
+              "I2 bool False \n"
+              // openpyxl keeps control characters in their escaped form (it cannot hold them);
+              // the literal "_x0041_" must not come back as "A".
+              "A3 str 'ctl_x0001__x0002_ _x0041_' \n"
+              "merged ['A1:C1']\n"
+              "bold True False\n"
+              "width 20.0 5.5\n"
+              "fills solid 13 10 None None\n"
+              "borders thin double None None\n"
+              "second 'Заголовок & <итог>'\n");
+}
+
+TEST_F(XlsxPeers, LibreOfficeConvertsToTheSameValues) {
+    TTabulon4 book;
+    book.SetVersion(xvExcel2007);
+    TSheet& s = book.Sheet(0);
+    s.SetAsWideString(0, 0, u"Имя");
+    s.SetAsWideString(1, 0, u"a, \"b\" & <c>");
+    s.SetAsInteger(0, 1, 12345);
+    s.SetAsFloat(1, 1, 2.5);
+    s.SetAsBoolean(2, 1, true);
+    s.SetAsWideString(0, 3, u"after a gap");
+    const std::string path = Save(book, "lo.xlsx");
+    bool skipped = false;
+    const std::string csv = ConvertToCsvWithLibreOffice(path, skipped);
+    if (skipped) GTEST_SKIP() << "LibreOffice missing";
+    EXPECT_EQ(csv,
+              "Имя,\"a, \"\"b\"\" & <c>\",\n"
+              "12345,2.5,TRUE\n"
+              ",,\n"
+              "after a gap,,\n");
+}
+
+// More rows than BIFF8 can hold, up to the last row of the format.
+TEST_F(XlsxPeers, RowsBeyondBiffLimits) {
+    TTabulon4 book;
+    book.SetVersion(xvExcel2007);
+    TSheet& s = book.Sheet(0);
+    constexpr uint32_t kRows = 70000;
+    for (uint32_t r = 0; r < kRows; ++r) {
+        s.SetAsWideString(0, r, u"строка " + Utf8ToWide(std::to_string(r)));
+        s.SetAsInteger(1, r, static_cast<int32_t>(r));
+    }
+    s.SetAsWideString(16383, 1048575, u"last");
+    const std::string path = Save(book, "rows.xlsx");
+    const auto result = linograf::test::RunPython(R"PY(
+import sys, openpyxl
+wb = openpyxl.load_workbook(sys.argv[1], read_only=True)
+ws = wb.active
+n = 0
+bad = 0
+for row in ws.iter_rows(min_row=1, max_row=70000, max_col=2, values_only=True):
+    if row != ('строка %d' % n, n):
+        bad += 1
+    n += 1
+print(n, bad)
+for row in ws.iter_rows(min_row=1048576, max_row=1048576, min_col=16384, max_col=16384, values_only=True):
+    print(row)
+)PY",
+                                                  {path});
+    ASSERT_EQ(result.exit_code, 0) << result.errors;
+    EXPECT_EQ(result.output, "70000 0\n('last',)\n");
+}
+
+}  // namespace
+}  // namespace linograf::workbook::test
