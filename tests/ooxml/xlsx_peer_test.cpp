@@ -141,6 +141,48 @@ TEST_F(XlsxPeers, LibreOfficeConvertsToTheSameValues) {
               "after a gap,,\n");
 }
 
+// A workbook read from .xls and saved as .xlsx: the default fills, border and xf go first, so
+// every style index moves up by one.
+TEST_F(XlsxPeers, WorkbookReadFromBiffKeepsItsFormatting) {
+    const std::string xls = dir_.File("source.xls");
+    {
+        TTabulon4 book;
+        TSheet& s = book.Sheet(0);
+        s.SetAsWideString(0, 0, u"жирный");
+        s.Range().Items(0, 0, 0, 0).SetFontStyle({xfsBold});
+        s.SetAsInteger(1, 0, 7);
+        SetFill(s, 1, 0, 1, xcYellow);
+        s.SetAsFloat(0, 1, 2.25);
+        s.Range().Items(0, 1, 0, 1).SetBorderBottomStyle(cbsMedium);
+        s.SetAsDateTime(1, 1, EncodeDateTime({2024, 2, 29, 0, 0, 0, 0}));
+        book.SetFilename(Utf8ToWide(xls));
+        book.Write();
+    }
+    TTabulon4 book;
+    book.SetFilename(Utf8ToWide(xls));
+    book.Read();
+    ASSERT_EQ(book.OrigVersion(), xvExcel97);
+    TSheet& s = book.Sheet(0);
+    const int bold_format = s.CellFormatIndex(*s.Cells().Find(0, 0));
+    ASSERT_GT(bold_format, 21);
+    book.SetVersion(xvExcel2007);
+    const std::string path = Save(book, "from_biff.xlsx");
+    EXPECT_THAT(PartText(linograf::test::ReadFileBytes(path), "xl/worksheets/sheet1.xml"),
+                HasSubstr("<c r=\"A1\" s=\"" + std::to_string(bold_format - 20) + "\" t=\"s\" >"));
+    const std::string out = RunOpenpyxl(path, R"PY(
+ws = wb.active
+print(ws['A1'].value, ws['A1'].font.b, ws['A1'].fill.patternType, ws['A1'].border.bottom.style)
+print(ws['B1'].value, ws['B1'].font.b, ws['B1'].fill.patternType, ws['B1'].fill.fgColor.indexed)
+print(ws['A2'].value, ws['A2'].border.bottom.style, ws['A2'].fill.patternType)
+print(ws['B2'].value, ws['B2'].number_format)
+)PY");
+    EXPECT_EQ(out,
+              "жирный True None None\n"
+              "7 False solid 13\n"
+              "2.25 medium None\n"
+              "2024-02-29 00:00:00 dd.mm.yyyy\n");
+}
+
 // More rows than BIFF8 can hold, up to the last row of the format.
 TEST_F(XlsxPeers, RowsBeyondBiffLimits) {
     TTabulon4 book;
