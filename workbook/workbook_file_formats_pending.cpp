@@ -6,8 +6,4 @@
 
 namespace linograf::workbook {
 
-void ReadOpenXmlWorkbook(TTabulon4&, TStream&, TStream*) {
-    throw std::runtime_error("Reading Excel 2007 files is not supported yet");
-}
-
 }  // namespace linograf::workbook

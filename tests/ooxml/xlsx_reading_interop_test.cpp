@@ -1,0 +1,350 @@
+// Packages made by independent producers (python3-openpyxl, python3-xlsxwriter, LibreOffice),
+// generated at test time, are read by ours; python3-openpyxl reads the same file and both
+// readings are compared cell by cell: values, formulas with their cached results, fonts, fills,
+// number formats, merged areas and column widths.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <tuple>
+
+#include "tests/support/run_command.h"
+#include "tests/support/temp_dir.h"
+#include "workbook/ooxml/open_xml_model.h"
+#include "workbook/shared_strings.h"
+#include "workbook/tabulon4.h"
+#include "workbook/wide_text.h"
+
+namespace linograf::workbook::test {
+namespace {
+
+using linograf::test::PythonHasModule;
+using linograf::test::RunPython;
+using Facts = std::map<std::string, std::string>;
+
+// What openpyxl sees, as "key -> value" lines. Texts are hex-encoded UTF-8 so any character
+// passes; numbers use %.15g on both sides (openpyxl turns dates into datetime values and back,
+// which moves the last digits).
+constexpr const char* kDumpScript = R"PY(
+import sys, openpyxl
+from openpyxl.utils.datetime import to_excel
+path = sys.argv[1]
+wb = openpyxl.load_workbook(path)
+cached = openpyxl.load_workbook(path, data_only=True)
+def hx(s): return s.encode('utf-8').hex()
+def colour(c):
+    if c is None: return '-'
+    if c.type == 'rgb': return c.rgb.upper()
+    if c.type == 'theme': return 'theme:%d' % c.theme
+    if c.type == 'indexed': return 'indexed:%d' % c.indexed
+    return '-'
+def value(v):
+    if v is None: return 'none'
+    if isinstance(v, bool): return 'B %d' % v
+    if isinstance(v, (int, float)): return 'N %.15g' % v
+    if hasattr(v, 'year'): return 'N %.15g' % to_excel(v)
+    if isinstance(v, str) and v.startswith('#') and v in ('#NULL!','#DIV/0!','#VALUE!','#REF!','#NAME?','#NUM!','#N/A'):
+        return 'E ' + v
+    return 'S ' + hx(str(v))
+for si, ws in enumerate(wb.worksheets):
+    print('sheet %d\t%s' % (si, hx(ws.title)))
+    cws = cached.worksheets[si]
+    for row in ws.iter_rows():
+        for c in row:
+            if c.value is None: continue
+            key = '%d %d %d' % (si, c.row - 1, c.column - 1)
+            v = c.value
+            if c.data_type == 'f':
+                print('formula %s\t%s' % (key, hx(str(v)[1:])))
+                print('cell %s\t%s' % (key, value(cws.cell(c.row, c.column).value)))
+            elif c.data_type == 'e':
+                print('cell %s\tE %s' % (key, v))
+            else:
+                print('cell %s\t%s' % (key, value(v)))
+            f = c.font
+            print('font %s\t%d %g %s' % (key, bool(f.b), f.sz or 0, colour(f.color)))
+            p = c.fill.patternType or 'none'
+            print('fill %s\t%s' % (key, p if p == 'none' else p + ' ' + colour(c.fill.fgColor)))
+            if c.number_format != 'General': print('numfmt %s\t%s' % (key, hx(c.number_format)))
+    for r in ws.merged_cells.ranges:
+        print('merge %d %d %d\t%d %d' % (si, r.min_col - 1, r.min_row - 1, r.max_col - 1, r.max_row - 1))
+    for d in ws.column_dimensions.values():
+        if d.customWidth and d.min:
+            for col in range(d.min, d.max + 1): print('width %d %d\t%.4f' % (si, col - 1, d.width))
+)PY";
+
+std::string Hex(const std::string& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+std::string Number(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", v);
+    return buf;
+}
+
+std::string Colour(const TXc12Color& c) {
+    char buf[32];
+    switch (c.kind) {
+        case ckRgb:
+            std::snprintf(buf, sizeof buf, "%08X", c.value);
+            return buf;
+        case ckTheme:
+            return "theme:" + std::to_string(c.value);
+        case ckIndexed:
+            return "indexed:" + std::to_string(c.value);
+        default:
+            return "-";
+    }
+}
+
+Facts ParseFacts(const std::string& text) {
+    Facts facts;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t tab = line.find('\t');
+        if (tab != std::string::npos) facts[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    return facts;
+}
+
+Facts PeerFacts(const std::string& path) {
+    const auto result = RunPython(kDumpScript, {path});
+    EXPECT_EQ(result.exit_code, 0) << result.errors;
+    return ParseFacts(result.output);
+}
+
+// The same facts from our reading of the file.
+Facts OurFacts(const std::string& path) {
+    TTabulon4 book;
+    book.SetFilename(Utf8ToWide(path));
+    book.Read();
+    Facts facts;
+    TOpenXmlBook& ox = book.OpenXml();
+    static const char* kPatterns[] = {"none",          "solid",          "mediumGray",   "darkGray",
+                                      "lightGray",     "darkHorizontal", "darkVertical", "darkDown",
+                                      "darkUp",        "darkGrid",       "darkTrellis",  "lightHorizontal",
+                                      "lightVertical", "lightDown",      "lightUp",      "lightGrid",
+                                      "lightTrellis",  "gray125",        "gray0625"};
+    for (int si = 0; si < book.Sheets().Count(); ++si) {
+        TSheet& sheet = book.Sheet(si);
+        facts["sheet " + std::to_string(si)] = Hex(WideToUtf8(sheet.Name()));
+        auto it = sheet.Cells().Cells();
+        for (TCellRef ref = it.Next(); ref; ref = it.Next()) {
+            const TCell& c = *ref.cell;
+            const std::string key =
+                std::to_string(si) + " " + std::to_string(ref.row) + " " + std::to_string(ref.col);
+            std::string value;
+            switch (c.type) {
+                case ctBlank:
+                    continue;
+                case ctInteger:
+                    value = "N " + Number(c.value.integer);
+                    break;
+                case ctFloat:
+                    value = "N " + Number(c.value.number);
+                    break;
+                case ctString:
+                    value = "S " + Hex(WideToUtf8(TSST2::Text(c.value.entry)));
+                    break;
+                case ctBoolean:
+                    value = "B " + std::to_string(c.small);
+                    break;
+                case ctError:
+                    value = std::string("E ") + WideToUtf8(CellErrorText(c.small));
+                    break;
+                default: {
+                    const TFormulaData& f = *c.value.formula;
+                    facts["formula " + key] = Hex(WideToUtf8(f.text));
+                    if (c.type == ctNumberFormula)
+                        value = "N " + Number(f.number);
+                    else if (c.type == ctStringFormula)
+                        value = "S " + Hex(WideToUtf8(f.string_result));
+                    else if (c.type == ctBooleanFormula)
+                        value = "B " + std::to_string(f.boolean_or_error);
+                    else
+                        value = std::string("E ") + WideToUtf8(CellErrorText(f.boolean_or_error));
+                }
+            }
+            facts["cell " + key] = value;
+            const TCellFormat& format = book.Formats().ById(c.xf);
+            const int font_index = format.FontIndex();
+            const TXFont& font = book.Fonts().Items(font_index);
+            char size[32];
+            std::snprintf(size, sizeof size, "%g", font.height / 20.0);
+            facts["font " + key] =
+                std::string(font.style.Contains(xfsBold) ? "1 " : "0 ") + size + " " +
+                (ox.Fonts().count(font_index) ? Colour(ox.Fonts()[font_index].color) : "-");
+            std::string fill = "none";
+            if (auto x = ox.MasterFormats().find(c.xf); x != ox.MasterFormats().end()) {
+                const TFill& f = ox.Fills().at(static_cast<size_t>(x->second.fill));
+                if (f.pattern != 0) fill = std::string(kPatterns[f.pattern]) + " " + Colour(f.foreground);
+            }
+            facts["fill " + key] = fill;
+            const std::u16string& code =
+                book.Formats().NumberFormats().ById(format.NumberFormatIndex()).Text();
+            if (code != u"General") facts["numfmt " + key] = Hex(WideToUtf8(code));
+        }
+        for (int m = 0; m < sheet.MergedCells().Count(); ++m) {
+            const TMergedArea& a = sheet.MergedCells().Items(m);
+            facts["merge " + std::to_string(si) + " " + std::to_string(a.col1) + " " +
+                  std::to_string(a.row1)] = std::to_string(a.col2) + " " + std::to_string(a.row2);
+        }
+        for (int col = 0; col < 16384; ++col) {
+            const TXLSColumn* column = sheet.Columns().Items(col);
+            if (!column || !column->UserSet()) continue;
+            char width[32];
+            std::snprintf(width, sizeof width, "%.4f", column->Width() / 256.0);
+            facts["width " + std::to_string(si) + " " + std::to_string(col)] = width;
+        }
+    }
+    return facts;
+}
+
+// The texts every producer writes: several scripts, characters outside the BMP, markup
+// characters and blanks at the ends.
+constexpr const char* kTexts = R"PY(
+TEXTS = ['Latin text', 'Кириллица: съешь же ещё', '中文字符', 'emoji 😀 and 𝄞', 'Ελληνικά',
+         'a < b & c > "d"', '  padded  ', 'tab\there']
+)PY";
+
+class XlsxReadInterop : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!PythonHasModule("openpyxl")) GTEST_SKIP() << "python3-openpyxl is not installed";
+    }
+    void Make(const std::string& script, const std::string& path) {
+        const auto result = RunPython(std::string(kTexts) + script, {path});
+        ASSERT_EQ(result.exit_code, 0) << result.errors;
+    }
+    void ExpectSameReading(const std::string& path) {
+        Facts peer = PeerFacts(path);
+        ASSERT_FALSE(peer.empty());
+        // A formula saved without a cached result reads as a number formula with result 0.
+        for (auto& [key, value] : peer)
+            if (key.starts_with("cell ") && value == "none" && peer.count("formula " + key.substr(5)))
+                value = "N 0";
+        const Facts ours = OurFacts(path);
+        for (const auto& [key, value] : peer) {
+            auto it = ours.find(key);
+            EXPECT_TRUE(it != ours.end() && it->second == value)
+                << key << ": openpyxl " << value << ", ours " << (it == ours.end() ? "(none)" : it->second);
+        }
+        for (const auto& [key, value] : ours) EXPECT_TRUE(peer.count(key)) << key << ": only ours, " << value;
+    }
+    linograf::test::TempDir dir_;
+};
+
+TEST_F(XlsxReadInterop, OpenpyxlWorkbook) {
+    const std::string path = dir_.File("openpyxl.xlsx");
+    Make(R"PY(
+import sys, datetime, openpyxl
+from openpyxl.styles import Font, PatternFill
+wb = openpyxl.Workbook()
+ws = wb.active
+ws.title = 'Данные'
+for i, t in enumerate(TEXTS): ws.cell(1, i + 1, t)
+for i, v in enumerate([0, 1, -2.5, 0.1, 1e20, 1e-7, 123456789012345, -0.0001]): ws.cell(2, i + 1, v)
+ws['A3'] = True
+ws['B3'] = False
+ws['C3'] = datetime.datetime(2024, 5, 17, 13, 45, 30)
+ws['D3'] = datetime.date(1999, 12, 31)
+ws['E3'] = '=SUM(A2:C2)'
+ws['F3'] = '#N/A'
+ws['G3'] = 0.25
+ws['G3'].number_format = '0.00%;[Red]-0.00%'
+ws['A1'].font = Font(bold=True, size=14, color='FFFF0000')
+ws['B1'].font = Font(italic=True, name='Times New Roman', size=9)
+ws['A2'].fill = PatternFill('solid', fgColor='FFFFFF00')
+ws['B2'].fill = PatternFill('darkGrid', fgColor='FF00B050', bgColor='FF0000FF')
+ws.merge_cells('A5:C6')
+ws['A5'] = 'merged'
+ws.column_dimensions['B'].width = 30
+ws.column_dimensions['D'].width = 7.5
+ws.row_dimensions[1].height = 28
+second = wb.create_sheet('Second sheet')
+for r in range(1, 40):
+    second.cell(r, 1, 'row %d' % r)
+    second.cell(r, 2, r * 1.5)
+wb.create_sheet('Empty')
+wb.save(sys.argv[1])
+)PY",
+         path);
+    ExpectSameReading(path);
+}
+
+TEST_F(XlsxReadInterop, XlsxwriterWorkbookWithCachedFormulasAndRichText) {
+    if (!PythonHasModule("xlsxwriter")) GTEST_SKIP() << "python3-xlsxwriter is not installed";
+    const std::string path = dir_.File("xlsxwriter.xlsx");
+    Make(R"PY(
+import sys, datetime, xlsxwriter
+wb = xlsxwriter.Workbook(sys.argv[1])
+ws = wb.add_worksheet('Лист1')
+bold = wb.add_format({'bold': True, 'font_color': '#0000FF', 'font_size': 12})
+filled = wb.add_format({'bg_color': '#C6EFCE', 'num_format': '#,##0.000'})
+date = wb.add_format({'num_format': 'dd.mm.yyyy hh:mm'})
+italic = wb.add_format({'italic': True})
+for i, t in enumerate(TEXTS): ws.write_string(0, i, t)
+ws.write_number(1, 0, 3.25, filled)
+ws.write_number(1, 1, -17)
+ws.write_boolean(1, 2, True)
+ws.write_datetime(1, 3, datetime.datetime(2023, 1, 31, 8, 30), date)
+ws.write_formula(2, 0, '=A2*2', None, 6.5)
+ws.write_formula(2, 1, '=A1&"!"', None, 'Latin text!')
+ws.write_formula(2, 2, '=1/0', None, '#DIV/0!')
+ws.write_formula(2, 3, '=C2', None, True)
+ws.write_string(3, 0, 'header', bold)
+ws.write_rich_string(4, 0, 'plain ', bold, 'bold blue', ' and ', italic, 'italic')
+ws.merge_range('B5:D6', 'merged range', bold)
+ws.set_column(1, 1, 25)
+ws.set_column(4, 6, 12.5)
+ws2 = wb.add_worksheet('Numbers')
+for r in range(200): ws2.write_row(r, 0, [r, r / 7.0, 'text %d' % (r % 13)])
+wb.close()
+)PY",
+         path);
+    ExpectSameReading(path);
+}
+
+TEST_F(XlsxReadInterop, LibreOfficeWorkbook) {
+    const std::string soffice = linograf::test::FindProgram("soffice");
+    if (soffice.empty()) GTEST_SKIP() << "LibreOffice is not installed";
+    const std::string source = dir_.File("source.xlsx");
+    Make(R"PY(
+import sys, openpyxl
+from openpyxl.styles import Font, PatternFill
+wb = openpyxl.Workbook()
+ws = wb.active
+ws.title = 'Calc'
+for i, t in enumerate(TEXTS): ws.cell(1, i + 1, t)
+for r in range(2, 12):
+    ws.cell(r, 1, r * 0.5)
+    ws.cell(r, 2, '=A%d*3' % r)
+ws['C2'] = True
+ws['A1'].font = Font(bold=True, size=16)
+ws['A2'].fill = PatternFill('solid', fgColor='FF92D050')
+ws.merge_cells('D2:E3')
+ws['D2'] = 'merged'
+ws.column_dimensions['A'].width = 22
+wb.create_sheet('Zweite')['A1'] = 'second sheet'
+wb.save(sys.argv[1])
+)PY",
+         source);
+    const std::string out = dir_.File("out");
+    const auto converted = linograf::test::RunCommand(
+        {soffice, "-env:UserInstallation=file://" + dir_.File("profile"), "--headless", "--norestore",
+         "--convert-to", "xlsx:Calc MS Excel 2007 XML", "--outdir", out, source});
+    ASSERT_EQ(converted.exit_code, 0) << converted.errors;
+    ExpectSameReading(out + "/source.xlsx");
+}
+
+}  // namespace
+}  // namespace linograf::workbook::test

@@ -1,0 +1,263 @@
+// The worksheet parts of the Open XML reader: cells, rows, columns, merged areas and the
+// elements kept as saved XML.
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+
+#include "workbook/ooxml/open_xml_model.h"
+#include "workbook/ooxml/xls_read_2007_xml.h"
+#include "workbook/ooxml/xml_attribute_names.h"
+#include "workbook/ooxml/xml_element_numbers.h"
+#include "workbook/ooxml/xml_values.h"
+#include "workbook/tabulon4.h"
+
+namespace linograf::workbook {
+namespace {
+
+constexpr int kSavedWorksheetElements[] = {
+    XmlElementNumber("autoFilter"),       XmlElementNumber("cellWatches"),
+    XmlElementNumber("colBreaks"),        XmlElementNumber("conditionalFormatting"),
+    XmlElementNumber("controls"),         XmlElementNumber("customProperties"),
+    XmlElementNumber("customSheetViews"), XmlElementNumber("dataConsolidate"),
+    XmlElementNumber("dataValidations"),  XmlElementNumber("drawing"),
+    XmlElementNumber("extLst"),           XmlElementNumber("headerFooter"),
+    XmlElementNumber("hyperlinks"),       XmlElementNumber("ignoredErrors"),
+    XmlElementNumber("legacyDrawing"),    XmlElementNumber("legacyDrawingHF"),
+    XmlElementNumber("oleObjects"),       XmlElementNumber("pageMargins"),
+    XmlElementNumber("pageSetup"),        XmlElementNumber("phoneticPr"),
+    XmlElementNumber("picture"),          XmlElementNumber("printOptions"),
+    XmlElementNumber("protectedRanges"),  XmlElementNumber("rowBreaks"),
+    XmlElementNumber("scenarios"),        XmlElementNumber("sheetCalcPr"),
+    XmlElementNumber("sheetFormatPr"),    XmlElementNumber("sheetPr"),
+    XmlElementNumber("sheetProtection"),  XmlElementNumber("sheetViews"),
+    XmlElementNumber("smartTags"),        XmlElementNumber("sortState"),
+    XmlElementNumber("tableParts"),       XmlElementNumber("webPublishItems"),
+};
+
+uint8_t ErrorCode(std::string_view text) {
+    static constexpr std::string_view kErrors[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!",
+                                                   "#NAME?", "#NUM!",   "#N/A"};
+    for (size_t i = 0; i < std::size(kErrors); ++i)
+        if (kErrors[i] == text) return static_cast<uint8_t>(i + 1);
+    return 0;
+}
+
+bool Flag(const TExXMLTag& tag, int attribute) {
+    const std::string* v = tag.Value(attribute);
+    return v && XmlToBool(*v);
+}
+
+int IntAttribute(const TExXMLTag& tag, int attribute, int fallback) {
+    const std::string* v = tag.Value(attribute);
+    return v ? XmlToInt(*v, fallback) : fallback;
+}
+
+std::string_view LocalName(std::string_view name) {
+    const size_t colon = name.find(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+// The text of an inline string: its t, or its runs' t joined.
+std::u16string InlineText(const TExXMLTag& is) {
+    if (const TExXMLTag* t = is.Child(xe::t)) return DecodeText(t->text);
+    std::string joined;
+    for (const auto& r : is.children)
+        if (r->number == xe::r)
+            if (const TExXMLTag* t = r->Child(xe::t)) joined += t->text;
+    return DecodeText(joined);
+}
+
+}  // namespace
+
+bool TXLSRead2007XML::WorksheetElementEnded(TExXMLTag& tag, int depth) {
+    const int parent = tag.parent ? tag.parent->number : kXmlUnknownElement;
+    if (depth == 4 && tag.number == xe::c && parent == xe::row) {
+        ReadCell(tag);
+        return true;
+    }
+    if (depth == 3) {
+        if (tag.number == xe::row && parent == xe::sheetData) {
+            ReadRow(tag);
+            return true;
+        }
+        if (tag.number == xe::col && parent == xe::cols) {
+            ReadColumns(tag);
+            return true;
+        }
+        if (tag.number == xe::mergeCell && parent == xe::mergeCells) {
+            const TCellArea a = ParseAreaReference(Required(tag, xa::ref));
+            book_.Sheet(sheet_).MergedCells().Add(
+                static_cast<int32_t>(a.first.col), static_cast<int32_t>(a.first.row),
+                static_cast<int32_t>(a.last.col), static_cast<int32_t>(a.last.row));
+            return true;
+        }
+        return false;
+    }
+    if (depth != 2) return false;
+    TOpenXmlSheet& data = book_.OpenXml().Sheet(sheet_);
+    if (tag.number == xe::dimension) {
+        const TCellArea a = ParseAreaReference(Required(tag, xa::ref));
+        book_.Sheet(sheet_).SetUsedArea(a.first.col, a.first.row, a.last.col, a.last.row);
+        data.saved_tags.push_back({tag.number, tag.SavedXml()});
+    } else if (tag.number == xe::cols || tag.number == xe::sheetData || tag.number == xe::mergeCells) {
+        data.saved_tags.push_back({tag.number, SavedTagPlaceholder(tag.number)});
+    } else if (std::find(std::begin(kSavedWorksheetElements), std::end(kSavedWorksheetElements),
+                         tag.number) != std::end(kSavedWorksheetElements)) {
+        data.saved_tags.push_back({tag.number, tag.SavedXml()});
+    }
+    return true;
+}
+
+void TXLSRead2007XML::RowStarted(const TExXMLTag& tag) {
+    // A row without a number follows the one before.
+    uint32_t row = row_ + 1;
+    if (const std::string* r = tag.Value(xa::r)) {
+        const int n = XmlToInt(*r, 0);
+        if (n < 1 || n > static_cast<int>(kStoreRows)) throw std::runtime_error("Invalid row number: " + *r);
+        row = static_cast<uint32_t>(n - 1);
+    }
+    row_ = row;
+    next_col_ = 0;
+}
+
+void TXLSRead2007XML::ReadRow(const TExXMLTag& tag) {
+    const uint32_t row = row_;
+    const std::string* ht = tag.Value(xa::ht);
+    const int s = IntAttribute(tag, xa::s, 0);
+    const bool hidden = Flag(tag, xa::hidden), collapsed = Flag(tag, xa::collapsed);
+    const int outline = std::clamp(IntAttribute(tag, xa::outlineLevel, 0), 0, 7);
+    // A row element that only carries cells makes no row object.
+    if (!ht && s <= 0 && !hidden && !collapsed && outline == 0) return;
+    const double height = ht ? XmlToFloat(*ht) : 12.75;
+    const auto twips = static_cast<uint16_t>(std::clamp(std::lround(height * 20), 0L, 8192L));
+    TSheet& sheet = book_.Sheet(sheet_);
+    if (s > 0 && s + 21 <= 0xFFF && row <= 0xFFFF) {
+        // The row's format goes in through the ROW record form, the one way to give it one.
+        uint8_t rec[16] = {};
+        auto put = [&](int at, uint32_t v) {
+            rec[at] = static_cast<uint8_t>(v);
+            rec[at + 1] = static_cast<uint8_t>(v >> 8);
+        };
+        put(0, row);
+        put(4, static_cast<uint32_t>(LastColumn() + 1));
+        put(6, twips);
+        put(12, static_cast<uint32_t>(outline) | (collapsed ? kRowCollapsed : 0) | (hidden ? kRowHidden : 0) |
+                    (twips != kDefaultRowHeight ? kRowCustomHeight : 0) | kRowHasFormat);
+        put(14, static_cast<uint32_t>(s + 21));
+        sheet.Rows().LoadFromRecord(rec);
+        return;
+    }
+    TXLSRow& r = sheet.Rows().AddIfNone(row);
+    r.SetHeight(twips);
+    r.SetHidden(hidden);
+    r.SetCollapsed(collapsed);
+    r.SetOutlineLevel(static_cast<uint8_t>(outline));
+}
+
+void TXLSRead2007XML::ReadColumns(const TExXMLTag& tag) {
+    const int min = XmlToInt(Required(tag, xa::min), 0);
+    const int max = std::min(XmlToInt(Required(tag, xa::max), 0), static_cast<int>(kStoreColumns));
+    if (min < 1 || max < min) return;
+    const std::string* w = tag.Value(xa::width);
+    const long width = std::clamp(std::lround((w ? XmlToFloat(*w) : 9.765625) * 256), 0L, 65535L);
+    TSheet& sheet = book_.Sheet(sheet_);
+    TOpenXmlSheet& data = book_.OpenXml().Sheet(sheet_);
+    const bool best_fit = Flag(tag, xa::bestFit), phonetic = Flag(tag, xa::phonetic);
+    sheet.Columns().AddIfNone(min - 1, max - min + 1);
+    for (int col = min - 1; col < max; ++col) {
+        TXLSColumn* c = sheet.Columns().Items(col);
+        if (!c) continue;
+        c->SetWidth(static_cast<int>(width));
+        c->SetHidden(Flag(tag, xa::hidden));
+        c->SetCollapsed(Flag(tag, xa::collapsed));
+        c->SetOutlineLevel(std::clamp(IntAttribute(tag, xa::outlineLevel, 0), 0, 7));
+        c->SetUserSet(Flag(tag, xa::customWidth));
+        if (best_fit || phonetic) data.columns[static_cast<uint32_t>(col)] = {best_fit, phonetic};
+    }
+}
+
+void TXLSRead2007XML::ReadCell(const TExXMLTag& tag) {
+    TCellAddress at;
+    if (const std::string* r = tag.Value(xa::r)) {
+        at = ParseCellReference(*r);
+    } else {
+        // A cell without a reference is the next one of its row.
+        if (next_col_ >= kStoreColumns) throw std::runtime_error("Invalid cell reference: column beyond XFD");
+        at = {next_col_, row_};
+    }
+    next_col_ = at.col + 1;
+
+    TSheet& sheet = book_.Sheet(sheet_);
+    const std::string* t = tag.Value(xa::t);
+    const std::string type = t ? *t : std::string("n");
+    const int xf = std::max(IntAttribute(tag, xa::s, 0), 0) + 21;
+    const TExXMLTag* v = tag.Child(xe::v);
+    const bool has_value = v && !v->text.empty();
+    const std::string value = has_value ? v->text : std::string();
+
+    if (const TExXMLTag* f = tag.Child(xe::f)) {
+        auto data = std::make_unique<TFormulaData>();
+        static constexpr std::pair<int, uint16_t> kOptions[] = {
+            {xa::aca, 0x01},  {xa::bx, 0x02},   {xa::ca, 0x04},  {xa::del1, 0x08},
+            {xa::del2, 0x10}, {xa::dt2D, 0x20}, {xa::dtr, 0x40},
+        };
+        for (auto [attribute, bit] : kOptions)
+            if (Flag(*f, attribute)) data->options |= bit;
+        const std::string* ft = f->Value(xa::t);
+        data->in_shared_group = ft && *ft == "shared";
+        data->text = DecodeText(f->text);
+        TCellType kind;
+        // A formula without a cached result (as producers that do not calculate write it) reads
+        // with the empty result of its type, to be recalculated by whoever opens the file.
+        if (type == "n") {
+            kind = ctNumberFormula;
+            data->number = XmlToFloat(value);
+        } else if (type == "str") {
+            kind = ctStringFormula;
+            data->string_result = DecodeText(value);
+        } else if (type == "b") {
+            kind = ctBooleanFormula;
+            data->boolean_or_error = XmlToBool(value) ? 1 : 0;
+        } else if (type == "e") {
+            kind = ctErrorFormula;
+            data->boolean_or_error = ErrorCode(value);
+        } else {
+            throw std::runtime_error("Unknown Excel XML formula type");
+        }
+        sheet.SetFormula(at.col, at.row, xf, kind, std::move(data));
+        return;
+    }
+
+    if (type == "inlineStr") {
+        for (const auto& child : tag.children) {
+            if (child->number == kXmlUnknownElement && LocalName(child->name) == xe::kInlineString) {
+                sheet.SetString(at.col, at.row, xf, InlineText(*child));
+                return;
+            }
+        }
+        sheet.SetBlank(at.col, at.row, xf);
+        return;
+    }
+    if (!has_value) {
+        sheet.SetBlank(at.col, at.row, xf);
+        return;
+    }
+    if (type == "n") {
+        sheet.SetFloat(at.col, at.row, xf, XmlToFloat(value));
+    } else if (type == "s") {
+        const int index = XmlToInt(value, -1);
+        if (index < 0) throw std::runtime_error("Invalid shared string index: " + value.substr(0, 20));
+        sheet.SetSSTString(at.col, at.row, xf, static_cast<uint32_t>(index));
+    } else if (type == "b") {
+        sheet.SetBoolean(at.col, at.row, xf, XmlToBool(value));
+    } else if (type == "e") {
+        sheet.SetError(at.col, at.row, xf, ErrorCode(value));
+    } else if (type == "str") {
+        sheet.SetString(at.col, at.row, xf, DecodeText(value));
+    } else {
+        throw std::runtime_error("Unknown Excel XML cell type");
+    }
+}
+
+}  // namespace linograf::workbook

@@ -1,0 +1,323 @@
+#pragma once
+// The attribute-name table of the Open XML reader: an attribute's number is its position here.
+// Names compare exactly; "r:id" stands for the id attribute of the office document relationships
+// namespace under whatever prefix a part binds to it.
+#include <array>
+#include <string_view>
+
+namespace linograf::workbook {
+
+inline constexpr std::array<std::string_view, 200> kXmlAttributeNames = {
+    "aca",
+    "activeCell",
+    "activePane",
+    "activeTab",
+    "activeSheetId",
+    "alignWithMargins",
+    "allowBlank",
+    "applyAlignment",
+    "applyBorder",
+    "applyFill",
+    "applyFont",
+    "applyNumberFormat",
+    "applyProtection",
+    "appName",
+    "auto",
+    "autoPageBreaks",
+    "backupFile",
+    "baseColWidth",
+    "bestFit",
+    "blackAndWhite",
+    "blank",
+    "borderId",
+    "bottom",
+    "builtinId",
+    "bx",
+    "ca",
+    "calcId",
+    "codeName",
+    "colId",
+    "collapsed",
+    "colorId",
+    "comment",
+    "copies",
+    "current",
+    "count",
+    "customBuiltin",
+    "customFormat",
+    "customHeight",
+    "customMenu",
+    "customWidth",
+    "defaultColWidth",
+    "defaultGridColor",
+    "defaultPivotStyle",
+    "defaultRowHeight",
+    "defaultTableStyle",
+    "defaultThemeVersion",
+    "degree",
+    "del1",
+    "del2",
+    "description",
+    "diagonalDown",
+    "diagonalUp",
+    "dt2D",
+    "dtr",
+    "dxfId",
+    "enableFormatConditionsCalculation",
+    "error",
+    "errorStyle",
+    "errorTitle",
+    "firstSheet",
+    "fillId",
+    "filterMode",
+    "fitToHeight",
+    "fitToPage",
+    "fontId",
+    "footer",
+    "formatCode",
+    "formulaRange",
+    "fullCalcOnLoad",
+    "function",
+    "functionGroupId",
+    "gridLinesSet",
+    "guid",
+    "header",
+    "help",
+    "hidden",
+    "horizontal",
+    "horizontalCentered",
+    "horizontalDpi",
+    "ht",
+    "Id",
+    "id",
+    "indent",
+    "indexed",
+    "justifyLastLine",
+    "lastEdited",
+    "left",
+    "iLevel",
+    "localSheetId",
+    "locked",
+    "lowestEdited",
+    "man",
+    "manualBreakCount",
+    "max",
+    "maximized",
+    "mergeInterval",
+    "min",
+    "minimized",
+    "name",
+    "numFmtId",
+    "objects",
+    "operator",
+    "orientation",
+    "outline",
+    "outlineLevel",
+    "outlineLevelRow",
+    "pageOrder",
+    "pane",
+    "paperSize",
+    "password",
+    "patternType",
+    "personalView",
+    "ph",
+    "pivotButton",
+    "position",
+    "priority",
+    "progId",
+    "prompt",
+    "promptTitle",
+    "publishToServer",
+    "quotePrefix",
+    "r",
+    "r:id",
+    "readingOrder",
+    "ref",
+    "refMode",
+    "refreshError",
+    "relativeIndent",
+    "rgb",
+    "right",
+    "rupBuild",
+    "s",
+    "scale",
+    "scenarios",
+    "selectLockedCells",
+    "shapeId",
+    "sheet",
+    "sheetId",
+    "shortcutKey",
+    "show",
+    "showRowColHeaders",
+    "showDropDown",
+    "showErrorMessage",
+    "showGridLines",
+    "showInputMessage",
+    "showRuler",
+    "showZeros",
+    "shrinkToFit",
+    "si",
+    "spans",
+    "sqref",
+    "state",
+    "statusBar",
+    "stopIfTrue",
+    "style",
+    "t",
+    "tabRatio",
+    "tabSelected",
+    "Target",
+    "TargetMode",
+    "textRotation",
+    "theme",
+    "thickBot",
+    "thickTop",
+    "tint",
+    "tooltip",
+    "top",
+    "topLeftCell",
+    "type",
+    "Type",
+    "uniqueCount",
+    "user",
+    "val",
+    "vbProcedure",
+    "vertical",
+    "verticalCentered",
+    "verticalDpi",
+    "view",
+    "width",
+    "windowHeight",
+    "windowWidth",
+    "workbookParameter",
+    "workbookViewId",
+    "wrapText",
+    "xfId",
+    "xlm",
+    "xml:space",
+    "xmlns",
+    "xmlns:xm",
+    "xmlns:r",
+    "xSplit",
+    "xWindow",
+    "ySplit",
+    "yWindow",
+    "zeroHeight",
+    "zoomScale",
+    "zoomScaleNormal",
+    "zoomScalePageLayoutView",
+    "zoomScaleSheetLayoutView",
+    "phonetic",
+};
+
+static_assert(kXmlAttributeNames[199] == "phonetic" && kXmlAttributeNames[122] == "r:id");
+
+// Number of an attribute outside the table.
+inline constexpr int kXmlUnknownAttribute = -1;
+
+constexpr int XmlAttributeNumber(std::string_view name) {
+    for (std::size_t i = 0; i < kXmlAttributeNames.size(); ++i)
+        if (kXmlAttributeNames[i] == name) return static_cast<int>(i);
+    return kXmlUnknownAttribute;
+}
+
+// The attribute numbers the handlers ask for.
+namespace xa {
+#define LINOGRAF_XA(n) inline constexpr int n = XmlAttributeNumber(#n)
+LINOGRAF_XA(aca);
+LINOGRAF_XA(applyAlignment);
+LINOGRAF_XA(applyBorder);
+LINOGRAF_XA(applyFill);
+LINOGRAF_XA(applyFont);
+LINOGRAF_XA(applyNumberFormat);
+LINOGRAF_XA(applyProtection);
+LINOGRAF_XA(bestFit);
+LINOGRAF_XA(borderId);
+LINOGRAF_XA(bottom);
+LINOGRAF_XA(builtinId);
+LINOGRAF_XA(bx);
+LINOGRAF_XA(ca);
+LINOGRAF_XA(calcId);
+LINOGRAF_XA(collapsed);
+LINOGRAF_XA(comment);
+LINOGRAF_XA(customBuiltin);
+LINOGRAF_XA(customFormat);
+LINOGRAF_XA(customHeight);
+LINOGRAF_XA(customMenu);
+LINOGRAF_XA(customWidth);
+LINOGRAF_XA(degree);
+LINOGRAF_XA(del1);
+LINOGRAF_XA(del2);
+LINOGRAF_XA(description);
+LINOGRAF_XA(diagonalDown);
+LINOGRAF_XA(diagonalUp);
+LINOGRAF_XA(dt2D);
+LINOGRAF_XA(dtr);
+LINOGRAF_XA(fillId);
+LINOGRAF_XA(fontId);
+LINOGRAF_XA(formatCode);
+LINOGRAF_XA(function);
+LINOGRAF_XA(functionGroupId);
+LINOGRAF_XA(help);
+LINOGRAF_XA(hidden);
+LINOGRAF_XA(horizontal);
+LINOGRAF_XA(ht);
+LINOGRAF_XA(Id);
+LINOGRAF_XA(indent);
+LINOGRAF_XA(indexed);
+LINOGRAF_XA(justifyLastLine);
+LINOGRAF_XA(left);
+LINOGRAF_XA(iLevel);
+LINOGRAF_XA(localSheetId);
+LINOGRAF_XA(locked);
+LINOGRAF_XA(max);
+LINOGRAF_XA(min);
+LINOGRAF_XA(name);
+LINOGRAF_XA(numFmtId);
+LINOGRAF_XA(outline);
+LINOGRAF_XA(outlineLevel);
+LINOGRAF_XA(patternType);
+LINOGRAF_XA(ph);
+LINOGRAF_XA(phonetic);
+LINOGRAF_XA(pivotButton);
+LINOGRAF_XA(position);
+LINOGRAF_XA(publishToServer);
+LINOGRAF_XA(quotePrefix);
+LINOGRAF_XA(r);
+LINOGRAF_XA(readingOrder);
+LINOGRAF_XA(ref);
+LINOGRAF_XA(relativeIndent);
+LINOGRAF_XA(rgb);
+LINOGRAF_XA(right);
+LINOGRAF_XA(s);
+LINOGRAF_XA(shortcutKey);
+LINOGRAF_XA(shrinkToFit);
+LINOGRAF_XA(si);
+LINOGRAF_XA(statusBar);
+LINOGRAF_XA(style);
+LINOGRAF_XA(t);
+LINOGRAF_XA(Target);
+LINOGRAF_XA(TargetMode);
+LINOGRAF_XA(textRotation);
+LINOGRAF_XA(theme);
+LINOGRAF_XA(thickBot);
+LINOGRAF_XA(thickTop);
+LINOGRAF_XA(tint);
+LINOGRAF_XA(top);
+LINOGRAF_XA(type);
+LINOGRAF_XA(Type);
+LINOGRAF_XA(val);
+LINOGRAF_XA(vbProcedure);
+LINOGRAF_XA(vertical);
+LINOGRAF_XA(width);
+LINOGRAF_XA(workbookParameter);
+LINOGRAF_XA(wrapText);
+LINOGRAF_XA(xfId);
+LINOGRAF_XA(xlm);
+#undef LINOGRAF_XA
+inline constexpr int auto_ = XmlAttributeNumber("auto");
+inline constexpr int rid = XmlAttributeNumber("r:id");
+inline constexpr int xml_space = XmlAttributeNumber("xml:space");
+}  // namespace xa
+
+}  // namespace linograf::workbook

@@ -1,0 +1,36 @@
+#pragma once
+// Values of Open XML attributes and texts as the reader takes them into the model: texts are
+// UTF-8 with the references already resolved by the tokenizer, numbers use "." whatever the
+// locale, and cell references are A1 style.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace linograf::workbook {
+
+// UTF-8 to the model's 16-bit text.
+std::u16string DecodeText(std::string_view text);
+// A decimal number with "." as separator; text that is no number gives 0.
+double XmlToFloat(std::string_view text);
+// A decimal integer; text that is no integer (or does not fit) gives the default.
+int XmlToInt(std::string_view text, int default_value);
+// "1" and "true" are true.
+bool XmlToBool(std::string_view text);
+// Hexadecimal digits read one by one; other characters are skipped.
+uint32_t XmlHexToUInt(std::string_view text);
+
+struct TCellAddress {
+    uint32_t col = 0;
+    uint32_t row = 0;
+};
+// Column letters (A = 0, bijective base 26) and the 1-based row number, "$" signs allowed. Raises
+// "Invalid cell reference: X" for anything else and for addresses beyond column XFD or row
+// 1048576.
+TCellAddress ParseCellReference(std::string_view text);
+struct TCellArea {
+    TCellAddress first, last;
+};
+// "A1:C3" or a single cell; the corners are put in order.
+TCellArea ParseAreaReference(std::string_view text);
+
+}  // namespace linograf::workbook
