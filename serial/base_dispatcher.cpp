@@ -57,9 +57,11 @@ int32_t TNlkBaseDispatcher::OpenDevice(const std::string& device_name, int32_t b
         return code;
     }
     {
+        // Lock order everywhere: receive, state, output (the status read takes the output lock
+        // under the state lock).
         std::lock_guard receive(receive_lock_);
-        std::lock_guard output(output_lock_);
         std::lock_guard state(state_lock_);
+        std::lock_guard output(output_lock_);
         ring_.assign(kReceiveRingSize, 0);
         out_ring_.assign(std::max<uint32_t>(out_size, 1), 0);
         write_index_ = read_index_ = 0;
@@ -126,8 +128,8 @@ void TNlkBaseDispatcher::ReleaseBuffers() {
     release_at_dispatcher_end_ = false;
     if (threads_started_) StopPort();
     std::lock_guard receive(receive_lock_);
-    std::lock_guard output(output_lock_);
     std::lock_guard state(state_lock_);
+    std::lock_guard output(output_lock_);
     std::vector<uint8_t>().swap(ring_);
     std::vector<uint8_t>().swap(out_ring_);
 }

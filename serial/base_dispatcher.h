@@ -241,8 +241,8 @@ class TNlkBaseDispatcher {
     int handle_ = -1;
     std::string device_name_;
 
-    // Locks (all re-entrant): state, output, receive. Order: receive before queue; never receive
-    // and state together from DispatchTrigger.
+    // Locks (all re-entrant): state, output, receive. Taken together only in the order receive,
+    // state, output, each before the queues' own locks; DispatchTrigger never holds two at once.
     mutable std::recursive_mutex state_lock_;
     mutable std::recursive_mutex output_lock_;
     mutable std::recursive_mutex receive_lock_;

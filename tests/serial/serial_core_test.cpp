@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "serial/dispatcher_table.h"
 #include "serial/gui_thread.h"
 #include "serial/io_queue.h"
 #include "serial/tick_timer.h"
@@ -27,6 +28,29 @@ TEST(TickTimer, ExpiryAcrossTheCounterWrap) {
         EXPECT_EQ(TimerExpired(StartTimer(c.start, c.ticks), c.now), c.expired)
             << c.start << " + " << c.ticks << " at " << c.now;
     }
+}
+
+// Handles are indices: a new dispatcher takes the lowest free one, and the table shrinks only
+// from its end. The table never looks through the pointers it holds.
+TEST(DispatcherTable, NewEntriesTakeTheLowestFreeHandleAndTheEndShrinks) {
+    auto& table = DispatcherTable::Instance();
+    ASSERT_EQ(table.Size(), 0u);
+    char places[4];
+    auto fake = [&](int i) { return reinterpret_cast<TNlkBaseDispatcher*>(&places[i]); };
+    EXPECT_EQ(table.Enter(fake(0)), 0);
+    EXPECT_EQ(table.Enter(fake(1)), 1);
+    EXPECT_EQ(table.Enter(fake(2)), 2);
+    table.Leave(1);
+    EXPECT_EQ(table.Size(), 3u) << "a hole in the middle stays";
+    EXPECT_EQ(table.At(1), nullptr);
+    EXPECT_EQ(table.Enter(fake(3)), 1) << "the hole is reused first";
+    EXPECT_EQ(table.At(1), fake(3));
+    table.Leave(1);
+    table.Leave(2);
+    EXPECT_EQ(table.Size(), 1u) << "empty entries at the end are dropped";
+    EXPECT_EQ(table.At(5), nullptr);
+    table.Leave(0);
+    EXPECT_EQ(table.Size(), 0u);
 }
 
 TEST(IOQueue, PeekMarksInUseAndClearKeepsItemsInUse) {
