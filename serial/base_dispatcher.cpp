@@ -475,7 +475,10 @@ int32_t TNlkBaseDispatcher::GetChar(uint8_t& byte) {
             }
         }
     }
-    AddTraceEntry('R', byte);
+    // The trace is started, stopped and dumped only by the operations of the GUI thread, which is
+    // also the one reading here, so its absence can be seen without the state lock; with tracing
+    // off (the usual case) the byte costs one lock instead of two.
+    if (trace_) AddTraceEntry('R', byte);
     return 0;
 }
 
