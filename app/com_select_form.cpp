@@ -5,13 +5,14 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/port_settings.h"
+#include "serial/port_selection.h"
 
 namespace linograf {
 
 TComSelectForm::TComSelectForm(std::function<bool(int)> available, std::function<QString(int)> device_path,
                                QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("ComSelectForm"));
     setWindowTitle(QStringLiteral("Select Port"));
     setFixedSize(220, 131);
@@ -41,17 +42,18 @@ TComSelectForm::TComSelectForm(std::function<bool(int)> available, std::function
     connect(OkBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(AbortBtn, &QPushButton::clicked, this, [this] { done(mrAbort); });
 
-    for (int n = 1; n <= kLastListedPort; ++n) {
-        if (!available(n)) continue;
-        PortsComboBox->addItem(QStringLiteral("COM%1").arg(n));
-        if (device_path) PortsComboBox->setItemData(PortsComboBox->count() - 1, device_path(n), Qt::ToolTipRole);
+    for (const std::string& entry : serial::SelectablePortEntries(available)) {
+        PortsComboBox->addItem(QString::fromStdString(entry));
+        const int n = serial::PortNumberFromEntry(entry);
+        if (device_path)
+            PortsComboBox->setItemData(PortsComboBox->count() - 1, device_path(n), Qt::ToolTipRole);
     }
     PortsComboBox->setCurrentIndex(PortsComboBox->count() > 0 ? 0 : -1);
 }
 
 int TComSelectForm::ChosenNumber() const {
     if (PortsComboBox->currentIndex() < 0) return 0;
-    return PortNumberFromEntry(PortsComboBox->currentText().toStdString()).value_or(0);
+    return serial::PortNumberFromEntry(PortsComboBox->currentText().toStdString());
 }
 
 int TComSelectForm::SelectPort(std::function<bool(int)> available, std::function<QString(int)> device_path,

@@ -14,10 +14,9 @@ namespace linograf {
 class TComSelectForm : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     // The result of the Cancel button; the close box gives QDialog::Rejected.
     static constexpr int mrAbort = 3;
-    static constexpr int kLastListedPort = 50;
 
     // `available` tells whether port n can be used; `device_path` names the device behind it (shown
     // as each entry's tooltip).

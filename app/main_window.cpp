@@ -60,6 +60,9 @@ TfrmMain::TfrmMain(TIniFile& ini, TMainWindowServices services, QWidget* parent)
       save_dialog_(this) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Linograf"));
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSize(8);
+    setFont(font);
     format_model_ = new TTableModel(tables_.cformat, this);
     format_model_->SetColumns({
         {"npp", QStringLiteral("№ п/п"), 50, false},
@@ -117,7 +120,8 @@ void TfrmMain::CreateActions() {
     acancel = MakeAction(this, QStringLiteral("acancel"), QString(), TPicture::kStop);
     areports = MakeAction(this, QStringLiteral("areports"), QStringLiteral("Журнал"), TPicture::kNotebook);
     areports->setData(0);
-    aparameters = MakeAction(this, QStringLiteral("aparameters"), QStringLiteral("Параметры"), TPicture::kTools);
+    aparameters =
+        MakeAction(this, QStringLiteral("aparameters"), QStringLiteral("Параметры"), TPicture::kTools);
     aparameters->setData(1);
     aabout = new QAction(QStringLiteral("О программе"), this);
     aabout->setObjectName(QStringLiteral("aabout"));
@@ -228,7 +232,8 @@ void TfrmMain::FillPortList() {
     for (int n = 1; n <= kPortCount; ++n) {
         if (!services_.port_available || !services_.port_available(n)) continue;
         eport->addItem(QStringLiteral("COM%1").arg(n), n);
-        if (services_.device_path) eport->setItemData(eport->count() - 1, services_.device_path(n), Qt::ToolTipRole);
+        if (services_.device_path)
+            eport->setItemData(eport->count() - 1, services_.device_path(n), Qt::ToolTipRole);
     }
     eport->setCurrentIndex(-1);
 }
@@ -242,7 +247,9 @@ void TfrmMain::JournalRebuilt() {
     Grid->ColumnsChanged();
 }
 
-int TfrmMain::PageIndex() const { return Page->currentIndex(); }
+int TfrmMain::PageIndex() const {
+    return Page->currentIndex();
+}
 
 void TfrmMain::ShowPage(int index) {
     if (index >= 0 && index < Page->count()) Page->setCurrentIndex(index);
@@ -280,13 +287,17 @@ TPortSettings TfrmMain::CurrentPortSettings() const {
     return PortSettingsFromPositions(positions);
 }
 
-void TfrmMain::SetStatusText(const QString& text) { StatusBar1->setText(text); }
-QString TfrmMain::StatusText() const { return StatusBar1->text(); }
+void TfrmMain::SetStatusText(const QString& text) {
+    StatusBar1->setText(text);
+}
+QString TfrmMain::StatusText() const {
+    return StatusBar1->text();
+}
 
 void TfrmMain::aplayExecute() {
     if (!port_) throw std::runtime_error("No serial port component");
     if (!port_->IsOpen()) {
-        if (CaptureStarting) CaptureStarting(LogVersionForTemplate(efile->text().toStdString()));
+        if (CaptureStarting) CaptureStarting(LogVersionForTemplate(ToCp1251(efile->text())));
         port_->Open(CurrentPortSettings());
     } else {
         port_->Close();
@@ -333,7 +344,8 @@ void TfrmMain::asave_paramExecute() {
 
 void TfrmMain::asave_portExecute() {
     marks_.MarkRequired({eport}, eport->currentIndex() < 0, true);
-    for (QComboBox* box : {espeed, ebit, exor, estop, econtrol}) marks_.MarkRequired({box}, box->currentIndex() < 0);
+    for (QComboBox* box : {espeed, ebit, exor, estop, econtrol})
+        marks_.MarkRequired({box}, box->currentIndex() < 0);
     if (marks_.Counter() > 0) throw EAbort();
     QStringList texts;
     for (QComboBox* box : {eport, espeed, ebit, exor, estop, econtrol}) texts << box->currentText();
@@ -353,7 +365,9 @@ void TfrmMain::efileButtonClick() {
     if (save_dialog_.Execute(efile->text())) efile->setText(save_dialog_.FileName());
 }
 
-void TfrmMain::ecomButtonClick() { ShowPage(2); }
+void TfrmMain::ecomButtonClick() {
+    ShowPage(2);
+}
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == PContent && event->type() == QEvent::Resize) {

@@ -48,7 +48,7 @@ struct TMainWindowServices {
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int kPortCount = 64;
     static constexpr int kMargin = 10;  // of the edit boxes and the format grid to the panel's edges
 
@@ -108,11 +108,11 @@ public:
     QAction* aparameters;
     QAction* aabout;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void CreateActions();
     void CreateRegions();
     void FormCreate();

@@ -38,13 +38,4 @@ TPortSettings PortSettingsFromPositions(const TPortPositions& p, const TPortSett
     return s;
 }
 
-std::optional<int> PortNumberFromEntry(std::string_view entry) {
-    if (entry.size() <= 3) return std::nullopt;
-    std::string_view digits = entry.substr(3);
-    int value = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size() || value <= 0) return std::nullopt;
-    return value;
-}
-
 }  // namespace linograf

@@ -4,14 +4,13 @@
 // starts. No Qt here, so the command line reads the same positions the same way.
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 namespace linograf {
 
 // Item texts in UTF-8, by position (the settings file stores positions, not texts).
 inline constexpr std::array<std::string_view, 18> kSpeedItems = {
-    "75", "110", "134", "150", "300", "600", "1200", "1800", "2400",
+    "75",   "110",  "134",  "150",   "300",   "600",   "1200",  "1800",   "2400",
     "4800", "7200", "9600", "14400", "19200", "38400", "57600", "115200", "128000"};
 inline constexpr std::array<std::string_view, 5> kDataBitsItems = {"4", "5", "6", "7", "8"};
 inline constexpr std::array<std::string_view, 5> kParityItems = {"Чет", "Нечет", "Нет", "Маркер", "Пробел"};
@@ -50,9 +49,5 @@ struct TPortPositions {
 // A box without a valid selection keeps the value of `base` for its setting, so a damaged settings
 // file never opens the port with an arbitrary value.
 TPortSettings PortSettingsFromPositions(const TPortPositions& positions, const TPortSettings& base = {});
-
-// The number of a port list entry "COM<n>": its text from the fourth character on, as an integer;
-// nullopt when that is not a positive number.
-std::optional<int> PortNumberFromEntry(std::string_view entry);
 
 }  // namespace linograf

@@ -1,6 +1,7 @@
 #pragma once
 // What the main window gets from the serial layer in the program: the port availability test, the
-// device behind each port number, and the port component itself.
+// device behind each port number, and the port component NlkComPort1, which asks for a port with
+// the "Select Port" dialog when none is chosen.
 #include <QString>
 
 #include "app/main_window.h"

@@ -1,0 +1,818 @@
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStackedWidget>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <filesystem>
+
+#include "app/button_edit.h"
+#include "app/db_grid.h"
+#include "app/db_navigator.h"
+#include "app/find_dialog.h"
+#include "app/pages/port_page.h"
+#include "app/qt_text.h"
+#include "app/stacked_header_view.h"
+#include "tests/gui/gui_test_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace linograf {
+namespace {
+
+using test::ErrorRecorder;
+using test::FakePort;
+using test::TempDir;
+using test::WhenModal;
+
+std::string FormatIni(const std::vector<std::pair<std::string, int>>& fields, const std::string& more = "") {
+    std::string text = "[app]\nformat=" + std::to_string(fields.size()) + "\n" + more + "[format]\n";
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        text += "name" + std::to_string(i + 1) + "=" + fields[i].first + "\n";
+        text += "size" + std::to_string(i + 1) + "=" + std::to_string(fields[i].second) + "\n";
+    }
+    return text;
+}
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override { test::App(); }
+
+    void WriteIni(const std::string& text) { test::WriteFileBytes(ini_path, text); }
+    std::unique_ptr<TfrmMain> Open(std::set<int> present = {}, std::unique_ptr<TCapturePort> port = nullptr) {
+        return test::MakeWindow(ini, std::move(present), std::move(port));
+    }
+    static FakePort& Port(TfrmMain& window) { return static_cast<FakePort&>(*window.NlkComPort1()); }
+    static QWidget* Child(TfrmMain& window, const char* name) {
+        return window.findChild<QWidget*>(QString::fromLatin1(name));
+    }
+    // The control's rectangle in the content panel's coordinates.
+    static QRect InPanel(TfrmMain& window, QWidget* control) {
+        return QRect(control->parentWidget()->mapTo(window.PContent, control->pos()), control->size());
+    }
+
+    TempDir dir;
+    std::string ini_path = dir.File("linograf.ini");
+    TIniFile ini{ini_path};
+    ErrorRecorder errors;
+};
+
+TEST_F(MainWindowTest, FreshStartWithoutSettingsFile) {
+    auto window = Open({2, 5});
+    EXPECT_EQ(window->windowTitle(), "Linograf");
+    EXPECT_EQ(window->size(), QSize(785, 472));
+    EXPECT_EQ(window->font().family(), "MS Sans Serif");
+    EXPECT_EQ(window->font().pointSize(), 8);
+    EXPECT_EQ(window->PageIndex(), 0);
+    EXPECT_TRUE(window->StatusText().isEmpty());
+
+    EXPECT_FALSE(window->aplay->isEnabled());
+    EXPECT_EQ(window->aplay->text(), "Начать сбор");
+    EXPECT_TRUE(window->excel->isEnabled());
+    EXPECT_TRUE(window->efile->text().isEmpty());
+    EXPECT_TRUE(window->ecom->text().isEmpty());
+    EXPECT_TRUE(window->ecom->isReadOnly());
+    EXPECT_EQ(window->eport->count(), 2);
+    EXPECT_EQ(window->eport->currentIndex(), -1);
+    EXPECT_TRUE(window->eport->currentText().isEmpty());
+    EXPECT_EQ(window->espeed->currentText(), "9600");
+    EXPECT_EQ(window->ebit->currentText(), "8");
+    EXPECT_EQ(window->exor->currentText(), "Чет");
+    EXPECT_EQ(window->estop->currentText(), "1");
+    EXPECT_EQ(window->econtrol->currentText(), "Нет");
+    EXPECT_EQ(window->Tables().cformat.RecordCount(), 0);
+    EXPECT_FALSE(window->Tables().cdata.Active());
+    EXPECT_EQ(window->Grid->Model()->columnCount(), 0);
+
+    // Reading creates nothing.
+    EXPECT_FALSE(std::filesystem::exists(ini_path));
+    EXPECT_TRUE(errors.Messages().isEmpty());
+}
+
+TEST_F(MainWindowTest, MenuAndAboutBox) {
+    auto window = Open();
+    const QList<QAction*> menus = window->menuBar()->actions();
+    ASSERT_EQ(menus.size(), 1);
+    EXPECT_EQ(menus[0]->text(), "Помощь");
+    ASSERT_EQ(menus[0]->menu()->actions().size(), 1);
+    EXPECT_EQ(menus[0]->menu()->actions()[0], window->aabout);
+    EXPECT_EQ(window->aabout->text(), "О программе");
+
+    QString shown;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    auto ran = WhenModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        shown = box->text();
+        icon = box->icon();
+        buttons = box->standardButtons();
+        box->accept();
+    });
+    window->aabout->trigger();
+    ASSERT_TRUE(*ran);
+    EXPECT_FALSE(shown.isEmpty());
+    EXPECT_FALSE(shown.contains(u'\n'));
+    EXPECT_EQ(icon, QMessageBox::Information);
+    EXPECT_EQ(buttons, QMessageBox::Ok);
+}
+
+// Positions and sizes as designed; widths that the resize algorithm sets are checked elsewhere.
+TEST_F(MainWindowTest, ControlsSitWhereDesigned) {
+    auto window = Open();
+    struct Case {
+        const char* name;
+        QRect rect;  // width or height -1: not checked here
+    };
+    const Case cases[] = {
+        {"PSidebar", {0, 0, 113, -1}},        {"SpeedButton1", {4, 4, 100, 70}},
+        {"SpeedButton2", {4, 80, 100, 70}},   {"ToolBar1", {0, 0, -1, 34}},
+        {"ToolBar2", {0, 0, -1, 34}},         {"ToolBar3", {0, 0, -1, 34}},
+        {"Label6", {8, 44, -1, -1}},          {"Label7", {8, 66, -1, -1}},
+        {"efile", {132, 63, -1, 21}},         {"Label1", {132, 90, -1, -1}},
+        {"Label8", {8, 116, -1, -1}},         {"Label13", {8, 138, -1, -1}},
+        {"ecom", {132, 135, -1, 21}},         {"Label2", {8, 171, -1, -1}},
+        {"DBNavigator1", {-1, 163, 108, 25}}, {"AGrid", {8, 192, -1, -1}},
+        {"Label3", {8, 44, -1, -1}},          {"eport", {123, 64, 100, 21}},
+        {"espeed", {123, 88, 100, 21}},       {"ebit", {123, 112, 100, 21}},
+        {"exor", {123, 136, 100, 21}},        {"estop", {123, 160, 100, 21}},
+        {"econtrol", {123, 184, 100, 21}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QWidget* widget = Child(*window, c.name);
+        ASSERT_NE(widget, nullptr);
+        const QRect actual = widget->geometry();
+        if (c.rect.x() >= 0) {
+            EXPECT_EQ(actual.x(), c.rect.x());
+        }
+        EXPECT_EQ(actual.y(), c.rect.y());
+        if (c.rect.width() >= 0) {
+            EXPECT_EQ(actual.width(), c.rect.width());
+        }
+        if (c.rect.height() >= 0) {
+            EXPECT_EQ(actual.height(), c.rect.height());
+        }
+    }
+}
+
+TEST_F(MainWindowTest, CaptionsAndTitles) {
+    auto window = Open();
+    struct Case {
+        const char* name;
+        const char* text;
+        bool bold;
+    };
+    const Case labels[] = {
+        {"Label6", "Запись в файл", true},
+        {"Label7", "Microsoft Excel файл", false},
+        {"Label1", "В имени файла допустимо использование шаблонных констант {dd}{mm}{yyyy}{hh}{nn}{ss}",
+         false},
+        {"Label8", "Com порт", true},
+        {"Label13", "Параметры com порта", false},
+        {"Label2", "Формат", true},
+        {"Label3", "Настройки com порта", true},
+    };
+    for (const Case& c : labels) {
+        SCOPED_TRACE(c.name);
+        auto* label = qobject_cast<QLabel*>(Child(*window, c.name));
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->text(), QString::fromUtf8(c.text));
+        EXPECT_EQ(label->font().bold(), c.bold);
+        if (c.bold) {
+            EXPECT_EQ(label->font().family(), "Tahoma");
+        }
+    }
+    // The box labels stand at left 8 beside their boxes.
+    const std::pair<QComboBox*, const char*> boxes[] = {
+        {window->eport, "Порт"},          {window->espeed, "Бит в секунду"},
+        {window->ebit, "Биты данных"},    {window->exor, "Четность"},
+        {window->estop, "Стоповые биты"}, {window->econtrol, "Управление потоком"},
+    };
+    for (const auto& [box, text] : boxes) {
+        SCOPED_TRACE(text);
+        QLabel* found = nullptr;
+        for (QLabel* label : window->TabSheet3->findChildren<QLabel*>()) {
+            if (label->text() == QString::fromUtf8(text)) found = label;
+        }
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found->x(), 8);
+        EXPECT_LE(std::abs(found->geometry().center().y() - box->geometry().center().y()), 6);
+    }
+
+    struct ActionCase {
+        QAction* action;
+        const char* caption;
+    };
+    const ActionCase actions[] = {
+        {window->aplay, "Начать сбор"},     {window->excel, "Excel"}, {window->asave_param, "OK"},
+        {window->asave_port, ""},           {window->acancel, ""},    {window->areports, "Журнал"},
+        {window->aparameters, "Параметры"},
+    };
+    for (const ActionCase& c : actions) {
+        SCOPED_TRACE(c.action->objectName().toStdString());
+        EXPECT_EQ(c.action->text(), QString::fromUtf8(c.caption));
+        EXPECT_FALSE(c.action->icon().isNull());
+    }
+    // The toolbars show pictures only, the sidebar its captions under pictures.
+    for (const char* name : {"ToolBar1", "ToolBar2", "ToolBar3"}) {
+        EXPECT_EQ(window->findChild<QToolBar*>(name)->toolButtonStyle(), Qt::ToolButtonIconOnly) << name;
+    }
+    EXPECT_EQ(window->SidebarReports->text(), "Журнал");
+    EXPECT_EQ(window->SidebarParameters->text(), "Параметры");
+    EXPECT_EQ(window->SidebarReports->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+    EXPECT_EQ(window->SidebarReports->iconSize(), QSize(32, 32));
+    EXPECT_TRUE(window->SidebarReports->autoRaise());
+}
+
+TEST_F(MainWindowTest, ListItemsOfThePortSettingsPage) {
+    auto window = Open();
+    struct Case {
+        QComboBox* box;
+        QStringList items;
+    };
+    const Case cases[] = {
+        {window->espeed,
+         {"75", "110", "134", "150", "300", "600", "1200", "1800", "2400", "4800", "7200", "9600", "14400",
+          "19200", "38400", "57600", "115200", "128000"}},
+        {window->ebit, {"4", "5", "6", "7", "8"}},
+        {window->exor, {"Чет", "Нечет", "Нет", "Маркер", "Пробел"}},
+        {window->estop, {"1", "1.5", "2"}},
+        {window->econtrol, {"Xon / Xoff", "Аппаратное", "Нет"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.box->objectName().toStdString());
+        QStringList items;
+        for (int i = 0; i < c.box->count(); ++i) items << c.box->itemText(i);
+        EXPECT_EQ(items, c.items);
+        EXPECT_FALSE(c.box->isEditable());
+    }
+}
+
+TEST_F(MainWindowTest, StoredPositionsSelectListEntries) {
+    WriteIni(
+        ToCp1251(QString::fromUtf8("[app]\nfilename=/tmp/d_{dd}.xls\ncomport=COM3, 9600, 8, Чет, 1, Нет\n"
+                                   "[com]\nport=1\nspeed=16\nbit=99\nxor=$1\nstop=-1\ncontrol=0\n")));
+    {
+        auto window = Open({1, 3, 4});
+        ASSERT_EQ(window->eport->count(), 3);
+        EXPECT_EQ(window->eport->itemText(0), "COM1");
+        EXPECT_EQ(window->eport->currentText(), "COM3");
+        EXPECT_EQ(window->eport->currentData().toInt(), 3);
+        // The device behind each entry is shown to the operator.
+        EXPECT_EQ(window->eport->itemData(1, Qt::ToolTipRole).toString(), "/dev/test3");
+        EXPECT_EQ(window->TabSheet3->LabelDevice->text(), "/dev/test3");
+        EXPECT_EQ(window->espeed->currentText(), "115200");
+        EXPECT_EQ(window->ebit->currentIndex(), -1);
+        EXPECT_TRUE(window->ebit->currentText().isEmpty());
+        EXPECT_EQ(window->exor->currentText(), "Нечет");
+        EXPECT_EQ(window->estop->currentIndex(), -1);
+        EXPECT_EQ(window->econtrol->currentText(), "Xon / Xoff");
+        EXPECT_EQ(window->efile->text(), "/tmp/d_{dd}.xls");
+        EXPECT_EQ(window->ecom->text(), "COM3, 9600, 8, Чет, 1, Нет");
+    }
+    // The same position means another port when COM1 is gone.
+    auto window = Open({3, 4, 70});
+    EXPECT_EQ(window->eport->count(), 2);
+    EXPECT_EQ(window->eport->currentText(), "COM4");
+}
+
+TEST_F(MainWindowTest, FormatGridAndJournalGridFollowTheFormat) {
+    WriteIni(FormatIni({{"A", 3}, {"B", 5}}));
+    auto window = Open();
+    window->ShowPage(1);
+    QApplication::processEvents();
+    TTableModel* format = window->AGrid->Model();
+    ASSERT_EQ(format->columnCount(), 3);
+    EXPECT_EQ(format->headerData(0, Qt::Horizontal).toString(), "№ п/п");
+    EXPECT_EQ(format->headerData(1, Qt::Horizontal).toString(), "Наименование");
+    EXPECT_EQ(format->headerData(2, Qt::Horizontal).toString(), "Размер в байтах");
+    ASSERT_EQ(format->rowCount(), 2);
+    EXPECT_EQ(format->index(1, 0).data().toString(), "20");
+    EXPECT_EQ(format->index(1, 1).data().toString(), "B");
+    EXPECT_EQ(format->index(1, 2).data().toString(), "5");
+    EXPECT_TRUE(window->AGrid->Header()->isSortIndicatorShown());
+    EXPECT_EQ(window->AGrid->Header()->sortIndicatorSection(), 0);
+
+    // The sequence column keeps its 50 pixels, the others fill the rest of the width.
+    const std::vector<int> format_widths = window->AGrid->ColumnWidths();
+    ASSERT_EQ(format_widths.size(), 3u);
+    EXPECT_EQ(format_widths[0], 50);
+    EXPECT_EQ(format_widths[0] + format_widths[1] + format_widths[2], window->AGrid->viewport()->width());
+
+    window->ShowPage(0);
+    QApplication::processEvents();
+    TDbGrid* grid = window->Grid;
+    ASSERT_EQ(grid->Model()->columnCount(), 2);
+    EXPECT_EQ(grid->Model()->headerData(0, Qt::Horizontal).toString(), "A");
+    EXPECT_EQ(grid->Model()->headerData(1, Qt::Horizontal).toString(), "B");
+    const std::vector<int> widths = grid->ColumnWidths();
+    EXPECT_EQ(widths[0] + widths[1], grid->viewport()->width());
+    EXPECT_LE(std::abs(widths[0] - widths[1]), 1);  // both 90 before stretching
+    EXPECT_TRUE(window->aplay->isEnabled());
+
+    // The journal grid: 17-pixel rows, nothing editable, one row at a time.
+    window->LineCapture().TakeByte('\r');
+    window->LineCapture().TakeByte('\r');
+    ASSERT_EQ(grid->Model()->rowCount(), 2);
+    EXPECT_EQ(grid->rowHeight(0), 17);
+    EXPECT_FALSE(grid->Model()->flags(grid->Model()->index(0, 0)) & Qt::ItemIsEditable);
+    EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_EQ(grid->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_TRUE(grid->showGrid());
+    EXPECT_EQ(grid->Header()->sectionResizeMode(0), QHeaderView::Interactive);
+}
+
+TEST_F(MainWindowTest, StackedHeaderLevels) {
+    TMemTable table;
+    TTableModel model(table);
+    model.SetColumns({{"a", "Вес|Брутто", 90, true},
+                      {"b", "Вес|Нетто", 90, true},
+                      {"c", "Дата", 90, true},
+                      {"d", "Вес|Тара|кг", 90, true}});
+    test::App();
+    TDbGrid grid(&model);
+    grid.resize(400, 200);
+    TStackedHeaderView* header = grid.Header();
+    EXPECT_EQ(TStackedHeaderView::Levels("A|B|C"), QStringList({"A", "B", "C"}));
+    EXPECT_EQ(header->LevelCount(), 3);
+    using Span = std::pair<int, int>;
+    EXPECT_EQ(header->Span(0, 0), Span(0, 1));  // "Вес" over the first two, not across "Дата"
+    EXPECT_EQ(header->Span(1, 0), Span(0, 1));
+    EXPECT_EQ(header->Span(0, 1), Span(0, 0));  // the last level is the column's own
+    EXPECT_EQ(header->Span(2, 0), Span(2, 2));
+    EXPECT_EQ(header->Span(3, 0), Span(3, 3));
+    // Three lines of title are taller than one.
+    TTableModel flat_model(table);
+    flat_model.SetColumns({{"a", "A", 90, true}});
+    TDbGrid flat(&flat_model);
+    EXPECT_GT(header->sizeHint().height(), flat.Header()->sizeHint().height() * 2);
+}
+
+TEST_F(MainWindowTest, SidebarAndBackActionsSwitchPages) {
+    auto window = Open();
+    window->aparameters->trigger();
+    EXPECT_EQ(window->PageIndex(), 1);
+    window->areports->trigger();
+    EXPECT_EQ(window->PageIndex(), 0);
+    window->ShowPage(2);
+    window->acancel->trigger();
+    EXPECT_EQ(window->PageIndex(), 1);
+    // F4 in the port summary opens the port settings page.
+    QTest::keyClick(window->ecom, Qt::Key_F4);
+    EXPECT_EQ(window->PageIndex(), 2);
+}
+
+TEST_F(MainWindowTest, EscapeGoesBackOnePage) {
+    auto window = Open();
+    struct Case {
+        int from;
+        int to;
+    };
+    for (const Case c : {Case{2, 1}, Case{1, 0}, Case{0, 0}}) {
+        SCOPED_TRACE(c.from);
+        window->ShowPage(c.from);
+        QWidget* page = window->Page->currentWidget();
+        QWidget* target = c.from == 1 ? static_cast<QWidget*>(window->efile) : page;
+        QTest::keyClick(target, Qt::Key_Escape);
+        EXPECT_EQ(window->PageIndex(), c.to);
+    }
+}
+
+TEST_F(MainWindowTest, EscapeInFormatCellEditCancelsOnlyTheEdit) {
+    WriteIni(FormatIni({{"A", 3}}));
+    auto window = Open();
+    window->ShowPage(1);
+    window->AGrid->OpenEditor(1);
+    QLineEdit* editor = window->AGrid->Editor();
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClicks(editor, "Changed");
+    QTest::keyClick(editor, Qt::Key_Escape);
+    EXPECT_FALSE(window->AGrid->IsEditing());
+    EXPECT_EQ(window->PageIndex(), 1);
+    EXPECT_EQ(window->Tables().cformat.CellText(0, 1), "A");
+    // The next Esc goes back a page.
+    QTest::keyClick(window->AGrid, Qt::Key_Escape);
+    EXPECT_EQ(window->PageIndex(), 0);
+}
+
+TEST_F(MainWindowTest, FormatGridKeys) {
+    WriteIni(FormatIni({{"A", 3}, {"B", 5}}));
+    auto window = Open();
+    window->ShowPage(1);
+    TDbGrid* grid = window->AGrid;
+    TMemTable& cformat = window->Tables().cformat;
+
+    QTest::keyClick(grid, Qt::Key_Insert);
+    ASSERT_TRUE(grid->IsEditing());
+    EXPECT_EQ(cformat.State(), TDataSetState::dsInsert);
+    EXPECT_EQ(grid->currentIndex().column(), 1);
+    QLineEdit* editor = grid->Editor();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->text(), "noname #3");
+    EXPECT_EQ(editor->selectedText(), editor->text());
+    QTest::keyClicks(editor, "Weight");
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_FALSE(grid->IsEditing());
+    EXPECT_EQ(cformat.State(), TDataSetState::dsBrowse);
+    ASSERT_EQ(cformat.RecordCount(), 3);
+    EXPECT_EQ(cformat.CellText(2, 1), "Weight");
+    EXPECT_EQ(cformat.CellText(2, 3), "30");
+    EXPECT_EQ(window->PageIndex(), 1);
+
+    // Delete with a modifier held does nothing; plain Delete removes the current row at once.
+    QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(cformat.RecordCount(), 3);
+    grid->setCurrentIndex(grid->Model()->index(0, 1));
+    QTest::keyClick(grid, Qt::Key_Delete);
+    ASSERT_EQ(cformat.RecordCount(), 2);
+    EXPECT_EQ(cformat.CellText(0, 1), "B");
+    EXPECT_TRUE(errors.Messages().isEmpty());
+    for (int i = 0; i < 3; ++i) QTest::keyClick(grid, Qt::Key_Delete);
+    EXPECT_TRUE(cformat.IsEmpty());
+    EXPECT_TRUE(errors.Messages().isEmpty());
+}
+
+TEST_F(MainWindowTest, NavigatorActsOnTheFormat) {
+    WriteIni(FormatIni({{"A", 3}}));
+    auto window = Open();
+    TDbNavigator* navigator = window->DBNavigator1;
+    TMemTable& cformat = window->Tables().cformat;
+    EXPECT_FALSE(navigator->Button(TDbNavigator::nbPost)->isEnabled());
+    navigator->Button(TDbNavigator::nbInsert)->click();
+    EXPECT_EQ(cformat.State(), TDataSetState::dsInsert);
+    EXPECT_TRUE(navigator->Button(TDbNavigator::nbCancel)->isEnabled());
+    navigator->Button(TDbNavigator::nbCancel)->click();
+    EXPECT_EQ(cformat.RecordCount(), 1);
+    navigator->Button(TDbNavigator::nbInsert)->click();
+    navigator->Button(TDbNavigator::nbPost)->click();
+    EXPECT_EQ(cformat.RecordCount(), 2);
+    // Deletes without asking.
+    navigator->Button(TDbNavigator::nbDelete)->click();
+    EXPECT_EQ(cformat.RecordCount(), 1);
+}
+
+TEST_F(MainWindowTest, ConfirmingParametersMarksEmptyRequiredControls) {
+    auto window = Open({3});
+    window->ShowPage(1);
+    const QRect efile_before = window->efile->geometry();
+    window->asave_param->trigger();
+
+    EXPECT_EQ(window->Marks().Counter(), 3);
+    for (QWidget* control : {static_cast<QWidget*>(window->efile), static_cast<QWidget*>(window->ecom),
+                             static_cast<QWidget*>(window->AGrid)}) {
+        SCOPED_TRACE(control->objectName().toStdString());
+        QWidget* mark = control->parentWidget()->findChild<QWidget*>(control->objectName() + "Require");
+        ASSERT_NE(mark, nullptr);
+        EXPECT_EQ(mark->parentWidget(), control->parentWidget());
+        EXPECT_EQ(mark->geometry(), control->geometry().adjusted(-1, -1, 1, 1));
+        // Beneath the control: earlier among the parent's children is lower.
+        const QObjectList& siblings = control->parentWidget()->children();
+        EXPECT_LT(siblings.indexOf(mark), siblings.indexOf(control));
+        // A red ring, with the inside left to what lies beneath.
+        const QImage image = mark->grab().toImage();
+        EXPECT_EQ(image.pixelColor(0, mark->height() / 2), QColor(255, 0, 0));
+        EXPECT_EQ(image.pixelColor(mark->width() / 2, 0), QColor(255, 0, 0));
+        EXPECT_EQ(image.pixelColor(mark->width() - 1, mark->height() - 1), QColor(255, 0, 0));
+        EXPECT_TRUE(mark->testAttribute(Qt::WA_TransparentForMouseEvents));
+    }
+    EXPECT_EQ(window->efile->geometry(), efile_before);
+    EXPECT_EQ(window->PageIndex(), 1);
+    EXPECT_FALSE(std::filesystem::exists(ini_path));
+    EXPECT_TRUE(errors.Messages().isEmpty());
+
+    // Checking again does not pile up marks.
+    window->asave_param->trigger();
+    EXPECT_EQ(window->efile->parentWidget()->findChildren<QWidget*>("efileRequire").size(), 1);
+
+    // A text of blanks counts as filled.
+    window->efile->setText("  ");
+    window->asave_param->trigger();
+    EXPECT_EQ(TRequiredMarks::FindMark(window->efile), nullptr);
+    EXPECT_NE(TRequiredMarks::FindMark(window->ecom), nullptr);
+    EXPECT_EQ(window->Marks().Counter(), 2);
+    EXPECT_FALSE(std::filesystem::exists(ini_path));
+
+    // Filled in: the marks go, the settings are stored and the journal follows the format.
+    window->efile->setText("/data/log_{dd}.xlsx");
+    window->ShowPage(2);
+    window->eport->setCurrentIndex(0);
+    window->asave_port->trigger();
+    EXPECT_EQ(window->ecom->text(), "COM3, 9600, 8, Чет, 1, Нет");
+    window->AGrid->setFocus();
+    QTest::keyClick(window->AGrid, Qt::Key_Insert);
+    window->AGrid->Editor()->setText("Масса");  // QTest types only ASCII
+    window->asave_param->trigger();
+    for (QWidget* control : {static_cast<QWidget*>(window->efile), static_cast<QWidget*>(window->ecom),
+                             static_cast<QWidget*>(window->AGrid)}) {
+        EXPECT_EQ(TRequiredMarks::FindMark(control), nullptr) << control->objectName().toStdString();
+    }
+    EXPECT_EQ(window->PageIndex(), 0);
+    EXPECT_EQ(ini.ReadString("app", "filename", "?"), "/data/log_{dd}.xlsx");
+    EXPECT_EQ(ini.ReadString("app", "comport", "?"), ToCp1251("COM3, 9600, 8, Чет, 1, Нет"));
+    EXPECT_EQ(ini.ReadInteger("com", "port", 99), 0);
+    EXPECT_EQ(ini.ReadInteger("com", "speed", 99), 11);
+    EXPECT_EQ(ini.ReadInteger("com", "bit", 99), 4);
+    EXPECT_EQ(ini.ReadInteger("com", "xor", 99), 0);
+    EXPECT_EQ(ini.ReadInteger("com", "stop", 99), 0);
+    EXPECT_EQ(ini.ReadInteger("com", "control", 99), 2);
+    EXPECT_EQ(ini.ReadInteger("app", "format", 99), 1);
+    EXPECT_EQ(ini.ReadString("format", "name1", "?"), ToCp1251("Масса"));
+    EXPECT_EQ(ini.ReadString("format", "size1", "?"), "1");
+    ASSERT_TRUE(window->Tables().cdata.Active());
+    EXPECT_EQ(window->Grid->Model()->headerData(0, Qt::Horizontal).toString(), "Масса");
+    EXPECT_TRUE(errors.Messages().isEmpty());
+}
+
+TEST_F(MainWindowTest, ConfirmingThePortPage) {
+    auto window = Open({2, 7});
+    window->ShowPage(2);
+    window->ecom->setText("old");
+    window->exor->setCurrentIndex(-1);
+    window->asave_port->trigger();
+    EXPECT_EQ(window->Marks().Counter(), 2);
+    EXPECT_NE(TRequiredMarks::FindMark(window->eport), nullptr);
+    EXPECT_NE(TRequiredMarks::FindMark(window->exor), nullptr);
+    EXPECT_EQ(TRequiredMarks::FindMark(window->espeed), nullptr);
+    EXPECT_EQ(window->ecom->text(), "old");
+    EXPECT_EQ(window->PageIndex(), 2);
+
+    window->eport->setCurrentIndex(1);
+    window->espeed->setCurrentIndex(13);
+    window->exor->setCurrentIndex(4);
+    window->estop->setCurrentIndex(1);
+    window->econtrol->setCurrentIndex(1);
+    window->asave_port->trigger();
+    EXPECT_EQ(window->Marks().Counter(), 0);
+    EXPECT_EQ(TRequiredMarks::FindMark(window->eport), nullptr);
+    EXPECT_EQ(window->ecom->text(), "COM7, 19200, 8, Пробел, 1.5, Аппаратное");
+    EXPECT_EQ(window->PageIndex(), 1);
+    EXPECT_FALSE(std::filesystem::exists(ini_path));
+}
+
+TEST_F(MainWindowTest, ConfirmingWithJournalRowsAsksFirst) {
+    WriteIni(FormatIni({{"A", 3}}, "filename=old.xls\ncomport=COM1\n"));
+    auto window = Open({1});
+    FakePort& port = Port(*window);
+    window->aplay->trigger();
+    ASSERT_TRUE(port.IsOpen());
+    for (int i = 0; i < 10; ++i) port.Feed("r" + std::to_string(i) + "\r");
+    ASSERT_EQ(window->Tables().cdata.RecordCount(), 10);
+    const std::string stored = test::ReadFileBytes(ini_path);
+
+    window->ShowPage(1);
+    window->efile->setText("new.xls");
+    QString question;
+    QMessageBox::StandardButtons buttons;
+    auto answer = [&](QMessageBox::StandardButton button) {
+        return WhenModal([&, button](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            question = box->text();
+            buttons = box->standardButtons();
+            box->button(button)->click();
+        });
+    };
+    auto asked = answer(QMessageBox::No);
+    window->asave_param->trigger();
+    ASSERT_TRUE(*asked);
+    EXPECT_EQ(question, "Текущие данные журнала будут удалены?");
+    EXPECT_EQ(buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(window->Tables().cdata.RecordCount(), 10);
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(window->PageIndex(), 1);
+    EXPECT_EQ(test::ReadFileBytes(ini_path), stored);
+    // Capture goes on.
+    port.Feed("more\r");
+    EXPECT_EQ(window->Tables().cdata.RecordCount(), 11);
+
+    asked = answer(QMessageBox::Yes);
+    window->asave_param->trigger();
+    ASSERT_TRUE(*asked);
+    EXPECT_EQ(window->Tables().cdata.RecordCount(), 0);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(window->PageIndex(), 0);
+    EXPECT_EQ(ini.ReadString("app", "filename", ""), "new.xls");
+    EXPECT_TRUE(errors.Messages().isEmpty());
+}
+
+TEST_F(MainWindowTest, RefusedSettingsWriteIsShownAndNothingIsRebuilt) {
+    const std::string unwritable = dir.File("missing-folder/linograf.ini");
+    TIniFile bad_ini(unwritable);
+    auto window = test::MakeWindow(bad_ini);
+    window->ShowPage(1);
+    QTest::keyClick(window->AGrid, Qt::Key_Insert);
+    QTest::keyClick(window->AGrid->Editor(), Qt::Key_Return);
+    window->Tables().RebuildJournal();
+    TMemTable& cformat = window->Tables().cformat;
+    cformat.Edit();
+    cformat.FieldByName("name").SetAsString("Changed");
+    cformat.Post();
+    window->efile->setText("x.xls");
+    window->ecom->setText("COM1");
+    ASSERT_TRUE(test::PumpUntil([&] { return window->aplay->isEnabled(); }));
+    window->aplay->trigger();
+    ASSERT_TRUE(Port(*window).IsOpen());
+
+    window->asave_param->trigger();
+    ASSERT_EQ(errors.Messages().size(), 1);
+    EXPECT_EQ(errors.Messages()[0], QString::fromStdString("Unable to write to " + unwritable + "."));
+    EXPECT_EQ(window->PageIndex(), 1);
+    // No rebuild: the port still runs and the journal keeps its old titles.
+    EXPECT_TRUE(Port(*window).IsOpen());
+    EXPECT_EQ(window->Grid->Model()->headerData(0, Qt::Horizontal).toString(), "noname #1");
+}
+
+TEST_F(MainWindowTest, ResizeKeepsMarginsAndLinesUpTheNavigator) {
+    auto window = Open();
+    window->ShowPage(1);
+    window->asave_param->trigger();  // marks placed before the resize stay where they were
+    QWidget* mark = TRequiredMarks::FindMark(window->AGrid);
+    ASSERT_NE(mark, nullptr);
+    const QRect mark_before = mark->geometry();
+    for (const QSize size : {QSize(1000, 600), QSize(785, 472), QSize(1300, 900)}) {
+        SCOPED_TRACE(size.width());
+        window->resize(size);
+        QApplication::processEvents();
+        const int panel_width = window->PContent->width();
+        const int panel_height = window->PContent->height();
+        EXPECT_EQ(window->PContent->x() + panel_width, window->centralWidget()->width());
+        EXPECT_EQ(window->Page->geometry(), window->PContent->rect());
+        EXPECT_EQ(InPanel(*window, window->efile).right() + 1, panel_width - 10);
+        EXPECT_EQ(InPanel(*window, window->ecom).right() + 1, panel_width - 10);
+        EXPECT_EQ(InPanel(*window, window->ecom).left(), 132);
+        EXPECT_EQ(InPanel(*window, window->AGrid).right() + 1, panel_width - 10);
+        EXPECT_EQ(InPanel(*window, window->AGrid).bottom() + 1, panel_height - 10);
+        EXPECT_EQ(window->DBNavigator1->geometry().right(), window->AGrid->geometry().right());
+        EXPECT_EQ(window->DBNavigator1->width(), 108);
+        EXPECT_EQ(mark->geometry(), mark_before);
+    }
+}
+
+TEST_F(MainWindowTest, ActionsAreReEvaluatedWhenIdle) {
+    auto window = Open();
+    EXPECT_FALSE(window->aplay->isEnabled());
+    TMemTable& cformat = window->Tables().cformat;
+    cformat.Append();
+    cformat.Post();
+    EXPECT_TRUE(test::PumpUntil([&] { return window->aplay->isEnabled(); }));
+
+    FakePort& port = Port(*window);
+    port.open = true;  // opened behind the window's back
+    EXPECT_TRUE(test::PumpUntil([&] { return window->aplay->text() == "Остановить"; }));
+    EXPECT_FALSE(window->excel->isEnabled());
+    const QImage stop = window->aplay->icon().pixmap(16, 16).toImage();
+    port.open = false;
+    EXPECT_TRUE(test::PumpUntil([&] { return window->aplay->text() == "Начать сбор"; }));
+    EXPECT_TRUE(window->excel->isEnabled());
+    EXPECT_NE(window->aplay->icon().pixmap(16, 16).toImage(), stop);
+}
+
+TEST_F(MainWindowTest, StartGivesThePageSettingsToThePortAndChoosesTheWorkbookFormat) {
+    WriteIni(FormatIni({{"A", 3}}, "[com]\nport=1\nspeed=16\nbit=3\nxor=1\nstop=2\ncontrol=1\n"));
+    auto window = Open({2, 9});
+    FakePort& port = Port(*window);
+    std::vector<TLogVersionChoice> choices;
+    window->CaptureStarting = [&](TLogVersionChoice choice) { choices.push_back(choice); };
+
+    struct Case {
+        const char* file;
+        TLogVersionChoice choice;
+    };
+    const Case cases[] = {
+        {"/x/d_{dd}.xls", TLogVersionChoice::kExcel97},
+        {"/x/d_{dd}.xlsx", TLogVersionChoice::kExcel2007},
+        {"/x/d_{dd}.XLS", TLogVersionChoice::kUnchanged},
+        {"/x.d/data", TLogVersionChoice::kUnchanged},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        choices.clear();
+        window->efile->setText(c.file);
+        window->aplay->trigger();
+        ASSERT_TRUE(port.IsOpen());
+        ASSERT_EQ(choices.size(), 1u);
+        EXPECT_EQ(choices[0], c.choice);
+        QApplication::processEvents();
+        EXPECT_EQ(window->aplay->text(), "Остановить");
+        window->aplay->trigger();
+        EXPECT_FALSE(port.IsOpen());
+        EXPECT_EQ(choices.size(), 1u);  // stopping chooses nothing
+    }
+    EXPECT_EQ(port.last_settings.com_number, 9);
+    EXPECT_EQ(port.last_settings.baud, 115200);
+    EXPECT_EQ(port.last_settings.data_bits, 7);
+    EXPECT_EQ(port.last_settings.parity, TPortParity::pOdd);
+    EXPECT_EQ(port.last_settings.stop_bits, 2);
+    EXPECT_EQ(port.last_settings.flow, TPortFlow::kHardware);
+
+    // No port chosen: the port is asked to open without a number.
+    window->eport->setCurrentIndex(-1);
+    window->aplay->trigger();
+    EXPECT_EQ(port.last_settings.com_number, 0);
+
+    // Opening empties the line buffer.
+    window->aplay->trigger();
+    window->LineCapture().TakeByte('x');
+    window->aplay->trigger();
+    EXPECT_TRUE(window->LineCapture().Line().empty());
+}
+
+// A port whose opening fails as a missing device does.
+class RefusingPort : public FakePort {
+  public:
+    void Open(const TPortSettings&) override {
+        throw std::runtime_error("ie_BadId - Specified comport doesn't exist");
+    }
+};
+
+TEST_F(MainWindowTest, ErrorsOfActionsReachTheGeneralHandler) {
+    WriteIni(FormatIni({{"A", 3}}));
+    auto window = Open({}, std::make_unique<RefusingPort>());
+    window->aplay->trigger();
+    ASSERT_EQ(errors.Messages().size(), 1);
+    EXPECT_EQ(errors.Messages()[0], "ie_BadId - Specified comport doesn't exist.");
+    EXPECT_FALSE(window->NlkComPort1()->IsOpen());
+    EXPECT_EQ(window->aplay->text(), "Начать сбор");
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowClosesThePort) {
+    WriteIni(FormatIni({{"A", 3}}));
+    auto window = Open();
+    window->aplay->trigger();
+    ASSERT_TRUE(Port(*window).IsOpen());
+    window->close();
+    EXPECT_FALSE(Port(*window).IsOpen());
+}
+
+TEST_F(MainWindowTest, IncrementalSearchAndFindDialog) {
+    EXPECT_EQ(QApplication::keyboardInputInterval(), 20000);
+    WriteIni(FormatIni({{"Alpha", 3}, {"Beta", 3}, {"Bravo", 3}, {"Gamma", 3}}));
+    auto window = Open();
+    window->ShowPage(1);
+    TDbGrid* grid = window->AGrid;
+    grid->setCurrentIndex(grid->Model()->index(0, 1));
+    QTest::keyClicks(grid, "br");
+    EXPECT_EQ(grid->currentIndex().row(), 2);
+    EXPECT_EQ(grid->currentIndex().column(), 1);
+    EXPECT_EQ(window->Tables().cformat.RecNo(), 3);  // the table's cursor follows
+    EXPECT_FALSE(grid->IsEditing());
+
+    QString title;
+    auto found = WhenModal([&](QWidget* modal) {
+        title = modal->windowTitle();
+        auto* dialog = qobject_cast<TFindDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        dialog->TextBox()->setText("amm");
+        EXPECT_TRUE(dialog->FindNext());
+        dialog->reject();
+    });
+    QTest::keyClick(grid, Qt::Key_F7);
+    ASSERT_TRUE(*found);
+    EXPECT_EQ(title, "Поиск");
+    EXPECT_EQ(grid->currentIndex().row(), 3);
+    // Ctrl+F is not the find key.
+    auto opened = WhenModal([](QWidget* modal) { modal->close(); });
+    QTest::keyClick(grid, Qt::Key_F, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_FALSE(*opened);
+}
+
+TEST_F(MainWindowTest, FindRowInColumnWrapsAndSkipsTheStart) {
+    TMemTable table;
+    table.FieldDefs() = {{"v", TFieldType::ftString, 20}};
+    table.CreateDataSet();
+    for (const char* value : {"ab", "cd", "abx", "zz"}) {
+        table.Append();
+        table.Fields(0).SetAsString(value);
+        table.Post();
+    }
+    TTableModel model(table);
+    model.SetColumns({{"v", "V", 50, true}});
+    struct Case {
+        int start;
+        const char* text;
+        Qt::CaseSensitivity cs;
+        int row;
+    };
+    const Case cases[] = {
+        {-1, "ab", Qt::CaseSensitive, 0}, {0, "ab", Qt::CaseSensitive, 2},   {2, "ab", Qt::CaseSensitive, 0},
+        {0, "AB", Qt::CaseSensitive, -1}, {0, "AB", Qt::CaseInsensitive, 2}, {1, "", Qt::CaseSensitive, -1},
+        {3, "zz", Qt::CaseSensitive, 3},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FindRowInColumn(model, 0, c.start, c.text, c.cs), c.row) << c.start << " " << c.text;
+    }
+}
+
+}  // namespace
+}  // namespace linograf
