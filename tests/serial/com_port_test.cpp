@@ -362,6 +362,8 @@ TEST_F(ComPortOnPty, ASettingTheDeviceCannotTakeRaisesByNameAndStaysStored) {
     EXPECT_TRUE(port.HWFlowOptions().Empty());
     port.SetHWFlowOptions({hwfUseRTS, hwfRequireCTS});
     EXPECT_NE(OtherSide(pty).c_cflag & CRTSCTS, 0u);
+    port.SetRTS(true);
+    EXPECT_FALSE(port.RTS()) << "RTS under hardware flow control: the line and the property stay";
     port.SetSWFlowOptions(swfBoth);
     EXPECT_EQ(OtherSide(pty).c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
     port.SetXOnChar(1);
