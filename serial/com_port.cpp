@@ -396,12 +396,20 @@ void TNlkComPort::ChangeComNumberWhileOpen(uint16_t number) {
     dispatcher_->SaveTriggers(saved_triggers_);
     const TTraceLogState tracing = tracing_;
     const TTraceLogState logging = logging_;
-    CloseSequence();
+    // A trace or log file that could not be written does not stop the move to the new port; its
+    // error comes once the port is open there.
+    std::exception_ptr dump_error;
+    try {
+        CloseSequence();
+    } catch (...) {
+        dump_error = std::current_exception();
+    }
     com_number_ = number;
     SetTracing(tracing);
     SetLogging(logging);
     SetOpen(true);
     if (IsOpenState()) dispatcher_->RestoreTriggers(saved_triggers_);
+    if (dump_error) std::rethrow_exception(dump_error);
 }
 
 void TNlkComPort::ApplyLineSettingsNow() {

@@ -228,6 +228,24 @@ TEST_F(TraceFilesOnPty, AFileThatCannotBeWrittenIsReportedAfterThePortClosed) {
     EXPECT_EQ(port.Dispatcher(), nullptr);
 }
 
+TEST_F(TraceFilesOnPty, AFileThatCannotBeWrittenDoesNotStopAMoveToAnotherPort) {
+    test::PtyPair second;
+    std::filesystem::create_symlink(second.slave_path(), ports.path() / "com8");
+    port.SetTraceName(work.File("no-such-folder/NELK.TRC"));
+    port.SetTracing(tlOn);
+    port.SetOpen(true);
+    Receive("a");
+    try {
+        port.SetComNumber(8);
+        ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+        EXPECT_STREQ(e.what(), "File not found");
+    }
+    EXPECT_TRUE(port.Open());
+    EXPECT_EQ(port.ComNumber(), 8);
+    EXPECT_EQ(port.Dispatcher()->DeviceName(), "\\\\.\\COM8");
+}
+
 TEST_F(TraceFilesOnPty, TheDispatchLogOfAnOpenPort) {
     port.SetLogging(tlOn);
     port.SetOpen(true);
