@@ -198,6 +198,26 @@ TEST(XlsxPackage, BadWorkbookRelationshipIdStopsTheWriteAndKeepsTheFile) {
     EXPECT_EQ(linograf::test::ReadFileBytes(path), "old content");
 }
 
+// The live log writes the same workbook again after every line.
+TEST(XlsxPackage, WritingTwiceGivesTheSameParts) {
+    TTabulon4 book;
+    book.SetVersion(xvExcel2007);
+    book.Sheets().Add();
+    book.Sheet(0).SetAsWideString(0, 0, u"one");
+    book.OpenXml().Relations().Add(
+        {"rId5", 5, rpOfficeDocument, "customXml", "../customXml/item1.xml", tmNone});
+    const std::vector<PackagePart> first = ReadParts(WriteXlsx(book));
+    const std::vector<PackagePart> second = ReadParts(WriteXlsx(book));
+    ASSERT_EQ(first.size(), second.size());
+    for (size_t i = 0; i < first.size(); ++i) {
+        EXPECT_EQ(first[i].name, second[i].name);
+        if (first[i].name != "docProps/core.xml") {
+            EXPECT_EQ(first[i].text, second[i].text) << first[i].name;
+        }
+    }
+    EXPECT_EQ(book.OpenXml().Relations().Count(), 6);
+}
+
 TEST(XlsxPackage, KeptRelationshipsAreOrderedAndSheetsFollowTheirIds) {
     TTabulon4 book;
     book.SetVersion(xvExcel2007);

@@ -185,6 +185,13 @@ void TXLSWrite2007XML::AddOverridesToCopiedContentTypes() {
 void TXLSWrite2007XML::RebuildWorkbookRelations() {
     TXMLRelations& relations = book_.OpenXml().Relations();
     relations.SetSorted(false);
+    // The relationships of the generated parts are made anew below. A list that already holds
+    // them (from an earlier write of this workbook) would otherwise gain another set at every
+    // write.
+    std::erase_if(relations.All(), [](const TXMLRelation& r) {
+        return r.type == "worksheet" || r.type == "styles" || r.type == "sharedStrings" ||
+               r.type == "calcChain";
+    });
     const int sheets = book_.Sheets().Count();
     auto add = [&](int number, std::string type, std::string target) {
         TXMLRelation r;
