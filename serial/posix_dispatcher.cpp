@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "serial/open_result.h"
 #include "serial/platform_error.h"
@@ -354,6 +355,24 @@ int TNlkPosixDispatcher::OpenPort(const std::string& name) {
     device_ = std::move(device);
     icount_known_ = false;
     return fd;
+}
+
+TNlkTAPI32Dispatcher::TNlkTAPI32Dispatcher(GuiThread& gui, const ErrorOwner* owner, int device_handle,
+                                           SystemCalls& calls)
+    : TNlkPosixDispatcher(gui, owner, calls), given_handle_(device_handle) {}
+
+int TNlkTAPI32Dispatcher::OpenPort(const std::string& name) {
+    std::lock_guard state(state_lock_);
+    open_errno_ = 0;
+    open_failure_text_.clear();
+    device_path_ = name;
+    if (given_handle_ <= 0) {
+        last_error_ = -ecCommNotOpen;
+        return ecCommNotOpen;
+    }
+    device_ = UniqueFd(std::exchange(given_handle_, 0), calls_);
+    icount_known_ = false;
+    return device_.get();
 }
 
 int TNlkPosixDispatcher::CloseDevice() {

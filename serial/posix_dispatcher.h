@@ -91,6 +91,7 @@ class TNlkPosixDispatcher : public TNlkBaseDispatcher {
     ssize_t ReadDevice(uint8_t* buffer, size_t size, bool hang_up);
     // Sends the output ring: 0, or -160 with the error stored.
     int32_t SendOutputRing();
+    friend class TNlkTAPI32Dispatcher;
     // Gives up the exclusive mode and closes the descriptor (state lock held): 0, or -1.
     int CloseDevice();
     // Line-error counters (TIOCGICOUNT) since the last call, as line-error bits.
@@ -114,5 +115,20 @@ class TNlkPosixDispatcher : public TNlkBaseDispatcher {
 
 // The platform dispatcher under the name the component's rules use for it.
 using TNlkWin32Dispatcher = TNlkPosixDispatcher;
+
+// A dispatcher over a device that a telephony layer has opened already; it does not open the
+// device itself. This system has no telephony layer and never creates one.
+class TNlkTAPI32Dispatcher : public TNlkPosixDispatcher {
+  public:
+    // `device_handle` (0 or less: none) becomes the dispatcher's at the first open and is closed
+    // with the port.
+    TNlkTAPI32Dispatcher(GuiThread& gui, const ErrorOwner* owner, int device_handle,
+                         SystemCalls& calls = RealSystemCalls());
+    // The given handle; without one the platform error 2007 and the result -2007.
+    int OpenPort(const std::string& name) override;
+
+  private:
+    int given_handle_;
+};
 
 }  // namespace linograf::serial

@@ -393,6 +393,29 @@ TEST_F(DispatcherOnPty, APortNameOpensTheDeviceItsNumberStandsFor) {
     ASSERT_TRUE(Pump([&] { return window->received == "ok"; })) << window->received;
 }
 
+TEST_F(DispatcherOnPty, ATelephonyDispatcherUsesTheDeviceItIsGivenAndFailsWithoutOne) {
+    TNlkTAPI32Dispatcher without(gui, nullptr, 0);
+    EXPECT_EQ(without.OpenDevice("\\\\.\\COM1", 9600, kNoParity, 8, 1, 4096, 4096, 0), ecCommNotOpen);
+    EXPECT_EQ(without.RunningThreadCount(), 0);
+
+    const int given = ::open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(given, 0);
+    auto tapi = std::make_unique<TNlkTAPI32Dispatcher>(gui, nullptr, given);
+    ASSERT_EQ(tapi->OpenDevice("\\\\.\\COM1", 9600, kNoParity, 8, 1, 4096, 4096, 0), 0);
+    EXPECT_EQ(tapi->DeviceHandle(), given);
+    ASSERT_EQ(tapi->ClearSoftwareFlow(), 0);
+    RecordingWindow handler(*tapi);
+    tapi->SetAvailThreshold(1);
+    tapi->SetPortHandler(PortHandlerKind::Installed);
+    tapi->AddTriggerWindow(&handler);
+    pty.Write("tel");
+    ASSERT_TRUE(Pump([&] { return handler.received == "tel"; }));
+    tapi->ShutdownDevice();
+    EXPECT_EQ(::fcntl(given, F_GETFD), -1) << "the given descriptor is closed with the port";
+    EXPECT_EQ(tapi->OpenDevice("\\\\.\\COM1", 9600, kNoParity, 8, 1, 4096, 4096, 0), ecCommNotOpen)
+        << "a handle is given for one opening";
+}
+
 TEST_F(DispatcherOnPty, APseudoTerminalHasNoModemLinesAndNothingFails) {
     Open();
     EXPECT_EQ(dispatcher->ModemStatus(), 0);
