@@ -6,7 +6,11 @@
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
+
+#include <cerrno>
+#include <thread>
 
 #include "serial/posix_dispatcher.h"
 #include "serial/termios_control_block.h"
@@ -265,6 +269,59 @@ TEST_F(LineSettingsOnPty, SoftwareFlowControlDirectionsAndCharacters) {
         EXPECT_EQ(t.c_cc[VSTOP], s.xoff);
     }
     EXPECT_EQ(dispatcher->SetSoftwareFlow(100, 200, 2), ecBadArgument);
+}
+
+// A device with line-error counters (a pty has none). Only the test's own thread sees them, so
+// the port threads never read them first.
+class CountingUartCalls : public SystemCalls {
+  public:
+    int Ioctl(int fd, unsigned long request, void* argument) override {
+        if (request == TIOCGICOUNT) {
+            if (std::this_thread::get_id() != owner) {
+                errno = ENOTTY;
+                return -1;
+            }
+            *static_cast<serial_icounter_struct*>(argument) = counts;
+            return 0;
+        }
+        return SystemCalls::Ioctl(fd, request, argument);
+    }
+    std::thread::id owner = std::this_thread::get_id();
+    serial_icounter_struct counts{};
+};
+
+TEST(LineErrors, CountersBecomeLineErrorCodesThatAQueryClears) {
+    PlainGuiThread gui;
+    PtyPair pty;
+    CountingUartCalls uart;
+    TNlkPosixDispatcher dispatcher(gui, nullptr, uart);
+    uart.counts.frame = 5;  // errors from before the open do not count
+    ASSERT_EQ(dispatcher.OpenDevice(pty.slave_path(), 9600, kNoParity, 8, 1, 4096, 4096, 0), 0);
+    EXPECT_EQ(dispatcher.LineErrorQuery(), 0);
+
+    struct Step {
+        const char* what;
+        std::function<void(serial_icounter_struct&)> change;
+        std::vector<int32_t> queries;  // LineErrorQuery results, one after the other
+    };
+    const Step steps[] = {
+        {"receive queue overflow", [](serial_icounter_struct& c) { ++c.buf_overrun; }, {1, 0}},
+        {"hardware overrun", [](serial_icounter_struct& c) { ++c.overrun; }, {2, 0}},
+        {"parity before framing", [](serial_icounter_struct& c) { ++c.parity, ++c.frame; }, {3, 0}},
+        {"framing", [](serial_icounter_struct& c) { ++c.frame; }, {4, 0}},
+        {"break stays until its own query", [](serial_icounter_struct& c) { ++c.brk; }, {9, 9}},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.what);
+        s.change(uart.counts);
+        dispatcher.ReadLineErrors();
+        std::vector<int32_t> got;
+        for (size_t i = 0; i < s.queries.size(); ++i) got.push_back(dispatcher.LineErrorQuery());
+        EXPECT_EQ(got, s.queries);
+    }
+    EXPECT_TRUE(dispatcher.BreakQuery());
+    EXPECT_FALSE(dispatcher.BreakQuery());
+    EXPECT_EQ(dispatcher.LineErrorQuery(), 0);
 }
 
 TEST(CharacterWait, EighteenCharacterTimesAfterTheOutputDrained) {
