@@ -366,6 +366,12 @@ TEST_F(ComPortOnPty, ASettingTheDeviceCannotTakeRaisesByNameAndStaysStored) {
     EXPECT_FALSE(port.RTS()) << "RTS under hardware flow control: the line and the property stay";
     port.SetSWFlowOptions(swfBoth);
     EXPECT_EQ(OtherSide(pty).c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+    EXPECT_EQ(port.Dispatcher()->ControlBlock().xoff_lim, 4096 - 3686)
+        << "the hardware thresholds came first";
+    port.SetBufferFull(2000);  // both flow options are applied again with the new threshold
+    EXPECT_EQ(port.Dispatcher()->ControlBlock().xoff_lim, 4096 - 2000);
+    EXPECT_EQ(port.Dispatcher()->ControlBlock().xon_lim, 410);
+    EXPECT_NE(OtherSide(pty).c_cflag & CRTSCTS, 0u);
     port.SetXOnChar(1);
     EXPECT_EQ(OtherSide(pty).c_cc[VSTART], 1);
     port.SetHWFlowOptions({});
