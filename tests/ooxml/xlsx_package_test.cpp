@@ -267,8 +267,17 @@ TEST(XlsxPackage, SavedElementsComeBackInTheirPlaces) {
         {kXmlSheets, SavedTagPlaceholder(kXmlSheets)},
         {kXmlDefinedNames, SavedTagPlaceholder(kXmlDefinedNames)},
     };
-    ox.DefinedNames().push_back(
-        {u"_xlnm.Print_Area", {}, {}, {}, {}, {}, {}, 0, 0, kNameHidden, u"Sheet1!$A$1:$B$3"});
+    TDefinedName print_area;
+    print_area.name = u"_xlnm.Print_Area";
+    print_area.local = true;
+    print_area.options = kNameHidden;
+    print_area.definition = u"Sheet1!$A$1:$B$3";
+    ox.DefinedNames().push_back(print_area);
+    TDefinedName global;
+    global.name = u"Total";
+    global.comment = u"sum \"all\"";
+    global.definition = u"SUM(Sheet1!$A:$A)>0";
+    ox.DefinedNames().push_back(global);
     ox.Sheet(0).saved_tags = {
         {XmlElementNumber("sheetPr"), "  <sheetPr><tabColor rgb=\"FFFF0000\" /></sheetPr>\r\n"},
         {kXmlDimension, SavedTagPlaceholder(kXmlDimension, "ref=\"A1\"")},
@@ -280,12 +289,13 @@ TEST(XlsxPackage, SavedElementsComeBackInTheirPlaces) {
          "<pageMargins left=\"0.5\" right=\"0.5\" top=\"1\" bottom=\"1\" header=\"0.3\" footer=\"0.3\" />\r"},
     };
     const std::string package = WriteXlsx(book);
-    EXPECT_EQ(
-        Body(PartText(package, "xl/workbook.xml"), "workbook"),
-        "<workbookPr date1904=\"0\" />\r<bookViews><workbookView activeTab=\"0\" /></bookViews>\r"
-        R"(<sheets><sheet name="Sheet1" sheetId="1" r:id="rId1" /></sheets>)"
-        R"(<definedNames><definedName name="_xlnm.Print_Area" hidden="1" >Sheet1!$A$1:$B$3</definedName>)"
-        R"(</definedNames><calcPr calcId="0" ></calcPr>)");
+    EXPECT_EQ(Body(PartText(package, "xl/workbook.xml"), "workbook"),
+              "<workbookPr date1904=\"0\" />\r<bookViews><workbookView activeTab=\"0\" /></bookViews>\r"
+              R"(<sheets><sheet name="Sheet1" sheetId="1" r:id="rId1" /></sheets>)"
+              R"(<definedNames><definedName name="_xlnm.Print_Area" localSheetId="0" hidden="1" >)"
+              R"(Sheet1!$A$1:$B$3</definedName><definedName name="Total" comment="sum &quot;all&quot;" >)"
+              R"(SUM(Sheet1!$A:$A)&gt;0</definedName>)"
+              R"(</definedNames><calcPr calcId="0" ></calcPr>)");
     EXPECT_EQ(
         Body(PartText(package, "xl/worksheets/sheet1.xml"), "worksheet"),
         R"(<sheetPr><tabColor rgb="FFFF0000" /></sheetPr><dimension ref="A1:B3" />)"

@@ -392,6 +392,9 @@ struct TDefinedName {
     std::u16string name;  // as written in the file, "_xlnm." prefix included for built-in names
     std::u16string comment, custom_menu, description, help, status_bar, shortcut_key;
     int local_sheet_id = 0;
+    // localSheetId was given: a name local to the first sheet has 0 and must keep it (a print
+    // area made global is refused by Excel). Without it, localSheetId is written when not 0.
+    bool local = false;
     int function_group_id = 0;
     uint16_t options = 0;
     std::u16string definition;

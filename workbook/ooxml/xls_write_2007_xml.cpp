@@ -344,7 +344,7 @@ void TXLSWrite2007XML::WriteDefinedNames() {
         xml_.AddAttribute(!n.description.empty(), "description", EscapeXml(n.description));
         xml_.AddAttribute(!n.help.empty(), "help", EscapeXml(n.help));
         xml_.AddAttribute(!n.status_bar.empty(), "statusBar", EscapeXml(n.status_bar));
-        xml_.AddAttribute(n.local_sheet_id != 0, "localSheetId", n.local_sheet_id);
+        xml_.AddAttribute(n.local || n.local_sheet_id != 0, "localSheetId", n.local_sheet_id);
         xml_.AddAttribute((n.options & kNameHidden) != 0, "hidden", true);
         xml_.AddAttribute((n.options & kNameFunction) != 0, "function", true);
         xml_.AddAttribute((n.options & kNameVbProcedure) != 0, "vbProcedure", true);
