@@ -13,21 +13,36 @@ namespace {
 // Legacy rate codes some drivers report instead of the rate.
 uint32_t PlainBaud(uint32_t baud) {
     switch (baud) {
-    case 65296: return 110;
-    case 65297: return 300;
-    case 65298: return 600;
-    case 65299: return 1200;
-    case 65300: return 2400;
-    case 65301: return 4800;
-    case 65302: return 9600;
-    case 65303: return 14400;
-    case 65304: return 19200;
-    case 65307: return 38400;
-    case 65311: return 56000;
-    case 65315: return 128000;
-    case 65319: return 256000;
-    case 65279: return 115200;
-    default: return baud;
+        case 65296:
+            return 110;
+        case 65297:
+            return 300;
+        case 65298:
+            return 600;
+        case 65299:
+            return 1200;
+        case 65300:
+            return 2400;
+        case 65301:
+            return 4800;
+        case 65302:
+            return 9600;
+        case 65303:
+            return 14400;
+        case 65304:
+            return 19200;
+        case 65307:
+            return 38400;
+        case 65311:
+            return 56000;
+        case 65315:
+            return 128000;
+        case 65319:
+            return 256000;
+        case 65279:
+            return 115200;
+        default:
+            return baud;
     }
 }
 
@@ -39,15 +54,16 @@ constexpr uint32_t kForcedOff = dcbParityCheck | dcbDsrSensitivity | dcbNull;
 uint32_t TNlkBaseDispatcher::CharacterWaitMs(const TDcb& dcb, uint32_t last_baud) {
     const uint32_t baud = PlainBaud(last_baud);
     if (baud == 0) return 0;
-    const uint32_t bits = dcb.byte_size + 2u + (dcb.parity != kNoParity ? 1u : 0u) +
-                          (dcb.stop_bits != kOneStopBit ? 1u : 0u);
+    const uint32_t bits =
+        dcb.byte_size + 2u + (dcb.parity != kNoParity ? 1u : 0u) + (dcb.stop_bits != kOneStopBit ? 1u : 0u);
     // One bit time in units of 100 ns, times 18 characters.
     uint32_t t = (10000000u / baud) * bits * 18u;
     if (t < 10000) t *= 2;
     return t / 10000 + (t % 10000 != 0 ? 1 : 0);
 }
 
-int32_t TNlkBaseDispatcher::ApplyLineSettings(int32_t baud, uint8_t parity, uint8_t data_bits, uint8_t stop_bits) {
+int32_t TNlkBaseDispatcher::ApplyLineSettings(int32_t baud, uint8_t parity, uint8_t data_bits,
+                                              uint8_t stop_bits) {
     TDcb current;
     TDcb wanted;
     {
@@ -229,11 +245,16 @@ int32_t TNlkBaseDispatcher::LineErrorQuery() {
         return 10;
     }
     int32_t code = 0;
-    if (line_errors_ & ceRxOver) code = 1;
-    else if (line_errors_ & ceOverrun) code = 2;
-    else if (line_errors_ & ceRxParity) code = 3;
-    else if (line_errors_ & ceFrame) code = 4;
-    else if (line_errors_ & ceBreak) code = 9;
+    if (line_errors_ & ceRxOver)
+        code = 1;
+    else if (line_errors_ & ceOverrun)
+        code = 2;
+    else if (line_errors_ & ceRxParity)
+        code = 3;
+    else if (line_errors_ & ceFrame)
+        code = 4;
+    else if (line_errors_ & ceBreak)
+        code = 9;
     line_errors_ &= ~static_cast<int32_t>(ceRxOver | ceOverrun | ceRxParity | ceFrame);
     return code;
 }

@@ -44,8 +44,12 @@ void AppendItem(std::string& out, int& width, const std::string& item, bool log)
     out += item;
 }
 
-std::string TypeName(uint8_t type) { return ErrorMessage(15001 + type); }
-std::string SubtypeName(uint16_t subtype) { return subtype == 0 ? std::string() : ErrorMessage(15100 + subtype); }
+std::string TypeName(uint8_t type) {
+    return ErrorMessage(15001 + type);
+}
+std::string SubtypeName(uint16_t subtype) {
+    return subtype == 0 ? std::string() : ErrorMessage(15100 + subtype);
+}
 
 }  // namespace
 
@@ -79,12 +83,13 @@ std::string LogPrefix(const LogEntryView& entry) {
     std::string time(digits);
     time.insert(time.size() - 3, ".");
     char prefix[128];
-    std::snprintf(prefix, sizeof prefix, "%8s  %-8s  %-12s  %.8X  ", time.c_str(), TypeName(entry.type).c_str(),
-                  SubtypeName(entry.subtype).c_str(), entry.other_data);
+    std::snprintf(prefix, sizeof prefix, "%8s  %-8s  %-12s  %.8X  ", time.c_str(),
+                  TypeName(entry.type).c_str(), SubtypeName(entry.subtype).c_str(), entry.other_data);
     return prefix;
 }
 
-std::string FormatLog(const LogHeader& header, const std::vector<LogEntryView>& entries, bool in_hex, bool all_hex) {
+std::string FormatLog(const LogHeader& header, const std::vector<LogEntryView>& entries, bool in_hex,
+                      bool all_hex) {
     std::string out;
     out += "NELK v4.07\n";
     out += "Compiler : " + header.compiler + "\n";
@@ -93,8 +98,9 @@ std::string FormatLog(const LogHeader& header, const std::vector<LogEntryView>& 
     out += "Date/time: " + header.date_time.substr(0, 80) + "\n";
     out += "Time      Type      SubType       Data      OtherData\n";
     out += "--------  --------  ------------  --------  ---------\n";
-    static const char* const kStatusKinds[] = {"(Not active)",         "(Modem status)",       "(Line status)",
-                                               "(Output buffer free)", "(Output buffer used)", "(Output sent)"};
+    static const char* const kStatusKinds[] = {"(Not active)",         "(Modem status)",
+                                               "(Line status)",        "(Output buffer free)",
+                                               "(Output buffer used)", "(Output sent)"};
     static const char* const kModemBits[] = {"DCTS", "DDSR", "TERI", "DDCD", "CTS", "DSR", "RI", "DCD"};
     for (const auto& entry : entries) {
         out += LogPrefix(entry);

@@ -31,7 +31,8 @@ struct LogEntryView {
 // The 44-character prefix of a log line: time as 0012.345, type and subtype names, other data in
 // eight upper-case hexadecimal digits.
 std::string LogPrefix(const LogEntryView& entry);
-std::string FormatLog(const LogHeader& header, const std::vector<LogEntryView>& entries, bool in_hex, bool all_hex);
+std::string FormatLog(const LogHeader& header, const std::vector<LogEntryView>& entries, bool in_hex,
+                      bool all_hex);
 
 std::string OperatingSystemDescription();
 std::string CompilerDescription();

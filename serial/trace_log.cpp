@@ -1,11 +1,11 @@
 // The trace (bytes through the port, in a fixed ring) and the dispatch log (what the dispatcher
 // did, timestamped, in a bounded queue), and their text files.
+#include <sys/stat.h>
+#include <sys/utsname.h>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <string>
-#include <sys/stat.h>
-#include <sys/utsname.h>
 
 #include "serial/base_dispatcher.h"
 #include "serial/platform_error.h"
@@ -31,7 +31,8 @@ std::FILE* OpenTextFile(const std::string& name, bool append, int32_t& code) {
 
 int32_t CloseTextFile(std::FILE* file, const std::string& text) {
     int32_t code = 0;
-    if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file) != text.size()) code = -IoErrorFromErrno(errno);
+    if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file) != text.size())
+        code = -IoErrorFromErrno(errno);
     if (std::fclose(file) != 0 && code == 0) code = -IoErrorFromErrno(errno);
     return code;
 }
@@ -39,9 +40,10 @@ int32_t CloseTextFile(std::FILE* file, const std::string& text) {
 }  // namespace
 
 std::string OperatingSystemDescription() {
-    utsname name {};
+    utsname name{};
     if (::uname(&name) != 0) return "Unknown";
-    std::string text = std::string(name.sysname) + " " + name.release + " " + name.version + " " + name.machine;
+    std::string text =
+        std::string(name.sysname) + " " + name.release + " " + name.version + " " + name.machine;
     return text.substr(0, 80);
 }
 
@@ -180,7 +182,8 @@ void TNlkBaseDispatcher::AddLogEntry(uint8_t type, uint16_t subtype, const uint8
     }
     std::vector<uint8_t> bytes;
     if (data != nullptr && length > 0) bytes.assign(data, data + length);
-    log_->queue.Push(std::make_unique<TLogBuffer>(type, subtype, TimeGetTime() - open_time_, other, std::move(bytes)));
+    log_->queue.Push(
+        std::make_unique<TLogBuffer>(type, subtype, TimeGetTime() - open_time_, other, std::move(bytes)));
 }
 
 int32_t TNlkBaseDispatcher::WriteLog(const std::string& file_name, bool in_hex, bool all_hex, bool append) {
@@ -195,7 +198,7 @@ int32_t TNlkBaseDispatcher::WriteLog(const std::string& file_name, bool in_hex, 
     header.operating_system = OperatingSystemDescription();
     header.device = device_name_;
     const std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%d/%m/%y, %H:%M:%S", &local);
