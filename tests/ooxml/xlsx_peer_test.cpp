@@ -130,6 +130,9 @@ TEST_F(XlsxPeers, LibreOfficeConvertsToTheSameValues) {
     s.SetAsFloat(1, 1, 2.5);
     s.SetAsBoolean(2, 1, true);
     s.SetAsWideString(0, 3, u"after a gap");
+    s.SetAsDateTime(1, 3, EncodeDateTime({2024, 5, 17, 13, 45, 30, 0}));
+    s.SetAsFloat(2, 3, 1e-6);
+    s.Range().Items(0, 0, 2, 0).SetFontStyle({xfsBold});
     const std::string path = Save(book, "lo.xlsx");
     bool skipped = false;
     const std::string csv = ConvertToCsvWithLibreOffice(path, skipped);
@@ -138,7 +141,7 @@ TEST_F(XlsxPeers, LibreOfficeConvertsToTheSameValues) {
               "Имя,\"a, \"\"b\"\" & <c>\",\n"
               "12345,2.5,TRUE\n"
               ",,\n"
-              "after a gap,,\n");
+              "after a gap,17.05.2024 13:45:30,0.000001\n");
 }
 
 // A workbook read from .xls and saved as .xlsx: the default fills, border and xf go first, so
