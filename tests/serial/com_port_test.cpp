@@ -378,6 +378,19 @@ TEST_F(ComPortOnPty, ASettingTheDeviceCannotTakeRaisesByNameAndStaysStored) {
     EXPECT_EQ(OtherSide(pty).c_cflag & CRTSCTS, 0u);
 }
 
+TEST_F(ComPortOnPty, OpeningWithSettingsTheDeviceCannotTakeFailsByName) {
+    LoadNlkComPort1(port);
+    port.SetDataBits(7);  // a pseudo-terminal has 8 data bits only
+    EXPECT_EQ(RaisedMessage([&] { port.SetOpen(true); }),
+              "ie_ByteSize - Unsupported number of data bits (5 to 8 are possible)");
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(port.Dispatcher(), nullptr);
+    EXPECT_TRUE(events.empty());
+    port.SetDataBits(8);
+    port.SetOpen(true);
+    EXPECT_TRUE(port.Open()) << "the failed open let go of the device";
+}
+
 TEST_F(ComPortOnPty, APortWithoutNumberAsksTheOperator) {
     struct Case {
         bool prompt_for_port;
