@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <span>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -369,8 +370,7 @@ void TXLSWrite2007XML::WriteTheme() {
 
 void TXLSWrite2007XML::WriteSharedStrings() {
     TSST2& sst = book_.SST();
-    size_t unique = 0;
-    sst.ForEach([&](const TSSTEntry*) { ++unique; });
+    const size_t unique = sst.Count();
     xml_.XmlDeclaration();
     xml_.BeginTag("sst", "xmlns=\"" + std::string(kMainNamespace) + "\" count=\"" +
                              std::to_string(sst.RefTotal()) + "\" uniqueCount=\"" + std::to_string(unique) +
@@ -381,7 +381,15 @@ void TXLSWrite2007XML::WriteSharedStrings() {
     sst.ForEach([&](const TSSTEntry* const_entry) {
         auto* entry = const_cast<TSSTEntry*>(const_entry);
         entry->SetIndex(position++);
-        text = TSST2::Text(entry);
+        // The characters straight from the entry, into a buffer that keeps its capacity.
+        const std::span<const uint8_t> bytes = entry->CharBytes();
+        text.resize(entry->CharCount());
+        if (entry->Wide()) {
+            for (size_t i = 0; i < text.size(); ++i)
+                text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        } else {
+            std::copy(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(text.size()), text.begin());
+        }
         std::string& out = xml_.Buffer();
         if (entry->RunCount() == 0) {
             out += "<si><t>";
