@@ -135,6 +135,16 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
                    ErrorText(std::current_exception()) + ")";
             continue;
         }
+        // A file in which the reader found no cell at all may be no workbook (an empty or a text
+        // file that a lenient reader took for an empty package): it is not replaced either.
+        bool any_cell = false;
+        for (int i = 0; i < book_.Sheets().Count() && !any_cell; ++i)
+            any_cell = !book_.Sheet(i).Cells().Empty();
+        if (!any_cell) {
+            if (!why.empty()) why += "; ";
+            why += Utf8ToCp1251("файл ") + candidate + Utf8ToCp1251(" не содержит ни одной ячейки");
+            continue;
+        }
         workbook::TSheet& sheet = book_.Sheet(0);
         if (sheet.Cells().Empty()) {
             PutHeader();

@@ -6,9 +6,10 @@
 // row, a missing one is started with a header row of the journal grid's titles and widths.
 //
 // A file is never written over unless this log can account for all of it: a file that fails to
-// read, or that has no room for another row in its format, is left as it is, and the rows go to
-// the first sibling "<stem> (2)<ext>", "<stem> (3)<ext>", ... that is free (or a readable workbook
-// with room, such as the sibling an earlier run used). A workbook another program holds open for
+// read, that reads without a single cell (no workbook of any program's making, or one that holds
+// nothing to extend), or that has no room for another row in its format, is left as it is, and
+// the rows go to the first sibling "<stem> (2)<ext>", "<stem> (3)<ext>", ... that is free (or a
+// readable workbook with room, such as the sibling an earlier run used). A workbook another program holds open for
 // editing is not replaced under it: the row waits in memory for the next write.
 #include <functional>
 #include <stdexcept>

@@ -131,6 +131,14 @@ TEST_P(LiveLogTest, UnreadableFileIsLeftAloneAndRowsGoToTheFirstFreeSibling) {
          " (2)"},
         {"empty file", [](const std::string& f, const std::string&) { test::WriteFileBytes(f, ""); }, " (2)"},
         {"folder", [](const std::string& f, const std::string&) { fs::create_directory(f); }, " (2)"},
+        {"workbook without cells",
+         [](const std::string& f, const std::string&) {
+             workbook::TTabulon4 empty;
+             empty.SetVersion(f.ends_with(".xlsx") ? workbook::xvExcel2007 : workbook::xvExcel97);
+             empty.SetFilename(workbook::Utf8ToWide(f));
+             empty.Write();
+         },
+         " (2)"},
         {"both the name and its first sibling",
          [](const std::string& f, const std::string& s) {
              test::WriteFileBytes(f, std::string(600, '\xD0'));
@@ -253,6 +261,89 @@ TEST_P(LiveLogTest, RowsWaitingInMemoryGetOneMoreWriteWhenTheFileChanges) {
     }
 }
 
+// A workbook made by another program: header, 40 data rows, a note after a gap of empty rows and
+// a second sheet. The log appends after the note and keeps everything else.
+TEST_P(LiveLogTest, ExistingFileIsExtendedAfterItsLastUsedRow) {
+    const std::string path = File("existing");
+    const char* script = R"PY(
+import sys
+path = sys.argv[1]
+header = ['Дата', 'Вес|брутто', 'Ед']
+rows = [['d%d' % r, 'w%d' % r, 'kg'] for r in range(1, 41)]
+if path.endswith('.xlsx'):
+    import openpyxl
+    wb = openpyxl.Workbook()
+    ws = wb.active
+    ws.title = 'Журнал'
+    for r, values in enumerate([header] + rows):
+        for c, v in enumerate(values):
+            ws.cell(row=r + 1, column=c + 1, value=v)
+    ws.cell(row=46, column=5, value='note')
+    wb.create_sheet('Other').cell(row=1, column=1, value='keep')
+    wb.save(path)
+else:
+    import xlwt
+    wb = xlwt.Workbook(encoding='utf-8')
+    ws = wb.add_sheet('Журнал')
+    for r, values in enumerate([header] + rows):
+        for c, v in enumerate(values):
+            ws.write(r, c, v)
+    ws.write(45, 4, 'note')
+    wb.add_sheet('Other').write(0, 0, 'keep')
+    wb.save(path)
+)PY";
+    if (Ext() == ".xls" && !test::PythonHasModule("xlwt")) GTEST_SKIP() << "python3-xlwt missing";
+    const test::CommandResult made = test::RunPython(script, {path});
+    ASSERT_EQ(made.exit_code, 0) << made.errors;
+
+    file_template = path;
+    PostRow({"new", "1", "kg"});
+    EXPECT_EQ(book.Tag(), 47);
+    log.CaptureStarting(LogVersionForTemplate(Ext()));  // the next start reads the file again
+    PostRow({"again", "2", "kg"});
+
+    Rows expected = Header();
+    for (int r = 1; r <= 40; ++r)
+        expected.push_back({"d" + std::to_string(r), "w" + std::to_string(r), "kg"});
+    for (int r = 41; r < 45; ++r) expected.push_back({});
+    expected.push_back({"", "", "", "", "note"});
+    expected.push_back({"new", "1", "kg"});
+    expected.push_back({"again", "2", "kg"});
+    EXPECT_EQ(PeerRows(path), expected);
+    const test::CommandResult sheets = test::RunPython(
+        path.ends_with(".xlsx")
+            ? "import sys, openpyxl\nwb = openpyxl.load_workbook(sys.argv[1])\nprint(wb.sheetnames, "
+              "wb['Other']['A1'].value)"
+            : "import sys, xlrd\nwb = xlrd.open_workbook(sys.argv[1])\nprint(wb.sheet_names(), "
+              "wb.sheet_by_index(1).cell_value(0, 0))",
+        {path});
+    EXPECT_EQ(sheets.output, "['Журнал', 'Other'] keep\n") << sheets.errors;
+}
+
+// LibreOffice's own file with a header and 40 data rows: the first posted row becomes row 41.
+TEST_P(LiveLogTest, WorkbookSavedByLibreOfficeGetsTheNextRow) {
+    const std::string soffice = test::FindProgram("soffice");
+    if (soffice.empty()) GTEST_SKIP() << "LibreOffice missing";
+    std::string csv = "Дата,Вес|брутто,Ед\n";
+    for (int r = 1; r <= 40; ++r) csv += "d" + std::to_string(r) + ",w" + std::to_string(r) + ",kg\n";
+    test::WriteFileBytes(dir.File("lo.csv"), csv);
+    const test::CommandResult converted =
+        test::RunCommand({soffice, "-env:UserInstallation=file://" + dir.File("lo-profile"), "--headless",
+                          "--infilter=CSV:44,34,76", "--convert-to",
+                          Ext() == ".xlsx" ? "xlsx:Calc MS Excel 2007 XML" : "xls:MS Excel 97", "--outdir",
+                          dir.path().string(), dir.File("lo.csv")});
+    const std::string path = File("lo");
+    ASSERT_TRUE(fs::exists(path)) << converted.output << converted.errors;
+
+    file_template = path;
+    PostRow({"new", "1", "kg"});
+    const Rows rows = PeerRows(path);
+    ASSERT_EQ(rows.size(), 42u);
+    EXPECT_EQ(rows[0], Header()[0]);
+    EXPECT_EQ(rows[40], (std::vector<std::string>{"d40", "w40", "kg"}));
+    EXPECT_EQ(rows[41], (std::vector<std::string>{"new", "1", "kg"}));
+}
+
 TEST_P(LiveLogTest, HeaderWidthsComeFromTheGridColumns) {
     FixedColumns grid;
     grid.columns = {{Utf8ToCp1251("Нетто"), 140}, {"B", -1}, {"C", 35}};
@@ -272,7 +363,7 @@ TEST_P(LiveLogTest, HeaderWidthsComeFromTheGridColumns) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, LiveLogTest, ::testing::Values(".xls"),
+INSTANTIATE_TEST_SUITE_P(Formats, LiveLogTest, ::testing::Values(".xls", ".xlsx"),
                          [](const auto& info) { return std::string(info.param).substr(1); });
 
 // The last row of a BIFF8 sheet is 65535: the row after it goes to a sibling with its own header.
