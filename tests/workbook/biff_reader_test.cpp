@@ -366,19 +366,43 @@ TEST(BiffReaderRecords, FilesWithoutAWorkbookStreamAreNoWorkbooks) {
     test::WriteFileBytes(path, "id;name\n1;text\n");
     EXPECT_EQ(ReadError(path), "The file is not an Excel workbook");
 
-    // "Book" holds a BIFF5 stream.
+    // "Book" holds a BIFF5 stream, with its own layouts of fonts, formats and cells.
     Records biff5;
     biff5.Add(BOF, Bytes().U16(0x0500).U16(0x0005).U16(0).U16(0));
-    biff5.Add(BOUNDSHEET, Bytes().U32(0).U8(0).U8(0).U8(3).Raw("Old"));
+    // A bold 12-point Cyrillic "Courier", the format "0.000" as id 164, and a centred cell
+    // format with a solid fill (colours 10 on 9) using both.
+    biff5.Add(0x0031, Bytes().U16(240).U16(0).U16(0x7FFF).U16(700).U16(0).U8(0).U8(2).U8(204).U8(0).U8(7).Raw(
+                          "Courier"));
+    biff5.Add(0x041E, Bytes().U16(164).U8(5).Raw("0.000"));
+    biff5.Add(0x00E0,
+              Bytes().U16(0).U16(164).U16(0x0001).U8(0x02).U8(0xF8).U32(10 | (9 << 7) | (1 << 16)).U32(0));
+    biff5.Add(BOUNDSHEET, Bytes().U32(0).U8(1).U8(0).U8(3).Raw("Old"));
     biff5.Add(EOF_, "").Add(BOF, Bytes().U16(0x0500).U16(0x0010).U16(0).U16(0));
     biff5.Add(0x0204, Bytes().U16(0).U16(0).U16(15).U16(5).Raw("hello"));  // LABEL without option byte
+    biff5.Add(0x0203, Bytes().U16(1).U16(0).U16(0).F64(2.5));
     biff5.Add(EOF_, "");
     WriteXls(path, biff5.bytes(), u"BOOK");
     TTabulon4 book;
     ReadInto(book, path);
     EXPECT_EQ(book.Version(), xvExcel50);
     EXPECT_EQ(book.Sheet(0).Name(), u"Old");
+    EXPECT_EQ(book.Sheet(0).Hidden(), hsHidden);
     EXPECT_EQ(CellText(book.Sheet(0), 0, 0), u"hello");
+    const TXFont& font = book.Fonts().Items(0);
+    EXPECT_EQ(font.name, u"Courier");
+    EXPECT_EQ(font.height, 240u);
+    EXPECT_EQ(font.charset, 204);
+    EXPECT_TRUE(font.style.Contains(xfsBold));
+    EXPECT_EQ(book.Formats().NumberFormats().ById(164).Text(), u"0.000");
+    const TCellFormat& format =
+        book.Formats().Items(book.Sheet(0).CellFormatIndex(*book.Sheet(0).Cells().Find(0, 1)));
+    EXPECT_EQ(format.NumberFormatIndex(), 164);
+    const auto& x = format.Bytes();
+    EXPECT_EQ(x[6] & 7, 2);    // centred
+    EXPECT_EQ(x[17] >> 2, 1);  // solid fill
+    EXPECT_EQ((x[18] | (x[19] << 8)), 10 | (9 << 7));
+    // The file's formats are followed by defaults up to format 15, which rows and columns use.
+    EXPECT_GE(book.Formats().Count(), 16);
 }
 
 }  // namespace
