@@ -35,7 +35,9 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-std::string Program() { return LINOGRAF_PROGRAM; }
+std::string Program() {
+    return LINOGRAF_PROGRAM;
+}
 
 // `linograf cat` output split back into cells.
 Rows CatRows(const std::string& output) {
@@ -221,6 +223,43 @@ TEST_F(CaptureCommandTest, SignalEndsCaptureWithItsSummary) {
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_NE(summary.find("2 lines, 1 file, 0 errors"), std::string::npos) << summary;
+}
+
+// SIGKILL in the middle of a fast run, at a different row count each time, never leaves a log
+// workbook that fails to open: every write replaces the file only with a complete one.
+TEST_F(CaptureCommandTest, KilledCaptureLeavesAWorkbookThatOpens) {
+    for (const char* ext : {".xls", ".xlsx"}) {
+        for (int round = 1; round <= 3; ++round) {
+            SCOPED_TRACE(std::string(ext) + " round " + std::to_string(round));
+            const std::string path = dir.File("killed" + std::to_string(round) + ext);
+            const std::string program = Program(), ini = "--ini=" + dir.File("none.ini");
+            std::vector<std::string> arguments = {program, "capture", "--demo", "--demo-rate",
+                                                  "1000",  "--file",  path,     ini};
+            std::vector<char*> argv;
+            for (std::string& a : arguments) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            posix_spawn_file_actions_t actions;
+            posix_spawn_file_actions_init(&actions);
+            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+            posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+            pid_t pid = -1;
+            ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+            posix_spawn_file_actions_destroy(&actions);
+            // Kill once the file holds a number of rows that grows with the round.
+            std::size_t rows = 0;
+            for (int i = 0; i < 600 && rows < static_cast<std::size_t>(20 * round); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                rows = std::filesystem::exists(path) ? test::ReadPeerSheet(path).rows.size() : 0;
+            }
+            ::kill(pid, SIGKILL);
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            const test::PeerSheet sheet = test::ReadPeerSheet(path);
+            ASSERT_TRUE(sheet.ok) << sheet.error;
+            EXPECT_GE(sheet.rows.size(), rows);
+            EXPECT_EQ(sheet.rows.at(0).at(0), "Дата");
+        }
+    }
 }
 
 TEST_F(CaptureCommandTest, CatPrintsEveryRowWithEscapedControlCharacters) {
