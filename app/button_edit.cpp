@@ -14,7 +14,7 @@ TButtonEdit::TButtonEdit(QWidget* parent) : QLineEdit(parent) {
 
 void TButtonEdit::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F4 && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        emit ButtonClicked();
+        Q_EMIT ButtonClicked();
         return;
     }
     QLineEdit::keyPressEvent(event);

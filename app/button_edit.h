@@ -13,7 +13,7 @@ public:
     explicit TButtonEdit(QWidget* parent = nullptr);
     QAction* Button() const { return button_; }
 
-signals:
+Q_SIGNALS:
     void ButtonClicked();
 
 protected:

@@ -167,7 +167,7 @@ void TDbGrid::currentChanged(const QModelIndex& current, const QModelIndex& prev
 
 void TDbGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
     QTableView::closeEditor(editor, hint);
-    if (hint == QAbstractItemDelegate::SubmitModelCache) emit EditorSubmitted();
+    if (hint == QAbstractItemDelegate::SubmitModelCache) Q_EMIT EditorSubmitted();
 }
 
 void TDbGrid::FollowCursor(int row) {

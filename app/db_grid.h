@@ -42,7 +42,7 @@ public:
 
     void OpenFindDialog();
 
-signals:
+Q_SIGNALS:
     void EditorSubmitted();
 
 protected:

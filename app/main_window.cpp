@@ -75,9 +75,15 @@ TfrmMain::TfrmMain(TIniFile& ini, TMainWindowServices services, QWidget* parent)
     CreateActions();
     CreateRegions();
 
-    tables_.StopCapture = [this] {
-        if (port_ && port_->IsOpen()) port_->Close();
-    };
+    // The live workbook log: every posted journal row goes into the workbook the template names.
+    log_columns_ = std::make_unique<TGridLogColumns>(*Grid);
+    live_log_ = std::make_unique<TLiveLog>(tabulon41_, *log_columns_);
+    live_log_->FileTemplate = [this] { return ToCp1251(efile->text()); };
+    live_log_->OnStatusText = [this](const std::string& text) { SetStatusText(FromCp1251(text)); };
+    live_log_->OnNotice = [this](const std::string& text) { SetStatusText(FromCp1251(text)); };
+    tables_.cdata.AfterPost = [this](TMemTable& journal) { live_log_->cdataAfterPost(journal); };
+
+    tables_.StopCapture = [this] { StopCapture(); };
     tables_.JournalRebuilt = [this] { JournalRebuilt(); };
     if (port_) {
         port_->OnPortOpen = [this] { capture_.PortOpened(); };
@@ -106,6 +112,7 @@ TfrmMain::~TfrmMain() {
     }
     tables_.StopCapture = nullptr;
     tables_.JournalRebuilt = nullptr;
+    tables_.cdata.AfterPost = nullptr;
     // The views and models watch the tables, which are members and go before the child widgets.
     delete centralWidget();
     delete format_model_;
@@ -297,10 +304,13 @@ QString TfrmMain::StatusText() const {
 void TfrmMain::aplayExecute() {
     if (!port_) throw std::runtime_error("No serial port component");
     if (!port_->IsOpen()) {
-        if (CaptureStarting) CaptureStarting(LogVersionForTemplate(ToCp1251(efile->text())));
+        live_log_->CaptureStarting(LogVersionForTemplate(ToCp1251(efile->text())));
         port_->Open(CurrentPortSettings());
     } else {
         port_->Close();
+        UpdateActions();
+        // Rows a failed write left in memory get one more try, so none is left unwritten silently.
+        live_log_->Flush();
     }
     UpdateActions();
 }
@@ -422,8 +432,14 @@ bool TfrmMain::AGridKeyDown(QObject* watched, QKeyEvent* event) {
     }
 }
 
+void TfrmMain::StopCapture() {
+    if (!port_ || !port_->IsOpen()) return;
+    port_->Close();
+    Guarded([this] { live_log_->Flush(); });
+}
+
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    if (port_) Guarded([this] { port_->Close(); });
+    Guarded([this] { StopCapture(); });
     QMainWindow::closeEvent(event);
 }
 

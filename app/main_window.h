@@ -5,8 +5,8 @@
 // parameters page is confirmed.
 //
 // What it needs from outside comes in through TMainWindowServices (the port and the port list)
-// and two hooks: CaptureStarting for the live workbook log (whose row handler is the journal's
-// AfterPost, Tables().cdata.AfterPost) and ExportGrid for the export of the journal grid.
+// and the ExportGrid hook for the export of the journal grid. Every posted journal row goes to
+// the live workbook log (Tabulon41) before the next received byte is taken.
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -14,10 +14,13 @@
 #include "app/capture_port.h"
 #include "app/excel_save_dialog.h"
 #include "app/format_journal.h"
+#include "app/grid_log_columns.h"
 #include "app/ini_file.h"
 #include "app/line_capture.h"
+#include "app/live_log.h"
 #include "app/log_version.h"
 #include "app/required_marks.h"
+#include "workbook/tabulon4.h"
 
 class QAction;
 class QComboBox;
@@ -58,6 +61,8 @@ class TfrmMain : public QMainWindow {
     TFormatJournal& Tables() { return tables_; }
     TLineCapture& LineCapture() { return capture_; }
     TCapturePort* NlkComPort1() const { return port_.get(); }
+    workbook::TTabulon4& Tabulon41() { return tabulon41_; }
+    TLiveLog& LiveLog() { return *live_log_; }
     TExcelSaveDialog& SaveDialog1() { return save_dialog_; }
     const TRequiredMarks& Marks() const { return marks_; }
 
@@ -72,8 +77,6 @@ class TfrmMain : public QMainWindow {
     void SetStatusText(const QString& text);
     QString StatusText() const;
 
-    // Live log: capture is starting (choose the workbook format, forget the current file).
-    std::function<void(TLogVersionChoice)> CaptureStarting;
     // Export of the journal grid to `target`, titled `title`.
     std::function<void(const QString& target, TDbGrid& grid, const QString& title)> ExportGrid;
 
@@ -118,6 +121,8 @@ class TfrmMain : public QMainWindow {
     void FormCreate();
     void FillPortList();
     void JournalRebuilt();
+    // Closes an open port; rows a failed write left in memory get one more try.
+    void StopCapture();
 
     void aplayExecute();
     void excelExecute();
@@ -135,10 +140,13 @@ class TfrmMain : public QMainWindow {
     std::unique_ptr<TCapturePort> port_;
     TFormatJournal tables_;
     TLineCapture capture_;
+    workbook::TTabulon4 tabulon41_;
     TTableModel* format_model_;
     TTableModel* journal_model_;
     TExcelSaveDialog save_dialog_;
     TRequiredMarks marks_;
+    std::unique_ptr<TGridLogColumns> log_columns_;
+    std::unique_ptr<TLiveLog> live_log_;
 };
 
 }  // namespace linograf

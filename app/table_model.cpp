@@ -21,7 +21,7 @@ void TTableModel::SetColumns(std::vector<TGridColumn> columns) {
     posted_ = table_.RecordCount();
     pending_ = table_.State() == TDataSetState::dsInsert;
     endResetModel();
-    emit CursorRowChanged(CursorRow());
+    Q_EMIT CursorRowChanged(CursorRow());
 }
 
 void TTableModel::Rebind() {
@@ -117,12 +117,12 @@ void TTableModel::MoveCursorTo(int row) {
         table_.First();
         for (int i = 0; i < row && !table_.Eof(); ++i) table_.Next();
     }
-    emit CursorRowChanged(CursorRow());
+    Q_EMIT CursorRowChanged(CursorRow());
 }
 
 void TTableModel::RowDataChanged(int row) {
     if (row < 0 || row >= rowCount() || columnCount() == 0) return;
-    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    Q_EMIT dataChanged(index(row, 0), index(row, columnCount() - 1));
 }
 
 void TTableModel::TableChanged(const TDataChange& change) {
@@ -188,7 +188,7 @@ void TTableModel::TableChanged(const TDataChange& change) {
         case TDataChangeKind::kCursorMoved:
             break;
     }
-    if (!moving_) emit CursorRowChanged(CursorRow());
+    if (!moving_) Q_EMIT CursorRowChanged(CursorRow());
 }
 
 }  // namespace linograf

@@ -52,7 +52,7 @@ public:
     // thrown.
     void MoveCursorTo(int row);
 
-signals:
+Q_SIGNALS:
     // The table's cursor moved, or rows moved under it.
     void CursorRowChanged(int row);
 

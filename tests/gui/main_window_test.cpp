@@ -321,6 +321,7 @@ TEST_F(MainWindowTest, FormatGridAndJournalGridFollowTheFormat) {
     EXPECT_TRUE(window->aplay->isEnabled());
 
     // The journal grid: 17-pixel rows, nothing editable, one row at a time.
+    window->efile->setText(QString::fromStdString(dir.File("rows.xls")));
     window->LineCapture().TakeByte('\r');
     window->LineCapture().TakeByte('\r');
     ASSERT_EQ(grid->Model()->rowCount(), 2);
@@ -560,7 +561,7 @@ TEST_F(MainWindowTest, ConfirmingThePortPage) {
 }
 
 TEST_F(MainWindowTest, ConfirmingWithJournalRowsAsksFirst) {
-    WriteIni(FormatIni({{"A", 3}}, "filename=old.xls\ncomport=COM1\n"));
+    WriteIni(FormatIni({{"A", 3}}, "filename=" + dir.File("old.xls") + "\ncomport=COM1\n"));
     auto window = Open({1});
     FakePort& port = Port(*window);
     window->aplay->trigger();
@@ -570,7 +571,7 @@ TEST_F(MainWindowTest, ConfirmingWithJournalRowsAsksFirst) {
     const std::string stored = test::ReadFileBytes(ini_path);
 
     window->ShowPage(1);
-    window->efile->setText("new.xls");
+    window->efile->setText(QString::fromStdString(dir.File("new.xls")));
     QString question;
     QMessageBox::StandardButtons buttons;
     auto answer = [&](QMessageBox::StandardButton button) {
@@ -601,7 +602,7 @@ TEST_F(MainWindowTest, ConfirmingWithJournalRowsAsksFirst) {
     EXPECT_EQ(window->Tables().cdata.RecordCount(), 0);
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(window->PageIndex(), 0);
-    EXPECT_EQ(ini.ReadString("app", "filename", ""), "new.xls");
+    EXPECT_EQ(ini.ReadString("app", "filename", ""), dir.File("new.xls"));
     EXPECT_TRUE(errors.Messages().isEmpty());
 }
 
@@ -681,32 +682,33 @@ TEST_F(MainWindowTest, StartGivesThePageSettingsToThePortAndChoosesTheWorkbookFo
     WriteIni(FormatIni({{"A", 3}}, "[com]\nport=1\nspeed=16\nbit=3\nxor=1\nstop=2\ncontrol=1\n"));
     auto window = Open({2, 9});
     FakePort& port = Port(*window);
-    std::vector<TLogVersionChoice> choices;
-    window->CaptureStarting = [&](TLogVersionChoice choice) { choices.push_back(choice); };
+    workbook::TTabulon4& book = window->Tabulon41();
+    EXPECT_EQ(book.Version(), workbook::xvExcel97);
 
+    // In order: each start sees the format the one before it left.
     struct Case {
         const char* file;
-        TLogVersionChoice choice;
+        workbook::TExcelVersion version;
     };
     const Case cases[] = {
-        {"/x/d_{dd}.xls", TLogVersionChoice::kExcel97},
-        {"/x/d_{dd}.xlsx", TLogVersionChoice::kExcel2007},
-        {"/x/d_{dd}.XLS", TLogVersionChoice::kUnchanged},
-        {"/x.d/data", TLogVersionChoice::kUnchanged},
+        {"/x/d_{dd}.xlsx", workbook::xvExcel2007},
+        {"/x/d_{dd}.XLS", workbook::xvExcel2007},  // letter case counts: unchanged
+        {"/x/d_{dd}.xls", workbook::xvExcel97},
+        {"/x.d/data", workbook::xvExcel97},
+        {"/x/data.XLSX", workbook::xvExcel97},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        choices.clear();
+        book.SetFilename(u"/earlier/file.xls");
         window->efile->setText(c.file);
         window->aplay->trigger();
         ASSERT_TRUE(port.IsOpen());
-        ASSERT_EQ(choices.size(), 1u);
-        EXPECT_EQ(choices[0], c.choice);
+        EXPECT_EQ(book.Version(), c.version);
+        EXPECT_TRUE(book.Filename().empty());
         QApplication::processEvents();
         EXPECT_EQ(window->aplay->text(), "Остановить");
         window->aplay->trigger();
         EXPECT_FALSE(port.IsOpen());
-        EXPECT_EQ(choices.size(), 1u);  // stopping chooses nothing
     }
     EXPECT_EQ(port.last_settings.com_number, 9);
     EXPECT_EQ(port.last_settings.baud, 115200);
