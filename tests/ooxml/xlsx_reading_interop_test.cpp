@@ -346,5 +346,160 @@ wb.save(sys.argv[1])
     ExpectSameReading(out + "/source.xlsx");
 }
 
+// What openpyxl sees of the elements the model keeps as saved XML.
+constexpr const char* kSavedDumpScript = R"PY(
+import sys, openpyxl
+wb = openpyxl.load_workbook(sys.argv[1])
+for si, ws in enumerate(wb.worksheets):
+    print('freeze %d\t%s' % (si, ws.freeze_panes))
+    print('margins %d\t%g %g' % (si, ws.page_margins.left, ws.page_margins.top))
+    print('validations %d\t%s' % (si, ';'.join(dv.sqref.coord if hasattr(dv.sqref, 'coord') else str(dv.sqref) for dv in ws.data_validations.dataValidation)))
+    print('orientation %d\t%s' % (si, ws.page_setup.orientation))
+    tab = ws.sheet_properties.tabColor
+    print('tab %d\t%s' % (si, tab.rgb if tab is not None else '-'))
+    print('autofilter %d\t%s' % (si, ws.auto_filter.ref))
+)PY";
+
+Facts SavedFacts(const std::string& path) {
+    const auto result = RunPython(kSavedDumpScript, {path});
+    EXPECT_EQ(result.exit_code, 0) << result.errors;
+    return ParseFacts(result.output);
+}
+
+TEST_F(XlsxReadInterop, AppendedRowWrittenBackKeepsTheOpenpyxlContent) {
+    const std::string source = dir_.File("source.xlsx");
+    Make(R"PY(
+import sys, datetime, openpyxl
+from openpyxl.styles import Font, PatternFill
+from openpyxl.worksheet.datavalidation import DataValidation
+wb = openpyxl.Workbook()
+ws = wb.active
+ws.title = 'Журнал'
+for i, t in enumerate(TEXTS): ws.cell(1, i + 1, t)
+for r in range(2, 30):
+    ws.cell(r, 1, 'строка %d' % r)
+    ws.cell(r, 2, r * 0.25)
+    ws.cell(r, 3, datetime.datetime(2024, 1, 1) + datetime.timedelta(hours=r))
+ws['D2'] = True
+ws['E2'] = '=B2+B3'
+ws['A1'].font = Font(bold=True, size=12, color='FF0000FF')
+ws['B2'].fill = PatternFill('solid', fgColor='FFFFC000')
+ws.merge_cells('F3:H4')
+ws.column_dimensions['A'].width = 24
+ws.freeze_panes = 'B2'
+ws.page_margins.left = 1.25
+ws.page_setup.orientation = 'landscape'
+ws.sheet_properties.tabColor = 'FF00B050'
+ws.auto_filter.ref = 'A1:C29'
+dv = DataValidation(type='list', formula1='"yes,no"')
+ws.add_data_validation(dv)
+dv.add('D2:D29')
+other = wb.create_sheet('Other')
+other['A1'] = 'kept'
+wb.save(sys.argv[1])
+)PY",
+         source);
+    Facts before = PeerFacts(source);
+    const Facts saved_before = SavedFacts(source);
+    ASSERT_FALSE(before.empty());
+
+    const std::string target = dir_.File("target.xlsx");
+    uint32_t appended_row = 0;
+    {
+        TTabulon4 book;
+        book.SetFilename(Utf8ToWide(source));
+        book.Read();
+        TSheet& sheet = book.Sheet(0);
+        sheet.CalcDimensions();
+        appended_row = sheet.LastRow() + 1;
+        sheet.SetAsWideString(0, appended_row, u"новая строка");
+        sheet.SetAsFloat(1, appended_row, 42.5);
+        book.SetVersion(xvExcel2007);
+        book.SetFilename(Utf8ToWide(target));
+        book.Write();
+    }
+    const Facts after = PeerFacts(target);
+    for (auto& [key, value] : before)
+        if (key.starts_with("cell ") && value == "none" && before.count("formula " + key.substr(5)))
+            value = "N 0";
+    for (const auto& [key, value] : before) {
+        auto it = after.find(key);
+        EXPECT_TRUE(it != after.end() && it->second == value)
+            << key << ": before " << value << ", after " << (it == after.end() ? "(none)" : it->second);
+    }
+    const std::string row = std::to_string(appended_row);
+    EXPECT_EQ(after.count("cell 0 " + row + " 0") ? after.at("cell 0 " + row + " 0") : "",
+              "S " + Hex("новая строка"));
+    EXPECT_EQ(after.count("cell 0 " + row + " 1") ? after.at("cell 0 " + row + " 1") : "", "N 42.5");
+    EXPECT_EQ(SavedFacts(target), saved_before);
+
+    // LibreOffice reads the written package too, with the new row in it.
+    const std::string soffice = linograf::test::FindProgram("soffice");
+    if (soffice.empty()) return;
+    const std::string out = dir_.File("csv");
+    const auto converted = linograf::test::RunCommand(
+        {soffice, "-env:UserInstallation=file://" + dir_.File("profile"), "--headless", "--norestore",
+         "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1", "--outdir", out, target});
+    ASSERT_EQ(converted.exit_code, 0) << converted.errors;
+    const std::string csv = linograf::test::ReadFileBytes(out + "/target.csv");
+    EXPECT_NE(csv.find("\"новая строка\",42.5"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("Кириллица: съешь же ещё"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\"строка 29\",7.25"), std::string::npos) << csv;
+}
+
+// Ours written, ours read, written and read again: the same cells, and the saved elements of the
+// first reading come back unchanged and in order.
+TEST_F(XlsxReadInterop, OwnPackagesReadBackAndSavedElementsKeepTheirOrder) {
+    const std::string first = dir_.File("first.xlsx"), second = dir_.File("second.xlsx");
+    {
+        TTabulon4 book;
+        book.SetVersion(xvExcel2007);
+        TSheet& s = book.Sheet(0);
+        s.SetName(u"Первый");
+        for (uint32_t r = 0; r < 50; ++r) {
+            s.SetAsWideString(0, r, u"текст " + Utf8ToWide(std::to_string(r)));
+            s.SetAsFloat(1, r, r * 0.25 - 3);
+        }
+        s.SetAsBoolean(2, 0, true);
+        s.MergedCells().Add(3, 0, 4, 1);
+        s.Columns().AddIfNone(0, 1);
+        s.Columns().Items(0)->SetWidth(6000);
+        book.Sheets().Add(0).SetAsWideString(5, 5, u"second");
+        book.SetFilename(Utf8ToWide(first));
+        book.Write();
+    }
+    auto read = [](const std::string& path, TTabulon4& book) {
+        book.SetFilename(Utf8ToWide(path));
+        book.Read();
+    };
+    TTabulon4 a;
+    read(first, a);
+    ASSERT_EQ(a.Sheets().Count(), 2);
+    EXPECT_EQ(WideToUtf8(a.Sheet(0).Name()), "Первый");
+    EXPECT_EQ(WideToUtf8(a.Sheet(0).AsString(0, 49)), "текст 49");
+    EXPECT_EQ(a.Sheet(0).AsFloat(1, 49), 49 * 0.25 - 3);
+    EXPECT_EQ(a.Sheet(0).CellType(2, 0), ctBoolean);
+    ASSERT_EQ(a.Sheet(0).MergedCells().Count(), 1);
+    EXPECT_EQ(a.Sheet(0).MergedCells().Items(0).col2, 4);
+    ASSERT_NE(a.Sheet(0).Columns().Items(0), nullptr);
+    EXPECT_EQ(a.Sheet(0).Columns().Items(0)->Width(), 6000);
+    EXPECT_EQ(WideToUtf8(a.Sheet(1).AsString(5, 5)), "second");
+
+    a.SetFilename(Utf8ToWide(second));
+    a.Write();
+    TTabulon4 b;
+    read(second, b);
+    auto tags = [](TXLSSavedTags& list) {
+        std::vector<std::pair<int, std::string>> out;
+        for (const TXLSSavedTag& t : list) out.emplace_back(t.element, t.xml);
+        return out;
+    };
+    EXPECT_FALSE(a.OpenXml().SavedTags().empty());
+    EXPECT_EQ(tags(b.OpenXml().SavedTags()), tags(a.OpenXml().SavedTags()));
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(tags(b.OpenXml().Sheet(i).saved_tags), tags(a.OpenXml().Sheet(i).saved_tags)) << i;
+    EXPECT_EQ(OurFacts(second), OurFacts(first));
+}
+
 }  // namespace
 }  // namespace linograf::workbook::test

@@ -109,6 +109,20 @@ TEST_F(XlsxRead, CellsOfEveryKindWithTheirFormats) {
     EXPECT_EQ(book_.Version(), xvExcel2007);
 }
 
+TEST_F(XlsxRead, ACellGivenTwiceLeavesTheFormatsInPlace) {
+    Read({{"xl/workbook.xml", WorkbookPart({"D"})},
+          {"xl/styles.xml",
+           Styles("<font/>", "<xf/><xf numFmtId=\"1\"/><xf numFmtId=\"2\"/><xf numFmtId=\"3\"/>")},
+          {"xl/worksheets/sheet1.xml",
+           SheetPart("<row r=\"1\"><c r=\"A1\" s=\"1\"><v>1</v></c><c r=\"A1\" s=\"2\"><v>2</v></c>"
+                     "<c r=\"B1\" s=\"3\"><v>3</v></c></row>")}});
+    TSheet& s = book_.Sheet(0);
+    EXPECT_EQ(s.AsFloat(0, 0), 2);
+    // B1 keeps cellXfs entry 3 although the format given to A1 first went out of use.
+    EXPECT_EQ(s.CellFormatIndex(*s.Cells().Find(1, 0)), 24);
+    EXPECT_EQ(book_.Formats().Items(24).NumberFormatIndex(), 3);
+}
+
 TEST_F(XlsxRead, WorksheetsGoByFixedNamesUpToTheFirstMissingOne) {
     const std::string one_cell = SheetPart("<row r=\"1\"><c r=\"A1\"><v>7</v></c></row>");
     // Three sheet elements; parts sheet1 and sheet3: the search stops at the missing sheet2.

@@ -93,7 +93,12 @@ void TXLSRead2007XML::ReadPackage(TStream& input, TStream* temp) {
 void TXLSRead2007XML::ReadParts(TXLSZipArchive& zip) {
     TOpenXmlBook& ox = book_.OpenXml();
     ReadPart(zip, "xl/styles.xml", ptStyles);
+    // The formats read are fixed before any cell counts on them: a cell given twice must not
+    // release its first format out of the list and move every later one down.
+    book_.Formats().SetFixedBoundary();
+    book_.StyleFormats().SetFixedBoundary();
     ReadPart(zip, "xl/sharedStrings.xml", ptSharedStrings);
+    book_.Fonts().SetFixedBoundary();  // run fonts included
     relations_ = &ox.Relations();
     ReadPart(zip, "xl/_rels/workbook.xml.rels", ptWorkbookRels);
     ox.Relations().SetSorted(true);
