@@ -1,0 +1,174 @@
+// The whole road of a line in the window: a pseudo-terminal stands in for the device behind a
+// port number, the window opens the port with the port page's settings, received lines become
+// journal rows and workbook rows, and stopping closes the port.
+//
+// The kernel's termios headers only: glibc's <termios.h> cannot be mixed with them.
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/button_edit.h"
+#include "app/com_select_form.h"
+#include "app/db_grid.h"
+#include "app/main_window.h"
+#include "app/window_services.h"
+#include "serial/port_device_map.h"
+#include "tests/gui/gui_test_support.h"
+#include "tests/serial/pty_pair.h"
+#include "tests/support/run_command.h"
+#include "tests/support/temp_dir.h"
+
+namespace linograf {
+namespace {
+
+using serial::test::PtyPair;
+using test::TempDir;
+
+// The cell texts of the first sheet, one line per row, cells joined by "|".
+std::string SheetRows(const std::string& path) {
+    const test::CommandResult result = test::RunPython(
+        "import sys, xlrd\n"
+        "s = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)\n"
+        "for r in range(s.nrows):\n"
+        "    print('|'.join(str(v) for v in s.row_values(r)))\n",
+        {path});
+    EXPECT_EQ(result.exit_code, 0) << result.errors;
+    return result.output;
+}
+
+class CapturePtyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::App();
+        std::filesystem::create_directory(ports);
+        std::filesystem::create_symlink(pty.slave_path(), ports / "com3");
+        setenv(serial::kPortFolderVariable, ports.c_str(), 1);
+        test::WriteFileBytes(ini_path,
+                             "[app]\nformat=2\nfilename=" + log_path +
+                                 "\ncomport=x\n[com]\nxor=2\n[format]\nname1=A\nsize1=5\nname2=B\nsize2=3\n");
+        window = std::make_unique<TfrmMain>(ini, DefaultWindowServices());
+        window->show();
+    }
+    void TearDown() override {
+        window.reset();
+        unsetenv(serial::kPortFolderVariable);
+    }
+
+    termios2 SlaveSettings() const {
+        termios2 t{};
+        EXPECT_EQ(::ioctl(pty.master(), TCGETS2, &t), 0);
+        return t;
+    }
+    int Rows() const { return window->Tables().cdata.RecordCount(); }
+
+    TempDir dir;
+    std::filesystem::path ports = dir.path() / "ports";
+    std::string ini_path = dir.File("linograf.ini");
+    std::string log_path = dir.File("log.xls");
+    TIniFile ini{ini_path};
+    PtyPair pty;
+    test::ErrorRecorder errors;
+    std::unique_ptr<TfrmMain> window;
+};
+
+TEST_F(CapturePtyTest, LinesBecomeJournalAndWorkbookRowsUntilStopped) {
+    const int com3 = window->eport->findText("COM3");
+    ASSERT_GE(com3, 0);
+    EXPECT_EQ(window->eport->itemData(com3, Qt::ToolTipRole).toString(),
+              QString::fromStdString((ports / "com3").string()));
+    window->eport->setCurrentIndex(com3);
+    window->espeed->setCurrentIndex(window->espeed->findText("19200"));
+    // A pseudo-terminal keeps 8 data bits without parity whatever it is asked; rate and stop bits
+    // it takes.
+    window->estop->setCurrentIndex(window->estop->findText("2"));
+
+    window->aplay->trigger();
+    ASSERT_TRUE(window->NlkComPort1()->IsOpen()) << errors.Messages().join("\n").toStdString();
+    // The port page's settings reached the device.
+    const termios2 t = SlaveSettings();
+    EXPECT_EQ(t.c_ospeed, 19200u);
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+    EXPECT_TRUE(test::PumpUntil([&] { return window->aplay->text() == "Остановить"; }));
+
+    pty.Write("\nXX12345678\r");
+    ASSERT_TRUE(test::PumpUntil([&] { return Rows() == 1; }));
+    pty.Write("abcdeFGH\rpart");
+    ASSERT_TRUE(test::PumpUntil([&] { return Rows() == 2; }));
+    EXPECT_EQ(window->Grid->Model()->rowCount(), 2);
+    EXPECT_EQ(window->Grid->Model()->index(0, 0).data().toString(), "12345");
+    EXPECT_EQ(window->Grid->Model()->index(0, 1).data().toString(), "678");
+    EXPECT_EQ(window->Grid->Model()->index(1, 1).data().toString(), "FGH");
+    EXPECT_EQ(window->StatusText(), QString::fromStdString("Выгрузка в файл " + log_path));
+    EXPECT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
+    if (test::PythonHasModule("xlrd")) {
+        EXPECT_EQ(SheetRows(log_path), "A|B\n12345|678\nabcde|FGH\n");
+    }
+
+    window->aplay->trigger();
+    EXPECT_FALSE(window->NlkComPort1()->IsOpen());
+    EXPECT_TRUE(test::PumpUntil([&] { return window->aplay->text() == "Начать сбор"; }));
+    // Nothing is read any more: the line finished now never arrives.
+    pty.Write("9999999\r");
+    int rounds = 0;
+    test::PumpUntil([&] { return ++rounds > 100; });
+    EXPECT_EQ(Rows(), 2);
+
+    // Starting again reads the workbook again and goes on after its last row. (What the terminal
+    // kept while the port was closed may arrive first: a pseudo-terminal holds it, a UART not.)
+    window->aplay->trigger();
+    ASSERT_TRUE(window->NlkComPort1()->IsOpen());
+    pty.Write("end\r");
+    auto last_row_is_end = [&] {
+        return Rows() >= 3 && window->Tables().cdata.CellText(Rows() - 1, 2) == "end";
+    };
+    ASSERT_TRUE(test::PumpUntil(last_row_is_end));
+    window->aplay->trigger();
+    EXPECT_FALSE(window->NlkComPort1()->IsOpen());
+    if (test::PythonHasModule("xlrd")) {
+        std::string expected = "A|B\n";
+        for (int row = 0; row < Rows(); ++row) {
+            expected += window->Tables().cdata.CellText(row, 1) + "|" +
+                        window->Tables().cdata.CellText(row, 2) + "\n";
+        }
+        EXPECT_EQ(SheetRows(log_path), expected);
+    }
+}
+
+TEST_F(CapturePtyTest, WithoutAChosenPortTheOperatorIsAsked) {
+    ASSERT_EQ(window->eport->currentIndex(), -1);
+    QStringList listed;
+    auto asked = test::WhenModal([&](QWidget* modal) {
+        auto* form = qobject_cast<TComSelectForm*>(modal);
+        ASSERT_NE(form, nullptr);
+        for (int i = 0; i < form->PortsComboBox->count(); ++i) listed << form->PortsComboBox->itemText(i);
+        form->PortsComboBox->setCurrentIndex(form->PortsComboBox->findText("COM3"));
+        form->OkBtn->click();
+    });
+    window->aplay->trigger();
+    ASSERT_TRUE(*asked);
+    EXPECT_TRUE(listed.contains("COM3"));
+    ASSERT_TRUE(window->NlkComPort1()->IsOpen()) << errors.Messages().join("\n").toStdString();
+    pty.Write("1234567\r");
+    ASSERT_TRUE(test::PumpUntil([&] { return Rows() == 1; }));
+    window->aplay->trigger();
+    EXPECT_FALSE(window->NlkComPort1()->IsOpen());
+
+    // Refused: the port stays closed and the operator is told why.
+    asked = test::WhenModal([](QWidget* modal) { qobject_cast<TComSelectForm*>(modal)->AbortBtn->click(); });
+    window->aplay->trigger();
+    ASSERT_TRUE(*asked);
+    EXPECT_FALSE(window->NlkComPort1()->IsOpen());
+    ASSERT_EQ(errors.Messages().size(), 1);
+    EXPECT_EQ(errors.Messages()[0], "The ComNumber property of the TNlkComPort has not been set.");
+}
+
+}  // namespace
+}  // namespace linograf
