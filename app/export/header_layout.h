@@ -1,0 +1,34 @@
+#pragma once
+// The header block of an exported grid: the column titles split at "|" into levels, level k in
+// sheet row k + 1, and the merged areas that make them a multi-level header.
+//
+// Merge rule: at each level, a run of adjacent columns whose titles agree in that part and in
+// every part above it is merged once across the run; where the titles of the run end at that
+// level the merge reaches down to the last header row. A title that ends is never grouped with
+// one that goes on, so no two merged areas ever overlap, whatever the titles.
+#include <string>
+#include <vector>
+
+namespace linograf {
+
+struct THeaderCell {
+    int col, row;
+    std::string text;
+};
+
+struct THeaderMerge {
+    int col1, row1, col2, row2;
+    friend bool operator==(const THeaderMerge&, const THeaderMerge&) = default;
+};
+
+struct THeaderLayout {
+    int levels = 1;  // at least 1
+    std::vector<THeaderCell> cells;
+    std::vector<THeaderMerge> merges;
+};
+
+// `titles` are those of the exported columns, in output order (column c is titles[c]); the
+// block starts at sheet row `first_row` (level 1).
+THeaderLayout LayoutHeader(const std::vector<std::string>& titles, int first_row = 2);
+
+}  // namespace linograf
