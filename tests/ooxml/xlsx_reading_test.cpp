@@ -87,7 +87,8 @@ TEST_F(XlsxRead, CellsOfEveryKindWithTheirFormats) {
           {"xl/worksheets/sheet1.xml",
            SheetPart("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>1</v></c><c r=\"B1\"><v>2.5</v></c>"
                      "<c r=\"C1\" t=\"b\"><v>1</v></c><c r=\"D1\" t=\"e\"><v>#DIV/0!</v></c>"
-                     "<c r=\"E1\" t=\"n\"><v>-1E-3</v></c></row>"
+                     "<c r=\"E1\" t=\"n\"><v>-1E-3</v></c><c r=\"F1\"><v>nan</v></c>"
+                     "<c r=\"G1\"><v>1e999</v></c><c r=\"H1\"><v>12abc</v></c></row>"
                      "<row r=\"2\"><c r=\"B2\" s=\"4\"/><c r=\"C2\" t=\"b\"><v>0</v></c></row>"
                      "<row r=\"1048576\"><c r=\"XFD1048576\" t=\"s\"><v>0</v></c></row>")}});
     TSheet& s = book_.Sheet(0);
@@ -101,6 +102,11 @@ TEST_F(XlsxRead, CellsOfEveryKindWithTheirFormats) {
     EXPECT_EQ(s.CellType(3, 0), ctError);
     EXPECT_EQ(s.Cells().Find(3, 0)->small, ceDiv0);
     EXPECT_EQ(s.AsFloat(4, 0), -0.001);
+    // What is no finite number reads as 0.
+    for (uint32_t col : {5u, 6u, 7u}) {
+        EXPECT_EQ(s.CellType(col, 0), ctFloat) << col;
+        EXPECT_EQ(s.AsFloat(col, 0), 0) << col;
+    }
     // B2: s = 4 and no v is a blank cell with master format 25.
     ASSERT_EQ(s.CellType(1, 1), ctBlank);
     EXPECT_EQ(s.CellFormatIndex(*s.Cells().Find(1, 1)), 25);

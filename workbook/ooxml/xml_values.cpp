@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <stdexcept>
 
 #include "workbook/cell_storage.h"
@@ -31,7 +32,8 @@ double XmlToFloat(std::string_view text) {
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     double value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size()) return 0;
+    // "inf" and "nan" parse, but no cell can hold them and no writer can put them back.
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return 0;
     return value;
 }
 

@@ -10,7 +10,7 @@ namespace linograf::workbook {
 
 // UTF-8 to the model's 16-bit text.
 std::u16string DecodeText(std::string_view text);
-// A decimal number with "." as separator; text that is no number gives 0.
+// A decimal number with "." as separator; text that is no finite number gives 0.
 double XmlToFloat(std::string_view text);
 // A decimal integer; text that is no integer (or does not fit) gives the default.
 int XmlToInt(std::string_view text, int default_value);
