@@ -27,7 +27,16 @@ double ChildrenCpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// Removes the package at the end of the run.
+struct TPackageFile {
+    std::string path;
+    ~TPackageFile() {
+        if (!path.empty()) std::remove(path.c_str());
+    }
+};
+
 std::string PackagePath(int rows) {
+    static TPackageFile made;
     const char* dir = std::getenv("TMPDIR");
     const std::string path = std::string(dir && *dir ? dir : "/tmp") + "/linograf_read_bench_" +
                              std::to_string(getpid()) + "_" + std::to_string(rows) + ".xlsx";
@@ -46,6 +55,7 @@ std::string PackagePath(int rows) {
     }
     book.SetFilename(Utf8ToWide(path));
     book.Write();
+    made.path = path;
     return path;
 }
 
