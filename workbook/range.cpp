@@ -42,10 +42,26 @@ void TXLSRange::Fill() {
 template <typename Change>
 void TXLSRange::ForEachCell(int c1, int r1, int c2, int r2, Change change) {
     TCellFormats& formats = sheet_.Workbook().Formats();
+    // A large range holds few distinct formats: once a format's result is known, a further cell
+    // with it only moves its reference, instead of searching the font and format lists again.
+    XfId last_from = 0, last_to = 0;
+    bool known = false;
     for (int row = r1; row <= r2; ++row) {
         for (int col = c1; col <= c2; ++col) {
             TCell* cell = sheet_.Cells().Find(static_cast<uint32_t>(col), static_cast<uint32_t>(row));
-            if (cell) cell->xf = change(formats, cell->xf);
+            if (!cell) continue;
+            if (known && cell->xf == last_from) {
+                if (last_to != last_from) {
+                    formats.Acquire(last_to);
+                    formats.Release(last_from);
+                }
+                cell->xf = last_to;
+                continue;
+            }
+            last_from = cell->xf;
+            last_to = change(formats, cell->xf);
+            cell->xf = last_to;
+            known = true;
         }
     }
 }

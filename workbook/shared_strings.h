@@ -132,7 +132,15 @@ private:
 
     template <typename F>
     static void Walk(const Node* node, F& visit) {
-        for (Slot s : node->slots) {
+        // The entries lie scattered over the heap in key order; asking for the chains a few
+        // slots ahead overlaps their cache misses instead of waiting for each in turn.
+        constexpr int kAhead = 8;
+        for (int i = 0; i < 256; ++i) {
+            if (i + kAhead < 256) {
+                const Slot ahead = node->slots[i + kAhead];
+                if (ahead != 0 && !IsNode(ahead)) __builtin_prefetch(reinterpret_cast<const void*>(ahead), 1);
+            }
+            const Slot s = node->slots[i];
             if (s == 0) continue;
             if (IsNode(s)) {
                 Walk(AsNode(s), visit);
