@@ -13,10 +13,17 @@ function(linograf_add_test)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} linograf_test_support GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${T_NAME}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES
-      LABELS "${T_LABELS}"
-      TIMEOUT ${T_TIMEOUT}
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LINOGRAF_SOURCE_DIR=${PROJECT_SOURCE_DIR};LINOGRAF_BINARY_DIR=${PROJECT_BINARY_DIR}")
+    PROPERTIES TIMEOUT ${T_TIMEOUT})
+  # List-valued properties cannot pass through gtest_discover_tests' PROPERTIES (a second label or
+  # variable would be taken for a property name), so they are set on the discovered tests by a
+  # script of our own that ctest reads after the discovered list.
+  set(environment "QT_QPA_PLATFORM=offscreen;LINOGRAF_SOURCE_DIR=${PROJECT_SOURCE_DIR};LINOGRAF_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  set(script "${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_properties.cmake")
+  file(WRITE "${script}"
+    "if(DEFINED ${T_NAME}_TESTS)\n"
+    "  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES LABELS \"${T_LABELS}\" ENVIRONMENT \"${environment}\")\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
 endfunction()
 
 # linograf_add_bench(NAME <name> SOURCES <files...> LIBS <targets...>)
