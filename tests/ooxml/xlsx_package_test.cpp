@@ -35,9 +35,18 @@ std::string Body(const std::string& part, const std::string& root) {
     return part.substr(start, end - start);
 }
 
+// The element from its start tag to its end tag, both included.
+std::string Element(const std::string& part, const std::string& name) {
+    const size_t open = part.find("<" + name);
+    const size_t end = part.find("</" + name + ">", open);
+    if (open == std::string::npos || end == std::string::npos) return "<no " + name + ">";
+    return part.substr(open, end + name.size() + 3 - open);
+}
+
 TEST(XlsxPackage, NewOneSheetWorkbook) {
     TTabulon4 book;
     book.SetVersion(xvExcel2007);
+    book.Sheet(0).PrintSettings().SetPaperSize(psA4);  // a new sheet's paper follows the locale
     const std::string package = WriteXlsx(book);
     EXPECT_THAT(Names(package),
                 ElementsAre("xl/", "xl/_rels/", "xl/_rels/workbook.xml.rels", "xl/workbook.xml", "xl/theme/",
@@ -45,7 +54,8 @@ TEST(XlsxPackage, NewOneSheetWorkbook) {
                             "xl/worksheets/sheet1.xml", "xl/worksheets/_rels/",
                             "xl/worksheets/_rels/sheet1.xml.rels", "docProps/", "docProps/core.xml",
                             "docProps/app.xml", "_rels/", "_rels/.rels", "[Content_Types].xml"));
-    EXPECT_EQ(Body(PartText(package, "xl/worksheets/sheet1.xml"), "worksheet"), "<sheetData></sheetData>");
+    EXPECT_EQ(Body(PartText(package, "xl/worksheets/sheet1.xml"), "worksheet"),
+              R"(<sheetData></sheetData><pageSetup paperSize="9" orientation="portrait" />)");
     EXPECT_EQ(
         Body(PartText(package, "xl/workbook.xml"), "workbook"),
         R"(<fileVersion appName="Tabulon" lastEdited="4" lowestEdited="4" rupBuild="4.00.12" />)"
@@ -153,7 +163,7 @@ TEST(XlsxPackage, CellsAndSharedStrings) {
     const std::string a1 = sst.find("<t>a &lt;") < sst.find("<t> leading") ? "0" : "1";
     const std::string b1 = a1 == "0" ? "1" : "0";
     EXPECT_EQ(
-        Body(PartText(package, "xl/worksheets/sheet1.xml"), "worksheet"),
+        Element(PartText(package, "xl/worksheets/sheet1.xml"), "sheetData"),
         R"(<sheetData><row r="1"><c r="A1" t="s" ><v>)" + a1 + R"(</v></c><c r="B1" t="s" ><v>)" + b1 +
             R"(</v></c><c r="C1" t="s" ><v>)" + a1 + R"(</v></c></row>)" +
             R"(<row r="2"><c r="AA2" ><v>0.1</v></c><c r="ZZ2" ><v>1E20</v></c><c r="AAA2" ><v>1E-6</v></c>)"
@@ -175,9 +185,16 @@ TEST(XlsxPackage, FormatIndexGivesTheStyleAttribute) {
         cell->xf, [](const TCellFormat& f) { return f.HorizAlignment() == haCenter; },
         [](TCellFormat& f) { f.SetHorizAlignment(haCenter); });
     ASSERT_EQ(s.CellFormatIndex(*cell), 22);
-    const std::string sheet = PartText(WriteXlsx(book), "xl/worksheets/sheet1.xml");
+    const std::string package = WriteXlsx(book);
+    const std::string sheet = PartText(package, "xl/worksheets/sheet1.xml");
     EXPECT_THAT(sheet,
                 HasSubstr(R"(<c r="A1" ><v>1</v></c><c r="B1" s="1" ><v>2</v></c><c r="C1" ><v>3</v></c>)"));
+    // The centred format carries its alignment; format 21, aligned as the default, stays an
+    // empty xf.
+    const std::string styles = PartText(package, "xl/styles.xml");
+    EXPECT_THAT(styles, HasSubstr(R"( xfId="0" applyAlignment="1" ><alignment horizontal="center" /></xf>)"
+                                  R"(</cellXfs>)"));
+    EXPECT_THAT(styles, testing::ContainsRegex(R"(<cellXfs count="2"><xf [^>]* xfId="0" /><xf )"));
 }
 
 TEST(XlsxPackage, BadWorkbookRelationshipIdStopsTheWriteAndKeepsTheFile) {
@@ -287,6 +304,8 @@ TEST(XlsxPackage, SavedElementsComeBackInTheirPlaces) {
         {kXmlMergeCells, SavedTagPlaceholder(kXmlMergeCells)},
         {XmlElementNumber("pageMargins"),
          "<pageMargins left=\"0.5\" right=\"0.5\" top=\"1\" bottom=\"1\" header=\"0.3\" footer=\"0.3\" />\r"},
+        // The file's own page setup comes back as it was, not the print settings (portrait).
+        {XmlElementNumber("pageSetup"), "<pageSetup orientation=\"landscape\" />\r"},
     };
     const std::string package = WriteXlsx(book);
     EXPECT_EQ(Body(PartText(package, "xl/workbook.xml"), "workbook"),
@@ -302,7 +321,8 @@ TEST(XlsxPackage, SavedElementsComeBackInTheirPlaces) {
         R"(<sheetViews><sheetView workbookViewId="0" /></sheetViews>)"
         R"(<sheetData><row r="1"><c r="A1" ><v>1</v></c></row><row r="3"><c r="B3" ><v>2</v></c></row></sheetData>)"
         R"(<mergeCells count="1"><mergeCell ref="A1:B1" /></mergeCells>)"
-        R"(<pageMargins left="0.5" right="0.5" top="1" bottom="1" header="0.3" footer="0.3" />)");
+        R"(<pageMargins left="0.5" right="0.5" top="1" bottom="1" header="0.3" footer="0.3" />)"
+        R"(<pageSetup orientation="landscape" />)");
 }
 
 // A package read from .xlsx: its parts are copied, the generated ones replace theirs, and its

@@ -1,6 +1,6 @@
 // Workbooks written as .xlsx through the workbook component, read by independent consumers:
-// unzip -t, python3-openpyxl (values, types, styles, merges, widths) and LibreOffice headless
-// (CSV of the values).
+// unzip -t, python3-openpyxl (values, types, styles, alignment, merges, widths, page setup) and
+// LibreOffice headless (CSV of the values).
 #include <filesystem>
 
 #include <gmock/gmock.h>
@@ -11,6 +11,7 @@
 #include "tests/support/temp_dir.h"
 #include "workbook/cell.h"
 #include "workbook/date_time.h"
+#include "workbook/format_changes.h"
 #include "workbook/palette.h"
 #include "workbook/range.h"
 #include "workbook/wide_text.h"
@@ -48,6 +49,69 @@ void SetFill(TSheet& sheet, uint32_t col, uint32_t row, uint8_t pattern, uint8_t
             f.SetFillPattern(pattern);
             f.SetFillColor(color);
         });
+}
+
+// The cell at (0, row) holding a text and the format `change` makes of the default one.
+template <typename Change>
+void SetFormatted(TSheet& sheet, uint32_t row, Change change) {
+    sheet.SetAsWideString(0, row, u"x");
+    TCell* cell = sheet.Cells().Find(0, row);
+    cell->xf = change(sheet.Workbook().Formats(), cell->xf);
+}
+
+// Alignment of formats made in memory, one cell per case, and the page setup of each sheet.
+TEST_F(XlsxPeers, OpenpyxlReadsAlignmentAndPageSetup) {
+    TTabulon4 book;
+    book.SetVersion(xvExcel2007);
+    TSheet& s = book.Sheet(0);
+    using F = TCellFormats;
+    SetFormatted(s, 0, [](F&, XfId xf) { return xf; });  // the default: no alignment written
+    SetFormatted(s, 1, [](F& f, XfId xf) {
+        return WithTextFlags(f, WithHorizAlignment(f, xf, haCenter), {tfWrapText});
+    });
+    SetFormatted(
+        s, 2, [](F& f, XfId xf) { return WithVertAlignment(f, WithHorizAlignment(f, xf, haRight), vaTop); });
+    SetFormatted(s, 3, [](F& f, XfId xf) { return WithVertAlignment(f, xf, vaCenter); });
+    SetFormatted(s, 4, [](F& f, XfId xf) { return WithRotation(f, xf, 45); });
+    SetFormatted(s, 5, [](F& f, XfId xf) { return WithRotation(f, xf, -30); });
+    SetFormatted(s, 6, [](F& f, XfId xf) { return WithIndent(f, WithHorizAlignment(f, xf, haLeft), 3); });
+    SetFormatted(s, 7, [](F& f, XfId xf) { return WithTextFlags(f, xf, {tfShrinkToFit}); });
+    SetFormatted(s, 8, [](F& f, XfId xf) { return WithHorizAlignment(f, xf, haCenterAcross); });
+    // A bold cell whose alignment is the default keeps a plain xf beside the aligned ones.
+    SetFormatted(s, 9, [](F& f, XfId xf) { return WithFontStyle(f, xf, {xfsBold}); });
+    s.PrintSettings().SetOptions({});  // landscape
+    s.PrintSettings().SetPaperSize(psA3);
+    TSheet& upright = book.Sheets().Add();
+    upright.PrintSettings().SetOptions({psoPortrait});
+    upright.PrintSettings().SetPaperSize(psLetter);
+    TSheet& printer_paper = book.Sheets().Add();
+    printer_paper.PrintSettings().SetOptions({});
+    printer_paper.PrintSettings().SetPaperSize(psDefault);
+
+    const std::string path = Save(book, "aligned.xlsx");
+    const std::string out = RunOpenpyxl(path, R"PY(
+ws = wb.worksheets[0]
+for row in range(1, 11):
+    a = ws.cell(row=row, column=1).alignment
+    print(row, a.horizontal, a.vertical, a.wrap_text, a.shrink_to_fit, a.text_rotation, a.indent,
+          ws.cell(row=row, column=1).font.b)
+for ws in wb.worksheets:
+    print(ws.title, ws.page_setup.orientation, ws.page_setup.paperSize)
+)PY");
+    EXPECT_EQ(out,
+              "1 None None None None 0 0.0 False\n"
+              "2 center None True None 0 0.0 False\n"
+              "3 right top None None 0 0.0 False\n"
+              "4 None center None None 0 0.0 False\n"
+              "5 None None None None 45 0.0 False\n"
+              "6 None None None None 120 0.0 False\n"
+              "7 left None None None 0 3.0 False\n"
+              "8 None None None True 0 0.0 False\n"
+              "9 centerContinuous None None None 0 0.0 False\n"
+              "10 None None None None 0 0.0 True\n"
+              "Sheet1 landscape 8\n"
+              "Sheet2 portrait 1\n"
+              "Sheet3 landscape None\n");
 }
 
 // One sheet with every kind of value and formatting the program produces.
@@ -158,6 +222,10 @@ TEST_F(XlsxPeers, WorkbookReadFromBiffKeepsItsFormatting) {
         s.SetAsFloat(0, 1, 2.25);
         s.Range().Items(0, 1, 0, 1).SetBorderBottomStyle(cbsMedium);
         s.SetAsDateTime(1, 1, EncodeDateTime({2024, 2, 29, 0, 0, 0, 0}));
+        s.SetAsWideString(2, 0, u"по центру");
+        s.Range().Items(2, 0, 2, 0).SetHorizAlignment(haCenter);
+        s.Range().Items(2, 0, 2, 0).SetTextFlags({tfWrapText});
+        s.PrintSettings().SetOptions({});  // landscape
         book.SetFilename(Utf8ToWide(xls));
         book.Write();
     }
@@ -178,12 +246,16 @@ print(ws['A1'].value, ws['A1'].font.b, ws['A1'].fill.patternType, ws['A1'].borde
 print(ws['B1'].value, ws['B1'].font.b, ws['B1'].fill.patternType, ws['B1'].fill.fgColor.indexed)
 print(ws['A2'].value, ws['A2'].border.bottom.style, ws['A2'].fill.patternType)
 print(ws['B2'].value, ws['B2'].number_format)
+print(ws['C1'].value, ws['C1'].alignment.horizontal, ws['C1'].alignment.wrap_text, ws['A1'].alignment.horizontal)
+print(ws.page_setup.orientation)
 )PY");
     EXPECT_EQ(out,
               "жирный True None None\n"
               "7 False solid 13\n"
               "2.25 medium None\n"
-              "2024-02-29 00:00:00 dd.mm.yyyy\n");
+              "2024-02-29 00:00:00 dd.mm.yyyy\n"
+              "по центру center True None\n"
+              "landscape\n");
 }
 
 // More rows than BIFF8 can hold, up to the last row of the format.

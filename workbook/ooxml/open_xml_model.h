@@ -207,7 +207,10 @@ inline constexpr int kXmlCols = XmlElementNumber("cols");
 inline constexpr int kXmlDimension = XmlElementNumber("dimension");
 inline constexpr int kXmlSheetData = XmlElementNumber("sheetData");
 inline constexpr int kXmlMergeCells = XmlElementNumber("mergeCells");
-static_assert(kXmlDefinedNames != kXmlUnknownElement && kXmlMergeCells != kXmlUnknownElement);
+// Generated only where the placeholder stands: a pageSetup read from a file is kept as saved XML.
+inline constexpr int kXmlPageSetup = XmlElementNumber("pageSetup");
+static_assert(kXmlDefinedNames != kXmlUnknownElement && kXmlMergeCells != kXmlUnknownElement &&
+              kXmlPageSetup != kXmlUnknownElement);
 
 // ---- Saved tags -------------------------------------------------------------------------------
 

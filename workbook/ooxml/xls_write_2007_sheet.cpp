@@ -1,5 +1,5 @@
-// Worksheet parts: columns, dimension, cells and merged areas, with the saved elements of a read
-// file between them.
+// Worksheet parts: columns, dimension, cells, merged areas and page setup, with the saved elements
+// of a read file between them.
 #include <algorithm>
 #include <cctype>
 
@@ -55,8 +55,12 @@ void AppendUnsigned(std::string& out, uint64_t value) {
 void TXLSWrite2007XML::WriteWorksheet(int index) {
     TSheet& sheet = book_.Sheet(index);
     TOpenXmlSheet& ox = book_.OpenXml().Sheet(index);
+    // A sheet not read from .xlsx has its page setup in the print settings (made here or read
+    // from .xls), which Excel and the BIFF writer honour, so the package carries it too; one read
+    // from .xlsx keeps its own pageSetup as saved XML and has no placeholder for it.
+    const std::string page_setup_placeholder = SavedTagPlaceholder(kXmlPageSetup);
     if (ox.saved_tags.empty()) {
-        for (int element : {kXmlCols, kXmlSheetData, kXmlMergeCells})
+        for (int element : {kXmlCols, kXmlSheetData, kXmlMergeCells, kXmlPageSetup})
             ox.saved_tags.push_back({element, SavedTagPlaceholder(element)});
     }
     xml_.XmlDeclaration();
@@ -77,6 +81,10 @@ void TXLSWrite2007XML::WriteWorksheet(int index) {
             WriteSheetData(sheet);
         } else if (tag.element == kXmlMergeCells) {
             WriteMergeCells(sheet);
+        } else if (tag.element == kXmlPageSetup && tag.xml == page_setup_placeholder) {
+            // Saved XML always ends in a line break, so a pageSetup read from a file never
+            // equals the placeholder.
+            WritePageSetup(sheet);
         } else {
             xml_.WriteRaw(TrimmedXml(tag.xml));
         }
@@ -259,6 +267,14 @@ void TXLSWrite2007XML::WriteMergeCells(TSheet& sheet) {
         xml_.EmptyTag("mergeCell", ref);
     }
     xml_.EndTag();
+}
+
+void TXLSWrite2007XML::WritePageSetup(TSheet& sheet) {
+    const TPrintSettings& print = sheet.PrintSettings();
+    // Paper size 0 is "the printer's default", which has no code in the package: left out.
+    xml_.AddAttribute(print.PaperSize() != psDefault, "paperSize", static_cast<int>(print.PaperSize()));
+    xml_.AddAttribute(true, "orientation", print.Options().Contains(psoPortrait) ? "portrait" : "landscape");
+    xml_.EmptyTag("pageSetup");
 }
 
 }  // namespace linograf::workbook

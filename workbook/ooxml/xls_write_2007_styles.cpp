@@ -4,7 +4,8 @@
 // Formats read from .xlsx (with a TCellFormatEx12) refer to fills and borders of the lists read
 // with them. Formats made by the program or read from .xls carry their fill and border in their
 // BIFF bytes; each of those that has one gets a fill or border of its own, appended behind the
-// list, in format order.
+// list, in format order. Their alignment goes into the xf whenever it is not the default one, so
+// wrapped, centred or turned text keeps its look.
 #include <array>
 
 #include "workbook/ooxml/xls_write_2007_xml.h"
@@ -60,6 +61,42 @@ bool CarriesBorder(const TCellFormat& f) {
     for (TBorderSide side : {bsLeft, bsRight, bsTop, bsBottom})
         if (f.BorderStyle(side) != cbsNone) return true;
     return false;
+}
+
+// The alignment of a BIFF-style format in the terms of an Open XML xf.
+TCellFormatEx12 AlignmentOf(const TCellFormat& f) {
+    TCellFormatEx12 a;
+    a.horizontal = f.HorizAlignment();
+    a.vertical = f.VertAlignment();
+    a.text_rotation = f.RotationByte();  // same encoding: 0..90 up, 91..180 down, 255 stacked
+    a.indent = f.Indent();
+    a.reading_order = (f.UsedAttributesWord() >> 6) & 3;
+    const TTextFlags flags = f.TextFlags();
+    if (flags.Contains(tfWrapText)) a.text_flags |= kXfWrapText;
+    if (flags.Contains(tfShrinkToFit)) a.text_flags |= kXfShrinkToFit;
+    if (f.AlignmentWord() & 0x80) a.text_flags |= kXfJustifyLastLine;
+    return a;
+}
+
+bool IsDefaultAlignment(const TCellFormatEx12& a) {
+    const TCellFormatEx12 plain;
+    return a.horizontal == plain.horizontal && a.vertical == plain.vertical &&
+           a.text_rotation == plain.text_rotation && a.indent == plain.indent &&
+           a.relative_indent == plain.relative_indent && a.reading_order == plain.reading_order &&
+           a.text_flags == plain.text_flags;
+}
+
+void WriteAlignment(TXLSWriteExcelXMLStream& xml, const TCellFormatEx12& a) {
+    xml.AddAttribute(a.horizontal != 0, "horizontal", NameAt(kHorizontalNames, a.horizontal));
+    xml.AddAttribute(a.vertical != 2, "vertical", NameAt(kVerticalNames, a.vertical));
+    xml.AddAttribute(a.text_rotation != 0, "textRotation", a.text_rotation);
+    xml.AddAttribute((a.text_flags & kXfWrapText) != 0, "wrapText", true);
+    xml.AddAttribute(a.indent != 0, "indent", a.indent);
+    xml.AddAttribute(a.relative_indent != 0, "relativeIndent", a.relative_indent);
+    xml.AddAttribute((a.text_flags & kXfJustifyLastLine) != 0, "justifyLastLine", true);
+    xml.AddAttribute((a.text_flags & kXfShrinkToFit) != 0, "shrinkToFit", true);
+    xml.AddAttribute(a.reading_order != 0, "readingOrder", a.reading_order);
+    xml.EmptyTag("alignment");
 }
 
 }  // namespace
@@ -156,18 +193,7 @@ void TXLSWrite2007XML::WriteCellFormatEx12(const TCellFormat& format, const TCel
         return;
     }
     xml_.BeginTag("xf");
-    if (alignment) {
-        xml_.AddAttribute(ex12.horizontal != 0, "horizontal", NameAt(kHorizontalNames, ex12.horizontal));
-        xml_.AddAttribute(ex12.vertical != 2, "vertical", NameAt(kVerticalNames, ex12.vertical));
-        xml_.AddAttribute(ex12.text_rotation != 0, "textRotation", ex12.text_rotation);
-        xml_.AddAttribute((ex12.text_flags & kXfWrapText) != 0, "wrapText", true);
-        xml_.AddAttribute(ex12.indent != 0, "indent", ex12.indent);
-        xml_.AddAttribute(ex12.relative_indent != 0, "relativeIndent", ex12.relative_indent);
-        xml_.AddAttribute((ex12.text_flags & kXfJustifyLastLine) != 0, "justifyLastLine", true);
-        xml_.AddAttribute((ex12.text_flags & kXfShrinkToFit) != 0, "shrinkToFit", true);
-        xml_.AddAttribute(ex12.reading_order != 0, "readingOrder", ex12.reading_order);
-        xml_.EmptyTag("alignment");
-    }
+    if (alignment) WriteAlignment(xml_, ex12);
     if (protection) {
         xml_.AddAttribute((ex12.protection & 1) != 0, "locked", true);
         xml_.AddAttribute((ex12.protection & 2) != 0, "hidden", true);
@@ -328,7 +354,16 @@ void TXLSWrite2007XML::WriteStyles() {
             xml_.AddAttribute(border, "applyBorder", true);
             xml_.AddAttribute(f.FontIndex() != 0, "applyFont", true);
             xml_.AddAttribute(f.NumberFormatIndex() > 0, "applyNumberFormat", true);
-            xml_.EmptyTag("xf");
+            const TCellFormatEx12 alignment = AlignmentOf(f);
+            const bool aligned = !IsDefaultAlignment(alignment);
+            xml_.AddAttribute(aligned, "applyAlignment", true);
+            if (!aligned) {
+                xml_.EmptyTag("xf");
+                continue;
+            }
+            xml_.BeginTag("xf");
+            WriteAlignment(xml_, alignment);
+            xml_.EndTag();
         }
         xml_.EndTag();
     }

@@ -74,6 +74,7 @@ class TXLSWrite2007XML {
     void WriteCell(TSheet& sheet, uint32_t col, uint32_t row, const TCell& cell);
     void WriteFormula(const TCell& cell);
     void WriteMergeCells(TSheet& sheet);
+    void WritePageSetup(TSheet& sheet);
     std::string WorksheetRelationId(int index) const;
 
     TTabulon4& book_;
