@@ -317,7 +317,8 @@ void TfrmMain::aplayExecute() {
 
 void TfrmMain::excelExecute() {
     if (!save_dialog_.Execute(QString())) return;
-    if (ExportGrid) ExportGrid(save_dialog_.FileName(), *Grid, windowTitle());
+    if (!ExportGrid) throw std::runtime_error("The export of the journal is not available in this build");
+    ExportGrid(save_dialog_.FileName(), *Grid, windowTitle());
 }
 
 void TfrmMain::asave_paramExecute() {

@@ -35,9 +35,16 @@ std::shared_ptr<bool> WhenModal(std::function<void(QWidget* modal)> answer) {
     auto* timer = new QTimer(&App());
     auto polls = std::make_shared<int>(0);
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, ran, polls, answer] {
+    // Holds the flag weakly: once the caller has dropped it (its test is over), the wait ends, so
+    // a window that never came cannot take the answer meant for a later one.
+    std::weak_ptr<bool> flag = ran;
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, flag, polls, answer] {
+        const std::shared_ptr<bool> ran = flag.lock();
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal && modal->isVisible()) {
+        if (!ran) {
+            timer->stop();
+            timer->deleteLater();
+        } else if (modal && modal->isVisible()) {
             timer->stop();
             timer->deleteLater();
             *ran = true;

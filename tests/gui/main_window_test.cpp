@@ -816,5 +816,88 @@ TEST_F(MainWindowTest, FindRowInColumnWrapsAndSkipsTheStart) {
     }
 }
 
+TEST_F(MainWindowTest, SaveDialogExtensionRules) {
+    struct Case {
+        const char* name;
+        int filter;
+        const char* result;
+    };
+    const Case cases[] = {
+        {"log", 1, "log.xlsx"},           {"log.xls", 1, "log.xlsx"},
+        {"data.{dd}", 0, "data.xls"},  // {dd} is taken as the extension
+        {"/a.b/log", 0, "/a.b/log.xls"},  {"/a/log.xlsx", 0, "/a/log.xls"},
+        {"/a/x.y.xls", 1, "/a/x.y.xlsx"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TExcelSaveDialog::NameForFilter(c.name, c.filter), c.result) << c.name;
+    }
+}
+
+// Types `name` into the open save dialog with the filter at `filter` chosen and confirms.
+std::shared_ptr<bool> AnswerSaveDialog(const QString& folder, const QString& name, int filter,
+                                       QStringList* filters_seen = nullptr) {
+    return WhenModal([=](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        if (filters_seen) *filters_seen = dialog->nameFilters() << dialog->selectedNameFilter();
+        dialog->selectNameFilter(dialog->nameFilters()[filter]);
+        // Typed as the operator types it into the name box.
+        auto* name_box = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name_box, nullptr);
+        name_box->setText(folder + "/" + name);
+        static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, which takes the typed name
+    });
+}
+
+TEST_F(MainWindowTest, FileNameButtonAppliesTheChosenFilter) {
+    auto window = Open();
+    window->ShowPage(1);
+    const QString folder = QString::fromStdString(dir.path().string());
+    QStringList filters;
+    auto ran = AnswerSaveDialog(folder, "log", 1, &filters);
+    window->efile->Button()->trigger();
+    ASSERT_TRUE(*ran);
+    EXPECT_EQ(filters, QStringList({"Microsoft Excel 97-2003 (*.xls)", "Microsoft Excel 2007 (*.xlsx)",
+                                    "Microsoft Excel 97-2003 (*.xls)"}));
+    EXPECT_EQ(window->efile->text(), folder + "/log.xlsx");
+    EXPECT_FALSE(std::filesystem::exists(ini_path));  // nothing stored yet
+
+    // The filter chosen last stays chosen; F4 presses the button.
+    ran = AnswerSaveDialog(folder, "data.{dd}", 0, &filters);
+    QTest::keyClick(window->efile, Qt::Key_F4);
+    ASSERT_TRUE(*ran);
+    EXPECT_EQ(filters.last(), "Microsoft Excel 2007 (*.xlsx)");
+    EXPECT_EQ(window->efile->text(), folder + "/data.xls");
+
+    // Cancelled: the box keeps its text.
+    ran = WhenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    QTest::keyClick(window->efile, Qt::Key_F4);
+    ASSERT_TRUE(*ran);
+    EXPECT_EQ(window->efile->text(), folder + "/data.xls");
+}
+
+TEST_F(MainWindowTest, ExcelActionExportsTheJournalGrid) {
+    auto window = Open();
+    std::vector<std::pair<QString, QString>> exports;
+    window->ExportGrid = [&](const QString& target, TDbGrid& grid, const QString& title) {
+        EXPECT_EQ(&grid, window->Grid);
+        exports.emplace_back(target, title);
+    };
+    const QString folder = QString::fromStdString(dir.path().string());
+    window->efile->setText(folder + "/live.xls");
+    auto ran = AnswerSaveDialog(folder, "report.xls", 1);
+    window->excel->trigger();
+    ASSERT_TRUE(*ran);
+    ASSERT_EQ(exports.size(), 1u);
+    EXPECT_EQ(exports[0].first, folder + "/report.xlsx");
+    EXPECT_EQ(exports[0].second, "Linograf");
+
+    ran = WhenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    window->excel->trigger();
+    ASSERT_TRUE(*ran);
+    EXPECT_EQ(exports.size(), 1u);
+    EXPECT_TRUE(errors.Messages().isEmpty());
+}
+
 }  // namespace
 }  // namespace linograf
