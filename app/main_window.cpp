@@ -22,6 +22,7 @@
 #include "app/db_grid.h"
 #include "app/db_navigator.h"
 #include "app/error_handler.h"
+#include "app/export/db_grid_export.h"
 #include "app/pages/journal_page.h"
 #include "app/pages/parameters_page.h"
 #include "app/pages/port_page.h"
@@ -74,6 +75,9 @@ TfrmMain::TfrmMain(TIniFile& ini, TMainWindowServices services, QWidget* parent)
 
     CreateActions();
     CreateRegions();
+    ExportGrid = [](const QString& target, TDbGrid& grid, const QString& title) {
+        ::linograf::ExportGrid(target, grid, title);
+    };
 
     // The live workbook log: every posted journal row goes into the workbook the template names.
     log_columns_ = std::make_unique<TGridLogColumns>(*Grid);

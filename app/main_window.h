@@ -77,7 +77,8 @@ class TfrmMain : public QMainWindow {
     void SetStatusText(const QString& text);
     QString StatusText() const;
 
-    // Export of the journal grid to `target`, titled `title`.
+    // Export of the journal grid to `target`, titled `title`: the grid export with its progress
+    // window unless replaced.
     std::function<void(const QString& target, TDbGrid& grid, const QString& title)> ExportGrid;
 
     // Regions and controls, named as the operator's documentation names them.
