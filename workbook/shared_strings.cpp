@@ -137,7 +137,7 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
     e->char_count_ = chars;
     e->type_ = type;
     e->run_count_ = runs;
-    std::memcpy(e->Data(), bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(e->Data(), bytes.data(), bytes.size());
     if (tail) {
         uint32_t size = static_cast<uint32_t>(extended.size());
         std::memcpy(e->Data() + bytes.size(), &size, 4);

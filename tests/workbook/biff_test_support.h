@@ -30,7 +30,8 @@ struct WrittenStream {
     std::vector<TBiffRecordView> records;
 
     // The records of substream k (0 the globals), BOF to EOF.
-    std::vector<TBiffRecordView> Substream(int k) const {
+    // The views point into `bytes`, so a temporary stream cannot hand them out.
+    std::vector<TBiffRecordView> Substream(int k) const& {
         std::vector<TBiffRecordView> out;
         int current = -1;
         for (const TBiffRecordView& r : records) {
@@ -40,12 +41,14 @@ struct WrittenStream {
         }
         return out;
     }
-    std::vector<TBiffRecordView> WithId(uint16_t id, int substream) const {
+    std::vector<TBiffRecordView> Substream(int) && = delete;
+    std::vector<TBiffRecordView> WithId(uint16_t id, int substream) const& {
         std::vector<TBiffRecordView> out;
         for (const TBiffRecordView& r : Substream(substream))
             if (r.id == id) out.push_back(r);
         return out;
     }
+    std::vector<TBiffRecordView> WithId(uint16_t, int) && = delete;
 };
 
 inline std::vector<uint16_t> Ids(const std::vector<TBiffRecordView>& records) {

@@ -45,6 +45,8 @@ protected:
             if (cells.count(r.id)) out.push_back(r);
         return out;
     }
+    // The records point into the stream's bytes: a temporary stream would leave them dangling.
+    static std::vector<TBiffRecordView> CellRecords(WrittenStream&&, int = 1) = delete;
 
     test::TempDir dir;
     std::string path;
@@ -241,7 +243,8 @@ TEST_F(BiffWriterTest, NumbersGoIntoRKRunsAndNumberRecords) {
     sheet.SetAsInteger(0, 3, 9);        // A4 RK, B4 text breaks the run, C4 RK
     sheet.SetAsWideString(1, 3, u"x");
     sheet.SetAsInteger(2, 3, 10);
-    const auto cells = CellRecords(Write());
+    const WrittenStream written = Write();
+    const auto cells = CellRecords(written);
 
     std::vector<std::pair<uint16_t, std::vector<uint32_t>>> got;
     for (const auto& r : cells) {
@@ -310,7 +313,8 @@ TEST_F(BiffWriterTest, BooleansErrorsAndLabels) {
     sheet.SetAsBoolean(1, 0, false);
     const uint8_t codes[] = {1, 2, 3, 4, 5, 6, 7};
     for (uint8_t code : codes) sheet.SetError(code - 1, 1, 15, code);
-    const auto cells = CellRecords(Write());
+    const WrittenStream written = Write();
+    const auto cells = CellRecords(written);
     ASSERT_EQ(cells.size(), 9u);
     EXPECT_EQ(cells[0].data.substr(6), std::string("\x01\0", 2));
     EXPECT_EQ(cells[1].data.substr(6), std::string("\0\0", 2));
@@ -335,7 +339,8 @@ TEST_F(BiffWriterTest, InvalidErrorCodeNamesTheCellAndTheCellCount) {
 
 TEST_F(BiffWriterTest, MergedAreasGoIntoRecordsOf1027) {
     for (int i = 0; i < 1500; ++i) book.Sheet(0).MergedCells().Add(i % 100 * 2, i / 100 * 3, i % 100 * 2 + 1, i / 100 * 3 + 1);
-    const auto merged = Write().WithId(MERGEDCELLS, 1);
+    const WrittenStream written = Write();
+    const auto merged = written.WithId(MERGEDCELLS, 1);
     ASSERT_EQ(merged.size(), 2u);
     EXPECT_EQ(U16(merged[0].data, 0), 1027);
     EXPECT_EQ(merged[0].data.size(), 2u + 8 * 1027);

@@ -55,8 +55,8 @@ TEST_F(ColumnsRowsTest, ColumnValueChecks) {
     c.SetWidth(65535);
     c.SetOutlineLevel(16);
     EXPECT_EQ(c.Width(), 65535);
-    for (auto [c1, c2] : {std::pair{-1, 3}, std::pair{5, 4}, std::pair{0, 16384}})
-        EXPECT_EQ(Message([&] { cols.Delete(c1, c2); }), "Invalid columns");
+    for (auto bad : {std::pair{-1, 3}, std::pair{5, 4}, std::pair{0, 16384}})
+        EXPECT_EQ(Message([&] { cols.Delete(bad.first, bad.second); }), "Invalid columns");
     cols.AddIfNone(0, 10);
     cols.Delete(3, 5);
     EXPECT_NE(cols.Items(2), nullptr);

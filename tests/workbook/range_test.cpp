@@ -5,6 +5,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #include "workbook/process_values.h"
 #include "workbook/workbook_model.h"
@@ -68,9 +69,10 @@ TEST_F(RangeTest, SelectionIsClampedOrderedAndShaped) {
 
 TEST_F(RangeTest, SelectionOutsideTheSheetLimitsFailsAndKeepsThePreviousOne) {
     range.Items(1, 1, 2, 2);
-    for (auto [c1, r1, c2, r2] : {std::tuple{300, 0, 305, 0}, std::tuple{0, 65536, 0, 65540},
-                                  std::tuple{-5, 0, -1, 0}, std::tuple{0, -3, 0, -1}}) {
-        EXPECT_EQ(Message([&] { range.Items(c1, r1, c2, r2); }), "Range is outside sheet limits");
+    for (auto bad : {std::tuple{300, 0, 305, 0}, std::tuple{0, 65536, 0, 65540}, std::tuple{-5, 0, -1, 0},
+                     std::tuple{0, -3, 0, -1}}) {
+        EXPECT_EQ(Message([&] { std::apply([&](auto... at) { range.Items(at...); }, bad); }),
+                  "Range is outside sheet limits");
         EXPECT_EQ(range.Col1(), 1);
         EXPECT_EQ(range.Row2(), 2);
     }
