@@ -102,45 +102,6 @@ TPortFlow FlowOption(const std::string& value) {
     throw ECaptureUsage("--flow is none, xonxoff or hardware, not \"" + value + "\"");
 }
 
-// The port component as the window sets it up: the stored instance values, then the line settings.
-void ApplySettings(const TPortSettings& settings, serial::TNlkComPort& port) {
-    port.SetComNumber(static_cast<uint16_t>(settings.com_number));
-    port.SetBaud(settings.baud);
-    port.SetDataBits(static_cast<uint16_t>(settings.data_bits));
-    switch (settings.parity) {
-        case TPortParity::pNone:
-            port.SetParity(serial::pNone);
-            break;
-        case TPortParity::pOdd:
-            port.SetParity(serial::pOdd);
-            break;
-        case TPortParity::pEven:
-            port.SetParity(serial::pEven);
-            break;
-        case TPortParity::pMark:
-            port.SetParity(serial::pMark);
-            break;
-        case TPortParity::pSpace:
-            port.SetParity(serial::pSpace);
-            break;
-    }
-    port.SetStopBits(static_cast<uint16_t>(settings.stop_bits));
-    switch (settings.flow) {
-        case TPortFlow::kNone:
-            port.SetHWFlowOptions({});
-            port.SetSWFlowOptions(serial::swfNone);
-            break;
-        case TPortFlow::kXonXoff:
-            port.SetHWFlowOptions({});
-            port.SetSWFlowOptions(serial::swfBoth);
-            break;
-        case TPortFlow::kHardware:
-            port.SetSWFlowOptions(serial::swfNone);
-            port.SetHWFlowOptions({serial::hwfUseRTS, serial::hwfRequireCTS});
-            break;
-    }
-}
-
 // A device path given outright is reached through the port map like every port: a private folder
 // with the entry com1 pointing at it, named by LINOGRAF_DOSDEVICES for this process.
 class TDevicePortAlias {
@@ -489,7 +450,7 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
             serial::TNlkComPort port(gui);
             serial::LoadNlkComPort1(port);
             port.SetPromptForPort(false);
-            ApplySettings(settings, port);
+            ApplyPortSettings(settings, port);
             port.SetOnPortOpen([&](serial::TNlkComPort&) { run.capture->PortOpened(); });
             port.SetOnTriggerAvail([&](serial::TNlkComPort& cp, uint16_t count) {
                 for (uint16_t i = 0; i < count; ++i) take_byte(static_cast<char>(cp.GetChar()));

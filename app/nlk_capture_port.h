@@ -8,14 +8,11 @@
 #include <optional>
 
 #include "app/capture_port.h"
+#include "app/port_settings.h"
 #include "serial/com_port.h"
 #include "serial/qt/qt_gui_thread.h"
 
 namespace linograf {
-
-// The component's line settings for the page's choices (the parity and flow lists are in the page's
-// order, not the component's).
-void ApplyPortSettings(const TPortSettings& settings, serial::TNlkComPort& port);
 
 class TNlkCapturePort : public TCapturePort {
   public:

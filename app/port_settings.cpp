@@ -38,4 +38,45 @@ TPortSettings PortSettingsFromPositions(const TPortPositions& p, const TPortSett
     return s;
 }
 
+void ApplyPortSettings(const TPortSettings& settings, serial::TNlkComPort& port) {
+    port.SetComNumber(static_cast<uint16_t>(
+        settings.com_number > 0 && settings.com_number <= 0xFFFF ? settings.com_number : 0));
+    port.SetBaud(settings.baud);
+    port.SetDataBits(static_cast<uint16_t>(settings.data_bits));
+    switch (settings.parity) {
+        case TPortParity::pNone:
+            port.SetParity(serial::pNone);
+            break;
+        case TPortParity::pOdd:
+            port.SetParity(serial::pOdd);
+            break;
+        case TPortParity::pEven:
+            port.SetParity(serial::pEven);
+            break;
+        case TPortParity::pMark:
+            port.SetParity(serial::pMark);
+            break;
+        case TPortParity::pSpace:
+            port.SetParity(serial::pSpace);
+            break;
+    }
+    port.SetStopBits(static_cast<uint16_t>(settings.stop_bits));
+    // "Hardware" as the system's port dialog means it: RTS raised while there is room, and the
+    // device's CTS heeded; "Xon / Xoff" both ways.
+    switch (settings.flow) {
+        case TPortFlow::kNone:
+            port.SetHWFlowOptions({});
+            port.SetSWFlowOptions(serial::swfNone);
+            break;
+        case TPortFlow::kXonXoff:
+            port.SetHWFlowOptions({});
+            port.SetSWFlowOptions(serial::swfBoth);
+            break;
+        case TPortFlow::kHardware:
+            port.SetSWFlowOptions(serial::swfNone);
+            port.SetHWFlowOptions({serial::hwfUseRTS, serial::hwfRequireCTS});
+            break;
+    }
+}
+
 }  // namespace linograf

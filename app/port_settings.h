@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "serial/com_port.h"
+
 namespace linograf {
 
 // Item texts in UTF-8, by position (the settings file stores positions, not texts).
@@ -49,5 +51,9 @@ struct TPortPositions {
 // A box without a valid selection keeps the value of `base` for its setting, so a damaged settings
 // file never opens the port with an arbitrary value.
 TPortSettings PortSettingsFromPositions(const TPortPositions& positions, const TPortSettings& base = {});
+
+// The port component's line settings for these choices (the parity and flow lists are in the
+// settings page's order, not the component's). Used by the window and the command line alike.
+void ApplyPortSettings(const TPortSettings& settings, serial::TNlkComPort& port);
 
 }  // namespace linograf
