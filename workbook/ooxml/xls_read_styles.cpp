@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "workbook/ooxml/open_xml_model.h"
+#include "workbook/ooxml/style_names.h"
 #include "workbook/ooxml/xls_read_2007_xml.h"
 #include "workbook/ooxml/xml_attribute_names.h"
 #include "workbook/ooxml/xml_element_numbers.h"
@@ -15,34 +16,6 @@
 
 namespace linograf::workbook {
 namespace {
-
-constexpr std::array<std::string_view, 19> kPatternNames = {
-    "none",           "solid",           "mediumGray",    "darkGray",  "lightGray",
-    "darkHorizontal", "darkVertical",    "darkDown",      "darkUp",    "darkGrid",
-    "darkTrellis",    "lightHorizontal", "lightVertical", "lightDown", "lightUp",
-    "lightGrid",      "lightTrellis",    "gray125",       "gray0625",
-};
-constexpr std::array<std::string_view, 14> kLineStyleNames = {
-    "none",
-    "thin",
-    "medium",
-    "dashed",
-    "dotted",
-    "thick",
-    "double",
-    "hair",
-    "mediumDashed",
-    "dashDot",
-    "mediumDashDot",
-    "dashDotDot",
-    "mediumDashDotDot",
-    "slantedDashDot",
-};
-constexpr std::array<std::string_view, 8> kHorizontalNames = {
-    "general", "left", "center", "right", "fill", "justify", "centerContinuous", "distributed",
-};
-constexpr std::array<std::string_view, 5> kVerticalNames = {"top", "center", "bottom", "justify",
-                                                            "distributed"};
 
 template <size_t N>
 int Lookup(const std::array<std::string_view, N>& names, const std::string* value, int fallback = 0) {

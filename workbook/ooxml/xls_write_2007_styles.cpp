@@ -8,6 +8,7 @@
 // wrapped, centred or turned text keeps its look.
 #include <array>
 
+#include "workbook/ooxml/style_names.h"
 #include "workbook/ooxml/xls_write_2007_xml.h"
 #include "workbook/palette.h"
 #include "workbook/tabulon4.h"
@@ -18,33 +19,6 @@ namespace {
 constexpr int kFirstCellFormat = 21;  // master formats below are BIFF's built-in ones
 constexpr int kBuiltInNumberFormats = 59;
 
-constexpr std::array<std::string_view, 19> kPatternNames = {
-    "none",           "solid",           "mediumGray",    "darkGray",  "lightGray",
-    "darkHorizontal", "darkVertical",    "darkDown",      "darkUp",    "darkGrid",
-    "darkTrellis",    "lightHorizontal", "lightVertical", "lightDown", "lightUp",
-    "lightGrid",      "lightTrellis",    "gray125",       "gray0625",
-};
-constexpr std::array<std::string_view, 14> kLineStyleNames = {
-    "none",
-    "thin",
-    "medium",
-    "dashed",
-    "dotted",
-    "thick",
-    "double",
-    "hair",
-    "mediumDashed",
-    "dashDot",
-    "mediumDashDot",
-    "dashDotDot",
-    "mediumDashDotDot",
-    "slantedDashDot",
-};
-constexpr std::array<std::string_view, 8> kHorizontalNames = {
-    "general", "left", "center", "right", "fill", "justify", "centerContinuous", "distributed",
-};
-constexpr std::array<std::string_view, 5> kVerticalNames = {"top", "center", "bottom", "justify",
-                                                            "distributed"};
 constexpr std::array<std::string_view, 5> kUnderlineNames = {"", "single", "double", "singleAccounting",
                                                              "doubleAccounting"};
 
