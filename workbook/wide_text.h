@@ -16,5 +16,7 @@ bool WideEqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 // UTF-16 to UTF-8 and back, for messages and tests; unpaired surrogates become U+FFFD.
 std::string WideToUtf8(std::u16string_view text);
 std::u16string Utf8ToWide(std::string_view text);
+// Appends one code point (at most 0x10FFFF) as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
 
 }  // namespace linograf::workbook
