@@ -143,6 +143,20 @@ private:
     std::uint64_t modified_time_ = 0;
 };
 
+// Where the bytes of a stream lie in the file it was read from: (offset, length) ranges of the
+// file, in stream order, consecutive sectors joined into one range; together they hold exactly
+// the stream's bytes.
+struct TFileExtents {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    std::uint64_t size = 0;
+};
+
+// Asked, while a document is loaded, for each stream of the root storage that lies whole in
+// regular sectors of the file (none cut short by its end): true leaves its bytes in the file
+// (the document then holds the stream empty), so a large stream its caller walks in place is
+// not copied.
+using TLeaveInFile = std::function<bool(std::u16string_view name, const TFileExtents& extents)>;
+
 class TCompoundDocument {
 public:
     // Major version 3 lays the file out in 512-byte sectors, 4 in 4096-byte sectors.
@@ -154,6 +168,7 @@ public:
     // Read a whole document. Damaged or foreign input raises ECompoundDocumentError; the
     // document read keeps the file's version for the next save.
     static TCompoundDocument Load(std::string_view bytes);
+    static TCompoundDocument Load(std::string_view bytes, const TLeaveInFile& leave_in_file);
     static TCompoundDocument LoadFile(const std::string& path);
     // True when the bytes start with the format's signature (the file need not be valid).
     static bool IsCompoundDocument(std::string_view bytes);

@@ -26,7 +26,8 @@ namespace linograf::workbook {
 
 class TCompoundDocumentReader {
 public:
-    explicit TCompoundDocumentReader(std::string_view file) : file_(file) {}
+    TCompoundDocumentReader(std::string_view file, const TLeaveInFile* leave_in_file)
+        : file_(file), leave_in_file_(leave_in_file) {}
     TCompoundDocument Read();
 
 private:
@@ -57,10 +58,13 @@ private:
     }
     std::u16string EntryName(std::uint32_t id) const;
     void LoadMiniStream();
-    std::string ReadStream(std::uint32_t id, const std::u16string& name);
+    // The stream's bytes; empty when `leave` takes the stream as it lies in the file.
+    std::string ReadStream(std::uint32_t id, const std::u16string& name, const TLeaveInFile* leave);
+    TFileExtents Extents(const std::vector<std::uint32_t>& sectors, std::uint64_t size) const;
     void ReadTree(TCompoundStorage& root);
 
     std::string_view file_;
+    const TLeaveInFile* leave_in_file_ = nullptr;
     int major_ = 3;
     std::uint32_t sector_size_ = 512;
     std::uint32_t sector_count_ = 0;  // sectors present in the file, the last one maybe cut short
@@ -201,7 +205,28 @@ void TCompoundDocumentReader::LoadMiniStream() {
     }
 }
 
-std::string TCompoundDocumentReader::ReadStream(std::uint32_t id, const std::u16string& name) {
+// Empty ranges when a sector the stream needs is cut short by the end of the file.
+TFileExtents TCompoundDocumentReader::Extents(const std::vector<std::uint32_t>& sectors, std::uint64_t size) const {
+    TFileExtents extents;
+    extents.size = size;
+    std::uint64_t left = size;
+    for (const std::uint32_t s : sectors) {
+        if (left == 0) break;
+        const std::uint64_t at = (std::uint64_t{s} + 1) * sector_size_;
+        const std::uint64_t have = std::min<std::uint64_t>(sector_size_, left);
+        if (at >= file_.size() || file_.size() - at < have) return {{}, size};
+        left -= have;
+        auto& ranges = extents.ranges;
+        if (!ranges.empty() && ranges.back().first + ranges.back().second == at)
+            ranges.back().second += have;
+        else
+            ranges.push_back({at, have});
+    }
+    return extents;
+}
+
+std::string TCompoundDocumentReader::ReadStream(std::uint32_t id, const std::u16string& name,
+                                                const TLeaveInFile* leave) {
     const char* e = Entry(id);
     const std::uint64_t size = EntrySize(e);
     const std::uint32_t start = cfb::Get32(e + cfb::offset::entry::kStart);
@@ -212,7 +237,13 @@ std::string TCompoundDocumentReader::ReadStream(std::uint32_t id, const std::u16
     const std::string label = "the chain of " + stream;
     if (size >= cfb::kMiniStreamCutoff) {
         if (size > std::uint64_t{sector_count_} * sector_size_) Damaged(stream + " is larger than the file");
-        return ReadSectors(FollowChain(start, label, (size + sector_size_ - 1) / sector_size_, true), size);
+        const std::vector<std::uint32_t> sectors =
+            FollowChain(start, label, (size + sector_size_ - 1) / sector_size_, true);
+        if (leave && *leave) {
+            const TFileExtents extents = Extents(sectors, size);
+            if (!extents.ranges.empty() && (*leave)(name, extents)) return {};
+        }
+        return ReadSectors(sectors, size);
     }
 
     LoadMiniStream();
@@ -271,7 +302,7 @@ void TCompoundDocumentReader::ReadTree(TCompoundStorage& root) {
             const std::u16string name = EntryName(id);
             if (p.storage->Find(name)) Damaged("a storage holds two elements named alike (entry " + std::to_string(id) + ")");
             if (type == cfb::kEntryStream) {
-                std::string data = ReadStream(id, name);
+                std::string data = ReadStream(id, name, p.depth == 0 ? leave_in_file_ : nullptr);
                 *p.storage->Insert(name, TCompoundElementType::cetStream).data = std::move(data);
             } else {
                 TCompoundStorage& s = *p.storage->Insert(name, TCompoundElementType::cetStorage).storage;
@@ -309,6 +340,10 @@ TCompoundDocument TCompoundDocumentReader::Read() {
     return document;
 }
 
-TCompoundDocument TCompoundDocument::Load(std::string_view bytes) { return TCompoundDocumentReader(bytes).Read(); }
+TCompoundDocument TCompoundDocument::Load(std::string_view bytes) { return TCompoundDocumentReader(bytes, nullptr).Read(); }
+
+TCompoundDocument TCompoundDocument::Load(std::string_view bytes, const TLeaveInFile& leave_in_file) {
+    return TCompoundDocumentReader(bytes, &leave_in_file).Read();
+}
 
 }  // namespace linograf::workbook

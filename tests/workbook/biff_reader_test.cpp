@@ -11,6 +11,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/workbook/biff_reader_test_support.h"
 #include "tests/workbook/biff_test_support.h"
+#include "tests/workbook/compound_document_fixtures.h"
 #include "workbook/range.h"
 #include "workbook/rk_number.h"
 #include "workbook/tabulon4.h"
@@ -102,6 +103,27 @@ TEST(BiffReaderRoundTrip, OurWorkbookReadsBackWithTheSameContent) {
     EXPECT_EQ(read.SST().Count(), written.SST().Count());
     EXPECT_EQ(CellText(read.Sheet(1), 0, 699), u"строка номер 699");
     EXPECT_EQ(read.Sheet(0).CellType(1, 3), ctNumberFormula);
+}
+
+// The record stream is read in place when its sectors follow one another in the file, and
+// gathered when they do not; both give the same workbook.
+TEST(BiffReaderRoundTrip, ScatteredRecordStreamReadsTheSame) {
+    test::TempDir dir;
+    TTabulon4 written;
+    FillWorkbook(written);
+    const std::string path = dir.File("book.xls");
+    written.SetFilename(Utf8ToWide(path));
+    written.Write();
+    std::string file = test::ReadFileBytes(path);
+    cfbtest::ReverseStreamSectors(file, u"Workbook");
+    const std::string scattered = dir.File("scattered.xls");
+    test::WriteFileBytes(scattered, file);
+
+    TTabulon4 in_place, gathered;
+    ReadInto(in_place, path);
+    ReadInto(gathered, scattered);
+    biffreadtest::ExpectSameLines(DumpModel(gathered), DumpModel(in_place));
+    EXPECT_EQ(CellText(gathered.Sheet(1), 0, 699), u"строка номер 699");
 }
 
 // Records the reader does not interpret, placed in the globals and in a sheet of a written file,

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <stdexcept>
+#include <vector>
 
 #include "workbook/compound_document.h"
 
@@ -76,6 +78,42 @@ inline std::size_t FatEntryOffset(const std::string& bytes, std::uint32_t s) {
 inline void Put16(std::string& bytes, std::size_t at, std::uint16_t v) {
     bytes.at(at) = static_cast<char>(v & 0xFF);
     bytes.at(at + 1) = static_cast<char>(v >> 8);
+}
+
+// Offset of the directory entry named `name` (compared unit by unit) in a saved file with
+// 512-byte sectors; raises std::out_of_range when there is none.
+inline std::size_t DirectoryEntryOffset(const std::string& bytes, std::u16string_view name) {
+    for (std::uint32_t s = Get32(bytes, 0x30); s < 0xFFFFFFFA; s = Get32(bytes, FatEntryOffset(bytes, s))) {
+        for (std::size_t at = (std::size_t{s} + 1) * 512; at < (std::size_t{s} + 2) * 512; at += 128) {
+            const std::size_t units = static_cast<unsigned char>(bytes.at(at + 0x40)) / 2;
+            std::u16string n;
+            for (std::size_t i = 0; i + 1 < units; ++i)
+                n += static_cast<char16_t>(static_cast<unsigned char>(bytes.at(at + 2 * i)) |
+                                           (static_cast<unsigned char>(bytes.at(at + 2 * i + 1)) << 8));
+            if (n == name) return at;
+        }
+    }
+    throw std::out_of_range("no directory entry of that name");
+}
+
+// Lays the sectors of a stream kept in regular sectors out in reverse order and relinks its
+// chain: the stream's bytes stay the same, but none of its sectors follows the one before it in
+// the file any more.
+inline void ReverseStreamSectors(std::string& bytes, std::u16string_view name) {
+    const std::size_t entry = DirectoryEntryOffset(bytes, name);
+    std::vector<std::uint32_t> chain;
+    for (std::uint32_t s = Get32(bytes, entry + 0x74); s < 0xFFFFFFFA; s = Get32(bytes, FatEntryOffset(bytes, s)))
+        chain.push_back(s);
+    std::vector<std::string> contents;
+    for (std::uint32_t s : chain) contents.push_back(bytes.substr((std::size_t{s} + 1) * 512, 512));
+    const std::size_t n = chain.size();
+    // The i-th sector of the stream goes to where the (n-1-i)-th was.
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t at = chain[n - 1 - i];
+        bytes.replace((std::size_t{at} + 1) * 512, contents[i].size(), contents[i]);
+        Put32(bytes, FatEntryOffset(bytes, at), i + 1 < n ? chain[n - 2 - i] : 0xFFFFFFFE);
+    }
+    Put32(bytes, entry + 0x74, chain[n - 1]);
 }
 
 }  // namespace linograf::workbook::cfbtest

@@ -579,5 +579,75 @@ TEST(DamagedFileTolerance, UnlinkedEntriesAndLongerChainsAreIgnored) {
     EXPECT_TRUE(loaded.Root().OpenStorage(u"Sub").Elements().empty());
 }
 
+// ---------------------------------------------------------------------------------------------
+// Streams left in the file
+
+// Whatever the layout, a stream left in the file is found at its extents with the bytes a plain
+// load gives, and only streams of the root in regular sectors whole within the file are offered.
+TEST(StreamsLeftInTheFile, ExtentsHoldTheBytesAPlainLoadGives) {
+    struct Layout {
+        const char* name;
+        std::function<void(std::string&)> change;
+        std::size_t workbook_ranges;  // 0: "Workbook" must not be offered
+    };
+    const Layout layouts[] = {
+        {"as saved", [](std::string&) {}, 1},
+        {"sectors reversed", [](std::string& f) { cfbtest::ReverseStreamSectors(f, u"Workbook"); }, 254},
+        // The last sector of "Workbook" moved behind the end of the file, which is cut short.
+        {"last sector cut short",
+         [](std::string& f) {
+             std::vector<std::uint32_t> chain;
+             for (std::uint32_t s = Get32(f, cfbtest::DirectoryEntryOffset(f, u"Workbook") + 0x74);
+                  s < 0xFFFFFFFA; s = Get32(f, FatEntryOffset(f, s)))
+                 chain.push_back(s);
+             const auto moved = static_cast<std::uint32_t>(f.size() / 512 - 1);
+             f += f.substr((std::size_t{chain.back()} + 1) * 512, 512);
+             Put32(f, FatEntryOffset(f, chain[chain.size() - 2]), moved);
+             Put32(f, FatEntryOffset(f, moved), 0xFFFFFFFE);
+             Put32(f, FatEntryOffset(f, chain.back()), 0xFFFFFFFF);
+             f.resize(f.size() - 100);
+         },
+         0},
+    };
+    for (const Layout& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        TCompoundDocument source;
+        source.Root().CreateStream(u"Workbook").Write(Pattern(130000, 1));
+        source.Root().CreateStream(u"Data").Write(Pattern(4500, 2));
+        source.Root().CreateStream(u"Small").Write(Pattern(300, 3));
+        source.Root().CreateStorage(u"Sub").CreateStream(u"Inner").Write(Pattern(5000, 4));
+        std::string file = source.Save();
+        layout.change(file);
+        const auto plain = Flatten(TCompoundDocument::Load(file));
+
+        std::map<std::string, TFileExtents> offered;
+        const TCompoundDocument left = TCompoundDocument::Load(file, [&](std::u16string_view name, const TFileExtents& e) {
+            offered[cfbtest::Utf8(name)] = e;
+            return name != u"Data";
+        });
+        auto expected = plain;
+        for (const auto& [name, extents] : offered) {
+            std::string bytes;
+            for (const auto& [at, count] : extents.ranges) {
+                ASSERT_LE(at + count, file.size());
+                bytes += file.substr(at, count);
+            }
+            EXPECT_EQ(extents.size, bytes.size());
+            EXPECT_EQ(bytes, plain.at(name)) << name;
+            if (name != "Data") expected[name].clear();
+        }
+        EXPECT_EQ(Flatten(left), expected);
+        EXPECT_FALSE(offered.count("Small"));
+        EXPECT_FALSE(offered.count("Inner") || offered.count("Sub/Inner"));
+        EXPECT_TRUE(offered.count("Data"));
+        if (layout.workbook_ranges == 0)
+            EXPECT_FALSE(offered.count("Workbook"));
+        else if (offered.count("Workbook"))
+            EXPECT_EQ(offered["Workbook"].ranges.size(), layout.workbook_ranges);
+        else
+            ADD_FAILURE() << "Workbook not offered";
+    }
+}
+
 }  // namespace
 }  // namespace linograf::workbook

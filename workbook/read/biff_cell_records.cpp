@@ -59,6 +59,13 @@ struct Fields {
     }
 };
 
+uint16_t Get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t Get32(const uint8_t* p) {
+    return Get16(p) | (uint32_t{Get16(p + 2)} << 16);
+}
+
 std::string CellName(uint32_t col, uint32_t row) {
     std::string letters;
     for (uint32_t c = col + 1; c > 0; c = (c - 1) / 26)
@@ -70,6 +77,62 @@ std::string CellName(uint32_t col, uint32_t row) {
 
 bool TBiffReader::CellInLimits(uint32_t col, uint32_t row) const {
     return col <= static_cast<uint32_t>(LastColumn()) && row <= static_cast<uint32_t>(LastRow());
+}
+
+bool TBiffReader::FastCell() {
+    // The first cell record of a sheet goes the general way, which places the cells.
+    if (!sheet_ || !cells_placed_) return false;
+    const uint8_t* p = data_;
+    switch (id_) {
+        case kLABELSST:
+            if (length_ < 10) return false;
+            break;
+        case kRK:
+        case kRK2:
+            if (length_ < 10) return false;
+            break;
+        case kNUMBER:
+            if (length_ < 14) return false;
+            break;
+        case kBLANK:
+            if (length_ < 6) return false;
+            break;
+        default:
+            return false;
+    }
+    const uint32_t row = Get16(p), col = Get16(p + 2);
+    const int xf = Get16(p + 4);
+    if (!CellInLimits(col, row)) return true;
+    switch (id_) {
+        case kLABELSST:
+            SetSSTString(col, row, xf, Get32(p + 6));
+            break;
+        case kRK:
+        case kRK2:
+            sheet_->SetFloat(col, row, xf, DecodeRK(Get32(p + 6)));
+            break;
+        case kNUMBER: {
+            double v;
+            std::memcpy(&v, p + 6, 8);
+            sheet_->SetFloat(col, row, xf, v);
+            break;
+        }
+        default:
+            sheet_->SetBlank(col, row, xf);
+            break;
+    }
+    return true;
+}
+
+void TBiffReader::SetSSTString(uint32_t col, uint32_t row, int xf, uint32_t index) {
+    try {
+        sheet_->SetSSTString(col, row, xf, index);
+    } catch (const std::out_of_range&) {
+        char message[48];
+        std::snprintf(message, sizeof message, "Read error at %.8llu",
+                      static_cast<unsigned long long>(input_.Position()));
+        throw std::runtime_error(message);
+    }
 }
 
 bool TBiffReader::DispatchCell() {
@@ -148,7 +211,7 @@ bool TBiffReader::DispatchCell() {
         case kRSTRING: {
             const size_t count = U16(6);
             Need(8 + count);
-            sheet->SetString(col, row, U16(4), DecodeSystemCodePage({data_.data() + 8, count}));
+            sheet->SetString(col, row, U16(4), DecodeSystemCodePage({data_ + 8, count}));
             break;
         }
         case kBOOLERR:
@@ -166,7 +229,7 @@ bool TBiffReader::DispatchCell() {
         case kLABEL2: {
             const size_t count = U8(7);
             Need(8 + count);
-            sheet->SetString(col, row, kDefaultCellFormat, DecodeSystemCodePage({data_.data() + 8, count}));
+            sheet->SetString(col, row, kDefaultCellFormat, DecodeSystemCodePage({data_ + 8, count}));
             break;
         }
         default:
@@ -177,14 +240,7 @@ bool TBiffReader::DispatchCell() {
 
 void TBiffReader::LabelSst() {
     const uint32_t index = U32(6);
-    try {
-        CurrentSheet()->SetSSTString(U16(2), U16(0), U16(4), index);
-    } catch (const std::out_of_range&) {
-        char message[48];
-        std::snprintf(message, sizeof message, "Read error at %.8llu",
-                      static_cast<unsigned long long>(input_.Position()));
-        throw std::runtime_error(message);
-    }
+    SetSSTString(U16(2), U16(0), U16(4), index);
 }
 
 // BIFF8 has an option byte before the characters; BIFF5 has 8-bit characters right after the
@@ -197,7 +253,7 @@ void TBiffReader::Label() {
         text = WideString(at, false);
     } else {
         Need(8 + count);
-        text.assign(data_.begin() + 8, data_.begin() + 8 + static_cast<std::ptrdiff_t>(count));
+        text.assign(data_ + 8, data_ + 8 + static_cast<std::ptrdiff_t>(count));
     }
     CurrentSheet()->SetString(U16(2), U16(0), U16(4), text);
 }
@@ -221,12 +277,12 @@ void TBiffReader::Formula() {
     }
     uint8_t result[8];
     Need(result_at + 8);
-    std::memcpy(result, data_.data() + result_at, 8);
+    std::memcpy(result, data_ + result_at, 8);
     const uint16_t options = short_count ? U8(options_at) : U16(options_at);
     const size_t count = short_count ? U8(count_at) : U16(count_at);
     Need(tokens_at + count);
-    std::vector<uint8_t> tokens(data_.begin() + static_cast<std::ptrdiff_t>(tokens_at),
-                                data_.begin() + static_cast<std::ptrdiff_t>(tokens_at + count));
+    std::vector<uint8_t> tokens(data_ + static_cast<std::ptrdiff_t>(tokens_at),
+                                data_ + static_cast<std::ptrdiff_t>(tokens_at + count));
     bool keep = biff_ == 8 && count > 0;
     const int first = count > 0 ? tokens[0] : -1;
 
@@ -234,13 +290,12 @@ void TBiffReader::Formula() {
     // starts, then the text of its result.
     if (first == 0x01 && (options & 0x0008)) {
         if (ReadNextIf({kSHRFMLA, kSHRFMLA5})) {
-            const Fields f{next_.data(), next_length_};
+            const Fields f{next_, next_length_};
             const size_t shared_count = f.U16(8);
             f.Need(10 + shared_count);
             shared_formulas_.push_back(
                 {f.U16(0), f.U16(2), f.U8(4), f.U8(5),
-                 std::vector<uint8_t>(next_.begin() + 10,
-                                      next_.begin() + 10 + static_cast<std::ptrdiff_t>(shared_count))});
+                 std::vector<uint8_t>(next_ + 10, next_ + 10 + static_cast<std::ptrdiff_t>(shared_count))});
         }
         if (keep) {
             if (count < 5) throw std::runtime_error("Record too short");
@@ -283,17 +338,15 @@ void TBiffReader::Formula() {
         kind = ctStringFormula;
         // A text result missing its STRING record reads as an empty text.
         if (ReadNextIf({biff_ == 2 ? kSTRING2 : kSTRING})) {
-            const Fields f{next_.data(), next_length_};
+            const Fields f{next_, next_length_};
             if (biff_ == 2) {
                 const size_t chars = f.U8(0);
                 f.Need(1 + chars);
-                data->string_result.assign(next_.begin() + 1,
-                                           next_.begin() + 1 + static_cast<std::ptrdiff_t>(chars));
+                data->string_result.assign(next_ + 1, next_ + 1 + static_cast<std::ptrdiff_t>(chars));
             } else if (biff_ < 8) {
                 const size_t chars = f.U16(0);
                 f.Need(2 + chars);
-                data->string_result.assign(next_.begin() + 2,
-                                           next_.begin() + 2 + static_cast<std::ptrdiff_t>(chars));
+                data->string_result.assign(next_ + 2, next_ + 2 + static_cast<std::ptrdiff_t>(chars));
             } else {
                 const size_t chars = f.U16(0);
                 const bool wide = f.U8(2) & 1;

@@ -86,8 +86,6 @@ void TBiffReader::ReadWorkbook(TStream* source) {
                      : biff_ == 3 ? xvExcel30
                                   : xvExcel21);
     limit_ = static_cast<size_t>(book_.RecordLimit());
-    data_.assign(limit_, 0);
-    next_.assign(limit_, 0);
     list_ = &book_.Globals();
     book_.SST().ClearLoadIndex();
     if (biff_ <= 2)
@@ -108,7 +106,7 @@ void TBiffReader::ReadWorkbook(TStream* source) {
         bool go_on = true;
         try {
             if ((id & 0x8000) || length > limit_) throw std::runtime_error("Bad record in file");
-            input_.Read(data_.data(), length);
+            data_ = input_.Take(length);
             id_ = id;
             length_ = length;
             if (book_.OnProgress && input_.Size() > 0) {
@@ -126,6 +124,10 @@ void TBiffReader::ReadWorkbook(TStream* source) {
             }
             if (id == kUSERSVIEWBEGIN) {
                 skipping_views_ = true;
+                continue;
+            }
+            if (FastCell()) {
+                ++record_number_;
                 continue;
             }
             consumed_ = false;
@@ -146,8 +148,7 @@ void TBiffReader::ReadWorkbook(TStream* source) {
     // The load index points at entries the cells now own; it must not outlive the read.
     book_.SST().ClearLoadIndex();
     input_.Close();
-    std::vector<uint8_t>().swap(data_);
-    std::vector<uint8_t>().swap(next_);
+    data_ = next_ = nullptr;
 }
 
 bool TBiffReader::Dispatch() {
@@ -278,7 +279,7 @@ bool TBiffReader::DispatchSettings() {
                 // BIFF5: a byte-counted 8-bit name.
                 const size_t count = std::min<size_t>(U8(0), length_ - 1);
                 d = {static_cast<uint8_t>(count), 0, 0};
-                d.insert(d.end(), data_.begin() + 1, data_.begin() + 1 + static_cast<std::ptrdiff_t>(count));
+                d.insert(d.end(), data_ + 1, data_ + 1 + static_cast<std::ptrdiff_t>(count));
             }
             if (d.size() < kWriteAccessSize) d.resize(kWriteAccessSize, 0x20);
             Store(id_, d);
@@ -337,10 +338,11 @@ void TBiffReader::PlaceCells() {
     Place(kPlaceholderCells);
 }
 
-TSheet* TBiffReader::CurrentSheet() const {
-    return in_sheet_ && sheet_index_ >= 0 && sheet_index_ < book_.Sheets().Count()
-               ? &book_.Sheet(sheet_index_)
-               : nullptr;
+void TBiffReader::EnterSheet(bool in_sheet) {
+    in_sheet_ = in_sheet;
+    sheet_ = in_sheet_ && sheet_index_ >= 0 && sheet_index_ < book_.Sheets().Count()
+                 ? &book_.Sheet(sheet_index_)
+                 : nullptr;
 }
 
 bool TBiffReader::Bof() {
@@ -392,7 +394,7 @@ bool TBiffReader::Bof() {
     placed_.reset();
     cells_placed_ = false;
     selection_kept_ = false;
-    in_sheet_ = true;
+    EnterSheet(true);
     if (biff_ >= 5) {
         if (next_substream_ < static_cast<int>(boundsheets_.size())) {
             sheet.SetName(boundsheets_[next_substream_].name);
@@ -414,7 +416,7 @@ void TBiffReader::SkipSubstream(bool keep) {
     uint16_t id, length;
     while (depth > 0 && input_.ReadHeader(id, length)) {
         if ((id & 0x8000) || length > limit_) throw std::runtime_error("Bad record in file");
-        input_.Read(data_.data(), length);
+        data_ = input_.Take(length);
         id_ = id;
         length_ = length;
         if (keep) list_->AddRaw(id, Data());
@@ -427,7 +429,7 @@ bool TBiffReader::Eof() {
     consumed_ = true;
     Store(rec::EOF_, {});
     shared_formulas_.clear();
-    in_sheet_ = false;
+    EnterSheet(false);
     return !boundsheets_.empty() && next_substream_ < static_cast<int>(boundsheets_.size()) - 1;
 }
 
@@ -448,7 +450,7 @@ void TBiffReader::Font() {
         Put16(d.data() + 6, (U16(2) & 1) ? 700 : 400);
         if (biff_ == 5) {
             Need(15);
-            std::memcpy(d.data() + 4, data_.data() + 4, 10);
+            std::memcpy(d.data() + 4, data_ + 4, 10);
             name_at = 14;
         } else if (id_ == kFONT34) {
             Put16(d.data() + 4, U16(4));
@@ -459,8 +461,8 @@ void TBiffReader::Font() {
         const size_t count = U8(name_at);
         Need(name_at + 1 + count);
         d[14] = static_cast<uint8_t>(count);
-        d.insert(d.end(), data_.begin() + static_cast<std::ptrdiff_t>(name_at + 1),
-                 data_.begin() + static_cast<std::ptrdiff_t>(name_at + 1 + count));
+        d.insert(d.end(), data_ + static_cast<std::ptrdiff_t>(name_at + 1),
+                 data_ + static_cast<std::ptrdiff_t>(name_at + 1 + count));
     }
     TXFont font;
     font.LoadFromRecord(d);
@@ -555,16 +557,16 @@ uint8_t TBiffReader::U8(size_t at) const {
 }
 uint16_t TBiffReader::U16(size_t at) const {
     Need(at + 2);
-    return Get16(data_.data() + at);
+    return Get16(data_ + at);
 }
 uint32_t TBiffReader::U32(size_t at) const {
     Need(at + 4);
-    return Get32(data_.data() + at);
+    return Get32(data_ + at);
 }
 double TBiffReader::F64(size_t at) const {
     Need(at + 8);
     double v;
-    std::memcpy(&v, data_.data() + at, 8);
+    std::memcpy(&v, data_ + at, 8);
     return v;
 }
 
@@ -585,8 +587,8 @@ std::u16string TBiffReader::ByteString(size_t& at, bool short_count) const {
     const size_t count = short_count ? U8(at) : U16(at);
     at += short_count ? 1 : 2;
     Need(at + count);
-    std::u16string text(data_.begin() + static_cast<std::ptrdiff_t>(at),
-                        data_.begin() + static_cast<std::ptrdiff_t>(at + count));
+    std::u16string text(data_ + static_cast<std::ptrdiff_t>(at),
+                        data_ + static_cast<std::ptrdiff_t>(at + count));
     at += count;
     return text;
 }
@@ -599,7 +601,7 @@ bool TBiffReader::ReadNextIf(std::initializer_list<uint16_t> ids) {
     if (!wanted) return false;
     if (length > limit_) throw std::runtime_error("Bad record in file");
     input_.ReadHeader(id, length);
-    input_.Read(next_.data(), length);
+    next_ = input_.Take(length);
     next_id_ = id;
     next_length_ = length;
     return true;

@@ -73,6 +73,8 @@ class TBiffReader {
     void Pane();
     void Formula();
     void LabelSst();
+    // LABELSST into the current sheet; a missing string raises "Read error at" the position.
+    void SetSSTString(uint32_t col, uint32_t row, int xf, uint32_t index);
     void Label();
 
     // Template list helpers. A settings record replaces its default entry (a second one of the
@@ -89,7 +91,7 @@ class TBiffReader {
     uint16_t U16(size_t at) const;
     uint32_t U32(size_t at) const;
     double F64(size_t at) const;
-    std::span<const uint8_t> Data() const { return {data_.data(), length_}; }
+    std::span<const uint8_t> Data() const { return {data_, length_}; }
     // A BIFF8 string at `at`: character count (u16, or u8 with short_count), option byte and
     // characters; `at` is moved past it.
     std::u16string WideString(size_t& at, bool short_count) const;
@@ -102,8 +104,13 @@ class TBiffReader {
     // The shared string table loader's reading across CONTINUE records.
     void SstNextContinue();
     void SstRead(void* target, size_t count);
+    const uint8_t* SstTake(size_t count, std::vector<uint8_t>& gather);
 
-    TSheet* CurrentSheet() const;
+    TSheet* CurrentSheet() const { return sheet_; }
+    void EnterSheet(bool in_sheet);
+    // The cell records that make up most of a file, handled before the general dispatch; false
+    // for any other record.
+    bool FastCell();
     bool CellInLimits(uint32_t col, uint32_t row) const;
 
     TTabulon4& book_;
@@ -113,19 +120,20 @@ class TBiffReader {
 
     uint16_t id_ = 0;
     size_t length_ = 0;
-    std::vector<uint8_t> data_;
+    const uint8_t* data_ = nullptr;  // in the record stream, valid until it is closed
     bool consumed_ = false;
     int record_number_ = 0;
 
     // The record ReadNextIf took.
     uint16_t next_id_ = 0;
     size_t next_length_ = 0;
-    std::vector<uint8_t> next_;
+    const uint8_t* next_ = nullptr;
 
     TDefaultRecordStorage* list_ = nullptr;
     std::bitset<0x10000> placed_;  // settings ids the current list already took
     bool cells_placed_ = false;
-    bool in_sheet_ = false;  // between a sheet's BOF and its EOF
+    bool in_sheet_ = false;    // between a sheet's BOF and its EOF
+    TSheet* sheet_ = nullptr;  // the sheet being read, while in_sheet_
     bool selection_kept_ = false;
     std::vector<TBoundsheet> boundsheets_;
     int next_substream_ = -1;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <tuple>
 
 #include "workbook/compound_document.h"
 #include "workbook/extra_objects.h"
@@ -14,7 +15,7 @@ namespace {
 const char* const kNotAWorkbook = "The file is not an Excel workbook";
 
 // BIFF2-4 files are plain record streams; their first record is a BOF whose id tells the version.
-int PlainFileVersion(const std::string& bytes) {
+int PlainFileVersion(std::string_view bytes) {
     if (bytes.size() < 4) return 0;
     const unsigned id = static_cast<uint8_t>(bytes[0]) | (static_cast<uint8_t>(bytes[1]) << 8);
     if ((id & 0xFF) != 0x09) return 0;
@@ -28,55 +29,71 @@ int PlainFileVersion(const std::string& bytes) {
 
 int TBiffRecordInput::Open(const std::string& file_name, TStream* source, TExtraObjects* extra) {
     Close();
-    std::string file;
     if (source) {
         source->SetPosition(0);
-        file = source->ReadRest();
+        file_ = source->ReadRest();
     } else {
         TFileStream input(file_name, TFileMode::fmOpenRead);
-        file = input.ReadRest();
+        file_ = input.ReadRest();
     }
-    if (!TCompoundDocument::IsCompoundDocument(file)) {
-        const int version = source ? 0 : PlainFileVersion(file);
+    if (!TCompoundDocument::IsCompoundDocument(file_)) {
+        const int version = source ? 0 : PlainFileVersion(file_);
         if (version == 0) throw std::runtime_error(kNotAWorkbook);
-        bytes_ = std::move(file);
+        bytes_ = file_;
         return version;
     }
-    const TCompoundDocument document = TCompoundDocument::Load(file);
-    std::string().swap(file);
+    // The record stream is most of the file and is read straight from it: a document holding
+    // it in the file's sector order needs no copy at all.
+    TFileExtents workbook, book;
+    const TCompoundDocument document =
+        TCompoundDocument::Load(file_, [&](std::u16string_view name, const TFileExtents& extents) {
+            if (ElementNamesEqual(name, u"Workbook")) {
+                workbook = extents;
+                return true;
+            }
+            if (ElementNamesEqual(name, u"Book")) {
+                book = extents;
+                return true;
+            }
+            return false;
+        });
     if (extra) extra->Assign(document);
     // "Workbook" wins over "Book" when a file has both; names compare without regard to case.
-    for (const auto& [name, version] : {std::pair{u"Workbook", 8}, std::pair{u"Book", 5}}) {
+    for (const auto& [name, version, extents] :
+         {std::tuple{u"Workbook", 8, &workbook}, std::tuple{u"Book", 5, &book}}) {
         if (!document.Root().Contains(name)) continue;
         if (document.Root().Element(name).type != TCompoundElementType::cetStream) continue;
-        bytes_ = document.Root().OpenStream(name).Bytes();
+        if (extents->ranges.size() == 1) {
+            bytes_ = std::string_view(file_).substr(extents->ranges[0].first, extents->ranges[0].second);
+        } else if (!extents->ranges.empty()) {
+            gathered_.reserve(extents->size);
+            for (const auto& [at, count] : extents->ranges) gathered_.append(file_, at, count);
+            std::string().swap(file_);
+            bytes_ = gathered_;
+        } else {
+            // Kept in the mini stream, or cut short by the end of the file.
+            gathered_ = document.Root().OpenStream(name).Bytes();
+            std::string().swap(file_);
+            bytes_ = gathered_;
+        }
         return version;
     }
     throw std::runtime_error(kNotAWorkbook);
 }
 
-bool TBiffRecordInput::PeekHeader(uint16_t& id, uint16_t& length) const {
-    if (bytes_.size() - position_ < 4) return false;
-    const auto* p = reinterpret_cast<const uint8_t*>(bytes_.data() + position_);
-    id = static_cast<uint16_t>(p[0] | (p[1] << 8));
-    length = static_cast<uint16_t>(p[2] | (p[3] << 8));
-    return true;
-}
-
-bool TBiffRecordInput::ReadHeader(uint16_t& id, uint16_t& length) {
-    if (!PeekHeader(id, length)) return false;
-    position_ += 4;
-    return true;
+void TBiffRecordInput::StreamEnds() {
+    throw std::runtime_error("Stream read error");
 }
 
 void TBiffRecordInput::Read(void* target, size_t count) {
-    if (count > bytes_.size() - position_) throw std::runtime_error("Stream read error");
-    if (count) std::memcpy(target, bytes_.data() + position_, count);
-    position_ += count;
+    const uint8_t* p = Take(count);
+    if (count) std::memcpy(target, p, count);
 }
 
 void TBiffRecordInput::Close() {
-    std::string().swap(bytes_);
+    std::string().swap(file_);
+    std::string().swap(gathered_);
+    bytes_ = {};
     position_ = 0;
 }
 

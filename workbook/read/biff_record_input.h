@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace linograf::workbook {
 
@@ -22,18 +23,43 @@ class TBiffRecordInput {
     int Open(const std::string& file_name, TStream* source, TExtraObjects* extra);
 
     // The next record header; false when fewer than 4 bytes are left (the end of the records).
-    bool ReadHeader(uint16_t& id, uint16_t& length);
+    bool ReadHeader(uint16_t& id, uint16_t& length) {
+        if (!PeekHeader(id, length)) return false;
+        position_ += 4;
+        return true;
+    }
     // The header of the record after the current one, without moving on; false at the end.
-    bool PeekHeader(uint16_t& id, uint16_t& length) const;
+    bool PeekHeader(uint16_t& id, uint16_t& length) const {
+        if (bytes_.size() - position_ < 4) return false;
+        const auto* p = reinterpret_cast<const uint8_t*>(bytes_.data() + position_);
+        id = static_cast<uint16_t>(p[0] | (p[1] << 8));
+        length = static_cast<uint16_t>(p[2] | (p[3] << 8));
+        return true;
+    }
     // Exactly count bytes; raises "Stream read error" when the stream ends first.
     void Read(void* target, size_t count);
+    // The next count bytes where they lie, valid until Close; raises "Stream read error" when the
+    // stream ends first.
+    const uint8_t* Take(size_t count) {
+        if (count > bytes_.size() - position_) StreamEnds();
+        const auto* p = reinterpret_cast<const uint8_t*>(bytes_.data() + position_);
+        position_ += count;
+        return p;
+    }
+    // The bytes from the current position on, for looking ahead without moving on.
+    std::string_view Rest() const { return bytes_.substr(position_); }
 
     uint64_t Position() const { return position_; }
     uint64_t Size() const { return bytes_.size(); }
     void Close();
 
   private:
-    std::string bytes_;
+    [[noreturn]] static void StreamEnds();
+
+    std::string file_;
+    // The record stream when it is not one piece of file_.
+    std::string gathered_;
+    std::string_view bytes_;
     size_t position_ = 0;
 };
 

@@ -26,7 +26,7 @@ void TBiffReader::SstNextContinue() {
     if (!input_.ReadHeader(id, length) || id != kCONTINUE)
         throw std::runtime_error("CONTINUE record is missing in SST");
     if (length > limit_) throw std::runtime_error("Bad record in file");
-    input_.Read(data_.data(), length);
+    data_ = input_.Take(length);
     length_ = length;
     sst_pos_ = 0;
 }
@@ -37,11 +37,24 @@ void TBiffReader::SstRead(void* target, size_t count) {
     while (count > 0) {
         if (sst_pos_ == length_) SstNextContinue();
         const size_t take = std::min(count, length_ - sst_pos_);
-        std::memcpy(out, data_.data() + sst_pos_, take);
+        std::memcpy(out, data_ + sst_pos_, take);
         out += take;
         sst_pos_ += take;
         count -= take;
     }
+}
+
+// The next count bytes, where they lie when the current record holds them all, else gathered
+// into `gather` across CONTINUE records.
+const uint8_t* TBiffReader::SstTake(size_t count, std::vector<uint8_t>& gather) {
+    if (count <= length_ - sst_pos_) {
+        const uint8_t* p = data_ + sst_pos_;
+        sst_pos_ += count;
+        return p;
+    }
+    gather.resize(count);
+    SstRead(gather.data(), count);
+    return gather.data();
 }
 
 void TBiffReader::Sst() {
@@ -53,8 +66,8 @@ void TBiffReader::Sst() {
     SstRead(head, sizeof head);
     const uint32_t total = Get32(head), unique = Get32(head + 4);
     std::u16string text;
+    std::vector<uint8_t> split_chars, run_bytes, extended;
     std::vector<TSSTRun> runs;
-    std::vector<uint8_t> extended;
     // Every string takes bytes of the file, so a false count ends at the file's end.
     for (uint32_t n = 0; n < unique; ++n) {
         uint8_t string_head[3];
@@ -83,39 +96,61 @@ void TBiffReader::Sst() {
             SstRead(b, 4);
             extended_size = Get32(b);
         }
-        text.clear();
-        while (text.size() < chars) {
-            if (sst_pos_ == length_) {
-                // Each continuation of the characters starts with its own option byte.
-                SstNextContinue();
-                if (length_ == 0) throw std::runtime_error("Invalid SST record");
-                wide = (data_[sst_pos_++] & 0x01) != 0;
+        // The characters as stored: in place when they fit, else gathered as 16-bit units.
+        const uint8_t* stored;
+        if (!force_wide) {
+            stored = data_ + sst_pos_;
+            sst_pos_ += chars * (wide ? 2 : 1);
+        } else {
+            split_chars.resize(2 * chars);
+            uint8_t* out = split_chars.data();
+            size_t done = 0;
+            while (done < chars) {
+                if (sst_pos_ == length_) {
+                    // Each continuation of the characters starts with its own option byte.
+                    SstNextContinue();
+                    if (length_ == 0) throw std::runtime_error("Invalid SST record");
+                    wide = (data_[sst_pos_++] & 0x01) != 0;
+                }
+                const size_t left = length_ - sst_pos_;
+                const size_t take = std::min(chars - done, wide ? left / 2 : left);
+                if (take == 0) throw std::runtime_error("Invalid SST record");
+                const uint8_t* p = data_ + sst_pos_;
+                if (wide) {
+                    std::memcpy(out + 2 * done, p, 2 * take);
+                } else {
+                    for (size_t i = 0; i < take; ++i) {
+                        out[2 * (done + i)] = p[i];
+                        out[2 * (done + i) + 1] = 0;
+                    }
+                }
+                done += take;
+                sst_pos_ += take * (wide ? 2 : 1);
             }
-            const size_t left = length_ - sst_pos_;
-            const size_t take = std::min(chars - text.size(), wide ? left / 2 : left);
-            if (take == 0) throw std::runtime_error("Invalid SST record");
-            const uint8_t* p = data_.data() + sst_pos_;
-            for (size_t i = 0; i < take; ++i)
-                text.push_back(wide ? static_cast<char16_t>(Get16(p + 2 * i)) : p[i]);
-            sst_pos_ += take * (wide ? 2 : 1);
+            stored = split_chars.data();
+            wide = true;
         }
-        runs.clear();
+        const uint8_t* run_data = SstTake(size_t{run_count} * 4, run_bytes);
         for (uint16_t r = 0; r < run_count; ++r) {
-            uint8_t b[4];
-            SstRead(b, 4);
-            const TSSTRun run{Get16(b), Get16(b + 2)};
-            if (run.font < book_.Fonts().Count()) book_.Fonts().Acquire(run.font);
-            runs.push_back(run);
+            const uint16_t font = Get16(run_data + 4 * r + 2);
+            if (font < book_.Fonts().Count()) book_.Fonts().Acquire(font);
         }
         extended.clear();
         for (uint32_t left = extended_size; left > 0;) {
             if (sst_pos_ == length_) SstNextContinue();
             const size_t take = std::min<size_t>(left, length_ - sst_pos_);
-            extended.insert(extended.end(), data_.begin() + static_cast<std::ptrdiff_t>(sst_pos_),
-                            data_.begin() + static_cast<std::ptrdiff_t>(sst_pos_ + take));
+            extended.insert(extended.end(), data_ + sst_pos_, data_ + sst_pos_ + take);
             sst_pos_ += take;
             left -= static_cast<uint32_t>(take);
         }
+        text.resize(chars);
+        if (wide)
+            for (size_t i = 0; i < chars; ++i) text[i] = static_cast<char16_t>(Get16(stored + 2 * i));
+        else
+            for (size_t i = 0; i < chars; ++i) text[i] = stored[i];
+        runs.resize(run_count);
+        for (uint16_t r = 0; r < run_count; ++r)
+            runs[r] = {Get16(run_data + 4 * r), Get16(run_data + 4 * r + 2)};
         sst.AddLoaded(sst.AddEntry(text, force_wide, runs, extended));
     }
     sst.SetRefTotal(total);
