@@ -105,6 +105,7 @@ bool TBiffReader::FastCell() {
     if (!CellInLimits(col, row)) return true;
     switch (id_) {
         case kLABELSST:
+            PrefetchStrings();
             SetSSTString(col, row, xf, Get32(p + 6));
             break;
         case kRK:
@@ -122,6 +123,44 @@ bool TBiffReader::FastCell() {
             break;
     }
     return true;
+}
+
+// Cells name their strings in row order, while the table holds them in the order the writer
+// chose (ours: by hash), so every LABELSST finds its string somewhere else in a table far larger
+// than the caches. The records are all in memory: the strings of the cells a few records ahead
+// are asked for early, first the slot of the load index, then, some records later, the entry
+// the slot points at.
+void TBiffReader::PrefetchStrings() {
+    if (strings_.empty()) return;
+    constexpr unsigned kStep = 8;  // records between the two steps, and from the second to the use
+    if (ahead_ < input_.Position()) {
+        // Started, or restarted after other records: run two steps ahead at once.
+        ahead_ = input_.Position();
+        ring_count_ = 0;
+        for (unsigned i = 0; i < 2 * kStep; ++i) PrefetchNextString();
+    }
+    PrefetchNextString();
+}
+
+void TBiffReader::PrefetchNextString() {
+    constexpr unsigned kStep = 8;
+    const std::string_view rest = input_.Rest();
+    const size_t from = ahead_ - input_.Position();
+    if (rest.size() < from + 4) return;
+    const auto* p = reinterpret_cast<const uint8_t*>(rest.data() + from);
+    const uint16_t id = Get16(p), length = Get16(p + 2);
+    if (rest.size() - from - 4 < length) return;
+    ahead_ += 4 + length;
+    if (id != kLABELSST || length < 10) return;
+    const uint32_t index = Get32(p + 10);
+    if (index >= strings_.size()) return;
+    __builtin_prefetch(&strings_[index]);
+    ring_[(ring_first_ + ring_count_++) % kRing] = index;
+    if (ring_count_ > kStep) {
+        __builtin_prefetch(strings_[ring_[ring_first_]], 1);
+        ring_first_ = (ring_first_ + 1) % kRing;
+        --ring_count_;
+    }
 }
 
 void TBiffReader::SetSSTString(uint32_t col, uint32_t row, int xf, uint32_t index) {

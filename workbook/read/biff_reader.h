@@ -111,6 +111,8 @@ class TBiffReader {
     // The cell records that make up most of a file, handled before the general dispatch; false
     // for any other record.
     bool FastCell();
+    void PrefetchStrings();
+    void PrefetchNextString();
     bool CellInLimits(uint32_t col, uint32_t row) const;
 
     TTabulon4& book_;
@@ -145,6 +147,14 @@ class TBiffReader {
     std::vector<TSharedFormula> shared_formulas_;
 
     size_t sst_pos_ = 0;  // read position in the SST loader's current record
+
+    // The strings of the table in file order, and the look-ahead over the LABELSST records
+    // that asks for them before their cells are set.
+    std::vector<TSSTEntry*> strings_;
+    size_t ahead_ = 0;  // stream position of the next record the look-ahead reads
+    static constexpr unsigned kRing = 16;
+    uint32_t ring_[kRing] = {};
+    unsigned ring_first_ = 0, ring_count_ = 0;
 };
 
 }  // namespace linograf::workbook

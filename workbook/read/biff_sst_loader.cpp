@@ -151,7 +151,9 @@ void TBiffReader::Sst() {
         runs.resize(run_count);
         for (uint16_t r = 0; r < run_count; ++r)
             runs[r] = {Get16(run_data + 4 * r), Get16(run_data + 4 * r + 2)};
-        sst.AddLoaded(sst.AddEntry(text, force_wide, runs, extended));
+        TSSTEntry* entry = sst.AddEntry(text, force_wide, runs, extended);
+        sst.AddLoaded(entry);
+        strings_.push_back(entry);
     }
     sst.SetRefTotal(total);
 }
