@@ -33,41 +33,73 @@ TXLSRange& TXLSRange::Items(int col1, int row1, int col2, int row2) {
     return *this;
 }
 
-void TXLSRange::Fill() {
-    for (int row = row1_; row <= row2_; ++row)
-        for (int col = col1_; col <= col2_; ++col)
-            sheet_.FillBlank(static_cast<uint32_t>(col), static_cast<uint32_t>(row));
-}
+namespace {
+
+// The formats a pass has already changed, and what each became. A large range holds few distinct
+// formats (the outline columns and rows differ from the inside), so nearly every cell only moves
+// its reference to a known result instead of searching the font and format lists again.
+//
+// A remembered source format can only be released to nothing once no cell refers to it, and its
+// handle is then reused only by a format made in this pass, which only visited cells get: no cell
+// still to come can carry a stale handle.
+class TChangeMemo {
+public:
+    bool Find(XfId from, XfId& to) const {
+        for (int i = 0; i < count_; ++i) {
+            if (entries_[i].from == from) {
+                to = entries_[i].to;
+                return true;
+            }
+        }
+        return false;
+    }
+    void Add(XfId from, XfId to) {
+        entries_[next_] = {from, to};
+        next_ = (next_ + 1) % kSize;
+        if (count_ < kSize) ++count_;
+    }
+
+private:
+    static constexpr int kSize = 16;
+    struct Entry {
+        XfId from, to;
+    };
+    Entry entries_[kSize] = {};
+    int count_ = 0;
+    int next_ = 0;
+};
+
+}  // namespace
 
 template <typename Change>
 void TXLSRange::ForEachCell(int c1, int r1, int c2, int r2, Change change) {
     TCellFormats& formats = sheet_.Workbook().Formats();
-    // A large range holds few distinct formats: once a format's result is known, a further cell
-    // with it only moves its reference, instead of searching the font and format lists again.
-    XfId last_from = 0, last_to = 0;
-    bool known = false;
-    for (int row = r1; row <= r2; ++row) {
-        for (int col = c1; col <= c2; ++col) {
-            TCell* cell = sheet_.Cells().Find(static_cast<uint32_t>(col), static_cast<uint32_t>(row));
-            if (!cell) continue;
-            if (known && cell->xf == last_from) {
-                if (last_to != last_from) {
-                    formats.Acquire(last_to);
-                    formats.Release(last_from);
+    TChangeMemo memo;
+    // Every position of the selection is filled with a blank cell if it has none, in the same
+    // walk that changes the cells of the part the setter affects: one look-up per position.
+    for (int row = row1_; row <= row2_; ++row) {
+        const bool row_changes = row >= r1 && row <= r2;
+        for (int col = col1_; col <= col2_; ++col) {
+            TCell& cell = sheet_.FillBlank(static_cast<uint32_t>(col), static_cast<uint32_t>(row));
+            if (!row_changes || col < c1 || col > c2) continue;
+            const XfId from = cell.xf;
+            XfId to;
+            if (memo.Find(from, to)) {
+                if (to != from) {
+                    formats.Acquire(to);
+                    formats.Release(from);
                 }
-                cell->xf = last_to;
+                cell.xf = to;
                 continue;
             }
-            last_from = cell->xf;
-            last_to = change(formats, cell->xf);
-            cell->xf = last_to;
-            known = true;
+            to = change(formats, from);
+            cell.xf = to;
+            memo.Add(from, to);
         }
     }
 }
 
 void TXLSRange::Outline(TBorderSide side, TCellBorderStyle style) {
-    Fill();
     int c1 = col1_, r1 = row1_, c2 = col2_, r2 = row2_;
     switch (side) {
         case bsTop: r2 = r1; break;
@@ -92,45 +124,37 @@ void TXLSRange::SetBorderLeftStyle(TCellBorderStyle style) { Outline(bsLeft, sty
 void TXLSRange::SetBorderRightStyle(TCellBorderStyle style) { Outline(bsRight, style); }
 
 void TXLSRange::SetBorderInsideHorizStyle(TCellBorderStyle style) {
-    Fill();
     ForEachCell(col1_, row1_, col2_, row2_ - 1,
                 [&](TCellFormats& f, XfId xf) { return WithBorderStyle(f, xf, bsBottom, style); });
 }
 
 void TXLSRange::SetBorderInsideVertStyle(TCellBorderStyle style) {
-    Fill();
     ForEachCell(col1_, row1_, col2_ - 1, row2_,
                 [&](TCellFormats& f, XfId xf) { return WithBorderStyle(f, xf, bsRight, style); });
 }
 
 void TXLSRange::SetTextFlags(TTextFlags flags) {
-    Fill();
     ForEachCell(col1_, row1_, col2_, row2_, [&](TCellFormats& f, XfId xf) { return WithTextFlags(f, xf, flags); });
 }
 
 void TXLSRange::SetFontName(std::u16string_view name) {
-    Fill();
     ForEachCell(col1_, row1_, col2_, row2_, [&](TCellFormats& f, XfId xf) { return WithFontName(f, xf, name); });
 }
 
 void TXLSRange::SetFontSize(int points) {
-    Fill();
     ForEachCell(col1_, row1_, col2_, row2_, [&](TCellFormats& f, XfId xf) { return WithFontSize(f, xf, points); });
 }
 
 void TXLSRange::SetFontStyle(TXFontStyles style) {
-    Fill();
     ForEachCell(col1_, row1_, col2_, row2_, [&](TCellFormats& f, XfId xf) { return WithFontStyle(f, xf, style); });
 }
 
 void TXLSRange::SetHorizAlignment(THorizAlignment value) {
-    Fill();
     ForEachCell(col1_, row1_, col2_, row2_,
                 [&](TCellFormats& f, XfId xf) { return WithHorizAlignment(f, xf, value); });
 }
 
 void TXLSRange::SetVertAlignment(TVertAlignment value) {
-    Fill();
     ForEachCell(col1_, row1_, col2_, row2_,
                 [&](TCellFormats& f, XfId xf) { return WithVertAlignment(f, xf, value); });
 }

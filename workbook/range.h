@@ -44,7 +44,8 @@ public:
     void SetMerged(bool merged);
 
 private:
-    void Fill();
+    // Fills every empty position of the selection with a blank cell and changes the format of the
+    // cells in columns c1..c2 of rows r1..r2 (part of the selection) with `change`.
     template <typename Change>
     void ForEachCell(int c1, int r1, int c2, int r2, Change change);
     void Outline(TBorderSide side, TCellBorderStyle style);

@@ -19,14 +19,24 @@ TTableExportSource::TTableExportSource(TMemTable& table, std::vector<TExportColu
     }
 }
 
+void TTableExportSource::SaveCursor() {
+    fields_.clear();
+    saved_ = table_.GetBookmark();
+}
+
 void TTableExportSource::RestoreCursor() {
+    fields_.clear();
     TBookmark saved = saved_;
     table_.FreeBookmark(saved_);
     if (!saved.Empty()) table_.GotoBookmark(saved);
 }
 
 TField& TTableExportSource::Field(int column) const {
-    return table_.FieldByName(Column(column).field_name);
+    const TExportColumn& bound = Column(column);
+    fields_.resize(columns_.size(), nullptr);
+    TField*& field = fields_[static_cast<size_t>(column)];
+    if (field == nullptr) field = &table_.FieldByName(bound.field_name);
+    return *field;
 }
 
 double TTableExportSource::AsFloat(int column) const {

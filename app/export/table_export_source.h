@@ -36,7 +36,7 @@ class TTableExportSource : public TGridExportSource {
     void Last() override { table_.Last(); }
     void Next() override { table_.Next(); }
     bool Eof() const override { return table_.Eof(); }
-    void SaveCursor() override { saved_ = table_.GetBookmark(); }
+    void SaveCursor() override;
     void RestoreCursor() override;
     void DisableControls() override { table_.DisableControls(); }
     void EnableControls() override { table_.EnableControls(); }
@@ -56,6 +56,9 @@ class TTableExportSource : public TGridExportSource {
     std::string font_name_;
     int font_size_;
     TBookmark saved_;
+    // The table column of each column, looked up by name once per export (SaveCursor starts one):
+    // a row's values then cost no name search.
+    mutable std::vector<TField*> fields_;
 };
 
 }  // namespace linograf
