@@ -4,6 +4,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -38,31 +39,81 @@ char16_t TSSTEntry::Char(size_t i) const {
 TSST2::TSST2() : root_(NewNode()) {}
 
 TSST2::~TSST2() {
-    Clear();
-    FreeNodes();
+    FreeAll();
 }
 
-TSST2::Node* TSST2::NewNode() {
+namespace {
+
+constexpr size_t kHugeChunk = size_t{2} << 20;
+
+// A 2 MB block at a 2 MB boundary, so the system can back it with one huge page.
+void* MapHugeChunk() {
+    void* raw = mmap(nullptr, 2 * kHugeChunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) throw std::bad_alloc();
+    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t aligned = (start + kHugeChunk - 1) & ~(kHugeChunk - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    const uintptr_t end = aligned + kHugeChunk;
+    if (start + 2 * kHugeChunk > end) munmap(reinterpret_cast<void*>(end), start + 2 * kHugeChunk - end);
+    madvise(reinterpret_cast<void*>(aligned), kHugeChunk, MADV_HUGEPAGE);
+    return reinterpret_cast<void*>(aligned);
+}
+
+}  // namespace
+
+void* TSST2::Allocate(size_t bytes) {
     constexpr size_t kSmallChunk = 16 * sizeof(Node);
-    constexpr size_t kHugeChunk = size_t{2} << 20;
-    if (chunks_.empty() || chunk_used_ + sizeof(Node) > chunks_.back().second) {
+    if (chunks_.empty() || chunk_used_ + bytes > chunks_.back().second) {
         // A small table stays small; once it has grown past its first chunk, it gets 2 MB ones.
-        size_t size = chunks_.empty() ? kSmallChunk : kHugeChunk;
-        void* memory = std::aligned_alloc(size == kHugeChunk ? kHugeChunk : alignof(Node), size);
+        // The unused end of a chunk is given up: less than one node's size per 2 MB.
+        const bool first = chunks_.empty();
+        void* memory = first ? std::malloc(kSmallChunk) : MapHugeChunk();
+        const size_t size = first ? kSmallChunk : kHugeChunk;
         if (!memory) throw std::bad_alloc();
-        if (size == kHugeChunk) madvise(memory, size, MADV_HUGEPAGE);
+        // Links keep a tag in the top 16 bits of an address; user space addresses leave them
+        // free on every 64-bit system this runs on, and this guards the assumption.
+        if ((reinterpret_cast<uintptr_t>(memory) + size - 1) >> kTagShift) {
+            first ? std::free(memory) : void(munmap(memory, size));
+            throw std::bad_alloc();
+        }
         chunks_.push_back({memory, size});
         chunk_used_ = 0;
     }
     void* at = static_cast<char*>(chunks_.back().first) + chunk_used_;
-    chunk_used_ += sizeof(Node);
-    return new (at) Node;
+    chunk_used_ += bytes;
+    return at;
 }
 
-void TSST2::FreeNodes() {
-    for (auto& [memory, size] : chunks_) std::free(memory);
+TSST2::Node* TSST2::NewNode() {
+    return new (Allocate(sizeof(Node))) Node;
+}
+
+size_t TSST2::BlockSize(const TSSTEntry* e) {
+    size_t bytes = sizeof(TSSTEntry) + e->KeyBytes();
+    if (e->type_ & kSSTExtended) bytes += 4 + e->Extended().size();
+    return (bytes + kGranule - 1) & ~(kGranule - 1);
+}
+
+void TSST2::FreeEntry(TSSTEntry* e) {
+    const size_t size = BlockSize(e);
+    if (size > kLargestListed) {
+        large_.erase(e);
+        ::operator delete(e);
+        return;
+    }
+    // The freed block's first word links it to the list.
+    void*& head = free_lists_[size / kGranule];
+    *reinterpret_cast<void**>(e) = head;
+    head = e;
+}
+
+void TSST2::FreeAll() {
+    for (void* e : large_) ::operator delete(e);
+    large_.clear();
+    for (auto& [memory, size] : chunks_) size == kHugeChunk ? void(munmap(memory, size)) : std::free(memory);
     chunks_.clear();
     chunk_used_ = 0;
+    std::fill(free_lists_.begin(), free_lists_.end(), nullptr);
 }
 
 uint32_t TSST2::Key(std::span<const uint8_t> bytes) {
@@ -76,30 +127,34 @@ bool TSST2::Matches(const TSSTEntry* e, std::span<const uint8_t> bytes, uint16_t
            e->KeyBytes() == bytes.size() && std::memcmp(e->Data(), bytes.data(), bytes.size()) == 0;
 }
 
-TSSTEntry* TSST2::Add(std::u16string_view text) { return AddEntry(text, false, {}, {}); }
+TSSTEntry* TSST2::Add(std::u16string_view text) {
+    return AddEntry(text, false, {}, {});
+}
 
 TSSTEntry* TSST2::AddEntry(std::u16string_view text, bool force_wide, std::span<const TSSTRun> runs,
                            std::span<const uint8_t> extended) {
     if (text.size() > 0xFFFF) throw std::length_error("Text longer than 65535 characters");
     if (runs.size() > 0xFFFF) throw std::length_error("More than 65535 formatting runs");
-    bool wide = force_wide;
-    if (!wide)
-        for (char16_t c : text)
-            if (c > 0xFF) {
-                wide = true;
-                break;
-            }
-    uint8_t type = (wide ? kSSTWide : 0) | (runs.empty() ? 0 : kSSTRuns) | (extended.empty() ? 0 : kSSTExtended);
-    size_t key_size = text.size() * (wide ? 2 : 1) + runs.size() * 4;
-    scratch_.resize(key_size);
+    const size_t key_size_narrow = text.size() + runs.size() * 4;
+    scratch_.resize(key_size_narrow);
     uint8_t* p = scratch_.data();
+    // Narrow first, as most texts are; the first character above 0xFF starts over wide.
+    bool wide = force_wide;
+    if (!wide) {
+        char16_t all = 0;
+        for (char16_t c : text) {
+            all |= c;
+            *p++ = static_cast<uint8_t>(c);
+        }
+        wide = all > 0xFF;
+    }
     if (wide) {
+        scratch_.resize(key_size_narrow + text.size());
+        p = scratch_.data();
         for (char16_t c : text) {
             *p++ = static_cast<uint8_t>(c);
             *p++ = static_cast<uint8_t>(c >> 8);
         }
-    } else {
-        for (char16_t c : text) *p++ = static_cast<uint8_t>(c);
     }
     for (const TSSTRun& r : runs) {
         *p++ = static_cast<uint8_t>(r.position);
@@ -107,31 +162,56 @@ TSSTEntry* TSST2::AddEntry(std::u16string_view text, bool force_wide, std::span<
         *p++ = static_cast<uint8_t>(r.font);
         *p++ = static_cast<uint8_t>(r.font >> 8);
     }
-    return Insert(scratch_, static_cast<uint16_t>(text.size()), type, static_cast<uint16_t>(runs.size()), extended);
+    const uint8_t type =
+        (wide ? kSSTWide : 0) | (runs.empty() ? 0 : kSSTRuns) | (extended.empty() ? 0 : kSSTExtended);
+    return Insert(scratch_, static_cast<uint16_t>(text.size()), type, static_cast<uint16_t>(runs.size()),
+                  extended);
+}
+
+TSSTEntry* TSST2::AddStored(std::span<const uint8_t> chars_and_runs, uint16_t char_count, bool wide,
+                            uint16_t run_count, std::span<const uint8_t> extended) {
+    if (chars_and_runs.size() != size_t{char_count} * (wide ? 2 : 1) + size_t{run_count} * 4)
+        throw std::invalid_argument("Shared string bytes do not match their counts");
+    const uint8_t type =
+        (wide ? kSSTWide : 0) | (run_count ? kSSTRuns : 0) | (extended.empty() ? 0 : kSSTExtended);
+    return Insert(chars_and_runs, char_count, type, run_count, extended);
 }
 
 TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t type, uint16_t runs,
                          std::span<const uint8_t> extended) {
-    ++ref_total_;
-    uint32_t key = Key(bytes);
+    const uint32_t key = Key(bytes);
+    const uint16_t tag = Tag(key);
     Node* node = root_;
     int depth = 0;
+    Link s;
     for (;;) {
-        Slot s = node->slots[(key >> (8 * depth)) & 0xFF];
-        if (!IsNode(s)) {
-            for (TSSTEntry* e = reinterpret_cast<TSSTEntry*>(s); e; e = e->next_) {
-                if (Matches(e, bytes, chars, type)) {
-                    ++e->use_count_;
-                    return e;
-                }
-            }
-            break;
-        }
+        s = node->slots[(key >> (8 * depth)) & 0xFF];
+        if (!IsNode(s)) break;
         node = AsNode(s);
         ++depth;
     }
-    size_t tail = extended.empty() ? 0 : 4 + extended.size();
-    void* memory = ::operator new(sizeof(TSSTEntry) + bytes.size() + tail);
+    int length = 0;
+    for (Link l = s; l; ++length) {
+        TSSTEntry* e = AsEntry(l);
+        if (static_cast<uint16_t>(l >> kTagShift) == tag && Matches(e, bytes, chars, type)) {
+            ++e->use_count_;
+            ++ref_total_;
+            return e;
+        }
+        l = (l & kMoreBit) ? e->next_ : 0;
+    }
+    const size_t tail = extended.empty() ? 0 : 4 + extended.size();
+    const size_t size = (sizeof(TSSTEntry) + bytes.size() + tail + kGranule - 1) & ~(kGranule - 1);
+    void* memory;
+    if (size > kLargestListed) {
+        memory = ::operator new(size);
+        large_.insert(memory);
+    } else if (void*& listed = free_lists_[size / kGranule]) {
+        memory = listed;
+        listed = *static_cast<void**>(memory);
+    } else {
+        memory = Allocate(size);
+    }
     TSSTEntry* e = new (memory) TSSTEntry;
     e->use_count_ = 1;
     e->char_count_ = chars;
@@ -139,86 +219,77 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
     e->run_count_ = runs;
     if (!bytes.empty()) std::memcpy(e->Data(), bytes.data(), bytes.size());
     if (tail) {
-        uint32_t size = static_cast<uint32_t>(extended.size());
-        std::memcpy(e->Data() + bytes.size(), &size, 4);
+        const uint32_t ext_size = static_cast<uint32_t>(extended.size());
+        std::memcpy(e->Data() + bytes.size(), &ext_size, 4);
         std::memcpy(e->Data() + bytes.size() + 4, extended.data(), extended.size());
     }
-    Place(node, depth, key, e);
+    Place(node, depth, key, e, length);
     ++count_;
+    ++ref_total_;
     return e;
 }
 
-void TSST2::Place(Node* node, int depth, uint32_t key, TSSTEntry* entry) {
-    Slot& slot = node->slots[(key >> (8 * depth)) & 0xFF];
+int TSST2::ChainLength(Link head) {
+    int length = 0;
+    for (Link l = head; l; l = (l & kMoreBit) ? AsEntry(l)->next_ : 0) ++length;
+    return length;
+}
+
+// chain_length is the length of the chain the key leads to below node, when known (else -1).
+void TSST2::Place(Node* node, int depth, uint32_t key, TSSTEntry* entry, int chain_length) {
+    Link& slot = node->slots[(key >> (8 * depth)) & 0xFF];
     if (IsNode(slot)) {
-        Place(AsNode(slot), depth + 1, key, entry);
+        Place(AsNode(slot), depth + 1, key, entry, -1);
         return;
     }
-    TSSTEntry* head = reinterpret_cast<TSSTEntry*>(slot);
-    int length = 0;
-    for (TSSTEntry* e = head; e; e = e->next_) ++length;
-    if (length < kChainLimit || depth >= kLastDepth) {
-        entry->next_ = head;
-        slot = reinterpret_cast<Slot>(entry);
+    if (chain_length < 0) chain_length = ChainLength(slot);
+    if (chain_length < kChainLimit || depth >= kLastDepth) {
+        entry->next_ = slot;
+        slot = EntryLink(entry, key);
         return;
     }
     // The ninth entry: the slot becomes an inner node. Re-placing oldest first keeps every
     // chain newest first.
     TSSTEntry* chain[kChainLimit];
     int n = 0;
-    for (TSSTEntry* e = head; e; e = e->next_) chain[n++] = e;
+    for (Link l = slot; l; l = (l & kMoreBit) ? AsEntry(l)->next_ : 0) chain[n++] = AsEntry(l);
     Node* inner = NewNode();
-    slot = reinterpret_cast<Slot>(inner) | 1;
+    slot = reinterpret_cast<Link>(inner) | kNodeBit;
     for (int i = n - 1; i >= 0; --i) {
-        chain[i]->next_ = nullptr;
-        Place(inner, depth + 1, Key({chain[i]->Data(), chain[i]->KeyBytes()}), chain[i]);
+        chain[i]->next_ = 0;
+        Place(inner, depth + 1, Key({chain[i]->Data(), chain[i]->KeyBytes()}), chain[i], -1);
     }
-    Place(inner, depth + 1, key, entry);
+    Place(inner, depth + 1, key, entry, -1);
 }
 
 void TSST2::Release(TSSTEntry* entry) {
     if (!entry || --entry->use_count_ > 0) return;
-    uint32_t key = Key({entry->Data(), entry->KeyBytes()});
+    const uint32_t key = Key({entry->Data(), entry->KeyBytes()});
     Node* node = root_;
     int depth = 0;
-    for (;;) {
-        Slot& slot = node->slots[(key >> (8 * depth)) & 0xFF];
-        if (IsNode(slot)) {
-            node = AsNode(slot);
-            ++depth;
-            continue;
-        }
-        TSSTEntry** link = reinterpret_cast<TSSTEntry**>(&slot);
-        while (*link && *link != entry) link = &(*link)->next_;
-        if (*link) *link = entry->next_;
-        break;
+    Link* link = &node->slots[key & 0xFF];
+    while (IsNode(*link)) {
+        node = AsNode(*link);
+        ++depth;
+        link = &node->slots[(key >> (8 * depth)) & 0xFF];
     }
+    // The link to an entry describes that entry, so unlinking takes over the entry's own next_.
+    while (*link && AsEntry(*link) != entry) {
+        if (!(*link & kMoreBit)) {
+            link = nullptr;
+            break;
+        }
+        link = &AsEntry(*link)->next_;
+    }
+    if (link && *link) *link = entry->next_;
     entry->~TSSTEntry();
-    ::operator delete(entry);
+    FreeEntry(entry);
     --count_;
     if (ref_total_ > 0) --ref_total_;
 }
 
-void TSST2::FreeNode(Node* node) {
-    for (Slot& s : node->slots) {
-        if (IsNode(s)) {
-            FreeNode(AsNode(s));
-        } else {
-            TSSTEntry* e = reinterpret_cast<TSSTEntry*>(s);
-            while (e) {
-                TSSTEntry* next = e->next_;
-                e->~TSSTEntry();
-                ::operator delete(e);
-                e = next;
-            }
-        }
-        s = 0;
-    }
-}
-
 void TSST2::Clear() {
-    FreeNode(root_);
-    FreeNodes();
+    FreeAll();
     root_ = NewNode();
     count_ = 0;
     ref_total_ = 0;

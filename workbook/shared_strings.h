@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace linograf::workbook {
@@ -16,15 +17,15 @@ struct TSSTRun {
 };
 
 // Entry type codes, as the option byte of an SST string.
-inline constexpr uint8_t kSSTWide = 0x01;     // characters stored as 16-bit units
-inline constexpr uint8_t kSSTExtended = 0x04; // phonetic data (kept from read files)
-inline constexpr uint8_t kSSTRuns = 0x08;     // formatting runs
+inline constexpr uint8_t kSSTWide = 0x01;      // characters stored as 16-bit units
+inline constexpr uint8_t kSSTExtended = 0x04;  // phonetic data (kept from read files)
+inline constexpr uint8_t kSSTRuns = 0x08;      // formatting runs
 
 // One variable-length block: this header, then the characters (one byte each for type 0, two for
 // type 1), the formatting runs (4 bytes each), and for types with phonetic data its size (u32)
 // followed by the data.
 class TSSTEntry {
-public:
+  public:
     // Position in the SST record of the last write.
     uint32_t Index() const { return index_; }
     void SetIndex(uint32_t index) { index_ = index; }
@@ -40,14 +41,14 @@ public:
     std::span<const uint8_t> Extended() const;
     char16_t Char(size_t i) const;
 
-private:
+  private:
     friend class TSST2;
     TSSTEntry() = default;
     uint8_t* Data() { return reinterpret_cast<uint8_t*>(this + 1); }
     const uint8_t* Data() const { return reinterpret_cast<const uint8_t*>(this + 1); }
     size_t KeyBytes() const { return size_t{char_count_} * (Wide() ? 2 : 1) + size_t{run_count_} * 4; }
 
-    TSSTEntry* next_ = nullptr;  // the chain of a trie slot, newest first
+    uintptr_t next_ = 0;  // link to the next entry of the chain (see TSST2::Link), newest first
     uint32_t index_ = 0;
     uint32_t use_count_ = 0;
     uint16_t char_count_ = 0;
@@ -61,7 +62,7 @@ struct TExtSSTBucket {
 };
 
 class TSST2 {
-public:
+  public:
     TSST2();
     ~TSST2();
     TSST2(const TSST2&) = delete;
@@ -73,6 +74,11 @@ public:
     // The readers' form: forced 16-bit storage, formatting runs and phonetic data as read.
     TSSTEntry* AddEntry(std::u16string_view text, bool force_wide, std::span<const TSSTRun> runs,
                         std::span<const uint8_t> extended);
+    // The same from the bytes as a BIFF8 SST string stores them: the characters (one byte each,
+    // or two little-endian bytes each when wide), then run_count formatting runs of 4 bytes.
+    // Narrow bytes are Latin-1 characters, as in the file.
+    TSSTEntry* AddStored(std::span<const uint8_t> chars_and_runs, uint16_t char_count, bool wide,
+                         uint16_t run_count, std::span<const uint8_t> extended);
     // Drops one reference; the entry is freed when none is left.
     void Release(TSSTEntry* entry);
     // Raises the use count of an entry a reader points another cell at.
@@ -110,53 +116,97 @@ public:
     // inversion.
     static uint32_t Key(std::span<const uint8_t> bytes);
 
-private:
-    struct Node;
-    // A slot holds nothing, a chain (an entry pointer) or, tagged with bit 0, an inner node.
-    using Slot = uintptr_t;
+  private:
+    // A link is a slot of an inner node or the next_ of an entry. It holds nothing (0), an inner
+    // node (bit 0 set), or an entry with, beside its address, the high 16 bits of the entry's
+    // key (bits 48..63) and whether a further entry follows it in the chain (bit 1). A lookup of
+    // a text that is not there thus reads no entry whose key differs, except to step past it to
+    // the next one: in a big table the entries are the cache misses that count.
+    using Link = uintptr_t;
     struct Node {
-        Slot slots[256] = {};
+        Link slots[256] = {};
     };
+    static constexpr Link kNodeBit = 1;
+    static constexpr Link kMoreBit = 2;
+    static constexpr int kTagShift = 48;
+    static constexpr Link kAddressMask = (Link{1} << kTagShift) - 1 - kNodeBit - kMoreBit;
     static constexpr int kChainLimit = 8;
     // Inner levels use successive bytes of the key; a chain below the fourth level holds entries
     // with identical keys, which no further level could tell apart.
     static constexpr int kLastDepth = 3;
 
+    static Node* AsNode(Link l) { return reinterpret_cast<Node*>(l & kAddressMask); }
+    static bool IsNode(Link l) { return (l & kNodeBit) != 0; }
+    static TSSTEntry* AsEntry(Link l) { return reinterpret_cast<TSSTEntry*>(l & kAddressMask); }
+    static uint16_t Tag(uint32_t key) { return static_cast<uint16_t>(key >> 16); }
+    static Link EntryLink(TSSTEntry* e, uint32_t key) {
+        return reinterpret_cast<Link>(e) | (Link{Tag(key)} << kTagShift) | (e->next_ ? kMoreBit : 0);
+    }
+
     TSSTEntry* Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t type, uint16_t runs,
                       std::span<const uint8_t> tail);
     static bool Matches(const TSSTEntry* e, std::span<const uint8_t> bytes, uint16_t chars, uint8_t type);
-    void Place(Node* node, int depth, uint32_t key, TSSTEntry* entry);
-    static void FreeNode(Node* node);
-    static Node* AsNode(Slot s) { return reinterpret_cast<Node*>(s & ~Slot{1}); }
-    static bool IsNode(Slot s) { return (s & 1) != 0; }
+    void Place(Node* node, int depth, uint32_t key, TSSTEntry* entry, int chain_length);
+    static int ChainLength(Link head);
 
     template <typename F>
     static void Walk(const Node* node, F& visit) {
-        // The entries lie scattered over the heap in key order; asking for the chains a few
-        // slots ahead overlaps their cache misses instead of waiting for each in turn.
-        constexpr int kAhead = 8;
-        for (int i = 0; i < 256; ++i) {
-            if (i + kAhead < 256) {
-                const Slot ahead = node->slots[i + kAhead];
-                if (ahead != 0 && !IsNode(ahead)) __builtin_prefetch(reinterpret_cast<const void*>(ahead), 1);
+        // Entries lie in the heap in the order they were made, not in key order. They are
+        // handed out through a short queue, asked for when they enter it, so the cache misses
+        // of the next entries overlap the work on this one instead of waiting for each in turn.
+        constexpr size_t kAhead = 32;
+        TSSTEntry* queue[kAhead];
+        size_t queued = 0, next = 0;
+        auto push = [&](TSSTEntry* e) {
+            __builtin_prefetch(e, 1);
+            if (queued == kAhead) {
+                visit(queue[next]);
+                queue[next] = e;
+                next = (next + 1) % kAhead;
+            } else {
+                queue[queued++] = e;
             }
-            const Slot s = node->slots[i];
+        };
+        WalkNode(node, push);
+        for (size_t i = 0; i < queued; ++i) visit(queue[(next + i) % queued]);
+    }
+    template <typename F>
+    static void WalkNode(const Node* node, F& push) {
+        for (const Link s : node->slots) {
             if (s == 0) continue;
             if (IsNode(s)) {
-                Walk(AsNode(s), visit);
-            } else {
-                for (TSSTEntry* e = reinterpret_cast<TSSTEntry*>(s); e; e = e->next_) visit(e);
+                WalkNode(AsNode(s), push);
+                continue;
+            }
+            for (Link l = s;;) {
+                TSSTEntry* e = AsEntry(l);
+                const bool more = (l & kMoreBit) != 0;
+                // Reading next_ waits for the entry; taken before push, which may hand the
+                // entry to the visitor.
+                const Link after = more ? e->next_ : 0;
+                push(e);
+                if (!more) break;
+                l = after;
             }
         }
     }
 
-    // Inner nodes come from chunks that are freed together; the large ones are backed by huge
-    // pages where the system offers them, so a lookup in a big table costs one memory access
-    // per level instead of a page walk on top.
+    // Inner nodes and entries live in chunks that are freed together; once a table has grown
+    // past its first chunk the chunks are 2 MB and backed by huge pages where the system offers
+    // them, so a lookup in a big table costs one memory access per level instead of a page walk
+    // on top. A freed entry's block goes on a free list by size for the next entry of that size;
+    // texts too long for the lists get blocks of their own.
+    void* Allocate(size_t bytes);
+    void FreeEntry(TSSTEntry* e);
+    static size_t BlockSize(const TSSTEntry* e);
     Node* NewNode();
-    void FreeNodes();
+    void FreeAll();
+    static constexpr size_t kGranule = 8;
+    static constexpr size_t kLargestListed = 1024;
     std::vector<std::pair<void*, size_t>> chunks_;
     size_t chunk_used_ = 0;
+    std::vector<void*> free_lists_ = std::vector<void*>(kLargestListed / kGranule + 1, nullptr);
+    std::unordered_set<void*> large_;
 
     Node* root_;
     size_t count_ = 0;

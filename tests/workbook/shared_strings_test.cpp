@@ -46,8 +46,8 @@ TEST(SharedStrings, CharactersAreStoredInTheNarrowestForm) {
         size_t bytes;
     };
     const Case cases[] = {
-        {u"abc", 0, 3}, {u"caf\u00E9", 0, 4}, {u"\u0436\u0443\u0440\u043D\u0430\u043B", 1, 12}, {u"a\u20AC", 1, 4},
-        {u"", 0, 0},
+        {u"abc", 0, 3},     {u"caf\u00E9", 0, 4}, {u"\u0436\u0443\u0440\u043D\u0430\u043B", 1, 12},
+        {u"a\u20AC", 1, 4}, {u"", 0, 0},
     };
     for (const Case& c : cases) {
         TSSTEntry* e = sst.Add(c.text);
@@ -62,6 +62,39 @@ TEST(SharedStrings, CharactersAreStoredInTheNarrowestForm) {
     TSSTEntry* wide = sst.AddEntry(u"a", true, {}, {});
     EXPECT_NE(narrow, wide);
     EXPECT_EQ(TSST2::Text(wide), u"a");
+}
+
+TEST(SharedStrings, StoredBytesFindTheEntryTheTextMade) {
+    TSST2 sst;
+    TSSTEntry* narrow = sst.Add(u"caf\u00E9");
+    const uint8_t narrow_bytes[] = {'c', 'a', 'f', 0xE9};
+    EXPECT_EQ(sst.AddStored(narrow_bytes, 4, false, 0, {}), narrow);
+    TSSTEntry* wide = sst.Add(u"\u0436a");
+    const uint8_t wide_bytes[] = {0x36, 0x04, 'a', 0};
+    EXPECT_EQ(sst.AddStored(wide_bytes, 2, true, 0, {}), wide);
+    const TSSTRun run{1, 5};
+    TSSTEntry* formatted = sst.AddEntry(u"ab", false, {&run, 1}, {});
+    const uint8_t formatted_bytes[] = {'a', 'b', 1, 0, 5, 0};
+    EXPECT_EQ(sst.AddStored(formatted_bytes, 2, false, 1, {}), formatted);
+    EXPECT_EQ(sst.Count(), 3u);
+    EXPECT_EQ(sst.RefTotal(), 6u);
+    // Counts that disagree with the bytes would make an entry read past its block.
+    EXPECT_THROW(sst.AddStored(narrow_bytes, 5, false, 0, {}), std::invalid_argument);
+    EXPECT_THROW(sst.AddStored(narrow_bytes, 4, true, 0, {}), std::invalid_argument);
+}
+
+TEST(SharedStrings, FreedEntriesMakeRoomForNewOnes) {
+    TSST2 sst;
+    std::vector<TSSTEntry*> first;
+    for (int i = 1000; i < 2000; ++i) first.push_back(sst.Add(Text(i)));
+    for (TSSTEntry* e : first) sst.Release(e);
+    EXPECT_EQ(sst.Count(), 0u);
+    // Texts of the same lengths take the freed blocks, and each keeps its own characters.
+    std::set<TSSTEntry*> reused;
+    for (int i = 2000; i < 3000; ++i) reused.insert(sst.Add(Text(i)));
+    EXPECT_EQ(reused, std::set<TSSTEntry*>(first.begin(), first.end()));
+    for (int i = 2000; i < 3000; ++i) ASSERT_EQ(TSST2::Text(sst.Add(Text(i))), Text(i));
+    EXPECT_EQ(sst.Count(), 1000u);
 }
 
 TEST(SharedStrings, ReaderEntriesKeepRunsPhoneticDataAndFileOrder) {
