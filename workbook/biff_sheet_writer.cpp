@@ -57,15 +57,17 @@ public:
         entries_[count_++] = {xf, rk};
         last_col_ = col;
     }
+    // Built in place in the record stream.
     void Flush(TXLSStream& stream) {
         if (count_ == 0) return;
-        uint8_t buffer[4 + 6 + 6 * kCapacity];
         if (count_ == 1) {
+            uint8_t* buffer = stream.Reserve(14);
             PutCellHeader(buffer, kRK, 10, row_, first_col_, entries_[0].xf);
             Put32(buffer + 10, entries_[0].rk);
-            stream.Write(buffer, 14);
+            stream.Advance(14);
         } else {
             const uint16_t length = static_cast<uint16_t>(6 + 6 * count_);
+            uint8_t* buffer = stream.Reserve(4 + length);
             PutCellHeader(buffer, kMULRK, length, row_, first_col_, entries_[0].xf);
             uint8_t* p = buffer + 8;
             for (int i = 0; i < count_; ++i, p += 6) {
@@ -73,7 +75,7 @@ public:
                 Put32(p + 2, entries_[i].rk);
             }
             Put16(p, last_col_);
-            stream.Write(buffer, 4 + length);
+            stream.Advance(4 + length);
         }
         count_ = 0;
     }

@@ -1,6 +1,7 @@
 #include "workbook/biff_writer.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "workbook/biff_record_buffer.h"
@@ -275,16 +276,35 @@ void TBiffWriter::WriteSST() {
     };
 
     uint32_t k = 0;
+    uint32_t to_bucket = 0;  // strings before the next bucket starts
     sst.ForEach([&](TSSTEntry* e) {
         // The record is closed first, so a bucket always points at its string, not at the
         // header of the CONTINUE record the string starts in.
         if (room <= 15) begin_continue();
-        if (k % bucket_size == 0) {
+        if (to_bucket == 0) {
             const uint64_t at = stream_.Position();
             buckets.push_back({static_cast<uint32_t>(at), static_cast<uint16_t>(at - header)});
+            to_bucket = bucket_size;
         }
+        --to_bucket;
         e->SetIndex(k);
         const uint8_t type = e->Type();
+        const std::span<const uint8_t> chars = e->CharBytes();
+        // Nearly every string: no runs, no phonetic data, room left in the record. Its header
+        // and characters are put in place in one go.
+        if (type <= kSSTWide && chars.size() + 3 <= static_cast<size_t>(room)) {
+            const size_t size = chars.size() + 3;
+            uint8_t* p = stream_.Reserve(size);
+            const uint16_t count = e->CharCount();
+            p[0] = static_cast<uint8_t>(count);
+            p[1] = static_cast<uint8_t>(count >> 8);
+            p[2] = type;
+            std::memcpy(p + 3, chars.data(), chars.size());
+            stream_.Advance(size);
+            room -= static_cast<int>(size);
+            ++k;
+            return;
+        }
         if (type & ~0x0Du) {
             char message[80];
             std::snprintf(message, sizeof message, "STT: Unhandled string type in Write (%.2X) # %u", type, k);
@@ -302,7 +322,6 @@ void TBiffWriter::WriteSST() {
             stream_.WriteU32(static_cast<uint32_t>(extended.size()));
             room -= 4;
         }
-        const std::span<const uint8_t> chars = e->CharBytes();
         const bool wide = e->Wide();
         write_split(chars.data(), chars.size(), wide ? 2 : 1, true, wide ? 0x01 : 0x00);
         for (int i = 0; i < e->RunCount(); ++i) {

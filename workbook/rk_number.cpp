@@ -1,7 +1,6 @@
 #include "workbook/rk_number.h"
 
 #include <bit>
-#include <cmath>
 
 namespace linograf::workbook {
 namespace {
@@ -11,9 +10,10 @@ constexpr uint64_t kLow34Bits = (uint64_t{1} << 34) - 1;
 std::optional<uint32_t> EncodeScaled(double y, bool times100) {
     const uint64_t bits = std::bit_cast<uint64_t>(y);
     if ((bits & kLow34Bits) == 0) return static_cast<uint32_t>(bits >> 32) | (times100 ? 1u : 0u);
-    if (y >= -536870912.0 && y <= 536870911.0 && y == std::floor(y)) {
-        const uint32_t n = static_cast<uint32_t>(static_cast<int32_t>(y));
-        return n * 4u + 2u + (times100 ? 1u : 0u);
+    // In range, the conversion is exact for whole numbers only (and cheaper than floor).
+    if (y >= -536870912.0 && y <= 536870911.0) {
+        const int32_t whole = static_cast<int32_t>(y);
+        if (static_cast<double>(whole) == y) return static_cast<uint32_t>(whole) * 4u + 2u + (times100 ? 1u : 0u);
     }
     return std::nullopt;
 }

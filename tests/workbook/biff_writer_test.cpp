@@ -12,7 +12,9 @@
 
 #include "tests/support/temp_dir.h"
 #include "tests/workbook/biff_test_support.h"
+#include "workbook/extra_objects.h"
 #include "workbook/ooxml/memory_stream.h"
+#include "workbook/xls_stream.h"
 #include "workbook/rk_number.h"
 #include "workbook/tabulon4.h"
 #include "workbook/wide_text.h"
@@ -433,6 +435,71 @@ TEST_F(BiffWriterTest, WritesIntoATargetStreamWhenGiven) {
     TMemoryStream target;
     TBiffWriter(book).Write(&target);
     EXPECT_EQ(target.Bytes(), test::ReadFileBytes(path));
+}
+
+// The record stream goes out in blocks; patches and seeks may reach bytes already sent, still in
+// the block, or both. The stream read back from the file, and the document written into a target
+// stream, must equal a plain in-memory model of the same operations, and file and target must
+// hold the same document, also with preserved elements around the stream.
+TEST(RecordStream, PatchesAndSeeksAcrossBlocksReachTheFileAndTheTarget) {
+    test::TempDir dir;
+    TCompoundDocument read;
+    read.Root().CreateStream(u"Ctls").Write(std::string(5000, 'c'));  // large, named before "Workbook"
+    read.Root().CreateStream(u"\u0005SummaryInformation").Write(std::string(300, 's'));
+    TExtraObjects preserved;
+    preserved.Assign(read);
+
+    std::string model;
+    size_t position = 0;
+    auto drive = [&](TXLSStream& stream) {
+        model.clear();
+        position = 0;
+        auto put = [&](const std::string& bytes) {
+            if (model.size() < position + bytes.size()) model.resize(position + bytes.size(), '\0');
+            model.replace(position, bytes.size(), bytes);
+            position += bytes.size();
+            stream.Write(bytes.data(), bytes.size());
+        };
+        auto patch = [&](uint64_t at, const std::string& bytes) {
+            model.replace(at, bytes.size(), bytes);
+            stream.Patch(at, bytes.data(), bytes.size());
+        };
+        const size_t block = TXLSStream::kBlockSize;
+        for (int i = 0; stream.Position() + 1000 < block - 3; ++i) put(std::string(1000, static_cast<char>('a' + i % 26)));
+        put(std::string(block - 3 - stream.Position(), '-'));
+        put("0123456789");  // crosses into the second block
+        patch(block - 2, "PQ");       // entirely sent
+        patch(block - 6, "WXYZ");     // partly sent, partly in the block
+        patch(block + 3, "in");       // in the block
+        put(std::string(3 * block, 'L'));  // longer than a block
+        patch(block + 1, "LONGPATCH");
+        EXPECT_EQ(stream.Seek(100, TSeekOrigin::soBeginning), 100u);
+        position = 100;
+        put("rewritten");
+        EXPECT_EQ(stream.Seek(0, TSeekOrigin::soEnd), model.size());
+        position = model.size();
+        put("tail");
+        EXPECT_EQ(stream.Size(), model.size());
+        EXPECT_EQ(stream.Position(), model.size());
+        EXPECT_THROW(stream.Patch(model.size() - 2, "abc", 3), std::out_of_range);
+    };
+
+    const std::string path = dir.File("stream.xls");
+    TXLSStream to_file;
+    to_file.OpenForWrite(path, nullptr, &preserved);
+    drive(to_file);
+    to_file.Close();
+    const std::string file = test::ReadFileBytes(path);
+    const TCompoundDocument written = TCompoundDocument::Load(file);
+    EXPECT_TRUE(written.Root().OpenStream(u"Workbook").Bytes() == model);
+    EXPECT_EQ(written.Root().OpenStream(u"Ctls").Bytes(), std::string(5000, 'c'));
+
+    TMemoryStream target;
+    TXLSStream to_target;
+    to_target.OpenForWrite("", &target, &preserved);
+    drive(to_target);
+    to_target.Close();
+    EXPECT_TRUE(target.Bytes() == file);
 }
 
 }  // namespace
