@@ -132,18 +132,16 @@ bool TBiffReader::FastCell() {
 // the slot points at.
 void TBiffReader::PrefetchStrings() {
     if (strings_.empty()) return;
-    constexpr unsigned kStep = 8;  // records between the two steps, and from the second to the use
     if (ahead_ < input_.Position()) {
         // Started, or restarted after other records: run two steps ahead at once.
         ahead_ = input_.Position();
         ring_count_ = 0;
-        for (unsigned i = 0; i < 2 * kStep; ++i) PrefetchNextString();
+        for (unsigned i = 0; i < 2 * kPrefetchStep; ++i) PrefetchNextString();
     }
     PrefetchNextString();
 }
 
 void TBiffReader::PrefetchNextString() {
-    constexpr unsigned kStep = 8;
     const std::string_view rest = input_.Rest();
     const size_t from = ahead_ - input_.Position();
     if (rest.size() < from + 4) return;
@@ -156,7 +154,7 @@ void TBiffReader::PrefetchNextString() {
     if (index >= strings_.size()) return;
     __builtin_prefetch(&strings_[index]);
     ring_[(ring_first_ + ring_count_++) % kRing] = index;
-    if (ring_count_ > kStep) {
+    if (ring_count_ > kPrefetchStep) {
         __builtin_prefetch(strings_[ring_[ring_first_]], 1);
         ring_first_ = (ring_first_ + 1) % kRing;
         --ring_count_;

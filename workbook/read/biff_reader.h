@@ -152,7 +152,9 @@ class TBiffReader {
     // that asks for them before their cells are set.
     std::vector<TSSTEntry*> strings_;
     size_t ahead_ = 0;  // stream position of the next record the look-ahead reads
-    static constexpr unsigned kRing = 16;
+    // Records between the two steps, and from the second to the cell.
+    static constexpr unsigned kPrefetchStep = 32;
+    static constexpr unsigned kRing = 2 * kPrefetchStep;
     uint32_t ring_[kRing] = {};
     unsigned ring_first_ = 0, ring_count_ = 0;
 };

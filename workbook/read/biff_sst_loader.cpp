@@ -65,9 +65,7 @@ void TBiffReader::Sst() {
     uint8_t head[8];
     SstRead(head, sizeof head);
     const uint32_t total = Get32(head), unique = Get32(head + 4);
-    std::u16string text;
-    std::vector<uint8_t> split_chars, run_bytes, extended;
-    std::vector<TSSTRun> runs;
+    std::vector<uint8_t> split_chars, run_bytes, key_bytes, extended;
     // Every string takes bytes of the file, so a false count ends at the file's end.
     for (uint32_t n = 0; n < unique; ++n) {
         uint8_t string_head[3];
@@ -98,7 +96,8 @@ void TBiffReader::Sst() {
         }
         // The characters as stored: in place when they fit, else gathered as 16-bit units.
         const uint8_t* stored;
-        if (!force_wide) {
+        bool in_place = !force_wide;
+        if (in_place) {
             stored = data_ + sst_pos_;
             sst_pos_ += chars * (wide ? 2 : 1);
         } else {
@@ -143,15 +142,29 @@ void TBiffReader::Sst() {
             sst_pos_ += take;
             left -= static_cast<uint32_t>(take);
         }
-        text.resize(chars);
-        if (wide)
-            for (size_t i = 0; i < chars; ++i) text[i] = static_cast<char16_t>(Get16(stored + 2 * i));
-        else
-            for (size_t i = 0; i < chars; ++i) text[i] = stored[i];
-        runs.resize(run_count);
-        for (uint16_t r = 0; r < run_count; ++r)
-            runs[r] = {Get16(run_data + 4 * r), Get16(run_data + 4 * r + 2)};
-        TSSTEntry* entry = sst.AddEntry(text, force_wide, runs, extended);
+        // The table keeps a string with 8-bit characters when they all fit, unless it was split.
+        size_t char_bytes = chars * (wide ? 2 : 1);
+        if (wide && !force_wide) {
+            bool narrow = true;
+            for (size_t i = 0; i < chars && narrow; ++i) narrow = stored[2 * i + 1] == 0;
+            if (narrow) {
+                key_bytes.resize(chars);
+                for (size_t i = 0; i < chars; ++i) key_bytes[i] = stored[2 * i];
+                stored = key_bytes.data();
+                char_bytes = chars;
+                wide = false;
+                in_place = false;
+            }
+        }
+        // Characters and runs go to the table as one block, which the file holds as it is
+        // unless they were split or narrowed.
+        std::span<const uint8_t> block(stored, char_bytes + size_t{run_count} * 4);
+        if (run_count > 0 && !(in_place && run_data == stored + char_bytes)) {
+            if (stored != key_bytes.data()) key_bytes.assign(stored, stored + char_bytes);
+            key_bytes.insert(key_bytes.end(), run_data, run_data + size_t{run_count} * 4);
+            block = key_bytes;
+        }
+        TSSTEntry* entry = sst.AddStored(block, static_cast<uint16_t>(chars), wide, run_count, extended);
         sst.AddLoaded(entry);
         strings_.push_back(entry);
     }
