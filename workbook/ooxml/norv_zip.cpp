@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
 
 #include "workbook/ooxml/memory_stream.h"
@@ -527,10 +528,7 @@ void TNorvZip::ExtractToStream(int index, TStream& target) {
 }
 
 // The central directory's sizes and CRC rule, also when a data descriptor follows the data.
-std::string TNorvZip::ExtractToString(int index) {
-    if (stream_ == nullptr || !is_zip_file_) throw EZipError("ZIP archive is not open");
-    if (index < 0 || index >= entries_.Count()) throw EZipError("ZIP entry index out of bounds");
-    const TNorvZipEntriesEntry& entry = entries_[index];
+std::string TNorvZip::ReadEntryData(const TNorvZipEntriesEntry& entry, std::string& size_error) {
     const TCentralDirectoryFile& c = entry.central;
     const std::string& name = c.name;
     if ((c.method != kMethodStored && c.method != kMethodDeflated) || entry.Encrypted)
@@ -551,16 +549,56 @@ std::string TNorvZip::ExtractToString(int index) {
     if (size > kMaxEntrySize) throw EZipError(EntryError("File ", name, " in ZIP is too large"));
     if (c.method == kMethodDeflated && size > packed * kMaxCompressionRatio)
         throw EZipError(EntryError("File ", name, " in ZIP expands more than 1000 times"));
-    const std::string size_error = EntryError("Size mismatch in file ", name, " in ZIP");
+    size_error = EntryError("Size mismatch in file ", name, " in ZIP");
     if (c.method == kMethodStored && packed != size) throw EZipError(size_error);
     const std::uint64_t data_start = offset + local.HeaderSize();
     CheckRange(data_start, packed, name);
     stream_->SetPosition(static_cast<std::int64_t>(data_start));
-    std::string data = stream_->ReadBytes(static_cast<std::size_t>(packed));
+    return stream_->ReadBytes(static_cast<std::size_t>(packed));
+}
 
-    std::string out = c.method == kMethodStored ? std::move(data) : InflateRaw(data, size, size_error);
-    if (Crc32(out) != c.crc32) throw EZipError(EntryError("CRC error in file ", name, " in ZIP"));
+std::string TNorvZip::ExtractToString(int index) {
+    if (stream_ == nullptr || !is_zip_file_) throw EZipError("ZIP archive is not open");
+    if (index < 0 || index >= entries_.Count()) throw EZipError("ZIP entry index out of bounds");
+    const TNorvZipEntriesEntry& entry = entries_[index];
+    const TCentralDirectoryFile& c = entry.central;
+    std::string size_error;
+    std::string data = ReadEntryData(entry, size_error);
+    std::string out =
+        c.method == kMethodStored ? std::move(data) : InflateRaw(data, c.uncompressed_size, size_error);
+    if (Crc32(out) != c.crc32) throw EZipError(EntryError("CRC error in file ", c.name, " in ZIP"));
     return out;
+}
+
+void TNorvZip::ExtractInPieces(int index, const std::function<void(std::string_view)>& piece) {
+    if (stream_ == nullptr || !is_zip_file_) throw EZipError("ZIP archive is not open");
+    if (index < 0 || index >= entries_.Count()) throw EZipError("ZIP entry index out of bounds");
+    const TNorvZipEntriesEntry& entry = entries_[index];
+    const TCentralDirectoryFile& c = entry.central;
+    std::string size_error;
+    const std::string data = ReadEntryData(entry, size_error);
+    std::uint32_t crc = Crc32({});
+    // A consumer that gives up (bad XML, say) must not hide a damaged entry, whose error is the
+    // one to report, so the rest is still inflated and checked.
+    std::exception_ptr failed;
+    auto deliver = [&](std::string_view bytes) {
+        crc = Crc32(bytes, crc);
+        if (failed) return;
+        try {
+            piece(bytes);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    };
+    if (c.method == kMethodStored) {
+        constexpr std::size_t kPiece = std::size_t{1} << 17;
+        for (std::size_t at = 0; at < data.size(); at += kPiece)
+            deliver(std::string_view(data).substr(at, kPiece));
+    } else {
+        InflateRawInPieces(data, c.uncompressed_size, size_error, deliver);
+    }
+    if (crc != c.crc32) throw EZipError(EntryError("CRC error in file ", c.name, " in ZIP"));
+    if (failed) std::rethrow_exception(failed);
 }
 
 }  // namespace linograf::workbook

@@ -114,6 +114,10 @@ public:
     // Writes the entry's uncompressed bytes at the target's position.
     void ExtractToStream(int index, TStream& target);
     std::string ExtractToString(int index);
+    // Hands the entry's uncompressed bytes to `piece` a block at a time. The size and CRC are
+    // checked over all of it even when `piece` throws; their errors come first, and otherwise
+    // what `piece` threw is raised at the end.
+    void ExtractInPieces(int index, const std::function<void(std::string_view)>& piece);
 
     TZipSaveMethod SaveMethod() const { return save_method_; }
     void SetSaveMethod(TZipSaveMethod method) { save_method_ = method; }
@@ -142,6 +146,8 @@ public:
     std::function<void()> OnRebuildZip;
 
 private:
+    // Checks an entry for extraction and reads its stored bytes.
+    std::string ReadEntryData(const TNorvZipEntriesEntry& entry, std::string& size_error);
     bool FindEndRecord();
     bool ReadCentralDirectory();
     void ReadLocalHeaders();

@@ -1,8 +1,8 @@
 #include "workbook/ooxml/xls_read_2007_xml.h"
 
+#include <functional>
 #include <stdexcept>
 
-#include "workbook/ooxml/memory_stream.h"
 #include "workbook/ooxml/open_xml_model.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/ooxml/xml_attribute_names.h"
@@ -131,15 +131,21 @@ void TXLSRead2007XML::ReadParts(TXLSZipArchive& zip) {
 
 bool TXLSRead2007XML::ReadPart(TXLSZipArchive& zip, const std::string& name, TPartType type) {
     const std::u16string wide = Utf8ToWide(name);
-    if (zip.IndexOf(wide) < 0) return false;
+    const int index = zip.IndexOf(wide);
+    if (index < 0) return false;
     if (keep_part_names_) part_names_.push_back(wide);
-    TMemoryStream part;
-    zip.ExtractToStream(wide, part);
     part_type_ = type;
     part_name_ = name;
     row_ = UINT32_MAX;  // the first row without a number is row 0
     next_col_ = 0;
-    tree_.ReadPart(part.View(), name, *this);
+    // Parsed as it is inflated: the part is never held whole, and each block is parsed while
+    // it is still in the cache.
+    TNorvZip& archive = zip.Zip();
+    tree_.ReadPart(
+        [&archive, index](const std::function<void(std::string_view)>& piece) {
+            archive.ExtractInPieces(index, piece);
+        },
+        name, *this);
     return true;
 }
 

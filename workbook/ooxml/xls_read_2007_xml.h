@@ -86,6 +86,7 @@ class TXLSRead2007XML : private TXmlElementHandler {
     // The current row, and the column a cell without a reference takes.
     uint32_t row_ = 0;
     uint32_t next_col_ = 0;
+    std::u16string text_;  // a shared string as it is decoded
 };
 
 }  // namespace linograf::workbook

@@ -422,7 +422,8 @@ bool TXLSRead2007XML::SharedStringsElementEnded(TExXMLTag& tag, int depth) {
 
 void TXLSRead2007XML::ReadSharedString(const TExXMLTag& si) {
     TSST2& sst = book_.SST();
-    std::u16string text;
+    std::u16string& text = text_;
+    text.clear();
     std::vector<TSSTRun> runs;
     bool has_runs = false;
     for (const auto& child : si.children) {
@@ -453,7 +454,7 @@ void TXLSRead2007XML::ReadSharedString(const TExXMLTag& si) {
     }
     if (!has_runs) {
         // An si without t still takes its place, so later indexes keep pointing at their string.
-        if (const TExXMLTag* t = si.Child(xe::t)) text = DecodeText(t->text);
+        if (const TExXMLTag* t = si.Child(xe::t)) DecodeText(t->text, text);
     }
     sst.AddLoaded(sst.AddEntry(text, false, runs, {}));
 }

@@ -190,11 +190,11 @@ void TXLSRead2007XML::ReadCell(const TExXMLTag& tag) {
 
     TSheet& sheet = book_.Sheet(sheet_);
     const std::string* t = tag.Value(xa::t);
-    const std::string type = t ? *t : std::string("n");
+    const std::string_view type = t ? std::string_view(*t) : std::string_view("n");
     const int xf = std::max(IntAttribute(tag, xa::s, 0), 0) + 21;
     const TExXMLTag* v = tag.Child(xe::v);
     const bool has_value = v && !v->text.empty();
-    const std::string value = has_value ? v->text : std::string();
+    const std::string_view value = has_value ? std::string_view(v->text) : std::string_view();
 
     if (const TExXMLTag* f = tag.Child(xe::f)) {
         auto data = std::make_unique<TFormulaData>();
@@ -247,7 +247,8 @@ void TXLSRead2007XML::ReadCell(const TExXMLTag& tag) {
         sheet.SetFloat(at.col, at.row, xf, XmlToFloat(value));
     } else if (type == "s") {
         const int index = XmlToInt(value, -1);
-        if (index < 0) throw std::runtime_error("Invalid shared string index: " + value.substr(0, 20));
+        if (index < 0)
+            throw std::runtime_error("Invalid shared string index: " + std::string(value.substr(0, 20)));
         sheet.SetSSTString(at.col, at.row, xf, static_cast<uint32_t>(index));
     } else if (type == "b") {
         sheet.SetBoolean(at.col, at.row, xf, XmlToBool(value));

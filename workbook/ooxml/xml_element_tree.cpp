@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <set>
-#include <unordered_map>
 
 #include "workbook/ooxml/open_xml_model.h"
 #include "workbook/ooxml/xml_attribute_names.h"
@@ -17,23 +16,49 @@ constexpr std::string_view kOfficeRelsNs =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 constexpr std::string_view kStrictOfficeRelsNs = "http://purl.oclc.org/ooxml/officeDocument/relationships";
 
-template <typename Names>
-std::unordered_map<std::string_view, int> MakeIndex(const Names& names) {
-    std::unordered_map<std::string_view, int> index;
-    for (size_t i = 0; i < names.size(); ++i) index.emplace(names[i], static_cast<int>(i));
-    return index;
-}
+// A name table's positions by name: open addressing over a power-of-two table, looked up for
+// every element and attribute read, so kept to a short hash and one comparison.
+class TNameIndex {
+  public:
+    template <typename Names>
+    explicit TNameIndex(const Names& names) {
+        while (slots_.size() < names.size() * 4) slots_.resize(slots_.empty() ? 64 : slots_.size() * 2, -1);
+        names_.assign(names.begin(), names.end());
+        for (size_t i = 0; i < names_.size(); ++i) {
+            size_t at = Hash(names_[i]) & (slots_.size() - 1);
+            while (slots_[at] >= 0 && names_[static_cast<size_t>(slots_[at])] != names_[i])
+                at = (at + 1) & (slots_.size() - 1);
+            if (slots_[at] < 0) slots_[at] = static_cast<int>(i);  // the first of equal names wins
+        }
+    }
+
+    int Find(std::string_view name, int missing) const {
+        for (size_t at = Hash(name) & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+            const int n = slots_[at];
+            if (n < 0) return missing;
+            if (names_[static_cast<size_t>(n)] == name) return n;
+        }
+    }
+
+  private:
+    static size_t Hash(std::string_view s) {
+        uint32_t h = 2166136261u;
+        for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+        return h ^ (h >> 15);
+    }
+
+    std::vector<std::string_view> names_;
+    std::vector<int> slots_;
+};
 
 int ElementNumber(std::string_view local) {
-    static const auto index = MakeIndex(kXmlElementNames);
-    auto it = index.find(local);
-    return it == index.end() ? kXmlUnknownElement : it->second;
+    static const TNameIndex index(kXmlElementNames);
+    return index.Find(local, kXmlUnknownElement);
 }
 
 int AttributeNumber(std::string_view name) {
-    static const auto index = MakeIndex(kXmlAttributeNames);
-    auto it = index.find(name);
-    return it == index.end() ? kXmlUnknownAttribute : it->second;
+    static const TNameIndex index(kXmlAttributeNames);
+    return index.Find(name, kXmlUnknownAttribute);
 }
 
 bool IsNamespaceDeclaration(std::string_view name) {
@@ -45,6 +70,20 @@ std::pair<std::string_view, std::string_view> SplitName(std::string_view name) {
     const size_t colon = name.find(':');
     if (colon == std::string_view::npos) return {{}, name};
     return {name.substr(0, colon), name.substr(colon + 1)};
+}
+
+// A name as expat hands it over, measured in the same pass that finds its first colon (names
+// are short, so a plain loop beats a length and a search call).
+struct TScannedName {
+    std::string_view text;
+    size_t colon;
+};
+
+TScannedName ScanName(const char* name) {
+    size_t i = 0, colon = std::string_view::npos;
+    for (; name[i]; ++i)
+        if (name[i] == ':' && colon == std::string_view::npos) colon = i;
+    return {std::string_view(name, i), colon};
 }
 
 std::string_view Trim(std::string_view s) {
@@ -180,46 +219,86 @@ void TExXMLTag::AppendXml(std::string& out, bool top) const {
 
 void TXLSReadExcelXMLStream::ReadPart(std::string_view data, std::string_view part_name,
                                       TXmlElementHandler& handler) {
-    root_.children.clear();
+    ReadPart([data](const std::function<void(std::string_view)>& piece) { piece(data); }, part_name, handler);
+}
+
+void TXLSReadExcelXMLStream::ReadPart(const TPieceSource& source, std::string_view part_name,
+                                      TXmlElementHandler& handler) {
+    Recycle(root_.children);
     root_.name = "PARENT";
     current_ = &root_;
     depth_ = 0;
     part_name_ = std::string(part_name);
     handler_ = &handler;
     try {
-        TXLSReadXML::Parse(data, part_name, *this);
+        TXmlPartParser parser(part_name, *this);
+        source([&parser](std::string_view piece) { parser.Feed(piece); });
+        parser.Finish();
     } catch (...) {
-        root_.children.clear();
+        Recycle(root_.children);
         throw;
     }
-    root_.children.clear();
+    Recycle(root_.children);
+}
+
+std::unique_ptr<TExXMLTag> TXLSReadExcelXMLStream::NewNode() {
+    if (spare_.empty()) return std::make_unique<TExXMLTag>();
+    std::unique_ptr<TExXMLTag> node = std::move(spare_.back());
+    spare_.pop_back();
+    return node;
+}
+
+void TXLSReadExcelXMLStream::Recycle(std::vector<std::unique_ptr<TExXMLTag>>& nodes) {
+    // Enough for the widest run of siblings a handler frees at once in usual parts; the rest go.
+    constexpr size_t kMaxSpare = 4096;
+    for (std::unique_ptr<TExXMLTag>& node : nodes) {
+        Recycle(node->children);  // depth is capped by the tokenizer
+        if (spare_.size() < kMaxSpare) spare_.push_back(std::move(node));
+    }
+    nodes.clear();
 }
 
 void TXLSReadExcelXMLStream::StartElement(const char* name, const char** attributes) {
-    auto node = std::make_unique<TExXMLTag>();
+    std::unique_ptr<TExXMLTag> node = NewNode();
     TExXMLTag& tag = *node;
     tag.parent = current_;
-    tag.name = name;
+    const TScannedName element = ScanName(name);
+    tag.name.assign(element.text);
+    tag.text.clear();
     tag.preserve_space = current_->preserve_space;
-    for (const char** a = attributes; *a; a += 2)
-        tag.attributes.push_back({kXmlUnknownAttribute, a[0], a[1]});
+    size_t count = 0;
+    for (const char** a = attributes; *a; a += 2) ++count;
+    tag.attributes.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        TExXMLValue& v = tag.attributes[i];
+        v.number = kXmlUnknownAttribute;
+        v.name.assign(attributes[2 * i]);
+        v.value.assign(attributes[2 * i + 1]);
+    }
 
     // Numbers need the element's own namespace declarations, hence a second pass.
     auto in_table_namespace = [&](std::string_view prefix) {
         const std::string* uri = XmlNamespaceOf(tag, prefix);
         return uri && (*uri == kMainNs || *uri == kStrictMainNs || *uri == kPackageRelsNs);
     };
-    auto [prefix, local] = SplitName(tag.name);
-    tag.number = prefix.empty() || in_table_namespace(prefix) ? ElementNumber(local) : kXmlUnknownElement;
+    if (element.colon == std::string_view::npos)
+        tag.number = ElementNumber(element.text);
+    else if (in_table_namespace(element.text.substr(0, element.colon)))
+        tag.number = ElementNumber(element.text.substr(element.colon + 1));
+    else
+        tag.number = kXmlUnknownElement;
 
     for (TExXMLValue& a : tag.attributes) {
-        auto [ap, al] = SplitName(a.name);
+        const TScannedName scanned = ScanName(a.name.c_str());
         int number = kXmlUnknownAttribute;
-        if (ap.empty() || ap == "xml" || ap == "xmlns") {
+        if (scanned.colon == std::string_view::npos) {
+            number = AttributeNumber(a.name);
+        } else if (const std::string_view ap = scanned.text.substr(0, scanned.colon);
+                   ap == "xml" || ap == "xmlns") {
             number = AttributeNumber(a.name);
         } else if (const std::string* uri = XmlNamespaceOf(tag, ap);
                    uri && (*uri == kOfficeRelsNs || *uri == kStrictOfficeRelsNs)) {
-            number = AttributeNumber("r:" + std::string(al));
+            number = AttributeNumber("r:" + std::string(scanned.text.substr(scanned.colon + 1)));
         }
         if (number != kXmlUnknownAttribute && tag.Value(number))
             throw EXmlError("Duplicate tag value: " + a.name + "; Doc=" + part_name_ + "; Tag=" + tag.name);
@@ -249,7 +328,7 @@ void TXLSReadExcelXMLStream::EndElement() {
     const bool consumed = handler_->ElementEnded(tag, depth_);
     current_ = tag.parent;
     --depth_;
-    if (consumed) current_->children.clear();
+    if (consumed) Recycle(current_->children);
 }
 
 }  // namespace linograf::workbook

@@ -10,6 +10,7 @@
 // SpreadsheetML or package-relationships namespace is the element of that local name (x:c is c),
 // an element of another namespace is never a table element, and an attribute of the office
 // document relationships namespace under any prefix is "r:id".
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -59,13 +60,24 @@ class TXmlElementHandler {
 
 class TXLSReadExcelXMLStream : private TXmlEventSink {
   public:
+    // Hands a part's bytes, in order, to the function it is given.
+    using TPieceSource = std::function<void(const std::function<void(std::string_view)>&)>;
+
     // Reads one part into a fresh tree, calling the handler as elements end.
     void ReadPart(std::string_view data, std::string_view part_name, TXmlElementHandler& handler);
+    // Same, for a part that arrives in pieces (inflated as it is read).
+    void ReadPart(const TPieceSource& source, std::string_view part_name, TXmlElementHandler& handler);
 
   private:
     void StartElement(const char* name, const char** attributes) override;
     void EndElement() override;
     void CharacterData(std::string_view text) override;
+
+    // Nodes freed by the handlers are kept for the next elements: a worksheet's cells are all
+    // alike, so their nodes, names, attribute lists and texts are reused without allocating.
+    std::unique_ptr<TExXMLTag> NewNode();
+    void Recycle(std::vector<std::unique_ptr<TExXMLTag>>& nodes);
+    std::vector<std::unique_ptr<TExXMLTag>> spare_;
 
     TExXMLTag root_;  // "PARENT"
     TExXMLTag* current_ = nullptr;

@@ -70,41 +70,63 @@ struct ParserFree {
 
 }  // namespace
 
-void TXLSReadXML::Parse(std::string_view data, std::string_view part_name, TXmlEventSink& sink) {
-    std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate("UTF-8"));
+struct TXmlPartParser::TState {
+    std::unique_ptr<XML_ParserStruct, ParserFree> parser;
+    TParseState parse;
+};
+
+TXmlPartParser::TXmlPartParser(std::string_view part_name, TXmlEventSink& sink)
+    : state_(std::make_unique<TState>()), part_name_(part_name) {
+    state_->parser.reset(XML_ParserCreate("UTF-8"));
+    XML_Parser parser = state_->parser.get();
     if (!parser) throw std::bad_alloc();
-    TParseState state;
-    state.parser = parser.get();
-    state.sink = &sink;
-    XML_SetUserData(parser.get(), &state);
-    XML_SetElementHandler(parser.get(), OnStart, OnEnd);
-    XML_SetCharacterDataHandler(parser.get(), OnText);
-    XML_SetStartDoctypeDeclHandler(parser.get(), OnDoctype);
-    XML_SetEntityDeclHandler(parser.get(), OnEntityDecl);
-    XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
+    state_->parse.parser = parser;
+    state_->parse.sink = &sink;
+    XML_SetUserData(parser, &state_->parse);
+    XML_SetElementHandler(parser, OnStart, OnEnd);
+    XML_SetCharacterDataHandler(parser, OnText);
+    XML_SetStartDoctypeDeclHandler(parser, OnDoctype);
+    XML_SetEntityDeclHandler(parser, OnEntityDecl);
+    XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
 #if XML_MAJOR_VERSION > 2 || (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION >= 4)
     // Unreachable with declarations refused, but a second line costs nothing.
-    XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser.get(), 20.0f);
-    XML_SetBillionLaughsAttackProtectionActivationThreshold(parser.get(), 1 << 20);
+    XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser, 20.0f);
+    XML_SetBillionLaughsAttackProtectionActivationThreshold(parser, 1 << 20);
 #endif
+}
 
-    // expat takes lengths as int: feed large parts in pieces.
+TXmlPartParser::~TXmlPartParser() = default;
+
+void TXmlPartParser::Feed(std::string_view piece) {
+    // expat takes lengths as int: a large piece goes in parts.
     constexpr size_t kChunk = size_t{1} << 30;
-    XML_Status status = XML_STATUS_OK;
-    size_t at = 0;
-    do {
-        const size_t n = std::min(kChunk, data.size() - at);
-        const bool last = at + n == data.size();
-        status = XML_Parse(parser.get(), data.data() + at, static_cast<int>(n), last ? XML_TRUE : XML_FALSE);
-        at += n;
-    } while (status == XML_STATUS_OK && at < data.size());
+    while (!piece.empty()) {
+        const size_t n = std::min(kChunk, piece.size());
+        Run(piece.data(), n, false);
+        piece.remove_prefix(n);
+    }
+}
 
-    if (state.sink_error) std::rethrow_exception(state.sink_error);
-    const std::string where = " in " + std::string(part_name) + " at line " +
-                              std::to_string(XML_GetCurrentLineNumber(parser.get()));
-    if (!state.refusal.empty()) throw EXmlError(state.refusal + where);
-    if (status != XML_STATUS_OK)
-        throw EXmlError(std::string("XML error: ") + XML_ErrorString(XML_GetErrorCode(parser.get())) + where);
+void TXmlPartParser::Finish() {
+    Run(nullptr, 0, true);
+}
+
+void TXmlPartParser::Run(const char* data, size_t size, bool last) {
+    XML_Parser parser = state_->parser.get();
+    const XML_Status status = XML_Parse(parser, data, static_cast<int>(size), last ? XML_TRUE : XML_FALSE);
+    TParseState& s = state_->parse;
+    if (s.sink_error) std::rethrow_exception(s.sink_error);
+    if (s.refusal.empty() && status == XML_STATUS_OK) return;
+    const std::string where =
+        " in " + part_name_ + " at line " + std::to_string(XML_GetCurrentLineNumber(parser));
+    if (!s.refusal.empty()) throw EXmlError(s.refusal + where);
+    throw EXmlError(std::string("XML error: ") + XML_ErrorString(XML_GetErrorCode(parser)) + where);
+}
+
+void TXLSReadXML::Parse(std::string_view data, std::string_view part_name, TXmlEventSink& sink) {
+    TXmlPartParser parser(part_name, sink);
+    parser.Feed(data);
+    parser.Finish();
 }
 
 }  // namespace linograf::workbook

@@ -5,6 +5,7 @@
 // so no entity can be declared, expanded or fetched; element nesting is capped so a hostile part
 // cannot exhaust the stack of the code that walks the tree.
 #include <cstddef>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,6 +34,26 @@ class TXLSReadXML {
     // Parses the whole part; errors raise EXmlError naming the part. An exception thrown by the
     // sink stops the parse and reaches the caller unchanged.
     static void Parse(std::string_view data, std::string_view part_name, TXmlEventSink& sink);
+};
+
+// One part parsed as its bytes arrive, so a large part is never held whole: `Feed` each piece in
+// order, then `Finish`. Errors are raised as `Parse` raises them, by the call that meets them.
+class TXmlPartParser {
+  public:
+    TXmlPartParser(std::string_view part_name, TXmlEventSink& sink);
+    ~TXmlPartParser();
+    TXmlPartParser(const TXmlPartParser&) = delete;
+    TXmlPartParser& operator=(const TXmlPartParser&) = delete;
+
+    void Feed(std::string_view piece);
+    void Finish();
+
+  private:
+    struct TState;
+    void Run(const char* data, size_t size, bool last);
+
+    std::unique_ptr<TState> state_;
+    std::string part_name_;
 };
 
 }  // namespace linograf::workbook

@@ -24,7 +24,23 @@ std::string_view Trim(std::string_view s) {
 }  // namespace
 
 std::u16string DecodeText(std::string_view text) {
-    return Utf8ToWide(text);
+    std::u16string out;
+    DecodeText(text, out);
+    return out;
+}
+
+void DecodeText(std::string_view text, std::u16string& out) {
+    // Most texts are plain ASCII, which widens byte for byte.
+    out.resize(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b >= 0x80) {
+            out.resize(i);
+            out += Utf8ToWide(text.substr(i));
+            return;
+        }
+        out[i] = b;
+    }
 }
 
 double XmlToFloat(std::string_view text) {

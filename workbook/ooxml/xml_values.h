@@ -10,6 +10,8 @@ namespace linograf::workbook {
 
 // UTF-8 to the model's 16-bit text.
 std::u16string DecodeText(std::string_view text);
+// The same into `out`, whose storage is reused: for the many short texts of a large part.
+void DecodeText(std::string_view text, std::u16string& out);
 // A decimal number with "." as separator; text that is no finite number gives 0.
 double XmlToFloat(std::string_view text);
 // A decimal integer; text that is no integer (or does not fit) gives the default.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 #include "workbook/ooxml/zip_error.h"
 
@@ -53,16 +54,19 @@ std::string InflateRaw(std::string_view data, std::uint64_t expected_size, const
     const std::uint64_t limit = expected_size + 1;
     // Deflate cannot expand more than about 1032-fold, so this reservation is bounded by the
     // input actually there, whatever size was claimed.
-    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(limit, data.size() * std::uint64_t{1032} + 1024)));
+    out.reserve(
+        static_cast<std::size_t>(std::min<std::uint64_t>(limit, data.size() * std::uint64_t{1032} + 1024)));
     std::size_t produced = 0;
     int rc = Z_OK;
     while (produced < limit) {
         if (out.size() == produced) {
-            const std::uint64_t grow = std::min<std::uint64_t>(std::max<std::size_t>(out.size(), 1 << 16), limit - out.size());
+            const std::uint64_t grow =
+                std::min<std::uint64_t>(std::max<std::size_t>(out.size(), 1 << 16), limit - out.size());
             out.resize(out.size() + static_cast<std::size_t>(grow));
         }
         z.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
-        z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, std::numeric_limits<uInt>::max()));
+        z.avail_out =
+            static_cast<uInt>(std::min<std::size_t>(out.size() - produced, std::numeric_limits<uInt>::max()));
         const uInt room = z.avail_out;
         const uInt input_left = z.avail_in;
         rc = inflate(&z, Z_NO_FLUSH);
@@ -79,6 +83,44 @@ std::string InflateRaw(std::string_view data, std::uint64_t expected_size, const
     if (produced != expected_size) throw EZipError(size_error);
     out.resize(produced);
     return out;
+}
+
+void InflateRawInPieces(std::string_view data, std::uint64_t expected_size, const std::string& size_error,
+                        const std::function<void(std::string_view)>& piece) {
+    if (data.size() > std::numeric_limits<uInt>::max()) throw EZipError(kZLibError);
+    z_stream z{};
+    if (inflateInit2(&z, -kWindowBits) != Z_OK) throw EZipError(kZLibError);
+    struct TEnd {
+        z_stream& z;
+        ~TEnd() { inflateEnd(&z); }
+    } end{z};
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+
+    // Small enough to stay in the cache while the consumer reads it.
+    constexpr std::size_t kPiece = std::size_t{1} << 17;
+    const auto buffer = std::make_unique<char[]>(kPiece);
+    const std::uint64_t limit = expected_size + 1;
+    std::uint64_t produced = 0;
+    while (produced < limit) {
+        const auto room = static_cast<uInt>(std::min<std::uint64_t>(kPiece, limit - produced));
+        z.next_out = reinterpret_cast<Bytef*>(buffer.get());
+        z.avail_out = room;
+        const uInt input_left = z.avail_in;
+        const int rc = inflate(&z, Z_NO_FLUSH);
+        const std::size_t made = room - z.avail_out;
+        produced += made;
+        if (made > 0) piece(std::string_view(buffer.get(), made));
+        if (rc == Z_STREAM_END) break;
+        if (rc != Z_OK && rc != Z_BUF_ERROR) throw EZipError(kZLibError);
+        if (rc == Z_BUF_ERROR || (made == 0 && z.avail_in == input_left)) break;
+    }
+    if (produced != expected_size) throw EZipError(size_error);
+}
+
+std::uint32_t Crc32(std::string_view data, std::uint32_t before) {
+    return static_cast<std::uint32_t>(
+        crc32_z(before, reinterpret_cast<const Bytef*>(data.data()), data.size()));
 }
 
 std::uint32_t Crc32(std::string_view data) {

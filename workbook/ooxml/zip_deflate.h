@@ -2,6 +2,7 @@
 // Entry data compression through zlib: raw deflate streams (no zlib header or Adler-32 trailer),
 // as ZIP method 8 stores them, and the CRC-32 of APPNOTE.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,7 +18,14 @@ std::string DeflateRaw(std::string_view data, int level);
 // short of, or runs beyond, the expected size.
 std::string InflateRaw(std::string_view data, std::uint64_t expected_size, const std::string& size_error);
 
-// ISO-HDLC / IEEE 802.3 CRC-32 (reflected polynomial 0xEDB88320), zlib's table-driven one.
+// The same, handing the bytes to `piece` as they come, a bounded block at a time, so a large
+// entry is never held whole. `piece` may see bytes beyond the expected size before the size
+// error is raised.
+void InflateRawInPieces(std::string_view data, std::uint64_t expected_size, const std::string& size_error,
+                        const std::function<void(std::string_view)>& piece);
+// ISO-HDLC / IEEE 802.3 CRC-32 (reflected polynomial 0xEDB88320), zlib's table-driven one; the
+// second form goes on from the CRC of the bytes before.
 std::uint32_t Crc32(std::string_view data);
+std::uint32_t Crc32(std::string_view data, std::uint32_t before);
 
 }  // namespace linograf::workbook
