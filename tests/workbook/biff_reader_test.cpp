@@ -259,6 +259,88 @@ TEST(BiffReaderRecords, ReadsTheLayoutsOfOtherWriters) {
     EXPECT_EQ(sheet.MergedCells().Count(), 0);
 }
 
+// Shared strings reach the table in the form it keeps them in: 16-bit characters that all fit
+// in 8 bits are narrowed (unless the string was split), formatting runs stay with their string
+// wherever the record boundary falls, phonetic data is kept.
+TEST(BiffReaderRecords, SharedStringsKeepTheirRunsAndNarrowWhereTheyCan) {
+    test::TempDir dir;
+    Records r = MinimalGlobals({"One"});
+    r.Add(0x00FC, Bytes()
+                      .U32(6)
+                      .U32(6)
+                      .U16(3)
+                      .U8(0x01)
+                      .U16('a')
+                      .U16('b')
+                      .U16('c')  // 16-bit Latin
+                      .U16(2)
+                      .U8(0x08)
+                      .U16(1)
+                      .Raw("hi")
+                      .U16(0)
+                      .U16(5)  // one run
+                      .U16(2)
+                      .U8(0x09)
+                      .U16(1)
+                      .U16('o')
+                      .U16('k')
+                      .U16(1)
+                      .U16(3)  // 16-bit Latin, run
+                      .U16(2)
+                      .U8(0x01)
+                      .U16(0x0416)
+                      .U16(0x0430)  // 16-bit Cyrillic
+                      .U16(1)
+                      .U8(0x04)
+                      .U32(3)
+                      .Raw("z")
+                      .Raw("ext")  // phonetic data
+                      .U16(2)
+                      .U8(0x08)
+                      .U16(2)
+                      .Raw("xy")
+                      .U16(0)
+                      .U16(1));  // runs split below
+    r.Add(0x003C, Bytes().U16(1).U16(2));
+    r.Add(EOF_, "");
+    r.Add(BOF, biffreadtest::BofData(0x0010));
+    for (uint32_t i = 0; i < 6; ++i) r.Add(0x00FD, Bytes().U16(0).U16(i).U16(16).U32(i));
+    r.Add(EOF_, "");
+    const std::string path = dir.File("strings.xls");
+    WriteXls(path, r.bytes());
+
+    TTabulon4 book;
+    ReadInto(book, path);
+    TSheet& sheet = book.Sheet(0);
+    struct Expected {
+        std::u16string text;
+        bool wide;
+        std::vector<std::pair<uint16_t, uint16_t>> runs;
+        std::string extended;
+    };
+    const Expected expected[] = {
+        {u"abc", false, {}, ""}, {u"hi", false, {{0, 5}}, ""}, {u"ok", false, {{1, 3}}, ""},
+        {u"Жа", true, {}, ""},   {u"z", false, {}, "ext"},     {u"xy", false, {{0, 1}, {1, 2}}, ""},
+    };
+    for (uint32_t i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        const TCell* cell = sheet.Cells().Find(i, 0);
+        ASSERT_TRUE(cell && cell->type == ctString);
+        const TSSTEntry* entry = cell->value.entry;
+        EXPECT_EQ(TSST2::Text(entry), expected[i].text);
+        EXPECT_EQ(entry->Wide(), expected[i].wide);
+        ASSERT_EQ(entry->RunCount(), expected[i].runs.size());
+        for (int k = 0; k < entry->RunCount(); ++k) {
+            EXPECT_EQ(entry->Run(k).position, expected[i].runs[k].first);
+            EXPECT_EQ(entry->Run(k).font, expected[i].runs[k].second);
+        }
+        const auto ext = entry->Extended();
+        EXPECT_EQ(std::string(ext.begin(), ext.end()), expected[i].extended);
+    }
+    // The narrowed string is the one a program's own text of the same characters finds.
+    EXPECT_EQ(book.SST().Add(u"abc"), sheet.Cells().Find(0, 0)->value.entry);
+}
+
 TEST(BiffReaderRecords, StopsAfterTheLastSheetsEof) {
     test::TempDir dir;
     Records r = MinimalGlobals({"A", "B", "C"});
