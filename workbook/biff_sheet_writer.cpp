@@ -233,7 +233,6 @@ void TBiffWriter::WriteColInfo(TSheet& sheet) {
 
 void TBiffWriter::WriteRows(TSheet& sheet) {
     TXLSRows& rows = sheet.Rows();
-    uint8_t buffer[20];
     for (int i = 0; i < rows.Count(); ++i) {
         const TXLSRow& row = rows.Items(i);
         // A row number BIFF8 cannot hold would land on another row.
@@ -242,6 +241,7 @@ void TBiffWriter::WriteRows(TSheet& sheet) {
         uint16_t options = row.Options();
         options = xf != kDefaultCellFormat ? (options | kRowHasFormat) : (options & ~kRowHasFormat);
         options |= 0x0100;
+        uint8_t* buffer = stream_.Reserve(20);
         Put16(buffer, kROW);
         Put16(buffer + 2, 16);
         Put16(buffer + 4, row.Number());
@@ -252,7 +252,7 @@ void TBiffWriter::WriteRows(TSheet& sheet) {
         Put16(buffer + 14, 0);
         Put16(buffer + 16, options);
         Put16(buffer + 18, static_cast<uint32_t>(xf));
-        stream_.Write(buffer, sizeof buffer);
+        stream_.Advance(20);
     }
 }
 
@@ -261,7 +261,6 @@ void TBiffWriter::WriteCells(TSheet& sheet) {
     uint32_t previous_row = UINT32_MAX;
     int visited = 0;
     const bool progress = static_cast<bool>(book_.OnProgress);
-    uint8_t buffer[32];
     TRecordBuffer r;
     auto it = sheet.Cells().Cells();
     try {
@@ -310,33 +309,39 @@ void TBiffWriter::WriteCells(TSheet& sheet) {
                         break;
                     }
                     run.Flush(stream_);
-                    PutCellHeader(buffer, kNUMBER, 14, c.row, c.col, xf);
-                    std::memcpy(buffer + 10, &value, 8);
-                    stream_.Write(buffer, 18);
+                    uint8_t* p = stream_.Reserve(18);
+                    PutCellHeader(p, kNUMBER, 14, c.row, c.col, xf);
+                    std::memcpy(p + 10, &value, 8);
+                    stream_.Advance(18);
                     break;
                 }
-                case ctString:
+                case ctString: {
                     if (!cell.value.entry) throw std::runtime_error("Text cell without a string");
-                    PutCellHeader(buffer, kLABELSST, 10, c.row, c.col, xf);
-                    Put32(buffer + 10, cell.value.entry->Index());
-                    stream_.Write(buffer, 14);
+                    uint8_t* p = stream_.Reserve(14);
+                    PutCellHeader(p, kLABELSST, 10, c.row, c.col, xf);
+                    Put32(p + 10, cell.value.entry->Index());
+                    stream_.Advance(14);
                     break;
-                case ctBoolean:
-                    PutCellHeader(buffer, kBOOLERR, 8, c.row, c.col, xf);
-                    buffer[10] = cell.small ? 1 : 0;
-                    buffer[11] = 0;
-                    stream_.Write(buffer, 12);
+                }
+                case ctBoolean: {
+                    uint8_t* p = stream_.Reserve(12);
+                    PutCellHeader(p, kBOOLERR, 8, c.row, c.col, xf);
+                    p[10] = cell.small ? 1 : 0;
+                    p[11] = 0;
+                    stream_.Advance(12);
                     break;
+                }
                 case ctError: {
                     if (cell.small < 1 || cell.small > 7) {
                         char message[64];
                         std::snprintf(message, sizeof message, "Invalid error value in cell %u:%u", c.col, c.row);
                         throw std::runtime_error(message);
                     }
-                    PutCellHeader(buffer, kBOOLERR, 8, c.row, c.col, xf);
-                    buffer[10] = kErrorBytes[cell.small - 1];
-                    buffer[11] = 1;
-                    stream_.Write(buffer, 12);
+                    uint8_t* p = stream_.Reserve(12);
+                    PutCellHeader(p, kBOOLERR, 8, c.row, c.col, xf);
+                    p[10] = kErrorBytes[cell.small - 1];
+                    p[11] = 1;
+                    stream_.Advance(12);
                     break;
                 }
                 default: {

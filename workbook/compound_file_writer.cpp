@@ -71,13 +71,16 @@ std::size_t TCompoundFileWriter::Write(const void* data, std::size_t count) {
     if (!buffer_.empty() && (position_ < buffer_start_ || position_ > buffer_start_ + buffer_.size() ||
                              position_ - buffer_start_ + count > kBufferSize))
         Flush();
-    if (buffer_.empty()) buffer_start_ = position_;
-    if (count >= kBufferSize) {
+    if (count >= kDirectWrite) {
+        // Large writes gain nothing from another copy; what is buffered goes first, since it
+        // may overlap.
+        Flush();
         WriteAt(static_cast<const char*>(data), count, sector_size_ + position_);
         position_ += count;
         written_size_ = std::max(written_size_, position_);
         return count;
     }
+    if (buffer_.empty()) buffer_start_ = position_;
     const std::size_t at = static_cast<std::size_t>(position_ - buffer_start_);
     if (buffer_.size() < at + count) buffer_.resize(at + count);
     std::memcpy(buffer_.data() + at, data, count);

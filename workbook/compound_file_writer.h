@@ -49,6 +49,8 @@ private:
     [[noreturn]] void Fail(const std::string& what, int error);
 
     static constexpr std::size_t kBufferSize = 256 * 1024;
+    // Writes at least this long go to the file at once.
+    static constexpr std::size_t kDirectWrite = 64 * 1024;
 
     std::string path_;
     int fd_ = -1;
