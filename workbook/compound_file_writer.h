@@ -51,6 +51,8 @@ private:
     static constexpr std::size_t kBufferSize = 256 * 1024;
     // Writes at least this long go to the file at once.
     static constexpr std::size_t kDirectWrite = 64 * 1024;
+    // Written bytes handed to the disk in steps of this size.
+    static constexpr std::uint64_t kWritebackStep = 4 * 1024 * 1024;
 
     std::string path_;
     int fd_ = -1;
@@ -62,6 +64,7 @@ private:
     std::uint64_t buffer_start_ = 0;
     std::uint64_t position_ = 0;
     std::uint64_t written_size_ = 0;  // stream bytes already on disk, holes included
+    std::uint64_t writeback_from_ = 0;  // file offset up to which writeback has been started
 };
 
 }  // namespace linograf::workbook
