@@ -29,11 +29,18 @@ TExcelVersion VersionFor(const std::u16string& file_name) {
     return ext == u".xlsx" ? xvExcel2007 : xvExcel97;
 }
 
-void ThinBorders(TXLSRange& range) {
-    range.SetBorderTopStyle(cbsThin);
-    range.SetBorderBottomStyle(cbsThin);
-    range.SetBorderLeftStyle(cbsThin);
-    range.SetBorderRightStyle(cbsThin);
+// Thin lines around and inside the block of the sheet's range selection. Every position of the
+// block must already hold a cell (an earlier setter on the same block filled it): each outline
+// side is then drawn on its edge row or column alone, which changes the same cells in the same
+// order as on the whole block, without walking all of it again only to find nothing to fill.
+void ThinBorders(TSheet& sheet) {
+    TXLSRange& range = sheet.Range();
+    const int c1 = range.Col1(), r1 = range.Row1(), c2 = range.Col2(), r2 = range.Row2();
+    range.Items(c1, r1, c2, r1).SetBorderTopStyle(cbsThin);
+    range.Items(c1, r2, c2, r2).SetBorderBottomStyle(cbsThin);
+    range.Items(c1, r1, c1, r2).SetBorderLeftStyle(cbsThin);
+    range.Items(c2, r1, c2, r2).SetBorderRightStyle(cbsThin);
+    range.Items(c1, r1, c2, r2);
     range.SetBorderInsideHorizStyle(cbsThin);
     range.SetBorderInsideVertStyle(cbsThin);
 }
@@ -92,7 +99,7 @@ class TGridExport {
             range.SetFontStyle({xfsBold});
             range.SetHorizAlignment(haCenter);
             range.SetVertAlignment(vaCenter);
-            ThinBorders(range);
+            ThinBorders(sheet);
         }
 
         row_ = static_cast<uint32_t>(last_header_row + 1);
@@ -102,7 +109,7 @@ class TGridExport {
             TXLSRange& range = sheet.Range().Items(0, last_header_row, count - 1, static_cast<int>(row_) - 1);
             range.SetFontName(font_name);
             range.SetFontSize(font_size);
-            ThinBorders(range);
+            ThinBorders(sheet);
         }
         sheet.PrintSettings().SetOptions({});
         if (table_width < kPortraitWidthLimit) sheet.PrintSettings().SetOptions({psoPortrait});
