@@ -127,6 +127,43 @@ TEST_F(RangeTest, OutlineAndInsideBordersReachTheRightSides) {
     }
 }
 
+// More distinct formats along each row than a pass keeps results for, each column with its own:
+// every cell keeps its own attributes and gains the new ones, and the formats' use counts still
+// add up to the cells that refer to them.
+TEST_F(RangeTest, ManyFormatsAlongTheRowsEachKeepTheirOwnAttributes) {
+    constexpr int kColumns = 40, kRows = 6;
+    auto horiz = [](int col) { return static_cast<THorizAlignment>(col % 8); };
+    auto vert = [](int col) { return static_cast<TVertAlignment>((col / 8) % 5); };
+    for (int col = 0; col < kColumns; ++col) {
+        range.Items(col, 0, col, kRows - 1).SetHorizAlignment(horiz(col));
+        range.SetVertAlignment(vert(col));
+    }
+    range.Items(0, 0, kColumns - 1, kRows - 1);
+    range.SetBorderLeftStyle(cbsThick);
+    range.SetBorderInsideVertStyle(cbsThin);
+    range.SetTextFlags({tfWrapText});
+    int counted = 0;
+    for (int i = book.Formats().Boundary(); i < book.Formats().Count(); ++i) {
+        EXPECT_EQ(book.Formats().Find(book.Formats().Items(i)), i) << "one format of each kind";
+        counted += book.Formats().Items(i).UseCount();
+    }
+    int non_default = 0;
+    for (uint32_t row = 0; row < kRows; ++row) {
+        for (uint32_t col = 0; col < kColumns; ++col) {
+            SCOPED_TRACE(std::to_string(col) + ":" + std::to_string(row));
+            const TCellFormat& f = FormatAt(col, row);
+            EXPECT_EQ(f.HorizAlignment(), horiz(static_cast<int>(col)));
+            EXPECT_EQ(f.VertAlignment(), vert(static_cast<int>(col)));
+            EXPECT_EQ(f.BorderStyle(bsLeft), col == 0 ? cbsThick : cbsNone);
+            EXPECT_EQ(f.BorderStyle(bsRight), col + 1 < kColumns ? cbsThin : cbsNone);
+            EXPECT_EQ(f.TextFlags(), TTextFlags{tfWrapText});
+            if (IndexAt(col, row) >= book.Formats().Boundary()) ++non_default;
+        }
+    }
+    EXPECT_EQ(counted, non_default);
+    EXPECT_EQ(non_default, kColumns * kRows);
+}
+
 TEST_F(RangeTest, InsideBordersOfASingleCellOnlyFillIt) {
     range.Items(4, 4, 4, 4).SetBorderInsideVertStyle(cbsThin);
     EXPECT_EQ(CountCells(), 1);
