@@ -621,10 +621,11 @@ TEST(StreamsLeftInTheFile, ExtentsHoldTheBytesAPlainLoadGives) {
         const auto plain = Flatten(TCompoundDocument::Load(file));
 
         std::map<std::string, TFileExtents> offered;
-        const TCompoundDocument left = TCompoundDocument::Load(file, [&](std::u16string_view name, const TFileExtents& e) {
+        const auto offer = [&](std::u16string_view name, const TFileExtents& e) {
             offered[cfbtest::Utf8(name)] = e;
             return name != u"Data";
-        });
+        };
+        const TCompoundDocument left = TCompoundDocument::Load(file, offer);
         auto expected = plain;
         for (const auto& [name, extents] : offered) {
             std::string bytes;

@@ -105,6 +105,7 @@ class TBiffReader {
     void SstNextContinue();
     void SstRead(void* target, size_t count);
     const uint8_t* SstTake(size_t count, std::vector<uint8_t>& gather);
+    const uint8_t* SstTake(size_t count, uint8_t* gather);
 
     TSheet* CurrentSheet() const { return sheet_; }
     void EnterSheet(bool in_sheet);

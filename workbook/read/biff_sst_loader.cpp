@@ -57,6 +57,16 @@ const uint8_t* TBiffReader::SstTake(size_t count, std::vector<uint8_t>& gather) 
     return gather.data();
 }
 
+const uint8_t* TBiffReader::SstTake(size_t count, uint8_t* gather) {
+    if (count <= length_ - sst_pos_) {
+        const uint8_t* p = data_ + sst_pos_;
+        sst_pos_ += count;
+        return p;
+    }
+    SstRead(gather, count);
+    return gather;
+}
+
 void TBiffReader::Sst() {
     consumed_ = true;
     Place(kPlaceholderSST);
@@ -68,8 +78,8 @@ void TBiffReader::Sst() {
     std::vector<uint8_t> split_chars, run_bytes, key_bytes, extended;
     // Every string takes bytes of the file, so a false count ends at the file's end.
     for (uint32_t n = 0; n < unique; ++n) {
-        uint8_t string_head[3];
-        SstRead(string_head, sizeof string_head);
+        uint8_t split_head[3];
+        const uint8_t* string_head = SstTake(sizeof split_head, split_head);
         const size_t chars = Get16(string_head);
         const uint8_t type = string_head[2];
         if (type & ~0x0Du) {
