@@ -75,10 +75,6 @@ std::string CellName(uint32_t col, uint32_t row) {
 
 }  // namespace
 
-bool TBiffReader::CellInLimits(uint32_t col, uint32_t row) const {
-    return col <= static_cast<uint32_t>(LastColumn()) && row <= static_cast<uint32_t>(LastRow());
-}
-
 bool TBiffReader::FastCell() {
     // The first cell record of a sheet goes the general way, which places the cells.
     if (!sheet_ || !cells_placed_) return false;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "workbook/palette.h"
+#include "workbook/process_values.h"
 #include "workbook/record_storage.h"
 #include "workbook/tabulon4.h"
 #include "workbook/wide_text.h"
@@ -86,6 +87,8 @@ void TBiffReader::ReadWorkbook(TStream* source) {
                      : biff_ == 3 ? xvExcel30
                                   : xvExcel21);
     limit_ = static_cast<size_t>(book_.RecordLimit());
+    last_col_ = static_cast<uint32_t>(LastColumn());
+    last_row_ = static_cast<uint32_t>(LastRow());
     list_ = &book_.Globals();
     book_.SST().ClearLoadIndex();
     if (biff_ <= 2)

@@ -114,12 +114,13 @@ class TBiffReader {
     bool FastCell();
     void PrefetchStrings();
     void PrefetchNextString();
-    bool CellInLimits(uint32_t col, uint32_t row) const;
+    bool CellInLimits(uint32_t col, uint32_t row) const { return col <= last_col_ && row <= last_row_; }
 
     TTabulon4& book_;
     TBiffRecordInput input_;
     int biff_ = 8;  // 2, 3, 4, 5 or 8
     size_t limit_ = 8224;
+    uint32_t last_col_ = 0, last_row_ = 0;  // the sheet limits, for the cells
 
     uint16_t id_ = 0;
     size_t length_ = 0;
