@@ -1,6 +1,8 @@
 #include "workbook/read/biff_record_input.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <tuple>
 
@@ -31,10 +33,15 @@ int TBiffRecordInput::Open(const std::string& file_name, TStream* source, TExtra
     Close();
     if (source) {
         source->SetPosition(0);
-        file_ = source->ReadRest();
+        source_bytes_ = source->ReadRest();
+        file_ = source_bytes_;
     } else {
+        // Read into memory nobody fills first: the file is most of what a read touches.
         TFileStream input(file_name, TFileMode::fmOpenRead);
-        file_ = input.ReadRest();
+        const auto size = static_cast<size_t>(std::max<int64_t>(input.Size(), 0));
+        file_bytes_ = std::make_unique_for_overwrite<char[]>(size);
+        input.ReadBuffer(file_bytes_.get(), size);
+        file_ = std::string_view(file_bytes_.get(), size);
     }
     if (!TCompoundDocument::IsCompoundDocument(file_)) {
         const int version = source ? 0 : PlainFileVersion(file_);
@@ -68,12 +75,12 @@ int TBiffRecordInput::Open(const std::string& file_name, TStream* source, TExtra
         } else if (!extents->ranges.empty()) {
             gathered_.reserve(extents->size);
             for (const auto& [at, count] : extents->ranges) gathered_.append(file_, at, count);
-            std::string().swap(file_);
+            ReleaseFile();
             bytes_ = gathered_;
         } else {
             // Kept in the mini stream, or cut short by the end of the file.
             gathered_ = document.Root().OpenStream(name).Bytes();
-            std::string().swap(file_);
+            ReleaseFile();
             bytes_ = gathered_;
         }
         return version;
@@ -90,8 +97,14 @@ void TBiffRecordInput::Read(void* target, size_t count) {
     if (count) std::memcpy(target, p, count);
 }
 
+void TBiffRecordInput::ReleaseFile() {
+    file_ = {};
+    file_bytes_.reset();
+    std::string().swap(source_bytes_);
+}
+
 void TBiffRecordInput::Close() {
-    std::string().swap(file_);
+    ReleaseFile();
     std::string().swap(gathered_);
     bytes_ = {};
     position_ = 0;

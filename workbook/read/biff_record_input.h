@@ -5,6 +5,7 @@
 // is left.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -56,7 +57,12 @@ class TBiffRecordInput {
   private:
     [[noreturn]] static void StreamEnds();
 
-    std::string file_;
+    void ReleaseFile();
+
+    // The file as read: from the file itself, or from a source stream.
+    std::unique_ptr<char[]> file_bytes_;
+    std::string source_bytes_;
+    std::string_view file_;
     // The record stream when it is not one piece of file_.
     std::string gathered_;
     std::string_view bytes_;
