@@ -154,7 +154,7 @@ void BM_ExportVsUnformatted(benchmark::State& state) {
 BENCHMARK(BM_ExportVsUnformatted)
     ->Arg(0)
     ->Arg(1)
-    ->Iterations(6)
+    ->Iterations(10)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
