@@ -150,7 +150,6 @@ void TBiffReader::ReadWorkbook(TStream* source) {
     if (book_.OnProgress) book_.OnProgress(100);
     // The load index points at entries the cells now own; it must not outlive the read.
     book_.SST().ClearLoadIndex();
-    std::vector<TSSTEntry*>().swap(strings_);
     input_.Close();
     data_ = next_ = nullptr;
 }

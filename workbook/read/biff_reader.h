@@ -150,15 +150,13 @@ class TBiffReader {
 
     size_t sst_pos_ = 0;  // read position in the SST loader's current record
 
-    // The strings of the table in file order, and the look-ahead over the LABELSST records
-    // that asks for them before their cells are set.
-    std::vector<TSSTEntry*> strings_;
+    // The look-ahead over the LABELSST records that asks for their strings before their cells
+    // are set.
+    bool strings_loaded_ = false;
     size_t ahead_ = 0;  // stream position of the next record the look-ahead reads
-    // Records between the two steps, and from the second to the cell.
-    static constexpr unsigned kPrefetchStep = 32;
-    static constexpr unsigned kRing = 2 * kPrefetchStep;
-    uint32_t ring_[kRing] = {};
-    unsigned ring_first_ = 0, ring_count_ = 0;
+    static constexpr unsigned kPrefetchBatch = 16;
+    uint32_t batch_[kPrefetchBatch] = {};
+    unsigned batch_count_ = 0;
 };
 
 }  // namespace linograf::workbook

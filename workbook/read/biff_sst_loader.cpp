@@ -176,9 +176,9 @@ void TBiffReader::Sst() {
         }
         TSSTEntry* entry = sst.AddStored(block, static_cast<uint16_t>(chars), wide, run_count, extended);
         sst.AddLoaded(entry);
-        strings_.push_back(entry);
     }
     sst.SetRefTotal(total);
+    strings_loaded_ = unique > 0;
 }
 
 }  // namespace linograf::workbook
