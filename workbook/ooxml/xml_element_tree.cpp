@@ -36,11 +36,19 @@ class TNameIndex {
         for (size_t at = Hash(name) & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
             const int n = slots_[at];
             if (n < 0) return missing;
-            if (names_[static_cast<size_t>(n)] == name) return n;
+            if (Same(names_[static_cast<size_t>(n)], name)) return n;
         }
     }
 
   private:
+    // Names are a few characters long: comparing them in place beats a call to memcmp.
+    static bool Same(std::string_view a, std::string_view b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
+
     static size_t Hash(std::string_view s) {
         uint32_t h = 2166136261u;
         for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
@@ -51,14 +59,16 @@ class TNameIndex {
     std::vector<int> slots_;
 };
 
+// The tables are constants, so these are built before anything can read a part.
+const TNameIndex kElementIndex(kXmlElementNames);
+const TNameIndex kAttributeIndex(kXmlAttributeNames);
+
 int ElementNumber(std::string_view local) {
-    static const TNameIndex index(kXmlElementNames);
-    return index.Find(local, kXmlUnknownElement);
+    return kElementIndex.Find(local, kXmlUnknownElement);
 }
 
 int AttributeNumber(std::string_view name) {
-    static const TNameIndex index(kXmlAttributeNames);
-    return index.Find(name, kXmlUnknownAttribute);
+    return kAttributeIndex.Find(name, kXmlUnknownAttribute);
 }
 
 bool IsNamespaceDeclaration(std::string_view name) {
@@ -252,7 +262,7 @@ void TXLSReadExcelXMLStream::Recycle(std::vector<std::unique_ptr<TExXMLTag>>& no
     // Enough for the widest run of siblings a handler frees at once in usual parts; the rest go.
     constexpr size_t kMaxSpare = 4096;
     for (std::unique_ptr<TExXMLTag>& node : nodes) {
-        Recycle(node->children);  // depth is capped by the tokenizer
+        if (!node->children.empty()) Recycle(node->children);  // depth is capped by the tokenizer
         if (spare_.size() < kMaxSpare) spare_.push_back(std::move(node));
     }
     nodes.clear();
