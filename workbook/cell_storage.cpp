@@ -6,21 +6,32 @@ namespace linograf::workbook {
 
 const char16_t* CellErrorText(uint8_t code) {
     switch (code) {
-        case ceNull: return u"#NULL!";
-        case ceDiv0: return u"#DIV/0!";
-        case ceValue: return u"#VALUE!";
-        case ceRef: return u"#REF!";
-        case ceName: return u"#NAME?";
-        case ceNum: return u"#NUM!";
-        case ceNA: return u"#N/A";
-        default: return u"";
+        case ceNull:
+            return u"#NULL!";
+        case ceDiv0:
+            return u"#DIV/0!";
+        case ceValue:
+            return u"#VALUE!";
+        case ceRef:
+            return u"#REF!";
+        case ceName:
+            return u"#NAME?";
+        case ceNum:
+            return u"#NUM!";
+        case ceNA:
+            return u"#N/A";
+        default:
+            return u"";
     }
 }
 
-TCellStorage::~TCellStorage() { Clear(); }
+TCellStorage::~TCellStorage() {
+    Clear();
+}
 
 TCell* TCellStorage::Find(uint32_t col, uint32_t row) {
-    if (cached_ && col == cached_col_ && row == cached_row_) return cached_->type != ctNone ? cached_ : nullptr;
+    if (cached_ && col == cached_col_ && row == cached_row_)
+        return cached_->type != ctNone ? cached_ : nullptr;
     if (col >= kStoreColumns || row >= kStoreRows) return nullptr;
     Level2* l2 = level1_[row >> 10].get();
     if (!l2) return nullptr;
@@ -86,9 +97,21 @@ void TCellStorage::Clear() {
 }
 
 TCellRef TCellStorage::Iterator::Next() {
-    TCellStorage& s = *store_;
     if (started_) ++i4_;
     started_ = true;
+    // Most calls find the next cell in the block of the last one.
+    if (block_) {
+        const size_t size = block_->size();
+        for (; i4_ < size; ++i4_) {
+            TCell& c = (*block_)[i4_];
+            if (c.type != ctNone) {
+                last_ = {(i3_ << 7) | i4_, (i1_ << 10) | i2_, &c};
+                return last_;
+            }
+        }
+        block_ = nullptr;
+    }
+    TCellStorage& s = *store_;
     for (; i1_ < 1024; ++i1_, i2_ = 0, i3_ = 0, i4_ = 0) {
         Level2* l2 = s.level1_[i1_].get();
         if (!l2) continue;
@@ -98,6 +121,7 @@ TCellRef TCellStorage::Iterator::Next() {
                 Block& block = blocks[i3_];
                 for (; i4_ < block.size(); ++i4_) {
                     if (block[i4_].type != ctNone) {
+                        block_ = &block;
                         last_ = {(i3_ << 7) | i4_, (i1_ << 10) | i2_, &block[i4_]};
                         return last_;
                     }
@@ -114,6 +138,7 @@ TCellRef TCellStorage::Iterator::NextBlankInRun() {
     uint32_t col = last_.col + 1;
     TCell* c = col < kStoreColumns ? store_->Find(col, last_.row) : nullptr;
     if (!c || c->type != ctBlank) return {};
+    if (col >> 7 != i3_) block_ = nullptr;
     i3_ = col >> 7;
     i4_ = col & 0x7F;
     last_ = {col, last_.row, c};

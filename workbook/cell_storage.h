@@ -17,7 +17,7 @@ inline constexpr uint32_t kStoreColumns = 16384;
 inline constexpr uint32_t kStoreRows = 1048576;
 
 class TCellStorage {
-public:
+  public:
     TCellStorage() = default;
     TCellStorage(const TCellStorage&) = delete;
     TCellStorage& operator=(const TCellStorage&) = delete;
@@ -35,25 +35,28 @@ public:
     void Clear();
     bool Empty() const;
 
+    // Walks the cells as they are; no cell may be placed while an iteration is under way.
     class Iterator {
-    public:
+      public:
         // The next cell in row-major order, or an empty reference at the end.
         TCellRef Next();
         // The cell right after the last one returned, if it is a blank cell in the same row
         // (also across a 128-column block boundary); the iterator then moves past it.
         TCellRef NextBlankInRun();
 
-    private:
+      private:
         friend class TCellStorage;
         explicit Iterator(TCellStorage& store) : store_(&store) {}
         TCellStorage* store_;
         uint32_t i1_ = 0, i2_ = 0, i3_ = 0, i4_ = 0;
         bool started_ = false;
+        // The block of the last cell returned, while the iteration is inside it.
+        std::vector<TCell>* block_ = nullptr;
         TCellRef last_;
     };
     Iterator Cells() { return Iterator(*this); }
 
-private:
+  private:
     using Block = std::vector<TCell>;      // level 4: a row's cells within 128 columns
     using RowBlocks = std::vector<Block>;  // level 3: a row's column blocks
     struct Level2 {

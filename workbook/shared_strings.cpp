@@ -78,6 +78,7 @@ void* TSST2::Allocate(size_t bytes) {
         }
         chunks_.push_back({memory, size});
         chunk_used_ = 0;
+        chunk_zeroed_ = !first;
     }
     void* at = static_cast<char*>(chunks_.back().first) + chunk_used_;
     chunk_used_ += bytes;
@@ -85,7 +86,11 @@ void* TSST2::Allocate(size_t bytes) {
 }
 
 TSST2::Node* TSST2::NewNode() {
-    return new (Allocate(sizeof(Node))) Node;
+    Node* node = new (Allocate(sizeof(Node))) Node;
+    // Nodes are cut from a chunk's untouched end, never from freed blocks: in a mapped chunk
+    // they are zeros already, and clearing them again would only touch every page twice.
+    if (!chunk_zeroed_) std::memset(node->slots, 0, sizeof node->slots);
+    return node;
 }
 
 size_t TSST2::BlockSize(const TSSTEntry* e) {
@@ -116,9 +121,47 @@ void TSST2::FreeAll() {
     std::fill(free_lists_.begin(), free_lists_.end(), nullptr);
 }
 
+namespace {
+
+// CRC-32 tables for eight bytes at a time: kCrcTables[0] is the byte-wise table, and entry i of
+// table k is the CRC contribution of byte i followed by k zero bytes.
+struct CrcTables {
+    uint32_t t[8][256];
+    constexpr CrcTables() : t{} {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[0][i] = c;
+        }
+        for (int k = 1; k < 8; ++k)
+            for (uint32_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+    }
+};
+constexpr CrcTables kCrc;
+
+uint32_t Load32(const uint8_t* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+}  // namespace
+
 uint32_t TSST2::Key(std::span<const uint8_t> bytes) {
-    // zlib's CRC-32 inverts before and after; inverting its result undoes the final inversion.
-    return ~static_cast<uint32_t>(crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
+    // Texts of cells are mostly short, where a call into zlib costs more than the bytes; long
+    // ones go to zlib, whose CRC is faster per byte. zlib's CRC-32 inverts before and after;
+    // inverting its result undoes the final inversion.
+    if (bytes.size() > 64)
+        return ~static_cast<uint32_t>(crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
+    uint32_t c = 0xFFFFFFFFu;
+    const uint8_t* p = bytes.data();
+    size_t n = bytes.size();
+    for (; n >= 8; n -= 8, p += 8) {
+        const uint32_t lo = c ^ Load32(p), hi = Load32(p + 4);
+        c = kCrc.t[7][lo & 0xFF] ^ kCrc.t[6][(lo >> 8) & 0xFF] ^ kCrc.t[5][(lo >> 16) & 0xFF] ^
+            kCrc.t[4][lo >> 24] ^ kCrc.t[3][hi & 0xFF] ^ kCrc.t[2][(hi >> 8) & 0xFF] ^
+            kCrc.t[1][(hi >> 16) & 0xFF] ^ kCrc.t[0][hi >> 24];
+    }
+    for (; n > 0; --n) c = kCrc.t[0][(c ^ *p++) & 0xFF] ^ (c >> 8);
+    return c;
 }
 
 bool TSST2::Matches(const TSSTEntry* e, std::span<const uint8_t> bytes, uint16_t chars, uint8_t type) {
@@ -262,8 +305,34 @@ void TSST2::Place(Node* node, int depth, uint32_t key, TSSTEntry* entry, int cha
     Place(inner, depth + 1, key, entry, -1);
 }
 
+void TSST2::AddLoaded(TSSTEntry* entry) {
+    const bool again = entry->index_ < loaded_.size() && loaded_[entry->index_].entry == entry;
+    if (again) {
+        loaded_.push_back({entry, kCountedOnEntry});
+        return;
+    }
+    entry->index_ = static_cast<uint32_t>(loaded_.size());
+    loaded_.push_back({entry, 0});
+}
+
+void TSST2::ApplyLoadedReferences(TSSTEntry* entry) {
+    if (entry->index_ >= loaded_.size()) return;
+    TLoaded& l = loaded_[entry->index_];
+    if (l.entry != entry || l.references == kCountedOnEntry) return;
+    entry->use_count_ += l.references;
+    l.references = 0;
+}
+
+void TSST2::ClearLoadIndex() {
+    for (TLoaded& l : loaded_)
+        if (l.references != kCountedOnEntry) l.entry->use_count_ += l.references;
+    loaded_ = {};
+}
+
 void TSST2::Release(TSSTEntry* entry) {
-    if (!entry || --entry->use_count_ > 0) return;
+    if (!entry) return;
+    if (!loaded_.empty()) ApplyLoadedReferences(entry);
+    if (--entry->use_count_ > 0) return;
     const uint32_t key = Key({entry->Data(), entry->KeyBytes()});
     Node* node = root_;
     int depth = 0;

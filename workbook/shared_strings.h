@@ -81,8 +81,6 @@ class TSST2 {
                          uint16_t run_count, std::span<const uint8_t> extended);
     // Drops one reference; the entry is freed when none is left.
     void Release(TSSTEntry* entry);
-    // Raises the use count of an entry a reader points another cell at.
-    void AddReference(TSSTEntry* entry) { ++entry->use_count_; }
 
     static std::u16string Text(const TSSTEntry* entry);
 
@@ -101,10 +99,32 @@ class TSST2 {
         Walk(root_, visit);
     }
 
-    // Readers: entries in file order, so LABELSST index n finds the n-th string of the file.
-    void AddLoaded(TSSTEntry* entry) { loaded_.push_back(entry); }
-    TSSTEntry* LoadedEntry(uint32_t index) const { return index < loaded_.size() ? loaded_[index] : nullptr; }
-    void ClearLoadIndex() { loaded_ = {}; }
+    // Readers: entries in file order, so string n of the file's table is found by its index.
+    void AddLoaded(TSSTEntry* entry);
+    TSSTEntry* LoadedEntry(uint32_t index) const {
+        return index < loaded_.size() ? loaded_[index].entry : nullptr;
+    }
+    // A cell of the file takes string n: its reference is counted beside the load index and
+    // reaches the entry when the index goes (or before the entry could be freed), since the
+    // cells of a big file point at their strings in no particular order and raising each
+    // entry's count on the spot would cost a miss in main memory per cell. Null when the file
+    // has no string n.
+    TSSTEntry* ReferenceLoaded(uint32_t index) {
+        if (index >= loaded_.size()) return nullptr;
+        TLoaded& l = loaded_[index];
+        if (l.references == kCountedOnEntry) {
+            ++l.entry->use_count_;
+        } else {
+            ++l.references;
+        }
+        return l.entry;
+    }
+    // Asks for string n's place in the load index ahead of ReferenceLoaded(n).
+    void PrefetchLoaded(uint32_t index) const {
+        if (index < loaded_.size()) __builtin_prefetch(&loaded_[index], 1);
+    }
+    // Ends the load: the counted references go to their entries.
+    void ClearLoadIndex();
 
     // The EXTSST buckets of the last write.
     std::vector<TExtSSTBucket>& ExtSST() { return ext_sst_; }
@@ -123,8 +143,9 @@ class TSST2 {
     // a text that is not there thus reads no entry whose key differs, except to step past it to
     // the next one: in a big table the entries are the cache misses that count.
     using Link = uintptr_t;
+    // Left uninitialised here: NewNode clears what is not known to be zero already.
     struct Node {
-        Link slots[256] = {};
+        Link slots[256];
     };
     static constexpr Link kNodeBit = 1;
     static constexpr Link kMoreBit = 2;
@@ -158,7 +179,9 @@ class TSST2 {
         TSSTEntry* queue[kAhead];
         size_t queued = 0, next = 0;
         auto push = [&](TSSTEntry* e) {
+            // A short entry may run into the next cache line: ask for that one too.
             __builtin_prefetch(e, 1);
+            __builtin_prefetch(reinterpret_cast<const char*>(e) + 63, 0);
             if (queued == kAhead) {
                 visit(queue[next]);
                 queue[next] = e;
@@ -205,6 +228,7 @@ class TSST2 {
     static constexpr size_t kLargestListed = 1024;
     std::vector<std::pair<void*, size_t>> chunks_;
     size_t chunk_used_ = 0;
+    bool chunk_zeroed_ = false;  // the last chunk came from the system as zeros
     std::vector<void*> free_lists_ = std::vector<void*>(kLargestListed / kGranule + 1, nullptr);
     std::unordered_set<void*> large_;
 
@@ -212,7 +236,15 @@ class TSST2 {
     size_t count_ = 0;
     uint32_t ref_total_ = 0;
     int record_limit_ = 8224;
-    std::vector<TSSTEntry*> loaded_;
+    struct TLoaded {
+        TSSTEntry* entry;
+        uint32_t references;
+    };
+    // A string the file holds twice has its references counted on the entry for its second
+    // place, so that each entry has its pending count in one place only: its index_.
+    static constexpr uint32_t kCountedOnEntry = 0xFFFFFFFF;
+    void ApplyLoadedReferences(TSSTEntry* entry);
+    std::vector<TLoaded> loaded_;
     std::vector<TExtSSTBucket> ext_sst_;
     std::vector<uint8_t> scratch_;
 };

@@ -65,11 +65,17 @@ void TSheet::SetName(std::u16string_view name) {
     name_ = std::u16string(name);
 }
 
-uint16_t TSheet::DefaultColWidth() const { return records_.U16(rec::DEFCOLWIDTH, 0); }
-void TSheet::SetDefaultColWidth(uint16_t characters) { records_.SetU16(rec::DEFCOLWIDTH, 0, characters); }
+uint16_t TSheet::DefaultColWidth() const {
+    return records_.U16(rec::DEFCOLWIDTH, 0);
+}
+void TSheet::SetDefaultColWidth(uint16_t characters) {
+    records_.SetU16(rec::DEFCOLWIDTH, 0, characters);
+}
 
 // DEFAULTROWHEIGHT: option word (bit 0 custom height), then the height in twips.
-uint16_t TSheet::DefaultRowHeight() const { return records_.U16(rec::DEFAULTROWHEIGHT, 2); }
+uint16_t TSheet::DefaultRowHeight() const {
+    return records_.U16(rec::DEFAULTROWHEIGHT, 2);
+}
 
 void TSheet::SetDefaultRowHeight(uint16_t twips) {
     records_.SetU16(rec::DEFAULTROWHEIGHT, 2, twips);
@@ -108,12 +114,22 @@ void TSheet::SetWorkspaceOptions(TWorkspaceOptions options) {
     records_.SetU16(rec::WSBOOL, 0, word);
 }
 
-uint16_t TSheet::Zoom() const { return records_.U16(rec::WINDOW2, kWindow2Zoom); }
-void TSheet::SetZoom(uint16_t percent) { records_.SetU16(rec::WINDOW2, kWindow2Zoom, percent); }
-uint16_t TSheet::ZoomPreview() const { return records_.U16(rec::WINDOW2, kWindow2PreviewZoom); }
-void TSheet::SetZoomPreview(uint16_t percent) { records_.SetU16(rec::WINDOW2, kWindow2PreviewZoom, percent); }
+uint16_t TSheet::Zoom() const {
+    return records_.U16(rec::WINDOW2, kWindow2Zoom);
+}
+void TSheet::SetZoom(uint16_t percent) {
+    records_.SetU16(rec::WINDOW2, kWindow2Zoom, percent);
+}
+uint16_t TSheet::ZoomPreview() const {
+    return records_.U16(rec::WINDOW2, kWindow2PreviewZoom);
+}
+void TSheet::SetZoomPreview(uint16_t percent) {
+    records_.SetU16(rec::WINDOW2, kWindow2PreviewZoom, percent);
+}
 
-int TSheet::CellFormatIndex(const TCell& cell) const { return book_.Formats().PositionOf(cell.xf); }
+int TSheet::CellFormatIndex(const TCell& cell) const {
+    return book_.Formats().PositionOf(cell.xf);
+}
 
 XfId TSheet::NewCellFormat(uint32_t col, uint32_t row) {
     TCellFormats& formats = book_.Formats();
@@ -206,8 +222,10 @@ void TSheet::SetAsVariant(uint32_t col, uint32_t row, const TCellVariant& value)
                 SetAsBoolean(col, row, v);
             } else if constexpr (std::is_same_v<T, uint32_t>) {
                 // Above the signed range an integer cell would show a negative number.
-                if (v > 0x7FFFFFFFu) SetAsFloat(col, row, static_cast<double>(v));
-                else SetAsInteger(col, row, static_cast<int32_t>(v));
+                if (v > 0x7FFFFFFFu)
+                    SetAsFloat(col, row, static_cast<double>(v));
+                else
+                    SetAsInteger(col, row, static_cast<int32_t>(v));
             } else if constexpr (std::is_same_v<T, int8_t> || std::is_same_v<T, uint8_t> ||
                                  std::is_same_v<T, int16_t> || std::is_same_v<T, uint16_t> ||
                                  std::is_same_v<T, int32_t>) {
@@ -274,18 +292,17 @@ void TSheet::SetString(uint32_t col, uint32_t row, int xf, std::u16string_view t
 }
 
 void TSheet::SetSSTString(uint32_t col, uint32_t row, int xf, uint32_t index) {
-    TSSTEntry* entry = book_.SST().LoadedEntry(index);
-    if (!entry) throw std::out_of_range("No shared string " + std::to_string(index));
+    if (!book_.SST().LoadedEntry(index)) throw std::out_of_range("No shared string " + std::to_string(index));
     TCell c;
     c.type = ctString;
     c.xf = book_.Formats().IdAt(xf);
-    book_.SST().AddReference(entry);
-    c.value.entry = entry;
+    c.value.entry = book_.SST().ReferenceLoaded(index);
     book_.Formats().Acquire(c.xf);
     Put(col, row, c);
 }
 
-void TSheet::SetFormula(uint32_t col, uint32_t row, int xf, TCellType kind, std::unique_ptr<TFormulaData> data) {
+void TSheet::SetFormula(uint32_t col, uint32_t row, int xf, TCellType kind,
+                        std::unique_ptr<TFormulaData> data) {
     if (!IsFormulaCell(kind) || !data) throw std::invalid_argument("Not a formula cell");
     TCell c;
     c.type = kind;
@@ -299,10 +316,14 @@ double TSheet::AsFloat(uint32_t col, uint32_t row) {
     const TCell* c = cells_.Find(col, row);
     if (!c) return 0;
     switch (c->type) {
-        case ctFloat: return c->value.number;
-        case ctInteger: return c->value.integer;
-        case ctNumberFormula: return c->value.formula->number;
-        default: return 0;
+        case ctFloat:
+            return c->value.number;
+        case ctInteger:
+            return c->value.integer;
+        case ctNumberFormula:
+            return c->value.formula->number;
+        default:
+            return 0;
     }
 }
 
@@ -314,20 +335,30 @@ std::u16string TSheet::AsString(uint32_t col, uint32_t row) {
         if (book_.ShowFormulas()) return f.text;
         switch (c->type) {
             case ctNumberFormula:
-            case ctArrayFormula: return FormatFloatGeneral(f.number);
+            case ctArrayFormula:
+                return FormatFloatGeneral(f.number);
             case ctStringFormula:
-            case ctStringArrayFormula: return f.string_result;
-            case ctBooleanFormula: return f.boolean_or_error ? StrTRUE() : StrFALSE();
-            default: return CellErrorText(f.boolean_or_error);
+            case ctStringArrayFormula:
+                return f.string_result;
+            case ctBooleanFormula:
+                return f.boolean_or_error ? StrTRUE() : StrFALSE();
+            default:
+                return CellErrorText(f.boolean_or_error);
         }
     }
     switch (c->type) {
-        case ctInteger: return Utf8ToWide(std::to_string(c->value.integer));
-        case ctFloat: return FormatFloatGeneral(c->value.number);
-        case ctString: return TSST2::Text(c->value.entry);
-        case ctBoolean: return c->small ? StrTRUE() : StrFALSE();
-        case ctError: return CellErrorText(c->small);
-        default: return {};
+        case ctInteger:
+            return Utf8ToWide(std::to_string(c->value.integer));
+        case ctFloat:
+            return FormatFloatGeneral(c->value.number);
+        case ctString:
+            return TSST2::Text(c->value.entry);
+        case ctBoolean:
+            return c->small ? StrTRUE() : StrFALSE();
+        case ctError:
+            return CellErrorText(c->small);
+        default:
+            return {};
     }
 }
 

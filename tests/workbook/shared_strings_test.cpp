@@ -1,6 +1,7 @@
 #include "workbook/shared_strings.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <set>
 #include <string>
@@ -19,6 +20,13 @@ TEST(SharedStrings, KeyIsCrc32WithoutFinalInversion) {
     std::vector<uint8_t> bytes(check.begin(), check.end());
     EXPECT_EQ(TSST2::Key(bytes), ~0xCBF43926u);
     EXPECT_EQ(TSST2::Key({}), 0xFFFFFFFFu);
+    // Every length, short ones eight bytes at a time and long ones alike, agrees with zlib.
+    std::vector<uint8_t> data(200);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 37 + 11);
+    for (size_t length = 0; length <= data.size(); ++length)
+        ASSERT_EQ(TSST2::Key({data.data(), length}),
+                  ~static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(length))))
+            << length;
 }
 
 TEST(SharedStrings, OneEntryForOneTextHowEverOftenItIsAdded) {
@@ -115,6 +123,29 @@ TEST(SharedStrings, ReaderEntriesKeepRunsPhoneticDataAndFileOrder) {
     EXPECT_EQ(sst.LoadedEntry(0), formatted);
     EXPECT_EQ(sst.LoadedEntry(1), plain);
     EXPECT_EQ(sst.LoadedEntry(2), nullptr);
+}
+
+TEST(SharedStrings, CellsOfAReadCountOnTheirStringsOnceTheLoadEnds) {
+    TSST2 sst;
+    // A file's table: "a", "b", and "a" again at place 2.
+    for (const char16_t* t : {u"a", u"b", u"a"}) sst.AddLoaded(sst.AddEntry(t, false, {}, {}));
+    TSSTEntry* a = sst.LoadedEntry(0);
+    TSSTEntry* b = sst.LoadedEntry(1);
+    ASSERT_EQ(sst.LoadedEntry(2), a);
+    EXPECT_EQ(sst.ReferenceLoaded(3), nullptr);
+    for (uint32_t index : {0u, 1u, 2u, 2u, 1u}) sst.ReferenceLoaded(index);
+    // A cell overwritten during the read lets go of its string: the counts still pending for it
+    // keep it alive, wherever in the table the file holds it.
+    sst.Release(a);
+    sst.Release(b);
+    sst.Release(b);
+    EXPECT_EQ(TSST2::Text(a), u"a");
+    EXPECT_EQ(TSST2::Text(b), u"b");
+    sst.ClearLoadIndex();
+    // The table's own counts (one per place in the file) plus the cells, less the releases.
+    EXPECT_EQ(a->UseCount(), 2u + 3u - 1u);
+    EXPECT_EQ(b->UseCount(), 1u + 2u - 2u);
+    EXPECT_EQ(sst.LoadedEntry(0), nullptr);
 }
 
 TEST(SharedStrings, ManyTextsAreAllFoundAgainAndVisitedOnceInKeyOrder) {

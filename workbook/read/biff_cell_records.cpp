@@ -122,17 +122,15 @@ bool TBiffReader::FastCell() {
 }
 
 // Cells name their strings in row order, while the table holds them in the order the writer
-// chose (ours: by hash), so every LABELSST finds its string somewhere else in a table far larger
-// than the caches. The records are all in memory: the look-ahead reads the load index for a batch
-// of cells further on at once, so those reads wait for memory together rather than one cell
-// after the other, and asks for the entries they point at before their cells are set.
+// chose (ours: by hash), so every LABELSST finds its place in the load index somewhere else in
+// an index larger than the nearer caches. The records are all in memory: a look-ahead asks for
+// the places of the cells some records further on before their cells are set.
 void TBiffReader::PrefetchStrings() {
     if (!strings_loaded_) return;
     if (ahead_ < input_.Position()) {
         // Started, or restarted after other records: run two batches ahead at once.
         ahead_ = input_.Position();
-        batch_count_ = 0;
-        for (unsigned i = 0; i < 2 * kPrefetchBatch; ++i) PrefetchNextString();
+        for (unsigned i = 0; i < kLookAhead; ++i) PrefetchNextString();
     }
     PrefetchNextString();
 }
@@ -146,14 +144,7 @@ void TBiffReader::PrefetchNextString() {
     if (rest.size() - from - 4 < length) return;
     ahead_ += 4 + length;
     if (id != kLABELSST || length < 10) return;
-    batch_[batch_count_++] = Get32(p + 10);
-    if (batch_count_ < kPrefetchBatch) return;
-    batch_count_ = 0;
-    const TSST2& sst = book_.SST();
-    TSSTEntry* entries[kPrefetchBatch];
-    for (unsigned i = 0; i < kPrefetchBatch; ++i) entries[i] = sst.LoadedEntry(batch_[i]);
-    for (unsigned i = 0; i < kPrefetchBatch; ++i)
-        if (entries[i]) __builtin_prefetch(entries[i], 1);
+    book_.SST().PrefetchLoaded(Get32(p + 10));
 }
 
 void TBiffReader::SetSSTString(uint32_t col, uint32_t row, int xf, uint32_t index) {

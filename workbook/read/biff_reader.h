@@ -150,13 +150,11 @@ class TBiffReader {
 
     size_t sst_pos_ = 0;  // read position in the SST loader's current record
 
-    // The look-ahead over the LABELSST records that asks for their strings before their cells
-    // are set.
+    // The look-ahead over the LABELSST records that asks for their strings' places in the load
+    // index before their cells are set.
     bool strings_loaded_ = false;
     size_t ahead_ = 0;  // stream position of the next record the look-ahead reads
-    static constexpr unsigned kPrefetchBatch = 16;
-    uint32_t batch_[kPrefetchBatch] = {};
-    unsigned batch_count_ = 0;
+    static constexpr unsigned kLookAhead = 16;
 };
 
 }  // namespace linograf::workbook
