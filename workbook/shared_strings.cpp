@@ -36,7 +36,7 @@ char16_t TSSTEntry::Char(size_t i) const {
     return Wide() ? static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8)) : static_cast<char16_t>(p[i]);
 }
 
-TSST2::TSST2() : root_(NewNode()) {}
+TSST2::TSST2() : root_(reinterpret_cast<Link>(NewNode()) | kNodeBit) {}
 
 TSST2::~TSST2() {
     FreeAll();
@@ -106,10 +106,60 @@ void TSST2::FreeEntry(TSSTEntry* e) {
         ::operator delete(e);
         return;
     }
+    FreeBlock(e, size);
+}
+
+void TSST2::FreeBlock(void* block, size_t size) {
     // The freed block's first word links it to the list.
     void*& head = free_lists_[size / kGranule];
-    *reinterpret_cast<void**>(e) = head;
-    head = e;
+    *static_cast<void**>(block) = head;
+    head = block;
+}
+
+TSST2::SmallNode* TSST2::NewSmallNode() {
+    static_assert(sizeof(SmallNode) % kGranule == 0 && sizeof(SmallNode) <= kLargestListed);
+    void* memory;
+    if (void*& listed = free_lists_[sizeof(SmallNode) / kGranule]) {
+        memory = listed;
+        listed = *static_cast<void**>(memory);
+    } else {
+        memory = Allocate(sizeof(SmallNode));
+    }
+    SmallNode* node = new (memory) SmallNode;
+    node->count = 0;
+    return node;
+}
+
+TSST2::Link* TSST2::AddSlot(Link& node_link, unsigned b) {
+    if (Link* slot = FindSlot(node_link, b)) return slot;
+    SmallNode* n = AsSmall(node_link);
+    if (n->count == kSmallSlots) {
+        // Slots emptied by releases go first.
+        unsigned kept = 0;
+        for (unsigned i = 0; i < n->count; ++i)
+            if (n->slots[i]) {
+                n->bytes[kept] = n->bytes[i];
+                n->slots[kept++] = n->slots[i];
+            }
+        n->count = static_cast<uint8_t>(kept);
+    }
+    if (n->count == kSmallSlots) {
+        Node* full = NewNode();
+        for (unsigned i = 0; i < n->count; ++i) full->slots[n->bytes[i]] = n->slots[i];
+        FreeBlock(n, sizeof(SmallNode));
+        node_link = reinterpret_cast<Link>(full) | kNodeBit;
+        return &full->slots[b];
+    }
+    unsigned at = n->count;
+    while (at > 0 && n->bytes[at - 1] > b) {
+        n->bytes[at] = n->bytes[at - 1];
+        n->slots[at] = n->slots[at - 1];
+        --at;
+    }
+    n->bytes[at] = static_cast<uint8_t>(b);
+    n->slots[at] = 0;
+    ++n->count;
+    return &n->slots[at];
 }
 
 void TSST2::FreeAll() {
@@ -224,13 +274,14 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
                          std::span<const uint8_t> extended) {
     const uint32_t key = Key(bytes);
     const uint16_t tag = Tag(key);
-    Node* node = root_;
+    Link* node_link = &root_;
     int depth = 0;
     Link s;
     for (;;) {
-        s = node->slots[(key >> (8 * depth)) & 0xFF];
+        const Link* slot = FindSlot(*node_link, (key >> (8 * depth)) & 0xFF);
+        s = slot ? *slot : 0;
         if (!IsNode(s)) break;
-        node = AsNode(s);
+        node_link = const_cast<Link*>(slot);
         ++depth;
     }
     int length = 0;
@@ -266,7 +317,7 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
         std::memcpy(e->Data() + bytes.size(), &ext_size, 4);
         std::memcpy(e->Data() + bytes.size() + 4, extended.data(), extended.size());
     }
-    Place(node, depth, key, e, length);
+    Place(*node_link, depth, key, e, length);
     ++count_;
     ++ref_total_;
     return e;
@@ -278,11 +329,11 @@ int TSST2::ChainLength(Link head) {
     return length;
 }
 
-// chain_length is the length of the chain the key leads to below node, when known (else -1).
-void TSST2::Place(Node* node, int depth, uint32_t key, TSSTEntry* entry, int chain_length) {
-    Link& slot = node->slots[(key >> (8 * depth)) & 0xFF];
+// chain_length is the length of the chain the key leads to below the node, when known (else -1).
+void TSST2::Place(Link& node_link, int depth, uint32_t key, TSSTEntry* entry, int chain_length) {
+    Link& slot = *AddSlot(node_link, (key >> (8 * depth)) & 0xFF);
     if (IsNode(slot)) {
-        Place(AsNode(slot), depth + 1, key, entry, -1);
+        Place(slot, depth + 1, key, entry, -1);
         return;
     }
     if (chain_length < 0) chain_length = ChainLength(slot);
@@ -292,17 +343,16 @@ void TSST2::Place(Node* node, int depth, uint32_t key, TSSTEntry* entry, int cha
         return;
     }
     // The ninth entry: the slot becomes an inner node. Re-placing oldest first keeps every
-    // chain newest first.
+    // chain newest first. Nothing else changes in this node meanwhile, so the slot stays put.
     TSSTEntry* chain[kChainLimit];
     int n = 0;
     for (Link l = slot; l; l = (l & kMoreBit) ? AsEntry(l)->next_ : 0) chain[n++] = AsEntry(l);
-    Node* inner = NewNode();
-    slot = reinterpret_cast<Link>(inner) | kNodeBit;
+    slot = reinterpret_cast<Link>(NewSmallNode()) | kNodeBit | kSmallBit;
     for (int i = n - 1; i >= 0; --i) {
         chain[i]->next_ = 0;
-        Place(inner, depth + 1, Key({chain[i]->Data(), chain[i]->KeyBytes()}), chain[i], -1);
+        Place(slot, depth + 1, Key({chain[i]->Data(), chain[i]->KeyBytes()}), chain[i], -1);
     }
-    Place(inner, depth + 1, key, entry, -1);
+    Place(slot, depth + 1, key, entry, -1);
 }
 
 void TSST2::AddLoaded(TSSTEntry* entry) {
@@ -334,23 +384,23 @@ void TSST2::Release(TSSTEntry* entry) {
     if (!loaded_.empty()) ApplyLoadedReferences(entry);
     if (--entry->use_count_ > 0) return;
     const uint32_t key = Key({entry->Data(), entry->KeyBytes()});
-    Node* node = root_;
-    int depth = 0;
-    Link* link = &node->slots[key & 0xFF];
-    while (IsNode(*link)) {
-        node = AsNode(*link);
-        ++depth;
-        link = &node->slots[(key >> (8 * depth)) & 0xFF];
-    }
+    Link* link = FindSlot(root_, key & 0xFF);
+    for (int depth = 1; link && IsNode(*link); ++depth) link = FindSlot(*link, (key >> (8 * depth)) & 0xFF);
     // The link to an entry describes that entry, so unlinking takes over the entry's own next_.
-    while (*link && AsEntry(*link) != entry) {
+    Link* before = nullptr;  // the link to the entry whose next_ is link
+    while (link && *link && AsEntry(*link) != entry) {
         if (!(*link & kMoreBit)) {
             link = nullptr;
             break;
         }
+        before = link;
         link = &AsEntry(*link)->next_;
     }
-    if (link && *link) *link = entry->next_;
+    if (link && *link) {
+        *link = entry->next_;
+        // The entry before it may have become the chain's last.
+        if (!*link && before) *before &= ~kMoreBit;
+    }
     entry->~TSSTEntry();
     FreeEntry(entry);
     --count_;
@@ -359,7 +409,7 @@ void TSST2::Release(TSSTEntry* entry) {
 
 void TSST2::Clear() {
     FreeAll();
-    root_ = NewNode();
+    root_ = reinterpret_cast<Link>(NewNode()) | kNodeBit;
     count_ = 0;
     ref_total_ = 0;
     loaded_ = {};

@@ -138,17 +138,30 @@ class TSST2 {
 
   private:
     // A link is a slot of an inner node or the next_ of an entry. It holds nothing (0), an inner
-    // node (bit 0 set), or an entry with, beside its address, the high 16 bits of the entry's
-    // key (bits 48..63) and whether a further entry follows it in the chain (bit 1). A lookup of
-    // a text that is not there thus reads no entry whose key differs, except to step past it to
-    // the next one: in a big table the entries are the cache misses that count.
+    // node (bit 0 set; bit 1 set for a small one), or an entry with, beside its address, the high
+    // 16 bits of the entry's key (bits 48..63) and whether a further entry follows it in the
+    // chain (bit 1). A lookup of a text that is not there thus reads no entry whose key differs,
+    // except to step past it to the next one: in a big table the entries are the cache misses
+    // that count.
     using Link = uintptr_t;
-    // Left uninitialised here: NewNode clears what is not known to be zero already.
+    // An inner node with all its 256 slots. Left uninitialised here: NewNode clears what is not
+    // known to be zero already.
     struct Node {
         Link slots[256];
     };
+    // An inner node as long as few of its slots hold anything: those slots with their key bytes,
+    // in ascending order. A table of a few hundred thousand texts splits most of its second-level
+    // slots, each into a node of 9 to 20 entries: full nodes would be mostly empty slots, several
+    // times the memory of the entries, all of it cleared by the system and walked at every write.
+    static constexpr unsigned kSmallSlots = 32;
+    struct SmallNode {
+        uint8_t count;
+        uint8_t bytes[kSmallSlots];
+        Link slots[kSmallSlots];
+    };
     static constexpr Link kNodeBit = 1;
-    static constexpr Link kMoreBit = 2;
+    static constexpr Link kMoreBit = 2;   // of an entry link
+    static constexpr Link kSmallBit = 2;  // of a node link
     static constexpr int kTagShift = 48;
     static constexpr Link kAddressMask = (Link{1} << kTagShift) - 1 - kNodeBit - kMoreBit;
     static constexpr int kChainLimit = 8;
@@ -157,21 +170,34 @@ class TSST2 {
     static constexpr int kLastDepth = 3;
 
     static Node* AsNode(Link l) { return reinterpret_cast<Node*>(l & kAddressMask); }
+    static SmallNode* AsSmall(Link l) { return reinterpret_cast<SmallNode*>(l & kAddressMask); }
     static bool IsNode(Link l) { return (l & kNodeBit) != 0; }
+    static bool IsSmall(Link node) { return (node & kSmallBit) != 0; }
     static TSSTEntry* AsEntry(Link l) { return reinterpret_cast<TSSTEntry*>(l & kAddressMask); }
     static uint16_t Tag(uint32_t key) { return static_cast<uint16_t>(key >> 16); }
     static Link EntryLink(TSSTEntry* e, uint32_t key) {
         return reinterpret_cast<Link>(e) | (Link{Tag(key)} << kTagShift) | (e->next_ ? kMoreBit : 0);
     }
+    // The slot of key byte b in a node, or null when a small node has none for it.
+    static Link* FindSlot(Link node, unsigned b) {
+        if (!IsSmall(node)) return &AsNode(node)->slots[b];
+        SmallNode* n = AsSmall(node);
+        for (unsigned i = 0; i < n->count; ++i)
+            if (n->bytes[i] == b) return &n->slots[i];
+        return nullptr;
+    }
+    // The same, making the slot when there is none; a small node that has no room left becomes
+    // a full one, and node_link, the link to it, follows.
+    Link* AddSlot(Link& node_link, unsigned b);
 
     TSSTEntry* Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t type, uint16_t runs,
                       std::span<const uint8_t> tail);
     static bool Matches(const TSSTEntry* e, std::span<const uint8_t> bytes, uint16_t chars, uint8_t type);
-    void Place(Node* node, int depth, uint32_t key, TSSTEntry* entry, int chain_length);
+    void Place(Link& node_link, int depth, uint32_t key, TSSTEntry* entry, int chain_length);
     static int ChainLength(Link head);
 
     template <typename F>
-    static void Walk(const Node* node, F& visit) {
+    static void Walk(Link node, F& visit) {
         // Entries lie in the heap in the order they were made, not in key order. They are
         // handed out through a short queue, asked for when they enter it, so the cache misses
         // of the next entries overlap the work on this one instead of waiting for each in turn.
@@ -194,23 +220,28 @@ class TSST2 {
         for (size_t i = 0; i < queued; ++i) visit(queue[(next + i) % queued]);
     }
     template <typename F>
-    static void WalkNode(const Node* node, F& push) {
-        for (const Link s : node->slots) {
-            if (s == 0) continue;
-            if (IsNode(s)) {
-                WalkNode(AsNode(s), push);
-                continue;
-            }
-            for (Link l = s;;) {
-                TSSTEntry* e = AsEntry(l);
-                const bool more = (l & kMoreBit) != 0;
-                // Reading next_ waits for the entry; taken before push, which may hand the
-                // entry to the visitor.
-                const Link after = more ? e->next_ : 0;
-                push(e);
-                if (!more) break;
-                l = after;
-            }
+    static void WalkNode(Link node, F& push) {
+        if (IsSmall(node)) {
+            const SmallNode* n = AsSmall(node);
+            for (unsigned i = 0; i < n->count; ++i) WalkSlot(n->slots[i], push);
+        } else {
+            for (const Link s : AsNode(node)->slots) WalkSlot(s, push);
+        }
+    }
+    template <typename F>
+    static void WalkSlot(Link s, F& push) {
+        if (s == 0) return;
+        if (IsNode(s)) {
+            WalkNode(s, push);
+            return;
+        }
+        for (Link l = s; l;) {
+            TSSTEntry* e = AsEntry(l);
+            // Reading next_ waits for the entry; taken before push, which may hand the entry to
+            // the visitor.
+            const Link after = (l & kMoreBit) ? e->next_ : 0;
+            push(e);
+            l = after;
         }
     }
 
@@ -223,6 +254,8 @@ class TSST2 {
     void FreeEntry(TSSTEntry* e);
     static size_t BlockSize(const TSSTEntry* e);
     Node* NewNode();
+    SmallNode* NewSmallNode();
+    void FreeBlock(void* block, size_t size);
     void FreeAll();
     static constexpr size_t kGranule = 8;
     static constexpr size_t kLargestListed = 1024;
@@ -232,7 +265,7 @@ class TSST2 {
     std::vector<void*> free_lists_ = std::vector<void*>(kLargestListed / kGranule + 1, nullptr);
     std::unordered_set<void*> large_;
 
-    Node* root_;
+    Link root_;  // always a full node
     size_t count_ = 0;
     uint32_t ref_total_ = 0;
     int record_limit_ = 8224;

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -174,6 +177,88 @@ TEST(SharedStrings, ManyTextsAreAllFoundAgainAndVisitedOnceInKeyOrder) {
     for (int i = 0; i < n; i += 2) sst.Release(entries[i]);
     EXPECT_EQ(sst.Count(), static_cast<size_t>(n / 2));
     for (int i = 1; i < n; i += 2) ASSERT_EQ(sst.Add(Text(i)), entries[i]) << i;
+}
+
+// The table as the plainest code would hold it: 256 slots per node, each a chain (newest first)
+// or a node below, a chain split into a node when a ninth entry comes, except at the fourth
+// level. The table's walk must give its entries in exactly this order, which is the order the
+// SST record is written in.
+class ReferenceTrie {
+  public:
+    void Add(const TSSTEntry* e) { Place(root_, 0, KeyOf(e), e); }
+    void Remove(const TSSTEntry* e) {
+        const uint32_t key = KeyOf(e);
+        Node* node = &root_;
+        int depth = 0;
+        while (node->children.count(Byte(key, depth))) node = node->children[Byte(key, depth++)].get();
+        auto& chain = node->chains[Byte(key, depth)];
+        chain.erase(std::find(chain.begin(), chain.end(), e));
+    }
+    std::vector<const TSSTEntry*> Walk() const {
+        std::vector<const TSSTEntry*> order;
+        WalkNode(root_, order);
+        return order;
+    }
+
+  private:
+    struct Node {
+        std::map<int, std::vector<const TSSTEntry*>> chains;
+        std::map<int, std::unique_ptr<Node>> children;
+    };
+    static uint32_t KeyOf(const TSSTEntry* e) { return TSST2::Key(e->CharBytes()); }
+    static int Byte(uint32_t key, int depth) { return static_cast<int>((key >> (8 * depth)) & 0xFF); }
+    static void Place(Node& node, int depth, uint32_t key, const TSSTEntry* e) {
+        const int b = Byte(key, depth);
+        if (auto child = node.children.find(b); child != node.children.end()) {
+            Place(*child->second, depth + 1, key, e);
+            return;
+        }
+        auto& chain = node.chains[b];
+        if (chain.size() < 8 || depth >= 3) {
+            chain.insert(chain.begin(), e);
+            return;
+        }
+        std::vector<const TSSTEntry*> moved = std::move(chain);
+        node.chains.erase(b);
+        Node& inner = *(node.children[b] = std::make_unique<Node>());
+        for (auto it = moved.rbegin(); it != moved.rend(); ++it) Place(inner, depth + 1, KeyOf(*it), *it);
+        Place(inner, depth + 1, key, e);
+    }
+    static void WalkNode(const Node& node, std::vector<const TSSTEntry*>& order) {
+        for (int b = 0; b < 256; ++b) {
+            if (auto child = node.children.find(b); child != node.children.end()) {
+                WalkNode(*child->second, order);
+            } else if (auto chain = node.chains.find(b); chain != node.chains.end()) {
+                order.insert(order.end(), chain->second.begin(), chain->second.end());
+            }
+        }
+    }
+    Node root_;
+};
+
+TEST(SharedStrings, WalkOrderIsTheTrieOrderThroughGrowthAndReleases) {
+    TSST2 sst;
+    ReferenceTrie reference;
+    std::vector<TSSTEntry*> entries;
+    auto walk = [&] {
+        std::vector<const TSSTEntry*> order;
+        sst.ForEach([&](const TSSTEntry* e) { order.push_back(e); });
+        return order;
+    };
+    // Sizes where the second level is sparse, filling up, and mostly split.
+    for (int i = 0; i < 60000; ++i) {
+        entries.push_back(sst.Add(Text(i)));
+        reference.Add(entries.back());
+        if (i == 500 || i == 5000 || i == 20000) ASSERT_EQ(walk(), reference.Walk()) << i;
+    }
+    // Emptied slots, then new texts into the same nodes.
+    for (int i = 0; i < 60000; i += 3) {
+        reference.Remove(entries[i]);
+        sst.Release(entries[i]);
+    }
+    ASSERT_EQ(walk(), reference.Walk());
+    for (int i = 60000; i < 90000; ++i) reference.Add(sst.Add(Text(i)));
+    EXPECT_EQ(walk(), reference.Walk());
 }
 
 // Texts of one length whose keys collide: CRC-32 is affine in the message bits, so a message
