@@ -23,12 +23,14 @@
 #include <unordered_set>
 #include <vector>
 
+#include "bench/bench_clock.h"
 #include "workbook/process_values.h"
 #include "workbook/workbook_model.h"
 
 namespace {
 
 using namespace linograf::workbook;
+using namespace linograf::bench;
 
 constexpr uint32_t kRows = 1048576;
 constexpr uint32_t kCols = 8;
@@ -50,12 +52,6 @@ size_t ResidentBytes() {
 size_t HeapInUse() {
     malloc_trim(0);
     return ResidentBytes();
-}
-
-double CpuSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
 // A 10-digit decimal counter: every call gives the next distinct text.
@@ -89,10 +85,10 @@ void BM_SheetNumbers(benchmark::State& state) {
         auto book = std::make_unique<TWorkbookModel>();
         TSheet& sheet = book->Sheet(0);
         size_t before = HeapInUse();
-        double start = CpuSeconds();
+        double start = ThreadCpuSeconds();
         for (uint32_t row = 0; row < kRows; ++row)
             for (uint32_t col = 0; col < kCols; ++col) sheet.SetAsFloat(col, row, row * 0.5 + col);
-        double seconds = CpuSeconds() - start;
+        double seconds = ThreadCpuSeconds() - start;
         state.SetIterationTime(seconds);
         Report(state, seconds, HeapInUse() - before, sizeof(double));
         benchmark::DoNotOptimize(sheet.AsFloat(3, kRows - 1));
@@ -109,10 +105,10 @@ void BM_SheetDistinctTexts(benchmark::State& state) {
         TSheet& sheet = book->Sheet(0);
         TextCounter texts;
         size_t before = HeapInUse();
-        double start = CpuSeconds();
+        double start = ThreadCpuSeconds();
         for (uint32_t row = 0; row < kRows; ++row)
             for (uint32_t col = 0; col < kCols; ++col) sheet.SetAsWideString(col, row, texts.Next());
-        double seconds = CpuSeconds() - start;
+        double seconds = ThreadCpuSeconds() - start;
         state.SetIterationTime(seconds);
         Report(state, seconds, HeapInUse() - before, kTextLength);
         benchmark::DoNotOptimize(book->SST().Count());
@@ -126,10 +122,10 @@ void BM_FloorVectorOfDoubles(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<double> values;
         size_t before = HeapInUse();
-        double start = CpuSeconds();
+        double start = ThreadCpuSeconds();
         for (uint32_t row = 0; row < kRows; ++row)
             for (uint32_t col = 0; col < kCols; ++col) values.push_back(row * 0.5 + col);
-        double seconds = CpuSeconds() - start;
+        double seconds = ThreadCpuSeconds() - start;
         state.SetIterationTime(seconds);
         Report(state, seconds, HeapInUse() - before, sizeof(double));
         benchmark::DoNotOptimize(values.data());
@@ -141,12 +137,12 @@ void BM_FloorUnorderedSetOfStrings(benchmark::State& state) {
         std::unordered_set<std::string> values;
         TextCounter texts;
         size_t before = HeapInUse();
-        double start = CpuSeconds();
+        double start = ThreadCpuSeconds();
         for (uint32_t i = 0; i < kRows * kCols; ++i) {
             std::u16string_view t = texts.Next();
             values.emplace(t.begin(), t.end());
         }
-        double seconds = CpuSeconds() - start;
+        double seconds = ThreadCpuSeconds() - start;
         state.SetIterationTime(seconds);
         Report(state, seconds, HeapInUse() - before, kTextLength);
         benchmark::DoNotOptimize(values.size());
@@ -170,9 +166,9 @@ void BM_FloorRandomMemoryAccess(benchmark::State& state) {
     constexpr size_t kSteps = 20'000'000;
     for (auto _ : state) {
         uint32_t at = 0;
-        double start = CpuSeconds();
+        double start = ThreadCpuSeconds();
         for (size_t i = 0; i < kSteps; ++i) at = next[at];
-        double seconds = CpuSeconds() - start;
+        double seconds = ThreadCpuSeconds() - start;
         state.SetIterationTime(seconds);
         state.counters["ns_per_access"] = seconds * 1e9 / kSteps;
         benchmark::DoNotOptimize(at);

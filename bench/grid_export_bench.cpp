@@ -13,6 +13,7 @@
 
 #include "app/export/grid_export.h"
 #include "app/export/table_export_source.h"
+#include "bench/bench_clock.h"
 #include "workbook/sheet.h"
 #include "workbook/tabulon4.h"
 #include "workbook/wide_text.h"
@@ -20,6 +21,7 @@
 namespace {
 
 using namespace linograf;
+using namespace linograf::bench;
 
 constexpr int kRows = 65535 - 4;  // the title line, an empty row and two header rows come first
 constexpr int kColumns = 8;
@@ -83,24 +85,10 @@ void WriteUnformatted(bool xlsx, const std::string& path) {
     book.Write();
 }
 
-double Seconds(const timespec& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 // Wall and thread CPU time, so the wait for the disk and for a busy machine can be told apart.
 void Now(double& real, double& cpu) {
-    timespec t;
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    real = Seconds(t);
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    cpu = Seconds(t);
-}
-
-double Median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    real = WallSeconds();
+    cpu = ThreadCpuSeconds();
 }
 
 // The formatted export and the unformatted workbook in alternating order in every iteration, so

@@ -21,6 +21,7 @@
 #include "app/format_journal.h"
 #include "app/ini_file.h"
 #include "app/live_log.h"
+#include "bench/bench_clock.h"
 #include "workbook/tabulon4.h"
 #include "workbook/wide_text.h"
 
@@ -28,6 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace linograf;
+using namespace linograf::bench;
 
 const char* const kExt[] = {".xls", ".xlsx"};
 
@@ -68,10 +70,6 @@ std::string MakeLogFile(int rows, const std::string& ext) {
 // .xls file of 65,535 rows still has room for every one of them.
 constexpr int kPostedRows = 40;
 
-double Seconds(const timespec& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 // Wall and thread CPU time of one step. The CPU time leaves out the wait for the disk (every
 // write forces the file to it), which is the same for both steps but varies from write to write.
 class TStopwatch {
@@ -86,21 +84,11 @@ class TStopwatch {
 
   private:
     static void Now(double& real, double& cpu) {
-        timespec t;
-        ::clock_gettime(CLOCK_MONOTONIC, &t);
-        real = Seconds(t);
-        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-        cpu = Seconds(t);
+        real = WallSeconds();
+        cpu = ThreadCpuSeconds();
     }
     double real_ = 0, cpu_ = 0;
 };
-
-double Median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 struct TOpenpyxlTimes {
     double real = 0, cpu = 0;

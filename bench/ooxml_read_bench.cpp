@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_clock.h"
 #include "workbook/ooxml/file_stream.h"
 #include "workbook/ooxml/norv_zip.h"
 #include "workbook/tabulon4.h"
@@ -28,6 +29,7 @@
 namespace {
 
 using namespace linograf::workbook;
+using namespace linograf::bench;
 
 // Removes the package at the end of the run.
 struct TPackageFile {
@@ -59,17 +61,6 @@ std::string PackagePath(int rows) {
     book.Write();
     made.path = path;
     return path;
-}
-
-double ThreadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 void ReadOnce(const std::string& path, int rows) {

@@ -16,11 +16,13 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_clock.h"
 #include "serial/posix_dispatcher.h"
 
 namespace {
 
 using namespace linograf::serial;
+using namespace linograf::bench;
 
 constexpr std::size_t kTotalBytes = 8 * 1024 * 1024;
 constexpr std::size_t kWriteChunk = 4096;
@@ -35,12 +37,6 @@ const std::string& Input() {
         return out;
     }();
     return bytes;
-}
-
-double ProcessCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
 struct Pty {
