@@ -93,23 +93,36 @@ TSST2::Node* TSST2::NewNode() {
     return node;
 }
 
-size_t TSST2::BlockSize(const TSSTEntry* e) {
-    size_t bytes = sizeof(TSSTEntry) + e->KeyBytes();
-    if (e->type_ & kSSTExtended) bytes += 4 + e->Extended().size();
+size_t TSST2::BlockSize(size_t bytes) {
     return (bytes + kGranule - 1) & ~(kGranule - 1);
 }
 
-void TSST2::FreeEntry(TSSTEntry* e) {
-    const size_t size = BlockSize(e);
+size_t TSST2::BlockSize(const TSSTEntry* e) {
+    size_t bytes = sizeof(TSSTEntry) + e->KeyBytes();
+    if (e->type_ & kSSTExtended) bytes += 4 + e->Extended().size();
+    return BlockSize(bytes);
+}
+
+void* TSST2::AllocateBlock(size_t size) {
     if (size > kLargestListed) {
-        large_.erase(e);
-        ::operator delete(e);
-        return;
+        void* memory = ::operator new(size);
+        large_.insert(memory);
+        return memory;
     }
-    FreeBlock(e, size);
+    if (void*& listed = free_lists_[size / kGranule]) {
+        void* memory = listed;
+        listed = *static_cast<void**>(memory);
+        return memory;
+    }
+    return Allocate(size);
 }
 
 void TSST2::FreeBlock(void* block, size_t size) {
+    if (size > kLargestListed) {
+        large_.erase(block);
+        ::operator delete(block);
+        return;
+    }
     // The freed block's first word links it to the list.
     void*& head = free_lists_[size / kGranule];
     *static_cast<void**>(block) = head;
@@ -118,14 +131,7 @@ void TSST2::FreeBlock(void* block, size_t size) {
 
 TSST2::SmallNode* TSST2::NewSmallNode() {
     static_assert(sizeof(SmallNode) % kGranule == 0 && sizeof(SmallNode) <= kLargestListed);
-    void* memory;
-    if (void*& listed = free_lists_[sizeof(SmallNode) / kGranule]) {
-        memory = listed;
-        listed = *static_cast<void**>(memory);
-    } else {
-        memory = Allocate(sizeof(SmallNode));
-    }
-    SmallNode* node = new (memory) SmallNode;
+    SmallNode* node = new (AllocateBlock(sizeof(SmallNode))) SmallNode;
     node->count = 0;
     return node;
 }
@@ -278,10 +284,10 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
     int depth = 0;
     Link s;
     for (;;) {
-        const Link* slot = FindSlot(*node_link, (key >> (8 * depth)) & 0xFF);
+        Link* slot = FindSlot(*node_link, (key >> (8 * depth)) & 0xFF);
         s = slot ? *slot : 0;
         if (!IsNode(s)) break;
-        node_link = const_cast<Link*>(slot);
+        node_link = slot;
         ++depth;
     }
     int length = 0;
@@ -295,18 +301,7 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
         l = (l & kMoreBit) ? e->next_ : 0;
     }
     const size_t tail = extended.empty() ? 0 : 4 + extended.size();
-    const size_t size = (sizeof(TSSTEntry) + bytes.size() + tail + kGranule - 1) & ~(kGranule - 1);
-    void* memory;
-    if (size > kLargestListed) {
-        memory = ::operator new(size);
-        large_.insert(memory);
-    } else if (void*& listed = free_lists_[size / kGranule]) {
-        memory = listed;
-        listed = *static_cast<void**>(memory);
-    } else {
-        memory = Allocate(size);
-    }
-    TSSTEntry* e = new (memory) TSSTEntry;
+    TSSTEntry* e = new (AllocateBlock(BlockSize(sizeof(TSSTEntry) + bytes.size() + tail))) TSSTEntry;
     e->use_count_ = 1;
     e->char_count_ = chars;
     e->type_ = type;
@@ -401,8 +396,9 @@ void TSST2::Release(TSSTEntry* entry) {
         // The entry before it may have become the chain's last.
         if (!*link && before) *before &= ~kMoreBit;
     }
+    const size_t size = BlockSize(entry);
     entry->~TSSTEntry();
-    FreeEntry(entry);
+    FreeBlock(entry, size);
     --count_;
     if (ref_total_ > 0) --ref_total_;
 }

@@ -251,7 +251,10 @@ class TSST2 {
     // on top. A freed entry's block goes on a free list by size for the next entry of that size;
     // texts too long for the lists get blocks of their own.
     void* Allocate(size_t bytes);
-    void FreeEntry(TSSTEntry* e);
+    // A block of size bytes (a multiple of kGranule): from its free list, the current chunk, or,
+    // past kLargestListed, of its own.
+    void* AllocateBlock(size_t size);
+    static size_t BlockSize(size_t bytes);
     static size_t BlockSize(const TSSTEntry* e);
     Node* NewNode();
     SmallNode* NewSmallNode();

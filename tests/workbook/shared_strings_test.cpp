@@ -249,7 +249,9 @@ TEST(SharedStrings, WalkOrderIsTheTrieOrderThroughGrowthAndReleases) {
     for (int i = 0; i < 60000; ++i) {
         entries.push_back(sst.Add(Text(i)));
         reference.Add(entries.back());
-        if (i == 500 || i == 5000 || i == 20000) ASSERT_EQ(walk(), reference.Walk()) << i;
+        if (i == 500 || i == 5000 || i == 20000) {
+            ASSERT_EQ(walk(), reference.Walk()) << i;
+        }
     }
     // Emptied slots, then new texts into the same nodes.
     for (int i = 0; i < 60000; i += 3) {
