@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench/bench_clock.h"
+#include "bench/text_workbook.h"
 #include "workbook/ooxml/file_stream.h"
 #include "workbook/ooxml/norv_zip.h"
 #include "workbook/tabulon4.h"
@@ -47,16 +48,7 @@ std::string PackagePath(int rows) {
     if (access(path.c_str(), F_OK) == 0) return path;
     TTabulon4 book;
     book.SetVersion(xvExcel2007);
-    TSheet& sheet = book.Sheet(0);
-    char text[32];
-    std::u16string wide;
-    for (int row = 0; row < rows; ++row) {
-        for (int col = 0; col < 8; ++col) {
-            const int n = std::snprintf(text, sizeof text, "r%dc%d", row, col);
-            wide.assign(text, text + n);
-            sheet.SetAsWideString(static_cast<uint32_t>(col), static_cast<uint32_t>(row), wide);
-        }
-    }
+    FillDistinctTexts(book, rows);
     book.SetFilename(Utf8ToWide(path));
     book.Write();
     made.path = path;

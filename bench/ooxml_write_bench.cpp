@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bench/text_workbook.h"
 #include "bench/xlsxwriter_peer.h"
 #include "workbook/ooxml/file_stream.h"
 #include "workbook/ooxml/memory_stream.h"
@@ -23,6 +24,7 @@
 namespace {
 
 using namespace linograf::workbook;
+using linograf::bench::FillDistinctTexts;
 
 std::string OutputPath(const char* name) {
     const char* dir = std::getenv("TMPDIR");
@@ -30,25 +32,12 @@ std::string OutputPath(const char* name) {
            name;
 }
 
-void Fill(TTabulon4& book, int rows) {
-    TSheet& sheet = book.Sheet(0);
-    char text[32];
-    std::u16string wide;
-    for (int row = 0; row < rows; ++row) {
-        for (int col = 0; col < 8; ++col) {
-            const int n = std::snprintf(text, sizeof text, "r%dc%d", row, col);
-            wide.assign(text, text + n);
-            sheet.SetAsWideString(static_cast<uint32_t>(col), static_cast<uint32_t>(row), wide);
-        }
-    }
-}
-
 void BM_OurWrite(benchmark::State& state) {
     const int rows = static_cast<int>(state.range(0));
     const std::string path = OutputPath("ours.xlsx");
     TTabulon4 book;
     book.SetVersion(xvExcel2007);
-    Fill(book, rows);
+    FillDistinctTexts(book, rows);
     book.SetFilename(Utf8ToWide(path));
     for (auto _ : state) book.Write();
     state.SetItemsProcessed(state.iterations() * rows * 8);
@@ -61,7 +50,7 @@ void BM_OurFillAndWrite(benchmark::State& state) {
     for (auto _ : state) {
         TTabulon4 book;
         book.SetVersion(xvExcel2007);
-        Fill(book, rows);
+        FillDistinctTexts(book, rows);
         book.SetFilename(Utf8ToWide(path));
         book.Write();
     }
@@ -85,7 +74,7 @@ void BM_DeflateFloor(benchmark::State& state) {
     {
         TTabulon4 book;
         book.SetVersion(xvExcel2007);
-        Fill(book, rows);
+        FillDistinctTexts(book, rows);
         const std::string path = OutputPath("floor.xlsx");
         book.SetFilename(Utf8ToWide(path));
         book.Write();

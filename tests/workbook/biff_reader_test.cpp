@@ -87,13 +87,19 @@ void FillWorkbook(TTabulon4& book) {
         second.SetAsWideString(0, r, u"строка номер " + Utf8ToWide(std::to_string(r)));
 }
 
+// FillWorkbook's workbook written by our writer as book.xls in dir; its path.
+std::string WriteFilledWorkbook(TTabulon4& book, const test::TempDir& dir) {
+    FillWorkbook(book);
+    const std::string path = dir.File("book.xls");
+    book.SetFilename(Utf8ToWide(path));
+    book.Write();
+    return path;
+}
+
 TEST(BiffReaderRoundTrip, OurWorkbookReadsBackWithTheSameContent) {
     test::TempDir dir;
     TTabulon4 written;
-    FillWorkbook(written);
-    const std::string path = dir.File("book.xls");
-    written.SetFilename(Utf8ToWide(path));
-    written.Write();
+    const std::string path = WriteFilledWorkbook(written, dir);
 
     TTabulon4 read;
     ReadInto(read, path);
@@ -110,10 +116,7 @@ TEST(BiffReaderRoundTrip, OurWorkbookReadsBackWithTheSameContent) {
 TEST(BiffReaderRoundTrip, ScatteredRecordStreamReadsTheSame) {
     test::TempDir dir;
     TTabulon4 written;
-    FillWorkbook(written);
-    const std::string path = dir.File("book.xls");
-    written.SetFilename(Utf8ToWide(path));
-    written.Write();
+    const std::string path = WriteFilledWorkbook(written, dir);
     std::string file = test::ReadFileBytes(path);
     cfbtest::ReverseStreamSectors(file, u"Workbook");
     const std::string scattered = dir.File("scattered.xls");
@@ -132,10 +135,7 @@ TEST(BiffReaderRoundTrip, ScatteredRecordStreamReadsTheSame) {
 TEST(BiffReaderRoundTrip, WritingAReadWorkbookAgainReproducesEveryRecord) {
     test::TempDir dir;
     TTabulon4 written;
-    FillWorkbook(written);
-    const std::string path = dir.File("book.xls");
-    written.SetFilename(Utf8ToWide(path));
-    written.Write();
+    const std::string path = WriteFilledWorkbook(written, dir);
 
     const bifftest::WrittenStream original(path);
     Records patched;
