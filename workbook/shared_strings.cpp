@@ -2,7 +2,7 @@
 
 #include <zlib.h>
 
-#include <sys/mman.h>
+#include "workbook/huge_page_memory.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,7 +12,7 @@
 
 namespace linograf::workbook {
 
-static_assert(sizeof(TSSTEntry) == 24, "entry header grew: every text cell pays for it");
+static_assert(sizeof(TSSTEntry) == 16, "entry header grew: every text cell pays for it");
 
 std::span<const uint8_t> TSSTEntry::CharBytes() const {
     return {Data(), size_t{char_count_} * (Wide() ? 2 : 1)};
@@ -44,20 +44,7 @@ TSST2::~TSST2() {
 
 namespace {
 
-constexpr size_t kHugeChunk = size_t{2} << 20;
-
-// A 2 MB block at a 2 MB boundary, so the system can back it with one huge page.
-void* MapHugeChunk() {
-    void* raw = mmap(nullptr, 2 * kHugeChunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) throw std::bad_alloc();
-    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-    const uintptr_t aligned = (start + kHugeChunk - 1) & ~(kHugeChunk - 1);
-    if (aligned > start) munmap(raw, aligned - start);
-    const uintptr_t end = aligned + kHugeChunk;
-    if (start + 2 * kHugeChunk > end) munmap(reinterpret_cast<void*>(end), start + 2 * kHugeChunk - end);
-    madvise(reinterpret_cast<void*>(aligned), kHugeChunk, MADV_HUGEPAGE);
-    return reinterpret_cast<void*>(aligned);
-}
+constexpr size_t kHugeChunk = kHugePage;
 
 }  // namespace
 
@@ -67,13 +54,13 @@ void* TSST2::Allocate(size_t bytes) {
         // A small table stays small; once it has grown past its first chunk, it gets 2 MB ones.
         // The unused end of a chunk is given up: less than one node's size per 2 MB.
         const bool first = chunks_.empty();
-        void* memory = first ? std::malloc(kSmallChunk) : MapHugeChunk();
+        void* memory = first ? std::malloc(kSmallChunk) : MapHugePages(kHugeChunk);
         const size_t size = first ? kSmallChunk : kHugeChunk;
         if (!memory) throw std::bad_alloc();
         // Links keep a tag in the top 16 bits of an address; user space addresses leave them
         // free on every 64-bit system this runs on, and this guards the assumption.
         if ((reinterpret_cast<uintptr_t>(memory) + size - 1) >> kTagShift) {
-            first ? std::free(memory) : void(munmap(memory, size));
+            first ? std::free(memory) : UnmapHugePages(memory, size);
             throw std::bad_alloc();
         }
         chunks_.push_back({memory, size});
@@ -171,7 +158,7 @@ TSST2::Link* TSST2::AddSlot(Link& node_link, unsigned b) {
 void TSST2::FreeAll() {
     for (void* e : large_) ::operator delete(e);
     large_.clear();
-    for (auto& [memory, size] : chunks_) size == kHugeChunk ? void(munmap(memory, size)) : std::free(memory);
+    for (auto& [memory, size] : chunks_) size == kHugeChunk ? UnmapHugePages(memory, size) : std::free(memory);
     chunks_.clear();
     chunk_used_ = 0;
     std::fill(free_lists_.begin(), free_lists_.end(), nullptr);
@@ -264,7 +251,7 @@ TSSTEntry* TSST2::AddEntry(std::u16string_view text, bool force_wide, std::span<
     const uint8_t type =
         (wide ? kSSTWide : 0) | (runs.empty() ? 0 : kSSTRuns) | (extended.empty() ? 0 : kSSTExtended);
     return Insert(scratch_, static_cast<uint16_t>(text.size()), type, static_cast<uint16_t>(runs.size()),
-                  extended);
+                  extended, Key(scratch_));
 }
 
 TSSTEntry* TSST2::AddStored(std::span<const uint8_t> chars_and_runs, uint16_t char_count, bool wide,
@@ -273,12 +260,11 @@ TSSTEntry* TSST2::AddStored(std::span<const uint8_t> chars_and_runs, uint16_t ch
         throw std::invalid_argument("Shared string bytes do not match their counts");
     const uint8_t type =
         (wide ? kSSTWide : 0) | (run_count ? kSSTRuns : 0) | (extended.empty() ? 0 : kSSTExtended);
-    return Insert(chars_and_runs, char_count, type, run_count, extended);
+    return Insert(chars_and_runs, char_count, type, run_count, extended, Key(chars_and_runs));
 }
 
 TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t type, uint16_t runs,
-                         std::span<const uint8_t> extended) {
-    const uint32_t key = Key(bytes);
+                         std::span<const uint8_t> extended, uint32_t key) {
     const uint16_t tag = Tag(key);
     Link* node_link = &root_;
     int depth = 0;
@@ -290,15 +276,19 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
         node_link = slot;
         ++depth;
     }
-    int length = 0;
-    for (Link l = s; l; ++length) {
-        TSSTEntry* e = AsEntry(l);
-        if (static_cast<uint16_t>(l >> kTagShift) == tag && Matches(e, bytes, chars, type)) {
-            ++e->use_count_;
-            ++ref_total_;
-            return e;
+    auto found = [&](TSSTEntry* e) {
+        ++e->use_count_;
+        ++ref_total_;
+        return e;
+    };
+    if (IsChain(s)) {
+        const Chain* c = AsChain(s);
+        for (uint32_t i = 0; i < c->count; ++i) {
+            const Link l = c->Links()[i];
+            if (TagOf(l) == tag && Matches(AsEntry(l), bytes, chars, type)) return found(AsEntry(l));
         }
-        l = (l & kMoreBit) ? e->next_ : 0;
+    } else if (s && TagOf(s) == tag && Matches(AsEntry(s), bytes, chars, type)) {
+        return found(AsEntry(s));
     }
     const size_t tail = extended.empty() ? 0 : 4 + extended.size();
     TSSTEntry* e = new (AllocateBlock(BlockSize(sizeof(TSSTEntry) + bytes.size() + tail))) TSSTEntry;
@@ -312,42 +302,72 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
         std::memcpy(e->Data() + bytes.size(), &ext_size, 4);
         std::memcpy(e->Data() + bytes.size() + 4, extended.data(), extended.size());
     }
-    Place(*node_link, depth, key, e, length);
+    Place(*node_link, depth, key, EntryLink(e, key));
     ++count_;
     ++ref_total_;
     return e;
 }
 
-int TSST2::ChainLength(Link head) {
-    int length = 0;
-    for (Link l = head; l; l = (l & kMoreBit) ? AsEntry(l)->next_ : 0) ++length;
-    return length;
+TSST2::Chain* TSST2::NewChain(uint32_t capacity) {
+    Chain* c = new (AllocateBlock(BlockSize(sizeof(Chain) + size_t{capacity} * sizeof(Link)))) Chain;
+    c->count = 0;
+    c->capacity = capacity;
+    return c;
 }
 
-// chain_length is the length of the chain the key leads to below the node, when known (else -1).
-void TSST2::Place(Link& node_link, int depth, uint32_t key, TSSTEntry* entry, int chain_length) {
+void TSST2::FreeChain(Chain* chain) {
+    const size_t size = BlockSize(sizeof(Chain) + size_t{chain->capacity} * sizeof(Link));
+    chain->~Chain();
+    FreeBlock(chain, size);
+}
+
+void TSST2::Place(Link& node_link, int depth, uint32_t key, Link entry) {
     Link& slot = *AddSlot(node_link, (key >> (8 * depth)) & 0xFF);
     if (IsNode(slot)) {
-        Place(slot, depth + 1, key, entry, -1);
+        Place(slot, depth + 1, key, entry);
         return;
     }
-    if (chain_length < 0) chain_length = ChainLength(slot);
-    if (chain_length < kChainLimit || depth >= kLastDepth) {
-        entry->next_ = slot;
-        slot = EntryLink(entry, key);
+    if (slot == 0) {
+        slot = entry;
+        return;
+    }
+    if (!IsChain(slot)) {
+        Chain* c = NewChain(kFirstChainCapacity);
+        c->Links()[0] = slot;
+        c->Links()[1] = entry;
+        c->count = 2;
+        slot = reinterpret_cast<Link>(c) | kChainBit;
+        return;
+    }
+    Chain* c = AsChain(slot);
+    if (c->count < kChainLimit || depth >= kLastDepth) {
+        if (c->count == c->capacity) {
+            // Only the last level's chains outgrow the limit, and only with keys that collide.
+            Chain* grown = NewChain(c->capacity * 2);
+            std::memcpy(grown->Links(), c->Links(), c->count * sizeof(Link));
+            grown->count = c->count;
+            FreeChain(c);
+            c = grown;
+            slot = reinterpret_cast<Link>(c) | kChainBit;
+        }
+        c->Links()[c->count++] = entry;
         return;
     }
     // The ninth entry: the slot becomes an inner node. Re-placing oldest first keeps every
     // chain newest first. Nothing else changes in this node meanwhile, so the slot stays put.
-    TSSTEntry* chain[kChainLimit];
-    int n = 0;
-    for (Link l = slot; l; l = (l & kMoreBit) ? AsEntry(l)->next_ : 0) chain[n++] = AsEntry(l);
+    Link chain[kChainLimit];
+    std::memcpy(chain, c->Links(), sizeof chain);
+    FreeChain(c);
     slot = reinterpret_cast<Link>(NewSmallNode()) | kNodeBit | kSmallBit;
-    for (int i = n - 1; i >= 0; --i) {
-        chain[i]->next_ = 0;
-        Place(slot, depth + 1, Key({chain[i]->Data(), chain[i]->KeyBytes()}), chain[i], -1);
+    for (const Link l : chain) {
+        // The entries of this slot share the key's bytes up to this depth, and each link holds
+        // the top two bytes of its own: below the root the whole key is known without reading
+        // the entry.
+        const uint32_t k = depth >= 1 ? (key & 0xFFFF) | (uint32_t{TagOf(l)} << 16)
+                                      : Key({AsEntry(l)->Data(), AsEntry(l)->KeyBytes()});
+        Place(slot, depth + 1, k, l);
     }
-    Place(slot, depth + 1, key, entry, -1);
+    Place(slot, depth + 1, key, entry);
 }
 
 void TSST2::AddLoaded(TSSTEntry* entry) {
@@ -381,20 +401,20 @@ void TSST2::Release(TSSTEntry* entry) {
     const uint32_t key = Key({entry->Data(), entry->KeyBytes()});
     Link* link = FindSlot(root_, key & 0xFF);
     for (int depth = 1; link && IsNode(*link); ++depth) link = FindSlot(*link, (key >> (8 * depth)) & 0xFF);
-    // The link to an entry describes that entry, so unlinking takes over the entry's own next_.
-    Link* before = nullptr;  // the link to the entry whose next_ is link
-    while (link && *link && AsEntry(*link) != entry) {
-        if (!(*link & kMoreBit)) {
-            link = nullptr;
+    if (link && IsChain(*link)) {
+        Chain* c = AsChain(*link);
+        Link* links = c->Links();
+        for (uint32_t i = 0; i < c->count; ++i) {
+            if (AsEntry(links[i]) != entry) continue;
+            std::memmove(links + i, links + i + 1, (c->count - i - 1) * sizeof(Link));
+            if (--c->count == 0) {
+                FreeChain(c);
+                *link = 0;
+            }
             break;
         }
-        before = link;
-        link = &AsEntry(*link)->next_;
-    }
-    if (link && *link) {
-        *link = entry->next_;
-        // The entry before it may have become the chain's last.
-        if (!*link && before) *before &= ~kMoreBit;
+    } else if (link && AsEntry(*link) == entry) {
+        *link = 0;
     }
     const size_t size = BlockSize(entry);
     entry->~TSSTEntry();

@@ -9,6 +9,12 @@
 #include <unordered_set>
 #include <vector>
 
+#include "workbook/huge_page_memory.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace linograf::workbook {
 
 struct TSSTRun {
@@ -48,7 +54,6 @@ class TSSTEntry {
     const uint8_t* Data() const { return reinterpret_cast<const uint8_t*>(this + 1); }
     size_t KeyBytes() const { return size_t{char_count_} * (Wide() ? 2 : 1) + size_t{run_count_} * 4; }
 
-    uintptr_t next_ = 0;  // link to the next entry of the chain (see TSST2::Link), newest first
     uint32_t index_ = 0;
     uint32_t use_count_ = 0;
     uint16_t char_count_ = 0;
@@ -101,6 +106,8 @@ class TSST2 {
 
     // Readers: entries in file order, so string n of the file's table is found by its index.
     void AddLoaded(TSSTEntry* entry);
+    // Room for this many entries in the load index, when the reader knows how many will come.
+    void ReserveLoaded(size_t count) { loaded_.reserve(loaded_.size() + count); }
     TSSTEntry* LoadedEntry(uint32_t index) const {
         return index < loaded_.size() ? loaded_[index].entry : nullptr;
     }
@@ -137,12 +144,11 @@ class TSST2 {
     static uint32_t Key(std::span<const uint8_t> bytes);
 
   private:
-    // A link is a slot of an inner node or the next_ of an entry. It holds nothing (0), an inner
-    // node (bit 0 set; bit 1 set for a small one), or an entry with, beside its address, the high
-    // 16 bits of the entry's key (bits 48..63) and whether a further entry follows it in the
-    // chain (bit 1). A lookup of a text that is not there thus reads no entry whose key differs,
-    // except to step past it to the next one: in a big table the entries are the cache misses
-    // that count.
+    // A link is a slot of an inner node or of a chain. It holds nothing (0), an inner node (bit 0
+    // set; bit 1 set for a small one), a chain of entries (bit 1 alone), or one entry with, beside
+    // its address, the high 16 bits of the entry's key (bits 48..63). A lookup of a text that is
+    // not there thus reads no entry at all, only the links of its chain, except for the rare one
+    // whose tag matches: in a big table the entries are the cache misses that count.
     using Link = uintptr_t;
     // An inner node with all its 256 slots. Left uninitialised here: NewNode clears what is not
     // known to be zero already.
@@ -159,42 +165,73 @@ class TSST2 {
         uint8_t bytes[kSmallSlots];
         Link slots[kSmallSlots];
     };
+    // The entries of a slot that holds more than one: their links, oldest first, in one block, so
+    // that a lookup costs one memory access for the whole chain. Followed by `capacity` links.
+    struct Chain {
+        uint32_t count;
+        uint32_t capacity;
+        Link* Links() { return reinterpret_cast<Link*>(this + 1); }
+        const Link* Links() const { return reinterpret_cast<const Link*>(this + 1); }
+    };
     static constexpr Link kNodeBit = 1;
-    static constexpr Link kMoreBit = 2;   // of an entry link
     static constexpr Link kSmallBit = 2;  // of a node link
+    static constexpr Link kChainBit = 2;  // of a link that is no node
     static constexpr int kTagShift = 48;
-    static constexpr Link kAddressMask = (Link{1} << kTagShift) - 1 - kNodeBit - kMoreBit;
-    static constexpr int kChainLimit = 8;
+    static constexpr Link kAddressMask = (Link{1} << kTagShift) - 1 - kNodeBit - kChainBit;
+    static constexpr uint32_t kChainLimit = 8;
+    static constexpr uint32_t kFirstChainCapacity = kChainLimit;
     // Inner levels use successive bytes of the key; a chain below the fourth level holds entries
     // with identical keys, which no further level could tell apart.
     static constexpr int kLastDepth = 3;
 
     static Node* AsNode(Link l) { return reinterpret_cast<Node*>(l & kAddressMask); }
     static SmallNode* AsSmall(Link l) { return reinterpret_cast<SmallNode*>(l & kAddressMask); }
+    static Chain* AsChain(Link l) { return reinterpret_cast<Chain*>(l & kAddressMask); }
     static bool IsNode(Link l) { return (l & kNodeBit) != 0; }
     static bool IsSmall(Link node) { return (node & kSmallBit) != 0; }
+    static bool IsChain(Link l) { return (l & (kNodeBit | kChainBit)) == kChainBit; }
     static TSSTEntry* AsEntry(Link l) { return reinterpret_cast<TSSTEntry*>(l & kAddressMask); }
     static uint16_t Tag(uint32_t key) { return static_cast<uint16_t>(key >> 16); }
+    static uint16_t TagOf(Link entry) { return static_cast<uint16_t>(entry >> kTagShift); }
     static Link EntryLink(TSSTEntry* e, uint32_t key) {
-        return reinterpret_cast<Link>(e) | (Link{Tag(key)} << kTagShift) | (e->next_ ? kMoreBit : 0);
+        return reinterpret_cast<Link>(e) | (Link{Tag(key)} << kTagShift);
     }
     // The slot of key byte b in a node, or null when a small node has none for it.
     static Link* FindSlot(Link node, unsigned b) {
         if (!IsSmall(node)) return &AsNode(node)->slots[b];
         SmallNode* n = AsSmall(node);
+        const int i = SmallIndex(n, b);
+        return i >= 0 ? &n->slots[i] : nullptr;
+    }
+    // The position of key byte b among a small node's bytes, or -1. Compared all at once where
+    // the processor can: a loop stopping at a random place costs a mispredicted branch per
+    // lookup, more than the comparisons.
+    static int SmallIndex(const SmallNode* n, unsigned b) {
+#if defined(__SSE2__)
+        const __m128i want = _mm_set1_epi8(static_cast<char>(b));
+        const auto* bytes = reinterpret_cast<const __m128i*>(n->bytes);
+        const uint32_t lo = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(bytes), want)));
+        const uint32_t hi =
+            static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(bytes + 1), want)));
+        const uint32_t in_use = n->count >= 32 ? 0xFFFFFFFFu : (uint32_t{1} << n->count) - 1;
+        const uint32_t hits = (lo | (hi << 16)) & in_use;
+        return hits ? __builtin_ctz(hits) : -1;
+#else
         for (unsigned i = 0; i < n->count; ++i)
-            if (n->bytes[i] == b) return &n->slots[i];
-        return nullptr;
+            if (n->bytes[i] == b) return static_cast<int>(i);
+        return -1;
+#endif
     }
     // The same, making the slot when there is none; a small node that has no room left becomes
     // a full one, and node_link, the link to it, follows.
     Link* AddSlot(Link& node_link, unsigned b);
 
     TSSTEntry* Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t type, uint16_t runs,
-                      std::span<const uint8_t> tail);
+                      std::span<const uint8_t> tail, uint32_t key);
     static bool Matches(const TSSTEntry* e, std::span<const uint8_t> bytes, uint16_t chars, uint8_t type);
-    void Place(Link& node_link, int depth, uint32_t key, TSSTEntry* entry, int chain_length);
-    static int ChainLength(Link head);
+    void Place(Link& node_link, int depth, uint32_t key, Link entry);
+    Chain* NewChain(uint32_t capacity);
+    void FreeChain(Chain* chain);
 
     template <typename F>
     static void Walk(Link node, F& visit) {
@@ -233,15 +270,11 @@ class TSST2 {
         if (s == 0) return;
         if (IsNode(s)) {
             WalkNode(s, push);
-            return;
-        }
-        for (Link l = s; l;) {
-            TSSTEntry* e = AsEntry(l);
-            // Reading next_ waits for the entry; taken before push, which may hand the entry to
-            // the visitor.
-            const Link after = (l & kMoreBit) ? e->next_ : 0;
-            push(e);
-            l = after;
+        } else if (IsChain(s)) {
+            const Chain* c = AsChain(s);
+            for (uint32_t i = c->count; i-- > 0;) push(AsEntry(c->Links()[i]));
+        } else {
+            push(AsEntry(s));
         }
     }
 
@@ -280,7 +313,7 @@ class TSST2 {
     // place, so that each entry has its pending count in one place only: its index_.
     static constexpr uint32_t kCountedOnEntry = 0xFFFFFFFF;
     void ApplyLoadedReferences(TSSTEntry* entry);
-    std::vector<TLoaded> loaded_;
+    std::vector<TLoaded, THugePageAllocator<TLoaded>> loaded_;
     std::vector<TExtSSTBucket> ext_sst_;
     std::vector<uint8_t> scratch_;
 };

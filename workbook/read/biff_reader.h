@@ -106,6 +106,9 @@ class TBiffReader {
     void SstRead(void* target, size_t count);
     const uint8_t* SstTake(size_t count, std::vector<uint8_t>& gather);
     const uint8_t* SstTake(size_t count, uint8_t* gather);
+    struct TSstString;
+    // The next string of the shared string table.
+    void SstString(TSstString& out);
 
     TSheet* CurrentSheet() const { return sheet_; }
     void EnterSheet(bool in_sheet);

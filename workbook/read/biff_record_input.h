@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "workbook/huge_page_memory.h"
+
 namespace linograf::workbook {
 
 class TStream;
@@ -60,7 +62,7 @@ class TBiffRecordInput {
     void ReleaseFile();
 
     // The file as read: from the file itself, or from a source stream.
-    std::unique_ptr<char[]> file_bytes_;
+    THugePageBuffer file_bytes_;
     std::string source_bytes_;
     std::string_view file_;
     // The record stream when it is not one piece of file_.

@@ -1,5 +1,6 @@
 // TBiffReader: the shared string table, read from the SST record and the CONTINUE records its
 // strings run on into.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -67,6 +68,121 @@ const uint8_t* TBiffReader::SstTake(size_t count, uint8_t* gather) {
     return gather;
 }
 
+// One string of the table as the loader hands it to the table: its characters and runs in one
+// block, where the file holds them or, when they were split, narrowed or apart, in `joined`.
+struct TBiffReader::TSstString {
+    std::span<const uint8_t> block;
+    uint16_t chars = 0;
+    bool wide = false;
+    uint16_t run_count = 0;
+    std::vector<uint8_t> split, joined, runs, extended;
+};
+
+void TBiffReader::SstString(TSstString& out) {
+    uint8_t split_head[3];
+    // The strings are read in order, but between them the table's lookups fill the cache with
+    // lines of their own; the next bytes are asked for well before they are needed.
+    __builtin_prefetch(data_ + sst_pos_ + 512);
+    const uint8_t* string_head = SstTake(sizeof split_head, split_head);
+    const size_t chars = Get16(string_head);
+    const uint8_t type = string_head[2];
+    if (type & ~0x0Du) {
+        char message[64];
+        std::snprintf(message, sizeof message, "STT: Unhandled string type in Read (%.2X)", type);
+        throw std::runtime_error(message);
+    }
+    bool wide = (type & 0x01) != 0;
+    const size_t announced = ((type & 0x08) ? 2 : 0) + ((type & 0x04) ? 4 : 0);
+    // A string that does not fit into the rest of the record is kept with 16-bit characters,
+    // whatever its parts hold.
+    const bool force_wide = announced + chars * (wide ? 2 : 1) > length_ - sst_pos_;
+    uint16_t run_count = 0;
+    uint32_t extended_size = 0;
+    if (type & 0x08) {
+        uint8_t b[2];
+        SstRead(b, 2);
+        run_count = Get16(b);
+    }
+    if (type & 0x04) {
+        uint8_t b[4];
+        SstRead(b, 4);
+        extended_size = Get32(b);
+    }
+    // The characters as stored: in place when they fit, else gathered as 16-bit units.
+    const uint8_t* stored;
+    bool in_place = !force_wide;
+    if (in_place) {
+        stored = data_ + sst_pos_;
+        sst_pos_ += chars * (wide ? 2 : 1);
+    } else {
+        out.split.resize(2 * chars);
+        uint8_t* split = out.split.data();
+        size_t done = 0;
+        while (done < chars) {
+            if (sst_pos_ == length_) {
+                // Each continuation of the characters starts with its own option byte.
+                SstNextContinue();
+                if (length_ == 0) throw std::runtime_error("Invalid SST record");
+                wide = (data_[sst_pos_++] & 0x01) != 0;
+            }
+            const size_t left = length_ - sst_pos_;
+            const size_t take = std::min(chars - done, wide ? left / 2 : left);
+            if (take == 0) throw std::runtime_error("Invalid SST record");
+            const uint8_t* p = data_ + sst_pos_;
+            if (wide) {
+                std::memcpy(split + 2 * done, p, 2 * take);
+            } else {
+                for (size_t i = 0; i < take; ++i) {
+                    split[2 * (done + i)] = p[i];
+                    split[2 * (done + i) + 1] = 0;
+                }
+            }
+            done += take;
+            sst_pos_ += take * (wide ? 2 : 1);
+        }
+        stored = out.split.data();
+        wide = true;
+    }
+    const uint8_t* run_data = SstTake(size_t{run_count} * 4, out.runs);
+    for (uint16_t r = 0; r < run_count; ++r) {
+        const uint16_t font = Get16(run_data + 4 * r + 2);
+        if (font < book_.Fonts().Count()) book_.Fonts().Acquire(font);
+    }
+    out.extended.clear();
+    for (uint32_t left = extended_size; left > 0;) {
+        if (sst_pos_ == length_) SstNextContinue();
+        const size_t take = std::min<size_t>(left, length_ - sst_pos_);
+        out.extended.insert(out.extended.end(), data_ + sst_pos_, data_ + sst_pos_ + take);
+        sst_pos_ += take;
+        left -= static_cast<uint32_t>(take);
+    }
+    // The table keeps a string with 8-bit characters when they all fit, unless it was split.
+    size_t char_bytes = chars * (wide ? 2 : 1);
+    if (wide && !force_wide) {
+        bool narrow = true;
+        for (size_t i = 0; i < chars && narrow; ++i) narrow = stored[2 * i + 1] == 0;
+        if (narrow) {
+            out.joined.resize(chars);
+            for (size_t i = 0; i < chars; ++i) out.joined[i] = stored[2 * i];
+            stored = out.joined.data();
+            char_bytes = chars;
+            wide = false;
+            in_place = false;
+        }
+    }
+    // Characters and runs go to the table as one block, which the file holds as it is unless
+    // they were split or narrowed.
+    out.block = {stored, char_bytes + size_t{run_count} * 4};
+    if (run_count > 0 && !(in_place && run_data == stored + char_bytes)) {
+        if (stored != out.joined.data()) out.joined.assign(stored, stored + char_bytes);
+        out.joined.insert(out.joined.end(), run_data, run_data + size_t{run_count} * 4);
+        out.block = out.joined;
+    }
+    out.chars = static_cast<uint16_t>(chars);
+    out.wide = wide;
+    out.run_count = run_count;
+}
+
 void TBiffReader::Sst() {
     consumed_ = true;
     Place(kPlaceholderSST);
@@ -75,107 +191,14 @@ void TBiffReader::Sst() {
     uint8_t head[8];
     SstRead(head, sizeof head);
     const uint32_t total = Get32(head), unique = Get32(head + 4);
-    std::vector<uint8_t> split_chars, run_bytes, key_bytes, extended;
+    // Each string takes at least its 3-byte head, so the count is believed only as far as the
+    // stream could hold it.
+    sst.ReserveLoaded(std::min<uint64_t>(unique, (length_ - sst_pos_ + input_.Size() - input_.Position()) / 3));
+    TSstString s;
     // Every string takes bytes of the file, so a false count ends at the file's end.
     for (uint32_t n = 0; n < unique; ++n) {
-        uint8_t split_head[3];
-        const uint8_t* string_head = SstTake(sizeof split_head, split_head);
-        const size_t chars = Get16(string_head);
-        const uint8_t type = string_head[2];
-        if (type & ~0x0Du) {
-            char message[64];
-            std::snprintf(message, sizeof message, "STT: Unhandled string type in Read (%.2X)", type);
-            throw std::runtime_error(message);
-        }
-        bool wide = (type & 0x01) != 0;
-        const size_t announced = ((type & 0x08) ? 2 : 0) + ((type & 0x04) ? 4 : 0);
-        // A string that does not fit into the rest of the record is kept with 16-bit characters,
-        // whatever its parts hold.
-        const bool force_wide = announced + chars * (wide ? 2 : 1) > length_ - sst_pos_;
-        uint16_t run_count = 0;
-        uint32_t extended_size = 0;
-        if (type & 0x08) {
-            uint8_t b[2];
-            SstRead(b, 2);
-            run_count = Get16(b);
-        }
-        if (type & 0x04) {
-            uint8_t b[4];
-            SstRead(b, 4);
-            extended_size = Get32(b);
-        }
-        // The characters as stored: in place when they fit, else gathered as 16-bit units.
-        const uint8_t* stored;
-        bool in_place = !force_wide;
-        if (in_place) {
-            stored = data_ + sst_pos_;
-            sst_pos_ += chars * (wide ? 2 : 1);
-        } else {
-            split_chars.resize(2 * chars);
-            uint8_t* out = split_chars.data();
-            size_t done = 0;
-            while (done < chars) {
-                if (sst_pos_ == length_) {
-                    // Each continuation of the characters starts with its own option byte.
-                    SstNextContinue();
-                    if (length_ == 0) throw std::runtime_error("Invalid SST record");
-                    wide = (data_[sst_pos_++] & 0x01) != 0;
-                }
-                const size_t left = length_ - sst_pos_;
-                const size_t take = std::min(chars - done, wide ? left / 2 : left);
-                if (take == 0) throw std::runtime_error("Invalid SST record");
-                const uint8_t* p = data_ + sst_pos_;
-                if (wide) {
-                    std::memcpy(out + 2 * done, p, 2 * take);
-                } else {
-                    for (size_t i = 0; i < take; ++i) {
-                        out[2 * (done + i)] = p[i];
-                        out[2 * (done + i) + 1] = 0;
-                    }
-                }
-                done += take;
-                sst_pos_ += take * (wide ? 2 : 1);
-            }
-            stored = split_chars.data();
-            wide = true;
-        }
-        const uint8_t* run_data = SstTake(size_t{run_count} * 4, run_bytes);
-        for (uint16_t r = 0; r < run_count; ++r) {
-            const uint16_t font = Get16(run_data + 4 * r + 2);
-            if (font < book_.Fonts().Count()) book_.Fonts().Acquire(font);
-        }
-        extended.clear();
-        for (uint32_t left = extended_size; left > 0;) {
-            if (sst_pos_ == length_) SstNextContinue();
-            const size_t take = std::min<size_t>(left, length_ - sst_pos_);
-            extended.insert(extended.end(), data_ + sst_pos_, data_ + sst_pos_ + take);
-            sst_pos_ += take;
-            left -= static_cast<uint32_t>(take);
-        }
-        // The table keeps a string with 8-bit characters when they all fit, unless it was split.
-        size_t char_bytes = chars * (wide ? 2 : 1);
-        if (wide && !force_wide) {
-            bool narrow = true;
-            for (size_t i = 0; i < chars && narrow; ++i) narrow = stored[2 * i + 1] == 0;
-            if (narrow) {
-                key_bytes.resize(chars);
-                for (size_t i = 0; i < chars; ++i) key_bytes[i] = stored[2 * i];
-                stored = key_bytes.data();
-                char_bytes = chars;
-                wide = false;
-                in_place = false;
-            }
-        }
-        // Characters and runs go to the table as one block, which the file holds as it is
-        // unless they were split or narrowed.
-        std::span<const uint8_t> block(stored, char_bytes + size_t{run_count} * 4);
-        if (run_count > 0 && !(in_place && run_data == stored + char_bytes)) {
-            if (stored != key_bytes.data()) key_bytes.assign(stored, stored + char_bytes);
-            key_bytes.insert(key_bytes.end(), run_data, run_data + size_t{run_count} * 4);
-            block = key_bytes;
-        }
-        TSSTEntry* entry = sst.AddStored(block, static_cast<uint16_t>(chars), wide, run_count, extended);
-        sst.AddLoaded(entry);
+        SstString(s);
+        sst.AddLoaded(sst.AddStored(s.block, s.chars, s.wide, s.run_count, s.extended));
     }
     sst.SetRefTotal(total);
     strings_loaded_ = unique > 0;
