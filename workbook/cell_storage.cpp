@@ -43,10 +43,21 @@ TCell* TCellStorage::Find(uint32_t col, uint32_t row) {
     cached_col_ = col;
     cached_row_ = row;
     cached_ = &block[i4];
+    placed_block_ = &block;
     return cached_;
 }
 
 TCell& TCellStorage::Place(uint32_t col, uint32_t row) {
+    if (placed_block_ && row == cached_row_ && col == cached_col_ + 1 && (col & 0x7F) != 0) {
+        Block& block = *placed_block_;
+        const uint32_t i4 = col & 0x7F;
+        if (i4 < block.size() || (i4 == block.size() && i4 < block.capacity())) {
+            if (i4 == block.size()) block.emplace_back();
+            cached_col_ = col;
+            cached_ = &block[i4];
+            return block[i4];
+        }
+    }
     if (col >= kStoreColumns || row >= kStoreRows) throw std::out_of_range("Cell address beyond the sheet");
     std::unique_ptr<Level2>& l2 = level1_[row >> 10];
     if (!l2) l2 = std::make_unique<Level2>();
@@ -65,6 +76,7 @@ TCell& TCellStorage::Place(uint32_t col, uint32_t row) {
     cached_col_ = col;
     cached_row_ = row;
     cached_ = &block[i4];
+    placed_block_ = &block;
     return block[i4];
 }
 
@@ -94,6 +106,7 @@ void TCellStorage::Clear() {
         l2.reset();
     }
     cached_ = nullptr;
+    placed_block_ = nullptr;
 }
 
 TCellRef TCellStorage::Iterator::Next() {

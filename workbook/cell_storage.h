@@ -66,6 +66,9 @@ class TCellStorage {
     std::array<std::unique_ptr<Level2>, 1024> level1_;
     uint32_t cached_col_ = 0, cached_row_ = 0;
     TCell* cached_ = nullptr;
+    // The block of the last cell placed, while no other block has been changed: a row filled
+    // left to right places each next cell there without walking the levels again.
+    Block* placed_block_ = nullptr;
 };
 
 }  // namespace linograf::workbook

@@ -292,11 +292,13 @@ void TSheet::SetString(uint32_t col, uint32_t row, int xf, std::u16string_view t
 }
 
 void TSheet::SetSSTString(uint32_t col, uint32_t row, int xf, uint32_t index) {
-    if (!book_.SST().LoadedEntry(index)) throw std::out_of_range("No shared string " + std::to_string(index));
+    const XfId id = book_.Formats().IdAt(xf);
+    TSSTEntry* entry = book_.SST().ReferenceLoaded(index);
+    if (!entry) throw std::out_of_range("No shared string " + std::to_string(index));
     TCell c;
     c.type = ctString;
-    c.xf = book_.Formats().IdAt(xf);
-    c.value.entry = book_.SST().ReferenceLoaded(index);
+    c.xf = id;
+    c.value.entry = entry;
     book_.Formats().Acquire(c.xf);
     Put(col, row, c);
 }

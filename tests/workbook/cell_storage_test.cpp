@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <utility>
 #include <vector>
@@ -88,6 +89,60 @@ TEST(CellStorage, BlankRunsContinueAcrossColumnBlocks) {
     EXPECT_EQ(next_row.row, 4u);
     EXPECT_FALSE(it.NextBlankInRun());  // the run stops at the end of the row
     EXPECT_FALSE(it.Next());
+}
+
+// Rows are mostly filled left to right, which takes a shortcut past the levels; lookups,
+// erasures and other rows in between must never send a cell into the wrong block.
+TEST(CellStorage, CellsPlacedColumnAfterColumnLandWhereTheyBelong) {
+    std::map<std::pair<uint32_t, uint32_t>, double> expected;  // (row, col)
+    TCellStorage store;
+    std::mt19937 random(11);
+    uint32_t row = 0, col = 0;
+    for (int i = 0; i < 20000; ++i) {
+        switch (random() % 8) {
+            case 0:  // somewhere else
+                row = random() % 300;
+                col = random() % 400;
+                break;
+            case 1: {  // a lookup elsewhere, then on from the cell found
+                const uint32_t r = random() % 300, c = random() % 400;
+                store.Find(c, r);
+                if (expected.count({r, c})) {
+                    row = r;
+                    col = c + 1;
+                }
+                break;
+            }
+            case 2:  // an erasure elsewhere
+                if (!expected.empty()) {
+                    auto it = std::next(expected.begin(), static_cast<long>(random() % expected.size()));
+                    store.Erase(it->first.second, it->first.first);
+                    expected.erase(it);
+                }
+                break;
+            default:
+                ++col;
+                break;
+        }
+        if (col >= 400) col = 0;
+        const double v = i;
+        PutNumber(store, col, row, v);
+        expected[{row, col}] = v;
+    }
+    for (const auto& [at, v] : expected) {
+        const TCell* c = store.Find(at.second, at.first);
+        ASSERT_NE(c, nullptr) << at.first << "," << at.second;
+        EXPECT_EQ(c->value.number, v);
+    }
+    size_t visited = 0;
+    auto it = store.Cells();
+    for (TCellRef r = it.Next(); r; r = it.Next()) {
+        if (r.cell->type == ctNone) continue;
+        ASSERT_TRUE(expected.count({r.row, r.col})) << r.row << "," << r.col;
+        EXPECT_EQ(r.cell->value.number, (expected[{r.row, r.col}]));
+        ++visited;
+    }
+    EXPECT_EQ(visited, expected.size());
 }
 
 TEST(CellStorage, ErasedCellsAreGoneEvenFromTheCache) {
