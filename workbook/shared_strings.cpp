@@ -93,6 +93,11 @@ size_t TSST2::BlockSize(const TSSTEntry* e) {
 void* TSST2::AllocateBlock(size_t size) {
     if (size > kLargestListed) {
         void* memory = ::operator new(size);
+        // Links and the load index keep 16 bits beside an entry's address (see Allocate).
+        if ((reinterpret_cast<uintptr_t>(memory) + size - 1) >> kTagShift) {
+            ::operator delete(memory);
+            throw std::bad_alloc();
+        }
         large_.insert(memory);
         return memory;
     }
@@ -371,26 +376,26 @@ void TSST2::Place(Link& node_link, int depth, uint32_t key, Link entry) {
 }
 
 void TSST2::AddLoaded(TSSTEntry* entry) {
-    const bool again = entry->index_ < loaded_.size() && loaded_[entry->index_].entry == entry;
+    const bool again = entry->index_ < loaded_.size() && loaded_[entry->index_].Entry() == entry;
     if (again) {
-        loaded_.push_back({entry, kCountedOnEntry});
+        loaded_.push_back(Loaded(entry, kCountedOnEntry));
         return;
     }
     entry->index_ = static_cast<uint32_t>(loaded_.size());
-    loaded_.push_back({entry, 0});
+    loaded_.push_back(Loaded(entry, 0));
 }
 
 void TSST2::ApplyLoadedReferences(TSSTEntry* entry) {
     if (entry->index_ >= loaded_.size()) return;
     TLoaded& l = loaded_[entry->index_];
-    if (l.entry != entry || l.references == kCountedOnEntry) return;
-    entry->use_count_ += l.references;
-    l.references = 0;
+    if (l.Entry() != entry || l.References() == kCountedOnEntry) return;
+    entry->use_count_ += l.References();
+    l.bits &= TLoaded::kAddress;
 }
 
 void TSST2::ClearLoadIndex() {
-    for (TLoaded& l : loaded_)
-        if (l.references != kCountedOnEntry) l.entry->use_count_ += l.references;
+    for (const TLoaded& l : loaded_)
+        if (l.References() != kCountedOnEntry) l.Entry()->use_count_ += l.References();
     loaded_ = {};
 }
 

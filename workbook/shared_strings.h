@@ -109,7 +109,7 @@ class TSST2 {
     // Room for this many entries in the load index, when the reader knows how many will come.
     void ReserveLoaded(size_t count) { loaded_.reserve(loaded_.size() + count); }
     TSSTEntry* LoadedEntry(uint32_t index) const {
-        return index < loaded_.size() ? loaded_[index].entry : nullptr;
+        return index < loaded_.size() ? loaded_[index].Entry() : nullptr;
     }
     // A cell of the file takes string n: its reference is counted beside the load index and
     // reaches the entry when the index goes (or before the entry could be freed), since the
@@ -119,12 +119,16 @@ class TSST2 {
     TSSTEntry* ReferenceLoaded(uint32_t index) {
         if (index >= loaded_.size()) return nullptr;
         TLoaded& l = loaded_[index];
-        if (l.references == kCountedOnEntry) {
-            ++l.entry->use_count_;
+        const uint32_t pending = l.References();
+        if (pending < kMostPending) {
+            l.bits += TLoaded::kOne;
+        } else if (pending == kCountedOnEntry) {
+            ++l.Entry()->use_count_;
         } else {
-            ++l.references;
+            l.Entry()->use_count_ += pending + 1;
+            l.bits &= TLoaded::kAddress;
         }
-        return l.entry;
+        return l.Entry();
     }
     // Asks for string n's place in the load index ahead of ReferenceLoaded(n).
     void PrefetchLoaded(uint32_t index) const {
@@ -305,13 +309,25 @@ class TSST2 {
     size_t count_ = 0;
     uint32_t ref_total_ = 0;
     int record_limit_ = 8224;
+    // A place of the load index: the entry's address (below 2^48, as for links) and, in the top
+    // 16 bits, the references counted for it so far. Eight bytes, so that the index of a big
+    // table takes half the cache it would as a pair.
     struct TLoaded {
-        TSSTEntry* entry;
-        uint32_t references;
+        static constexpr int kShift = 48;
+        static constexpr uint64_t kOne = uint64_t{1} << kShift;
+        static constexpr uint64_t kAddress = kOne - 1;
+        uint64_t bits;
+        TSSTEntry* Entry() const { return reinterpret_cast<TSSTEntry*>(bits & kAddress); }
+        uint32_t References() const { return static_cast<uint32_t>(bits >> kShift); }
     };
     // A string the file holds twice has its references counted on the entry for its second
-    // place, so that each entry has its pending count in one place only: its index_.
-    static constexpr uint32_t kCountedOnEntry = 0xFFFFFFFF;
+    // place, so that each entry has its pending count in one place only: its index_. A count
+    // that would pass kMostPending goes to the entry and starts again from zero.
+    static constexpr uint32_t kCountedOnEntry = 0xFFFF;
+    static constexpr uint32_t kMostPending = 0xFFFE;
+    static TLoaded Loaded(TSSTEntry* entry, uint32_t references) {
+        return {reinterpret_cast<uintptr_t>(entry) | (uint64_t{references} << TLoaded::kShift)};
+    }
     void ApplyLoadedReferences(TSSTEntry* entry);
     std::vector<TLoaded, THugePageAllocator<TLoaded>> loaded_;
     std::vector<TExtSSTBucket> ext_sst_;
