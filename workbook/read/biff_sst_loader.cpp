@@ -197,6 +197,18 @@ void TBiffReader::Sst() {
     TSstString s;
     // Every string takes bytes of the file, so a false count ends at the file's end.
     for (uint32_t n = 0; n < unique; ++n) {
+        // Most strings are 8-bit characters without runs or phonetic data, inside the record:
+        // those go to the table straight from the file.
+        if (length_ - sst_pos_ >= 3) {
+            const uint8_t* head = data_ + sst_pos_;
+            const size_t chars = Get16(head);
+            if (head[2] == 0 && chars <= length_ - sst_pos_ - 3) {
+                __builtin_prefetch(head + 512);
+                sst_pos_ += 3 + chars;
+                sst.AddLoaded(sst.AddStored({head + 3, chars}, static_cast<uint16_t>(chars), false, 0, {}));
+                continue;
+            }
+        }
         SstString(s);
         sst.AddLoaded(sst.AddStored(s.block, s.chars, s.wide, s.run_count, s.extended));
     }
