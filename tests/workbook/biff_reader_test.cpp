@@ -403,6 +403,37 @@ TEST(BiffReaderRecords, HostileRecordsEndTheReadWithAClearError) {
     }
 }
 
+// Text cells in a row are read as one run; a bad one in the middle of a run is still reported
+// as its own record, at its own place.
+TEST(BiffReaderRecords, BadTextCellInARunIsNamedByItsRecord) {
+    test::TempDir dir;
+    Records r = MinimalGlobals({"S"});
+    const int globals = 24;  // BOF, 5 FONT, 17 XF, BOUNDSHEET
+    r.Add(0x00FC, Bytes().U32(2).U32(2).U16(1).U8(0).Raw("a").U16(1).U8(0).Raw("b"));
+    r.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
+    for (uint32_t col = 0; col < 3; ++col) r.Add(0x00FD, Bytes().U16(0).U16(col).U16(16).U32(col % 2));
+    r.Add(0x00FD, Bytes().U16(0).U16(3).U16(16).U32(9));
+    const size_t after_bad = r.size();
+    r.Add(0x00FD, Bytes().U16(0).U16(4).U16(16).U32(0)).Add(EOF_, "");
+    const std::string path = dir.File("run.xls");
+    WriteXls(path, r.bytes());
+    char expected[80];
+    std::snprintf(expected, sizeof expected, "Error on reading record # %d, 00FD Offs: %.8X\rRead error at ",
+                  globals + 3 + 3, static_cast<unsigned>(after_bad));
+    EXPECT_EQ(ReadError(path).rfind(expected, 0), 0u) << ReadError(path);
+
+    // The same run without the bad cell reads whole.
+    Records good = MinimalGlobals({"S"});
+    good.Add(0x00FC, Bytes().U32(2).U32(2).U16(1).U8(0).Raw("a").U16(1).U8(0).Raw("b"));
+    good.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
+    for (uint32_t col = 0; col < 5; ++col) good.Add(0x00FD, Bytes().U16(0).U16(col).U16(16).U32(col % 2));
+    good.Add(EOF_, "");
+    WriteXls(path, good.bytes());
+    TTabulon4 book;
+    ReadInto(book, path);
+    for (uint32_t col = 0; col < 5; ++col) EXPECT_EQ(CellText(book.Sheet(0), col, 0), col % 2 ? u"b" : u"a");
+}
+
 TEST(BiffReaderRecords, HostileSharedStringTablesEndTheRead) {
     test::TempDir dir;
     const std::pair<std::string, const char*> cases[] = {

@@ -96,14 +96,27 @@ bool TBiffReader::FastCell() {
         default:
             return false;
     }
+    if (id_ == kLABELSST) {
+        // A sheet of texts is long runs of these: the run is read here, record after record,
+        // without the general loop's steps for each.
+        for (;;) {
+            const uint32_t row = Get16(data_), col = Get16(data_ + 2);
+            if (CellInLimits(col, row)) {
+                PrefetchStrings();
+                SetSSTString(col, row, Get16(data_ + 4), Get32(data_ + 6));
+            }
+            uint16_t id, length;
+            if (!input_.PeekHeader(id, length) || id != kLABELSST || length < 10 || length > limit_) return true;
+            input_.ReadHeader(id, length);
+            data_ = input_.Take(length);
+            length_ = length;
+            ++record_number_;
+        }
+    }
     const uint32_t row = Get16(p), col = Get16(p + 2);
     const int xf = Get16(p + 4);
     if (!CellInLimits(col, row)) return true;
     switch (id_) {
-        case kLABELSST:
-            PrefetchStrings();
-            SetSSTString(col, row, xf, Get32(p + 6));
-            break;
         case kRK:
         case kRK2:
             sheet_->SetFloat(col, row, xf, DecodeRK(Get32(p + 6)));
