@@ -208,6 +208,17 @@ void TBiffReader::Sst() {
                 sst.AddLoaded(sst.AddStored({head + 3, chars}, static_cast<uint16_t>(chars), false, 0, {}));
                 continue;
             }
+            // 16-bit characters, as Cyrillic and CJK texts come, unless they would fit in 8 bits.
+            if (head[2] == 1 && 2 * chars <= length_ - sst_pos_ - 3) {
+                const uint8_t* units = head + 3;
+                bool narrow = true;
+                for (size_t i = 0; i < chars && narrow; ++i) narrow = units[2 * i + 1] == 0;
+                if (!narrow) {
+                    sst_pos_ += 3 + 2 * chars;
+                    sst.AddLoaded(sst.AddStored({units, 2 * chars}, static_cast<uint16_t>(chars), true, 0, {}));
+                    continue;
+                }
+            }
         }
         SstString(s);
         sst.AddLoaded(sst.AddStored(s.block, s.chars, s.wide, s.run_count, s.extended));
