@@ -160,7 +160,21 @@ TSST2::Link* TSST2::AddSlot(Link& node_link, unsigned b) {
     return &n->slots[at];
 }
 
+size_t TSST2::TCollisionHash::operator()(const TProbe& p) const {
+    const std::string_view bytes(reinterpret_cast<const char*>(p.bytes.data()), p.bytes.size());
+    return std::hash<std::string_view>()(bytes) ^ (p.type & ~kSSTExtended);
+}
+
+size_t TSST2::TCollisionHash::operator()(const TSSTEntry* e) const {
+    return (*this)(TProbe{{e->Data(), e->KeyBytes()}, e->char_count_, e->type_});
+}
+
+bool TSST2::TCollisionEqual::operator()(const TProbe& p, const TSSTEntry* e) const {
+    return Matches(e, p.bytes, p.chars, p.type);
+}
+
 void TSST2::FreeAll() {
+    colliding_.clear();
     for (void* e : large_) ::operator delete(e);
     large_.clear();
     for (auto& [memory, size] : chunks_) size == kHugeChunk ? UnmapHugePages(memory, size) : std::free(memory);
@@ -286,7 +300,9 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
         ++ref_total_;
         return e;
     };
-    if (IsChain(s)) {
+    if (IsChain(s) && AsChain(s)->count > kLongChain) {
+        if (const auto it = colliding_.find(TProbe{bytes, chars, type}); it != colliding_.end()) return found(*it);
+    } else if (IsChain(s)) {
         const Chain* c = AsChain(s);
         for (uint32_t i = 0; i < c->count; ++i) {
             const Link l = c->Links()[i];
@@ -356,6 +372,11 @@ void TSST2::Place(Link& node_link, int depth, uint32_t key, Link entry) {
             slot = reinterpret_cast<Link>(c) | kChainBit;
         }
         c->Links()[c->count++] = entry;
+        if (c->count == kLongChain + 1) {
+            for (uint32_t i = 0; i < c->count; ++i) colliding_.insert(AsEntry(c->Links()[i]));
+        } else if (c->count > kLongChain + 1) {
+            colliding_.insert(AsEntry(entry));
+        }
         return;
     }
     // The ninth entry: the slot becomes an inner node. Re-placing oldest first keeps every
@@ -421,6 +442,7 @@ void TSST2::Release(TSSTEntry* entry) {
     } else if (link && AsEntry(*link) == entry) {
         *link = 0;
     }
+    if (!colliding_.empty()) colliding_.erase(entry);
     const size_t size = BlockSize(entry);
     entry->~TSSTEntry();
     FreeBlock(entry, size);

@@ -332,6 +332,29 @@ class TSST2 {
     std::vector<TLoaded, THugePageAllocator<TLoaded>> loaded_;
     std::vector<TExtSSTBucket> ext_sst_;
     std::vector<uint8_t> scratch_;
+
+    // The entries of a last-level chain hold one key; a file made of texts built to share it
+    // would make every lookup a walk along all of them. Beyond kLongChain entries such a chain
+    // is searched through this set instead, by a second hash of the bytes.
+    static constexpr uint32_t kLongChain = 32;
+    struct TProbe {
+        std::span<const uint8_t> bytes;
+        uint16_t chars;
+        uint8_t type;
+    };
+    struct TCollisionHash {
+        using is_transparent = void;
+        size_t operator()(const TProbe& p) const;
+        size_t operator()(const TSSTEntry* e) const;
+    };
+    struct TCollisionEqual {
+        using is_transparent = void;
+        // Entries of the table are never equal to each other: the address tells them apart.
+        bool operator()(const TSSTEntry* a, const TSSTEntry* b) const { return a == b; }
+        bool operator()(const TProbe& p, const TSSTEntry* e) const;
+        bool operator()(const TSSTEntry* e, const TProbe& p) const { return (*this)(p, e); }
+    };
+    std::unordered_set<TSSTEntry*, TCollisionHash, TCollisionEqual> colliding_;
 };
 
 }  // namespace linograf::workbook

@@ -312,14 +312,16 @@ std::vector<std::u16string> CollidingTexts(int count) {
             pivots.push_back(r);
         }
     }
+    // Text k changes the message by the kernel elements that the bits of k choose; the kernel's
+    // basis is independent, so every k gives another text.
     std::vector<std::u16string> texts;
     const uint8_t message[8] = {'l', 'i', 'n', 'o', 'g', 'r', 'a', 'f'};
-    for (int k = -1; k < count - 1 && k < static_cast<int>(kernel.size()); ++k) {
+    for (uint64_t k = 0; k < static_cast<uint64_t>(count) && k >> kernel.size() == 0; ++k) {
+        uint64_t change = 0;
+        for (size_t j = 0; j < kernel.size(); ++j)
+            if (k >> j & 1) change ^= kernel[j];
         std::u16string t;
-        for (int b = 0; b < 8; ++b) {
-            uint8_t d = k < 0 ? 0 : static_cast<uint8_t>(kernel[k] >> (8 * b));
-            t.push_back(static_cast<char16_t>(message[b] ^ d));
-        }
+        for (int b = 0; b < 8; ++b) t.push_back(static_cast<char16_t>(message[b] ^ static_cast<uint8_t>(change >> (8 * b))));
         texts.push_back(t);
     }
     return texts;
@@ -347,6 +349,41 @@ TEST(SharedStrings, TextsWithTheSameKeyBeyondTheChainLimitStayDistinct) {
     sst.Release(entries[5]);
     EXPECT_EQ(sst.Count(), texts.size() - 1);
     EXPECT_EQ(sst.Add(texts[6]), entries[6]);
+}
+
+// A file can hold any number of texts with one key. They stay distinct, are found again and
+// keep the trie's order however many there are, also after releases in the middle.
+TEST(SharedStrings, ThousandsOfTextsWithOneKeyStayDistinctAndInOrder) {
+    const std::vector<std::u16string> texts = CollidingTexts(3000);
+    ASSERT_EQ(texts.size(), 3000u);
+    TSST2 sst;
+    ReferenceTrie reference;
+    std::vector<TSSTEntry*> entries;
+    for (const auto& t : texts) {
+        entries.push_back(sst.Add(t));
+        reference.Add(entries.back());
+    }
+    EXPECT_EQ(sst.Count(), texts.size());
+    auto walk = [&] {
+        std::vector<const TSSTEntry*> order;
+        sst.ForEach([&](const TSSTEntry* e) { order.push_back(e); });
+        return order;
+    };
+    EXPECT_EQ(walk(), reference.Walk());
+    for (size_t i = 0; i < texts.size(); i += 3) {
+        reference.Remove(entries[i]);
+        sst.Release(entries[i]);
+    }
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (i % 3 == 0) continue;
+        ASSERT_EQ(sst.Add(texts[i]), entries[i]) << i;
+        ASSERT_EQ(TSST2::Text(entries[i]), texts[i]);
+    }
+    EXPECT_EQ(walk(), reference.Walk());
+    // The released texts come back as new entries at the chain's newest end.
+    for (size_t i = 0; i < texts.size(); i += 3) reference.Add(sst.Add(texts[i]));
+    EXPECT_EQ(sst.Count(), texts.size());
+    EXPECT_EQ(walk(), reference.Walk());
 }
 
 TEST(SharedStrings, ClearEmptiesEverything) {
