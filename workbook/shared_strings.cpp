@@ -2,13 +2,13 @@
 
 #include <zlib.h>
 
-#include "workbook/huge_page_memory.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
+
+#include "workbook/huge_page_memory.h"
 
 namespace linograf::workbook {
 
@@ -125,6 +125,8 @@ TSST2::SmallNode* TSST2::NewSmallNode() {
     static_assert(sizeof(SmallNode) % kGranule == 0 && sizeof(SmallNode) <= kLargestListed);
     SmallNode* node = new (AllocateBlock(sizeof(SmallNode))) SmallNode;
     node->count = 0;
+    // The bytes beyond count are compared too (and masked off): never left undefined.
+    std::memset(node->bytes, 0, sizeof node->bytes);
     return node;
 }
 
@@ -270,7 +272,7 @@ TSSTEntry* TSST2::AddEntry(std::u16string_view text, bool force_wide, std::span<
     const uint8_t type =
         (wide ? kSSTWide : 0) | (runs.empty() ? 0 : kSSTRuns) | (extended.empty() ? 0 : kSSTExtended);
     return Insert(scratch_, static_cast<uint16_t>(text.size()), type, static_cast<uint16_t>(runs.size()),
-                  extended, Key(scratch_));
+                  extended);
 }
 
 TSSTEntry* TSST2::AddStored(std::span<const uint8_t> chars_and_runs, uint16_t char_count, bool wide,
@@ -279,11 +281,12 @@ TSSTEntry* TSST2::AddStored(std::span<const uint8_t> chars_and_runs, uint16_t ch
         throw std::invalid_argument("Shared string bytes do not match their counts");
     const uint8_t type =
         (wide ? kSSTWide : 0) | (run_count ? kSSTRuns : 0) | (extended.empty() ? 0 : kSSTExtended);
-    return Insert(chars_and_runs, char_count, type, run_count, extended, Key(chars_and_runs));
+    return Insert(chars_and_runs, char_count, type, run_count, extended);
 }
 
 TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t type, uint16_t runs,
-                         std::span<const uint8_t> extended, uint32_t key) {
+                         std::span<const uint8_t> extended) {
+    const uint32_t key = Key(bytes);
     const uint16_t tag = Tag(key);
     Link* node_link = &root_;
     int depth = 0;

@@ -212,6 +212,7 @@ class TSST2 {
     // lookup, more than the comparisons.
     static int SmallIndex(const SmallNode* n, unsigned b) {
 #if defined(__SSE2__)
+        static_assert(kSmallSlots == 32, "two 16-byte compares cover the bytes");
         const __m128i want = _mm_set1_epi8(static_cast<char>(b));
         const auto* bytes = reinterpret_cast<const __m128i*>(n->bytes);
         const uint32_t lo = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(bytes), want)));
@@ -231,7 +232,7 @@ class TSST2 {
     Link* AddSlot(Link& node_link, unsigned b);
 
     TSSTEntry* Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t type, uint16_t runs,
-                      std::span<const uint8_t> tail, uint32_t key);
+                      std::span<const uint8_t> tail);
     static bool Matches(const TSSTEntry* e, std::span<const uint8_t> bytes, uint16_t chars, uint8_t type);
     void Place(Link& node_link, int depth, uint32_t key, Link entry);
     Chain* NewChain(uint32_t capacity);
