@@ -272,21 +272,45 @@ TSSTEntry* TSST2::AddEntry(std::u16string_view text, bool force_wide, std::span<
     const uint8_t type =
         (wide ? kSSTWide : 0) | (runs.empty() ? 0 : kSSTRuns) | (extended.empty() ? 0 : kSSTExtended);
     return Insert(scratch_, static_cast<uint16_t>(text.size()), type, static_cast<uint16_t>(runs.size()),
-                  extended);
+                  extended, Key(scratch_));
 }
 
 TSSTEntry* TSST2::AddStored(std::span<const uint8_t> chars_and_runs, uint16_t char_count, bool wide,
-                            uint16_t run_count, std::span<const uint8_t> extended) {
+                            uint16_t run_count, std::span<const uint8_t> extended, uint32_t key) {
     if (chars_and_runs.size() != size_t{char_count} * (wide ? 2 : 1) + size_t{run_count} * 4)
         throw std::invalid_argument("Shared string bytes do not match their counts");
     const uint8_t type =
         (wide ? kSSTWide : 0) | (run_count ? kSSTRuns : 0) | (extended.empty() ? 0 : kSSTExtended);
-    return Insert(chars_and_runs, char_count, type, run_count, extended);
+    return Insert(chars_and_runs, char_count, type, run_count, extended, key);
+}
+
+void TSST2::Prefetch(uint32_t key, int depth) const {
+    Link node = root_;
+    for (int d = 0;; ++d) {
+        const Link* slot = FindSlot(node, (key >> (8 * d)) & 0xFF);
+        if (!slot) return;
+        const Link s = *slot;
+        if (d < depth) {
+            if (!IsNode(s)) return;
+            node = s;
+            continue;
+        }
+        if (IsNode(s) && IsSmall(s)) {
+            // The key bytes and the slot they lead to lie in different lines of a small node.
+            const auto* p = reinterpret_cast<const char*>(AsSmall(s));
+            for (size_t at = 0; at < sizeof(SmallNode); at += 64) __builtin_prefetch(p + at);
+        } else if (IsNode(s)) {
+            __builtin_prefetch(&AsNode(s)->slots[(key >> (8 * (d + 1))) & 0xFF]);
+        } else if (IsChain(s)) {
+            __builtin_prefetch(AsChain(s));
+            __builtin_prefetch(reinterpret_cast<const char*>(AsChain(s)) + 64);
+        }
+        return;
+    }
 }
 
 TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t type, uint16_t runs,
-                         std::span<const uint8_t> extended) {
-    const uint32_t key = Key(bytes);
+                         std::span<const uint8_t> extended, uint32_t key) {
     const uint16_t tag = Tag(key);
     Link* node_link = &root_;
     int depth = 0;

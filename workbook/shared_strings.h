@@ -83,7 +83,18 @@ class TSST2 {
     // or two little-endian bytes each when wide), then run_count formatting runs of 4 bytes.
     // Narrow bytes are Latin-1 characters, as in the file.
     TSSTEntry* AddStored(std::span<const uint8_t> chars_and_runs, uint16_t char_count, bool wide,
-                         uint16_t run_count, std::span<const uint8_t> extended);
+                         uint16_t run_count, std::span<const uint8_t> extended) {
+        return AddStored(chars_and_runs, char_count, wide, run_count, extended, Key(chars_and_runs));
+    }
+    // The same when the caller has taken key = Key(chars_and_runs) already, for Prefetch.
+    TSSTEntry* AddStored(std::span<const uint8_t> chars_and_runs, uint16_t char_count, bool wide,
+                         uint16_t run_count, std::span<const uint8_t> extended, uint32_t key);
+    // Asks for what adding a text of this key will read at the given level below the root,
+    // reading the levels above it, which an earlier call should have brought into the cache.
+    // A reader adding many texts in no order of the table's asks for a batch of them level by
+    // level before adding them, so that their cache misses overlap instead of each waiting for
+    // the one before.
+    void Prefetch(uint32_t key, int depth) const;
     // Drops one reference; the entry is freed when none is left.
     void Release(TSSTEntry* entry);
 
@@ -232,7 +243,7 @@ class TSST2 {
     Link* AddSlot(Link& node_link, unsigned b);
 
     TSSTEntry* Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t type, uint16_t runs,
-                      std::span<const uint8_t> tail);
+                      std::span<const uint8_t> tail, uint32_t key);
     static bool Matches(const TSSTEntry* e, std::span<const uint8_t> bytes, uint16_t chars, uint8_t type);
     void Place(Link& node_link, int depth, uint32_t key, Link entry);
     Chain* NewChain(uint32_t capacity);

@@ -195,19 +195,44 @@ void TBiffReader::Sst() {
     // stream could hold it.
     sst.ReserveLoaded(std::min<uint64_t>(unique, (length_ - sst_pos_ + input_.Size() - input_.Position()) / 3));
     TSstString s;
+    // Most strings are 8-bit characters without runs or phonetic data, inside the record: those
+    // go to the table straight from the file, a batch at a time. Other programs write the table
+    // in the order the cells first use the strings, which is no order of our table's: there the
+    // batch's lookups are asked for level by level first, so that their cache misses overlap.
+    // A batch already in the table's order (ours, read back) finds its path in the cache.
+    struct TPlain {
+        const uint8_t* chars;
+        uint16_t count;
+        uint32_t key;
+    };
+    constexpr uint32_t kBatch = 32;
+    constexpr int kLevels = 2;
+    TPlain batch[kBatch];
     // Every string takes bytes of the file, so a false count ends at the file's end.
-    for (uint32_t n = 0; n < unique; ++n) {
-        // Most strings are 8-bit characters without runs or phonetic data, inside the record:
-        // those go to the table straight from the file.
+    for (uint32_t n = 0; n < unique;) {
+        uint32_t count = 0;
+        while (count < kBatch && count < unique - n && length_ - sst_pos_ >= 3) {
+            const uint8_t* head = data_ + sst_pos_;
+            const size_t chars = Get16(head);
+            if (head[2] != 0 || chars > length_ - sst_pos_ - 3) break;
+            __builtin_prefetch(head + 512);
+            batch[count++] = {head + 3, static_cast<uint16_t>(chars), TSST2::Key({head + 3, chars})};
+            sst_pos_ += 3 + chars;
+        }
+        if (count > 0) {
+            // Keys of the table's order share their low byte over thousands of strings.
+            if ((batch[0].key & 0xFF) != (batch[count - 1].key & 0xFF))
+                for (int level = 0; level < kLevels; ++level)
+                    for (uint32_t i = 0; i < count; ++i) sst.Prefetch(batch[i].key, level);
+            for (uint32_t i = 0; i < count; ++i)
+                sst.AddLoaded(sst.AddStored({batch[i].chars, batch[i].count}, batch[i].count, false, 0, {}, batch[i].key));
+            n += count;
+            continue;
+        }
+        ++n;
         if (length_ - sst_pos_ >= 3) {
             const uint8_t* head = data_ + sst_pos_;
             const size_t chars = Get16(head);
-            if (head[2] == 0 && chars <= length_ - sst_pos_ - 3) {
-                __builtin_prefetch(head + 512);
-                sst_pos_ += 3 + chars;
-                sst.AddLoaded(sst.AddStored({head + 3, chars}, static_cast<uint16_t>(chars), false, 0, {}));
-                continue;
-            }
             // 16-bit characters, as Cyrillic and CJK texts come, unless they would fit in 8 bits.
             if (head[2] == 1 && 2 * chars <= length_ - sst_pos_ - 3) {
                 const uint8_t* units = head + 3;
