@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "app/capture_command.h"
-#include "app/cat_command.h"
+#include "cli/capture_command.h"
+#include "cli/cat_command.h"
 
 #ifdef LINOGRAF_WITH_GUI
-#include "app/gui_main.h"
+#include "gui/gui_main.h"
 #endif
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/format_journal.h"
-#include "app/line_capture.h"
+#include "core/format_journal.h"
+#include "core/line_capture.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "bench/bench_clock.h"
-#include "workbook/process_values.h"
-#include "workbook/workbook_model.h"
+#include "workbook/model/process_values.h"
+#include "workbook/model/workbook_model.h"
 
 namespace {
 

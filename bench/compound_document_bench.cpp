@@ -12,8 +12,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "workbook/compound_document.h"
-#include "workbook/compound_file_writer.h"
+#include "workbook/cfb/compound_document.h"
+#include "workbook/cfb/compound_file_writer.h"
 
 namespace {
 

@@ -17,13 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "app/cp1251.h"
-#include "app/format_journal.h"
-#include "app/ini_file.h"
-#include "app/live_log.h"
+#include "text/cp1251.h"
+#include "core/format_journal.h"
+#include "core/ini_file.h"
+#include "core/live_log.h"
 #include "bench/bench_clock.h"
-#include "workbook/tabulon4.h"
-#include "workbook/wide_text.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
 
 namespace {
 

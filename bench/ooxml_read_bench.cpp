@@ -22,10 +22,10 @@
 
 #include "bench/bench_clock.h"
 #include "bench/text_workbook.h"
-#include "workbook/ooxml/file_stream.h"
+#include "base/file_stream.h"
 #include "workbook/ooxml/norv_zip.h"
-#include "workbook/tabulon4.h"
-#include "workbook/wide_text.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
 
 namespace {
 

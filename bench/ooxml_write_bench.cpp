@@ -14,12 +14,12 @@
 
 #include "bench/text_workbook.h"
 #include "bench/xlsxwriter_peer.h"
-#include "workbook/ooxml/file_stream.h"
-#include "workbook/ooxml/memory_stream.h"
+#include "base/file_stream.h"
+#include "base/memory_stream.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/ooxml/zip_deflate.h"
-#include "workbook/tabulon4.h"
-#include "workbook/wide_text.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
 
 namespace {
 

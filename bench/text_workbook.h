@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "workbook/sheet.h"
-#include "workbook/tabulon4.h"
+#include "workbook/model/sheet.h"
+#include "workbook/model/tabulon4.h"
 
 namespace linograf::bench {
 

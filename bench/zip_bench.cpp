@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "workbook/ooxml/memory_stream.h"
+#include "base/memory_stream.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/ooxml/zip_deflate.h"
 

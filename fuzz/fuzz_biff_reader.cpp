@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "workbook/biff_writer.h"
-#include "workbook/compound_document.h"
-#include "workbook/ooxml/memory_stream.h"
-#include "workbook/tabulon4.h"
-#include "workbook/workbook_file_formats.h"
+#include "workbook/biff/biff_writer.h"
+#include "workbook/cfb/compound_document.h"
+#include "base/memory_stream.h"
+#include "workbook/model/tabulon4.h"
+#include "workbook/biff/biff_reader.h"
 
 using namespace linograf::workbook;
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "workbook/compound_document.h"
+#include "workbook/cfb/compound_document.h"
 
 using namespace linograf::workbook;
 

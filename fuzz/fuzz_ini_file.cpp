@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/ini_file.h"
+#include "core/ini_file.h"
 
 namespace {
 

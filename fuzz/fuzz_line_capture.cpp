@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/format_journal.h"
-#include "app/line_capture.h"
+#include "core/format_journal.h"
+#include "core/line_capture.h"
 
 namespace {
 void Check(bool ok) {

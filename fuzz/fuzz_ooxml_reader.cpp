@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
-#include "workbook/ooxml/memory_stream.h"
+#include "base/memory_stream.h"
 #include "workbook/ooxml/xls_zip_archive.h"
-#include "workbook/tabulon4.h"
-#include "workbook/workbook_file_formats.h"
+#include "workbook/model/tabulon4.h"
+#include "workbook/ooxml/xls_read_2007_xml.h"
 
 using namespace linograf::workbook;
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "workbook/ooxml/memory_stream.h"
+#include "base/memory_stream.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/ooxml/zip_name.h"
 

@@ -1,7 +1,7 @@
 // The export of a data grid with its progress window, under the offscreen platform: the window
 // shows its texts and counts every row while the export runs, Esc stops it without a file, and
 // the window is gone afterwards in every case.
-#include "app/export/db_grid_export.h"
+#include "gui/export/db_grid_export.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/db_grid.h"
-#include "app/export/message_form.h"
-#include "app/silent_abort.h"
-#include "app/table_model.h"
+#include "gui/db_grid.h"
+#include "gui/export/message_form.h"
+#include "core/silent_abort.h"
+#include "gui/table_model.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,7 +1,7 @@
 // The grid export end to end: what it writes is read back by python3-xlrd (values, header texts,
 // merged areas, fonts, alignment, borders, widths) and by python3-openpyxl for .xlsx; the page
 // orientation is read from the SETUP record.
-#include "app/export/grid_export.h"
+#include "core/export/grid_export.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +11,16 @@
 #include <set>
 #include <sstream>
 
-#include "app/cp1251.h"
-#include "app/export/export_tokens.h"
-#include "app/export/table_export_source.h"
-#include "app/silent_abort.h"
+#include "text/cp1251.h"
+#include "core/export/export_tokens.h"
+#include "core/export/table_export_source.h"
+#include "core/silent_abort.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 #include "tests/workbook/biff_test_support.h"
-#include "workbook/columns.h"
-#include "workbook/fonts.h"
-#include "workbook/wide_text.h"
+#include "workbook/model/columns.h"
+#include "workbook/model/fonts.h"
+#include "text/wide_text.h"
 
 namespace linograf {
 namespace {

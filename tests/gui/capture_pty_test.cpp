@@ -15,11 +15,11 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/button_edit.h"
-#include "app/com_select_form.h"
-#include "app/db_grid.h"
-#include "app/main_window.h"
-#include "app/window_services.h"
+#include "gui/button_edit.h"
+#include "gui/com_select_form.h"
+#include "gui/db_grid.h"
+#include "gui/main_window.h"
+#include "gui/window_services.h"
 #include "serial/port_device_map.h"
 #include "tests/gui/gui_test_support.h"
 #include "tests/serial/pty_pair.h"

@@ -1,4 +1,4 @@
-#include "app/com_select_form.h"
+#include "gui/com_select_form.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <cstdlib>
 
-#include "app/error_handler.h"
+#include "gui/error_handler.h"
 
 namespace linograf::test {
 

@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
-#include "app/capture_port.h"
-#include "app/main_window.h"
+#include "core/capture_port.h"
+#include "gui/main_window.h"
 
 namespace linograf::test {
 

@@ -1,4 +1,4 @@
-#include "app/main_window.h"
+#include "gui/main_window.h"
 
 #include <gtest/gtest.h>
 
@@ -16,13 +16,13 @@
 #include <QToolButton>
 #include <filesystem>
 
-#include "app/button_edit.h"
-#include "app/db_grid.h"
-#include "app/db_navigator.h"
-#include "app/find_dialog.h"
-#include "app/pages/port_page.h"
-#include "app/qt_text.h"
-#include "app/stacked_header_view.h"
+#include "gui/button_edit.h"
+#include "gui/db_grid.h"
+#include "gui/db_navigator.h"
+#include "gui/find_dialog.h"
+#include "gui/pages/port_page.h"
+#include "gui/qt_text.h"
+#include "gui/stacked_header_view.h"
 #include "tests/gui/gui_test_support.h"
 #include "tests/support/temp_dir.h"
 

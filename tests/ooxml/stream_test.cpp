@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "tests/support/temp_dir.h"
-#include "workbook/ooxml/file_stream.h"
-#include "workbook/ooxml/memory_stream.h"
+#include "base/file_stream.h"
+#include "base/memory_stream.h"
 
 namespace linograf::workbook {
 namespace {

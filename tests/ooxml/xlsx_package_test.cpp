@@ -5,12 +5,12 @@
 
 #include "tests/ooxml/xlsx_test_support.h"
 #include "tests/support/temp_dir.h"
-#include "workbook/cell.h"
-#include "workbook/ooxml/file_stream.h"
-#include "workbook/ooxml/memory_stream.h"
+#include "workbook/model/cell.h"
+#include "base/file_stream.h"
+#include "base/memory_stream.h"
 #include "workbook/ooxml/xls_write_2007_xml.h"
 #include "workbook/ooxml/xls_zip_archive.h"
-#include "workbook/wide_text.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook::test {
 namespace {

@@ -9,12 +9,12 @@
 #include "tests/ooxml/xlsx_test_support.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
-#include "workbook/cell.h"
-#include "workbook/date_time.h"
-#include "workbook/format_changes.h"
-#include "workbook/palette.h"
-#include "workbook/range.h"
-#include "workbook/wide_text.h"
+#include "workbook/model/cell.h"
+#include "base/date_time.h"
+#include "workbook/model/format_changes.h"
+#include "workbook/model/palette.h"
+#include "workbook/model/range.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook::test {
 namespace {

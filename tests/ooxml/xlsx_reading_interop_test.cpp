@@ -11,10 +11,10 @@
 
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
-#include "workbook/ooxml/open_xml_model.h"
-#include "workbook/shared_strings.h"
-#include "workbook/tabulon4.h"
-#include "workbook/wide_text.h"
+#include "workbook/model/open_xml_model.h"
+#include "workbook/model/shared_strings.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook::test {
 namespace {

@@ -6,12 +6,12 @@
 
 #include "tests/ooxml/zip_test_support.h"
 #include "tests/support/temp_dir.h"
-#include "workbook/ooxml/memory_stream.h"
-#include "workbook/ooxml/open_xml_model.h"
-#include "workbook/palette.h"
-#include "workbook/shared_strings.h"
-#include "workbook/tabulon4.h"
-#include "workbook/wide_text.h"
+#include "base/memory_stream.h"
+#include "workbook/model/open_xml_model.h"
+#include "workbook/model/palette.h"
+#include "workbook/model/shared_strings.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook::test {
 namespace {

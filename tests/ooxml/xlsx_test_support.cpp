@@ -6,10 +6,10 @@
 
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
-#include "workbook/ooxml/memory_stream.h"
+#include "base/memory_stream.h"
 #include "workbook/ooxml/xls_zip_archive.h"
-#include "workbook/wide_text.h"
-#include "workbook/workbook_file_formats.h"
+#include "text/wide_text.h"
+#include "workbook/ooxml/xls_write_2007_xml.h"
 
 namespace linograf::workbook::test {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "workbook/tabulon4.h"
+#include "workbook/model/tabulon4.h"
 
 namespace linograf::workbook::test {
 

@@ -9,7 +9,7 @@
 #include "tests/ooxml/zip_test_support.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
-#include "workbook/ooxml/memory_stream.h"
+#include "base/memory_stream.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/ooxml/zip_name.h"
 

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "tests/support/run_command.h"
-#include "workbook/ooxml/memory_stream.h"
+#include "base/memory_stream.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 
 namespace linograf::workbook::test {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "workbook/date_time.h"
+#include "base/date_time.h"
 #include "workbook/ooxml/norv_zip.h"
 
 namespace linograf::workbook::test {

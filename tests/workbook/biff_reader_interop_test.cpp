@@ -12,9 +12,9 @@
 #include "tests/support/temp_dir.h"
 #include "tests/workbook/biff_reader_test_support.h"
 #include "tests/workbook/biff_test_support.h"
-#include "workbook/compound_document.h"
-#include "workbook/tabulon4.h"
-#include "workbook/wide_text.h"
+#include "workbook/cfb/compound_document.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {

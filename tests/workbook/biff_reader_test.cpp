@@ -1,7 +1,7 @@
 // The BIFF reader against our own writer (round trips) and against record streams built by hand
 // for the cases writers rarely produce: odd record layouts, hostile lengths and counts, files cut
 // short, encryption.
-#include "workbook/read/biff_reader.h"
+#include "workbook/biff/biff_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 #include "tests/workbook/biff_reader_test_support.h"
 #include "tests/workbook/biff_test_support.h"
 #include "tests/workbook/compound_document_fixtures.h"
-#include "workbook/range.h"
-#include "workbook/rk_number.h"
-#include "workbook/tabulon4.h"
-#include "workbook/wide_text.h"
+#include "workbook/model/range.h"
+#include "workbook/biff/rk_number.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {

@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "tests/support/temp_dir.h"
-#include "workbook/compound_document.h"
-#include "workbook/shared_strings.h"
-#include "workbook/sheet.h"
+#include "workbook/cfb/compound_document.h"
+#include "workbook/model/shared_strings.h"
+#include "workbook/model/sheet.h"
 
 namespace linograf::workbook::biffreadtest {
 
@@ -125,8 +125,8 @@ inline std::u16string CellText(TSheet& sheet, uint32_t col, uint32_t row) {
 
 #include <cstdio>
 
-#include "workbook/tabulon4.h"
-#include "workbook/wide_text.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook::biffreadtest {
 

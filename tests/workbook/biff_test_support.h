@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "workbook/biff_record_list.h"
-#include "workbook/compound_document.h"
+#include "workbook/biff/biff_record_list.h"
+#include "workbook/cfb/compound_document.h"
 
 namespace linograf::workbook::bifftest {
 

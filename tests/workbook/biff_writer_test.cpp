@@ -1,6 +1,6 @@
 // The BIFF8 writer byte by byte: record order, directory positions, the shared string table
 // with its CONTINUE records and EXTSST buckets, cell records, merged areas, repeatability.
-#include "workbook/biff_writer.h"
+#include "workbook/biff/biff_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,12 @@
 
 #include "tests/support/temp_dir.h"
 #include "tests/workbook/biff_test_support.h"
-#include "workbook/extra_objects.h"
-#include "workbook/ooxml/memory_stream.h"
-#include "workbook/xls_stream.h"
-#include "workbook/rk_number.h"
-#include "workbook/tabulon4.h"
-#include "workbook/wide_text.h"
+#include "workbook/model/extra_objects.h"
+#include "base/memory_stream.h"
+#include "workbook/biff/xls_stream.h"
+#include "workbook/biff/rk_number.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {

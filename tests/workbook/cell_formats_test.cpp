@@ -1,12 +1,12 @@
-#include "workbook/cell_formats.h"
+#include "workbook/model/cell_formats.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <vector>
 
-#include "workbook/format_changes.h"
-#include "workbook/palette.h"
+#include "workbook/model/format_changes.h"
+#include "workbook/model/palette.h"
 
 namespace linograf::workbook {
 namespace {

@@ -1,4 +1,4 @@
-#include "workbook/cell_storage.h"
+#include "workbook/model/cell_storage.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "workbook/process_values.h"
-#include "workbook/workbook_model.h"
+#include "workbook/model/process_values.h"
+#include "workbook/model/workbook_model.h"
 
 namespace linograf::workbook {
 namespace {

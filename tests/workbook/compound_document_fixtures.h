@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "workbook/compound_document.h"
+#include "workbook/cfb/compound_document.h"
 
 namespace linograf::workbook::cfbtest {
 

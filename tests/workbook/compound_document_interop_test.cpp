@@ -1,7 +1,7 @@
 // Compound documents against independent peers: python3-olefile reads what we write (in its
 // strict mode), and we read what python3-xlwt and LibreOffice write, comparing with olefile's
 // view of the same files. Files rewritten by us still open in python3-xlrd and LibreOffice.
-#include "workbook/compound_document.h"
+#include "workbook/cfb/compound_document.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "workbook/compound_document.h"
+#include "workbook/cfb/compound_document.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "workbook/compound_file_writer.h"
+#include "workbook/cfb/compound_file_writer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

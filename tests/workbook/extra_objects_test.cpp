@@ -1,4 +1,4 @@
-#include "workbook/extra_objects.h"
+#include "workbook/model/extra_objects.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "workbook/range.h"
+#include "workbook/model/range.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <string>
 #include <tuple>
 
-#include "workbook/process_values.h"
-#include "workbook/workbook_model.h"
+#include "workbook/model/process_values.h"
+#include "workbook/model/workbook_model.h"
 
 namespace linograf::workbook {
 namespace {

@@ -1,4 +1,4 @@
-#include "workbook/record_storage.h"
+#include "workbook/model/record_storage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "workbook/shared_strings.h"
+#include "workbook/model/shared_strings.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -1,14 +1,14 @@
-#include "workbook/sheet.h"
+#include "workbook/model/sheet.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
 
-#include "workbook/date_formats.h"
-#include "workbook/format_changes.h"
-#include "workbook/process_values.h"
-#include "workbook/workbook_model.h"
+#include "workbook/model/date_formats.h"
+#include "workbook/model/format_changes.h"
+#include "workbook/model/process_values.h"
+#include "workbook/model/workbook_model.h"
 
 namespace linograf::workbook {
 namespace {

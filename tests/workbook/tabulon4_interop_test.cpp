@@ -2,7 +2,7 @@
 // information) must find the sheets, values, cell types, fonts, cell formats, number formats,
 // merged areas, column widths and row heights that were put in; LibreOffice, converting to CSV,
 // must show the same texts and numbers.
-#include "workbook/tabulon4.h"
+#include "workbook/model/tabulon4.h"
 
 #include <gtest/gtest.h>
 
@@ -16,11 +16,11 @@
 
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
-#include "workbook/columns.h"
-#include "workbook/date_time.h"
-#include "workbook/range.h"
-#include "workbook/sheet.h"
-#include "workbook/wide_text.h"
+#include "workbook/model/columns.h"
+#include "base/date_time.h"
+#include "workbook/model/range.h"
+#include "workbook/model/sheet.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {

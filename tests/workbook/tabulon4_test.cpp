@@ -1,7 +1,7 @@
 // The workbook component: defaults and limits, Clear, the choice of reader by extension, the
 // calculation options handed to every sheet, and writes that fail without touching the file
 // that was there.
-#include "workbook/tabulon4.h"
+#include "workbook/model/tabulon4.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +17,9 @@
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 #include "tests/workbook/biff_test_support.h"
-#include "workbook/range.h"
-#include "workbook/sheet.h"
-#include "workbook/wide_text.h"
+#include "workbook/model/range.h"
+#include "workbook/model/sheet.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {

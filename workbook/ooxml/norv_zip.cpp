@@ -5,7 +5,7 @@
 #include <exception>
 #include <limits>
 
-#include "workbook/ooxml/memory_stream.h"
+#include "base/memory_stream.h"
 #include "workbook/ooxml/zip_deflate.h"
 #include "workbook/ooxml/zip_name.h"
 

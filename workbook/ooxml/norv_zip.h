@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "workbook/date_time.h"
-#include "workbook/ooxml/stream.h"
+#include "base/date_time.h"
+#include "base/stream.h"
 #include "workbook/ooxml/zip_error.h"
 #include "workbook/ooxml/zip_records.h"
 

@@ -3,14 +3,13 @@
 #include <functional>
 #include <stdexcept>
 
-#include "workbook/ooxml/open_xml_model.h"
+#include "workbook/model/open_xml_model.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/ooxml/xml_attribute_names.h"
 #include "workbook/ooxml/xml_element_numbers.h"
 #include "workbook/ooxml/xml_values.h"
-#include "workbook/tabulon4.h"
-#include "workbook/wide_text.h"
-#include "workbook/workbook_file_formats.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {

@@ -17,6 +17,11 @@ namespace linograf::workbook {
 class TTabulon4;
 class TStream;
 class TXLSZipArchive;
+
+// Reads an Open XML package from the open input file; when temp is given, the whole input is
+// copied into it as the source package of the next write. Called after the workbook was cleared
+// and holds only the 21 built-in cell formats and no fonts.
+void ReadOpenXmlWorkbook(TTabulon4& book, TStream& input, TStream* temp);
 class TXFont;
 struct TXFontEx12;
 struct TXc12Color;

@@ -5,12 +5,12 @@
 #include <memory>
 #include <stdexcept>
 
-#include "workbook/ooxml/open_xml_model.h"
+#include "workbook/model/open_xml_model.h"
 #include "workbook/ooxml/xls_read_2007_xml.h"
 #include "workbook/ooxml/xml_attribute_names.h"
 #include "workbook/ooxml/xml_element_numbers.h"
 #include "workbook/ooxml/xml_values.h"
-#include "workbook/tabulon4.h"
+#include "workbook/model/tabulon4.h"
 
 namespace linograf::workbook {
 namespace {

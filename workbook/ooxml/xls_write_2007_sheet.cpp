@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cctype>
 
-#include "workbook/cell.h"
+#include "workbook/model/cell.h"
 #include "workbook/ooxml/xls_write_2007_xml.h"
-#include "workbook/process_values.h"
-#include "workbook/shared_strings.h"
-#include "workbook/tabulon4.h"
+#include "workbook/model/process_values.h"
+#include "workbook/model/shared_strings.h"
+#include "workbook/model/tabulon4.h"
 
 namespace linograf::workbook {
 namespace {

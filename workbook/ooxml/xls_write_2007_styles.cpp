@@ -10,8 +10,8 @@
 
 #include "workbook/ooxml/style_names.h"
 #include "workbook/ooxml/xls_write_2007_xml.h"
-#include "workbook/palette.h"
-#include "workbook/tabulon4.h"
+#include "workbook/model/palette.h"
+#include "workbook/model/tabulon4.h"
 
 namespace linograf::workbook {
 namespace {

@@ -13,11 +13,10 @@
 #include <unordered_map>
 
 #include "workbook/ooxml/default_theme.h"
-#include "workbook/ooxml/memory_stream.h"
+#include "base/memory_stream.h"
 #include "workbook/ooxml/zip_name.h"
-#include "workbook/tabulon4.h"
-#include "workbook/wide_text.h"
-#include "workbook/workbook_file_formats.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {

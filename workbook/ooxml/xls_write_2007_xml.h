@@ -22,6 +22,10 @@ namespace linograf::workbook {
 class TTabulon4;
 class TSheet;
 class TStream;
+
+// Writes the workbook as an Open XML package into output (an empty file), with the source
+// package kept from the last Open XML read, if any.
+void WriteOpenXmlWorkbook(TTabulon4& book, TStream& output, TStream* source_package);
 struct TCell;
 
 class TXLSWrite2007XML {

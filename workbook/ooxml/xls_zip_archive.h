@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "workbook/ooxml/norv_zip.h"
-#include "workbook/ooxml/stream.h"
+#include "base/stream.h"
 
 namespace linograf::workbook {
 

@@ -1,6 +1,6 @@
 #pragma once
 // The element numbers the Open XML reader's handlers switch on.
-#include "workbook/ooxml/open_xml_model.h"
+#include "workbook/model/open_xml_model.h"
 
 namespace linograf::workbook::xe {
 #define LINOGRAF_XE(n) inline constexpr int n = XmlElementNumber(#n)

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <set>
 
-#include "workbook/ooxml/open_xml_model.h"
+#include "workbook/model/open_xml_model.h"
 #include "workbook/ooxml/xml_attribute_names.h"
 
 namespace linograf::workbook {

@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "workbook/ooxml/memory_stream.h"
-#include "workbook/ooxml/open_xml_model.h"
+#include "base/memory_stream.h"
+#include "workbook/model/open_xml_model.h"
 
 namespace linograf::workbook {
 

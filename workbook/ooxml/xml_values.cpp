@@ -5,8 +5,8 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "workbook/cell_storage.h"
-#include "workbook/wide_text.h"
+#include "workbook/model/cell_storage.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {

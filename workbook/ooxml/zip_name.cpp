@@ -1,6 +1,6 @@
 #include "workbook/ooxml/zip_name.h"
 
-#include "workbook/wide_text.h"
+#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "workbook/date_time.h"
+#include "base/date_time.h"
 
 namespace linograf::workbook {
 

@@ -1,0 +1,509 @@
+#include "cli/capture_command.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "text/cp1251.h"
+#include "cli/demo_device.h"
+#include "core/format_journal.h"
+#include "core/ini_file.h"
+#include "core/ini_location.h"
+#include "text/integer_text.h"
+#include "core/line_capture.h"
+#include "core/live_log.h"
+#include "core/log_version.h"
+#include "serial/com_port.h"
+#include "serial/gui_thread.h"
+#include "serial/port_availability.h"
+#include "serial/port_device_map.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
+
+namespace linograf {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+void OnStopSignal(int signal_number) {
+    g_stop_signal = signal_number;
+}
+
+void PrintCaptureUsage(std::FILE* to) {
+    std::fputs(
+        "Usage: linograf capture [OPTIONS]\n"
+        "Captures the lines a serial device sends into the journal and the live workbook log, without\n"
+        "the window. The settings file gives the record format, the file name template and the port\n"
+        "settings; the options below override them. Stops after --lines or --seconds, or on Ctrl+C\n"
+        "(SIGINT) or SIGTERM, after the row being written; then prints a summary.\n"
+        "\n"
+        "Where the bytes come from (one of them; default: the port chosen in the settings file):\n"
+        "  --device PATH        the serial device to open, e.g. /dev/ttyUSB0\n"
+        "  --port N             port COM<N> (1-64) and its device\n"
+        "  --stdin              read the byte stream from standard input\n"
+        "  --demo               the built-in simulated scale on a pseudo-terminal; without --format its\n"
+        "                       own record format is used\n"
+        "  --demo-rate N        lines a second the simulated scale sends (default 5)\n"
+        "\n"
+        "Port settings:\n"
+        "  --baud N             bits per second\n"
+        "  --data-bits N        5, 6, 7 or 8\n"
+        "  --parity P           none, odd, even, mark or space\n"
+        "  --stop-bits S        1, 1.5 or 2\n"
+        "  --flow F             none, xonxoff or hardware\n"
+        "\n"
+        "Log:\n"
+        "  --ini PATH           the settings file to use\n"
+        "  --format NAME:SIZE,...  the record format: field names and widths in bytes, in order\n"
+        "  --file TEMPLATE      the workbook file name template; .xls or .xlsx, with {dd} {mm} {yy}\n"
+        "                       {yyyy} {hh} {nn} {ss} for the date and time\n"
+        "  --lines N            stop after N lines\n"
+        "  --seconds S          stop after S seconds\n"
+        "  --help               show this help and exit\n"
+        "\n"
+        "Exit status: 0 when every line was captured and written, 1 after any error, 2 for a wrong\n"
+        "command line.\n",
+        to);
+}
+
+std::int64_t PositiveInteger(const std::string& option, const std::string& value) {
+    const auto n = ParseIntegerText(value);
+    if (!n || *n <= 0) throw ECaptureUsage(option + " needs a positive number, not \"" + value + "\"");
+    return *n;
+}
+
+TPortParity ParityOption(const std::string& value) {
+    if (value == "none") return TPortParity::pNone;
+    if (value == "odd") return TPortParity::pOdd;
+    if (value == "even") return TPortParity::pEven;
+    if (value == "mark") return TPortParity::pMark;
+    if (value == "space") return TPortParity::pSpace;
+    throw ECaptureUsage("--parity is none, odd, even, mark or space, not \"" + value + "\"");
+}
+
+TPortFlow FlowOption(const std::string& value) {
+    if (value == "none") return TPortFlow::kNone;
+    if (value == "xonxoff" || value == "xon/xoff") return TPortFlow::kXonXoff;
+    if (value == "hardware" || value == "rtscts") return TPortFlow::kHardware;
+    throw ECaptureUsage("--flow is none, xonxoff or hardware, not \"" + value + "\"");
+}
+
+// A device path given outright is reached through the port map like every port: a private folder
+// with the entry com1 pointing at it, named by LINOGRAF_DOSDEVICES for this process.
+class TDevicePortAlias {
+  public:
+    explicit TDevicePortAlias(const std::string& device) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "linograf-port-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("Cannot create a folder for the port map");
+        folder_ = pattern;
+        std::filesystem::create_symlink(std::filesystem::absolute(device), folder_ / "com1");
+        ::setenv(serial::kPortFolderVariable, folder_.c_str(), 1);
+    }
+    ~TDevicePortAlias() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    static constexpr int kPort = 1;
+
+  private:
+    std::filesystem::path folder_;
+};
+
+// Standard error is a terminal: one status line, rewritten in place.
+class TProgress {
+  public:
+    explicit TProgress(std::FILE* err) : err_(err), live_(::isatty(::fileno(err)) == 1) {}
+    void Show(std::int64_t lines, const std::string& file) {
+        if (!live_) return;
+        std::fprintf(err_, "\r\033[K%lld lines -> %s", static_cast<long long>(lines),
+                     file.empty() ? "(no file yet)" : file.c_str());
+        std::fflush(err_);
+        shown_ = true;
+    }
+    // A message on a line of its own.
+    void Message(const std::string& text) {
+        Clear();
+        std::fprintf(err_, "linograf: %s\n", text.c_str());
+        std::fflush(err_);
+    }
+    void Clear() {
+        if (shown_) std::fputs("\r\033[K", err_);
+        shown_ = false;
+    }
+
+  private:
+    std::FILE* err_;
+    bool live_;
+    bool shown_ = false;
+};
+
+struct TRun {
+    TFormatJournal tables;
+    workbook::TTabulon4 book;
+    std::unique_ptr<TJournalLogColumns> columns;
+    std::unique_ptr<TLiveLog> log;
+    std::unique_ptr<TLineCapture> capture;
+    std::int64_t lines = 0;
+    std::int64_t errors = 0;
+    std::vector<std::string> files;  // UTF-8, in the order they were first written to
+};
+
+void LoadFields(TFormatJournal& tables, const std::vector<std::pair<std::string, int>>& fields) {
+    for (const auto& [name, size] : fields) {
+        tables.cformat.Append();
+        tables.cformat.FieldByName("name").SetAsString(Utf8ToCp1251(name));
+        tables.cformat.FieldByName("fsize").SetAsInteger(size);
+        tables.cformat.Post();
+    }
+    tables.RebuildJournal();
+}
+
+// `with_port`: the port too, which the settings file stores as a position in the list of
+// available ports (finding it tests every port number).
+TPortSettings PortSettingsFromIni(const TIniFile& ini, bool with_port) {
+    TPortPositions positions;
+    positions.speed = ini.ReadInteger("com", "speed", kDefaultSpeed);
+    positions.data_bits = ini.ReadInteger("com", "bit", kDefaultDataBits);
+    positions.parity = ini.ReadInteger("com", "xor", kDefaultParity);
+    positions.stop_bits = ini.ReadInteger("com", "stop", kDefaultStopBits);
+    positions.flow = ini.ReadInteger("com", "control", kDefaultFlow);
+    // The stored port is a position in the list of available ports, as the window builds it.
+    const int position = with_port ? ini.ReadInteger("com", "port", kDefaultPort) : -1;
+    if (position >= 0) {
+        int seen = 0;
+        for (int n = serial::kFirstPort; n <= serial::kLastPort; ++n) {
+            if (!serial::IsPortAvailable(n)) continue;
+            if (seen++ == position) {
+                positions.com_number = n;
+                break;
+            }
+        }
+    }
+    return PortSettingsFromPositions(positions);
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, int>> ParseFormatOption(std::string_view text) {
+    std::vector<std::pair<std::string, int>> fields;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string_view item = text.substr(start, comma - start);
+        const std::size_t colon = item.rfind(':');
+        if (colon == std::string_view::npos)
+            throw ECaptureUsage("--format: \"" + std::string(item) + "\" is not NAME:SIZE");
+        const auto size = ParseIntegerText(item.substr(colon + 1));
+        if (!size) throw ECaptureUsage("--format: the size of \"" + std::string(item) + "\" is not a number");
+        fields.emplace_back(std::string(item.substr(0, colon)), *size);
+        start = comma + 1;
+    }
+    if (fields.empty()) throw ECaptureUsage("--format needs at least one NAME:SIZE");
+    if (fields.size() > static_cast<std::size_t>(TFormatJournal::kMaxFields))
+        throw ECaptureUsage("--format: more fields than a worksheet has columns");
+    return fields;
+}
+
+TCaptureOptions ParseCaptureOptions(const std::vector<std::string>& arguments) {
+    TCaptureOptions options;
+    int sources = 0;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string name = arguments[i];
+        std::optional<std::string> inline_value;
+        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inline_value = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        auto value = [&]() -> std::string {
+            if (inline_value) return *inline_value;
+            if (i + 1 == arguments.size()) throw ECaptureUsage(name + " needs a value");
+            return arguments[++i];
+        };
+        auto flag = [&] {
+            if (inline_value) throw ECaptureUsage(name + " takes no value");
+        };
+        if (name == "--help" || name == "-h") {
+            flag();
+            options.help = true;
+        } else if (name == "--ini") {
+            options.ini = value();
+        } else if (name == "--device") {
+            options.device = value();
+            options.source = TCaptureSource::kDevice;
+            ++sources;
+        } else if (name == "--port") {
+            const std::string v = value();
+            const auto n = ParseIntegerText(v);
+            if (!n || *n < serial::kFirstPort || *n > serial::kLastPort)
+                throw ECaptureUsage("--port needs a port number from 1 to 64, not \"" + v + "\"");
+            options.port = *n;
+            options.source = TCaptureSource::kPort;
+            ++sources;
+        } else if (name == "--stdin") {
+            flag();
+            options.source = TCaptureSource::kStdin;
+            ++sources;
+        } else if (name == "--demo") {
+            flag();
+            options.source = TCaptureSource::kDemo;
+            ++sources;
+        } else if (name == "--demo-rate") {
+            const std::string v = value();
+            char* end = nullptr;
+            const double rate = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end != '\0' || !(rate >= 0.1 && rate <= 1000))
+                throw ECaptureUsage("--demo-rate needs a number of lines a second from 0.1 to 1000, not \"" +
+                                    v + "\"");
+            options.demo_rate = rate;
+        } else if (name == "--baud") {
+            options.baud = static_cast<std::int32_t>(PositiveInteger(name, value()));
+        } else if (name == "--data-bits") {
+            const std::string v = value();
+            const auto n = ParseIntegerText(v);
+            if (!n || *n < 5 || *n > 8) throw ECaptureUsage("--data-bits is 5, 6, 7 or 8, not \"" + v + "\"");
+            options.data_bits = *n;
+        } else if (name == "--parity") {
+            options.parity = ParityOption(value());
+        } else if (name == "--stop-bits") {
+            const std::string v = value();
+            // 1.5 goes to the port as 2, which a UART sends as 1.5 with 5 data bits.
+            if (v == "1")
+                options.stop_bits = 1;
+            else if (v == "1.5" || v == "2")
+                options.stop_bits = 2;
+            else
+                throw ECaptureUsage("--stop-bits is 1, 1.5 or 2, not \"" + v + "\"");
+        } else if (name == "--flow") {
+            options.flow = FlowOption(value());
+        } else if (name == "--format") {
+            options.format = value();
+            ParseFormatOption(*options.format);
+        } else if (name == "--file") {
+            options.file = value();
+            if (options.file->empty()) throw ECaptureUsage("--file needs a file name template");
+        } else if (name == "--lines") {
+            options.lines = PositiveInteger(name, value());
+        } else if (name == "--seconds") {
+            const std::string v = value();
+            char* end = nullptr;
+            const double s = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end != '\0' || !(s > 0) || s > 1e9)
+                throw ECaptureUsage("--seconds needs a positive number, not \"" + v + "\"");
+            options.seconds = s;
+        } else {
+            throw ECaptureUsage("unknown option \"" + arguments[i] + "\"");
+        }
+    }
+    if (sources > 1) throw ECaptureUsage("give only one of --device, --port, --stdin and --demo");
+    return options;
+}
+
+int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
+    TCaptureOptions options;
+    try {
+        options = ParseCaptureOptions(arguments);
+    } catch (const ECaptureUsage& error) {
+        std::fprintf(err, "linograf capture: %s\n", error.what());
+        std::fputs("Try \"linograf capture --help\".\n", err);
+        return 2;
+    }
+    if (options.help) {
+        PrintCaptureUsage(out);
+        return 0;
+    }
+
+    TProgress progress(err);
+    TRun run;
+    TIniFile ini(ResolveIniPath(options.ini));
+
+    // The record format: --format, else the simulated scale's own, else the settings file's.
+    if (options.format) {
+        LoadFields(run.tables, ParseFormatOption(*options.format));
+    } else if (options.source == TCaptureSource::kDemo) {
+        LoadFields(run.tables, DemoRecordFormat());
+    } else {
+        run.tables.LoadFormat(ini);
+    }
+    if (run.tables.JournalColumns().empty()) {
+        std::fputs(
+            "linograf capture: the record format has no fields; give --format NAME:SIZE,... or set the "
+            "format in the window\n",
+            err);
+        return 2;
+    }
+    const std::string file_template =
+        options.file ? Utf8ToCp1251(*options.file) : ini.ReadString("app", "filename", "");
+    if (file_template.empty()) {
+        std::fputs("linograf capture: no file name template; give --file TEMPLATE or set it in the window\n",
+                   err);
+        return 2;
+    }
+
+    run.columns = std::make_unique<TJournalLogColumns>(run.tables);
+    run.log = std::make_unique<TLiveLog>(run.book, *run.columns);
+    run.capture = std::make_unique<TLineCapture>(run.tables.cformat_, run.tables.cdata);
+    run.log->FileTemplate = [&file_template] { return file_template; };
+    run.log->OnNotice = [&](const std::string& text) { progress.Message(Cp1251ToUtf8(text)); };
+    run.tables.cdata.AfterPost = [&](TMemTable& journal) {
+        ++run.lines;
+        run.log->cdataAfterPost(journal);
+        const std::string file = workbook::WideToUtf8(run.book.Filename());
+        if (std::find(run.files.begin(), run.files.end(), file) == run.files.end()) run.files.push_back(file);
+    };
+    run.log->CaptureStarting(LogVersionForTemplate(file_template));
+
+    const bool limited = options.lines.has_value();
+    const std::int64_t line_limit = options.lines.value_or(0);
+    auto take_byte = [&](char c) {
+        if (limited && run.lines >= line_limit) return;
+        try {
+            run.capture->TakeByte(c);
+        } catch (const std::exception& error) {
+            // The row is in the journal and, unless the log could not choose a file, in the
+            // workbook in memory: the next write that succeeds holds it.
+            ++run.errors;
+            progress.Message(error.what());
+        }
+    };
+
+    g_stop_signal = 0;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    struct sigaction old_int {
+    }, old_term{};
+    ::sigaction(SIGINT, &action, &old_int);
+    ::sigaction(SIGTERM, &action, &old_term);
+
+    const auto started = SteadyClock::now();
+    auto finished = [&] {
+        if (g_stop_signal != 0) return true;
+        if (limited && run.lines >= line_limit) return true;
+        if (options.seconds &&
+            std::chrono::duration<double>(SteadyClock::now() - started).count() >= *options.seconds)
+            return true;
+        return false;
+    };
+    auto current_file = [&] { return workbook::WideToUtf8(run.book.Filename()); };
+
+    int status = 0;
+    try {
+        if (options.source == TCaptureSource::kStdin) {
+            run.capture->PortOpened();
+            char buffer[4096];
+            bool end_of_input = false;
+            while (!end_of_input && !finished()) {
+                pollfd p{STDIN_FILENO, POLLIN, 0};
+                const int ready = ::poll(&p, 1, 200);
+                if (ready > 0) {
+                    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+                    if (n <= 0 && !(n < 0 && errno == EINTR)) end_of_input = true;
+                    for (ssize_t i = 0; i < n; ++i) take_byte(buffer[i]);
+                }
+                progress.Show(run.lines, current_file());
+            }
+        } else {
+            std::unique_ptr<TDemoDevice> demo;
+            std::unique_ptr<TDevicePortAlias> alias;
+            // The simulated scale has line settings of its own (9600 8N1); the settings file
+            // describes the real device.
+            TPortSettings settings =
+                options.source == TCaptureSource::kDemo
+                    ? TPortSettings{}
+                    : PortSettingsFromIni(ini, options.source == TCaptureSource::kSettings);
+            if (options.source == TCaptureSource::kDemo) {
+                demo = std::make_unique<TDemoDevice>();
+                alias = std::make_unique<TDevicePortAlias>(demo->DevicePath());
+                settings.com_number = TDevicePortAlias::kPort;
+            } else if (options.source == TCaptureSource::kDevice) {
+                alias = std::make_unique<TDevicePortAlias>(options.device);
+                settings.com_number = TDevicePortAlias::kPort;
+            } else if (options.source == TCaptureSource::kPort) {
+                settings.com_number = options.port;
+            } else if (settings.com_number == 0) {
+                throw ECaptureUsage(
+                    "no port is chosen in the settings file (or it is not available); give --device PATH, "
+                    "--port N, --stdin or --demo");
+            }
+            if (options.baud) settings.baud = *options.baud;
+            if (options.data_bits) settings.data_bits = *options.data_bits;
+            if (options.parity) settings.parity = *options.parity;
+            if (options.stop_bits) settings.stop_bits = *options.stop_bits;
+            if (options.flow) settings.flow = *options.flow;
+
+            serial::PlainGuiThread gui;
+            serial::TNlkComPort port(gui);
+            serial::LoadNlkComPort1(port);
+            port.SetPromptForPort(false);
+            ApplyPortSettings(settings, port);
+            port.SetOnPortOpen([&](serial::TNlkComPort&) { run.capture->PortOpened(); });
+            port.SetOnTriggerAvail([&](serial::TNlkComPort& cp, uint16_t count) {
+                for (uint16_t i = 0; i < count; ++i) take_byte(static_cast<char>(cp.GetChar()));
+            });
+            port.SetOpen(true);
+            if (demo) demo->Start(options.demo_rate);
+
+            std::size_t errors_shown = 0;
+            auto show_port_errors = [&] {
+                const std::vector<std::string> shown = gui.shown_errors();
+                for (; errors_shown < shown.size(); ++errors_shown) {
+                    ++run.errors;
+                    progress.Message(shown[errors_shown]);
+                }
+            };
+            while (!finished()) {
+                gui.PumpUntil(finished, std::chrono::milliseconds(200));
+                show_port_errors();
+                progress.Show(run.lines, current_file());
+            }
+            if (demo) demo->Stop();
+            // Closing hands the last deliveries over on this thread; bytes past the line limit are
+            // taken and dropped.
+            port.SetOpen(false);
+            show_port_errors();
+        }
+    } catch (const ECaptureUsage& error) {
+        progress.Message(error.what());
+        status = 2;
+    } catch (const std::exception& error) {
+        ++run.errors;
+        progress.Message(error.what());
+    }
+    ::sigaction(SIGINT, &old_int, nullptr);
+    ::sigaction(SIGTERM, &old_term, nullptr);
+
+    // Rows a failed write left in memory get a last chance before the program ends.
+    try {
+        run.log->Flush();
+    } catch (const std::exception& error) {
+        ++run.errors;
+        progress.Message(std::to_string(run.log->UnwrittenRows()) +
+                         " rows are not in the file: " + error.what());
+    }
+    progress.Clear();
+    if (status == 2) return status;
+
+    std::fprintf(out, "linograf capture: %lld lines, %zu file%s, %lld error%s\n",
+                 static_cast<long long>(run.lines), run.files.size(), run.files.size() == 1 ? "" : "s",
+                 static_cast<long long>(run.errors), run.errors == 1 ? "" : "s");
+    for (const std::string& file : run.files) std::fprintf(out, "  %s\n", file.c_str());
+    std::fflush(out);
+    return run.errors > 0 ? 1 : 0;
+}
+
+}  // namespace linograf

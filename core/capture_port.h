@@ -1,0 +1,29 @@
+#pragma once
+// What the main window needs of its serial port: open it with the port settings page's choices,
+// close it, tell whether it is open, and hand over received bytes. The program plugs the serial
+// component in behind this (nlk_capture_port.h); tests plug in a port fed from memory.
+#include <functional>
+
+#include "core/port_settings.h"
+
+namespace linograf {
+
+class TCapturePort {
+public:
+    virtual ~TCapturePort() = default;
+
+    virtual bool IsOpen() const = 0;
+    // Gives the settings to the port and opens it; a port number of 0 makes the port ask the
+    // operator for one. Errors are thrown with the port's message; the port then stays closed.
+    virtual void Open(const TPortSettings& settings) = 0;
+    virtual void Close() = 0;
+    // One received byte; only inside OnTriggerAvail, once per announced byte.
+    virtual char GetChar() = 0;
+
+    // Fired on the GUI thread: the port has been opened.
+    std::function<void()> OnPortOpen;
+    // Fired on the GUI thread: `count` received bytes wait to be taken with GetChar.
+    std::function<void(unsigned count)> OnTriggerAvail;
+};
+
+}  // namespace linograf

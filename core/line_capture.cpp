@@ -1,0 +1,51 @@
+#include "core/line_capture.h"
+
+#include <charconv>
+
+namespace linograf {
+
+std::string_view CutField(std::string_view line, std::int64_t start, std::int64_t length) {
+    if (start < 1) start = 1;
+    const auto size = static_cast<std::int64_t>(line.size());
+    if (length <= 0 || start > size) return {};
+    if (length > size - start + 1) length = size - start + 1;
+    return line.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(length));
+}
+
+std::string_view TrimControls(std::string_view value) {
+    while (!value.empty() && static_cast<unsigned char>(value.front()) <= 32) value.remove_prefix(1);
+    while (!value.empty() && static_cast<unsigned char>(value.back()) <= 32) value.remove_suffix(1);
+    return value;
+}
+
+void TLineCapture::DropOldBytes() {
+    buffer_.erase(0, buffer_.size() - kMaxLineBytes);
+}
+
+void TLineCapture::FinishLine() {
+    const std::string_view line = Line();
+    // 64-bit positions: sizes are any 32-bit values, negative ones included, and a format of many
+    // wide fields must not wrap the position around.
+    std::int64_t position = static_cast<std::int64_t>(line.size()) + 1;
+
+    journal_.Append();
+    format_.Last();
+    TField& id = format_.FieldByName("id");
+    TField& fsize = format_.FieldByName("fsize");
+    while (!format_.Bof()) {
+        const std::int64_t size = fsize.AsInteger();
+        position -= size;
+        std::string_view value = TrimControls(CutField(line, position, size));
+
+        char digits[16];
+        auto [end, ignored] = std::to_chars(digits, digits + sizeof digits, id.AsInteger());
+        field_name_.assign("field");
+        field_name_.append(digits, end);
+        journal_.FieldByName(field_name_).SetAsString(value);
+        format_.Prior();
+    }
+    journal_.Post();
+    buffer_.clear();
+}
+
+}  // namespace linograf

@@ -1,0 +1,66 @@
+#include "gui/com_select_form.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+
+#include "serial/port_selection.h"
+
+namespace linograf {
+
+TComSelectForm::TComSelectForm(std::function<bool(int)> available, std::function<QString(int)> device_path,
+                               QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint) {
+    setObjectName(QStringLiteral("ComSelectForm"));
+    setWindowTitle(QStringLiteral("Select Port"));
+    setFixedSize(220, 131);
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Button);
+
+    Bevel1 = new QFrame(this);
+    Bevel1->setFrameShape(QFrame::Box);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setGeometry(8, 8, 201, 42);
+    Label1 = new QLabel(QStringLiteral("The configured serial port is not valid."), this);
+    Label1->move(18, 14);
+    Label2 = new QLabel(QStringLiteral("Please choose another port."), this);
+    Label2->move(18, 30);
+    PortsComboBox = new QComboBox(this);
+    PortsComboBox->setObjectName(QStringLiteral("PortsComboBox"));
+    PortsComboBox->setGeometry(8, 64, 201, 21);
+    OkBtn = new QPushButton(QStringLiteral("OK"), this);
+    OkBtn->setObjectName(QStringLiteral("OkBtn"));
+    OkBtn->setGeometry(8, 95, 85, 27);
+    OkBtn->setDefault(true);
+    AbortBtn = new QPushButton(QStringLiteral("Cancel"), this);
+    AbortBtn->setObjectName(QStringLiteral("AbortBtn"));
+    AbortBtn->setGeometry(124, 95, 85, 27);
+    setTabOrder(OkBtn, AbortBtn);
+    setTabOrder(AbortBtn, PortsComboBox);
+    connect(OkBtn, &QPushButton::clicked, this, &QDialog::accept);
+    connect(AbortBtn, &QPushButton::clicked, this, [this] { done(mrAbort); });
+
+    for (const std::string& entry : serial::SelectablePortEntries(available)) {
+        PortsComboBox->addItem(QString::fromStdString(entry));
+        const int n = serial::PortNumberFromEntry(entry);
+        if (device_path)
+            PortsComboBox->setItemData(PortsComboBox->count() - 1, device_path(n), Qt::ToolTipRole);
+    }
+    PortsComboBox->setCurrentIndex(PortsComboBox->count() > 0 ? 0 : -1);
+}
+
+int TComSelectForm::ChosenNumber() const {
+    if (PortsComboBox->currentIndex() < 0) return 0;
+    return serial::PortNumberFromEntry(PortsComboBox->currentText().toStdString());
+}
+
+int TComSelectForm::SelectPort(std::function<bool(int)> available, std::function<QString(int)> device_path,
+                               QWidget* parent) {
+    TComSelectForm form(std::move(available), std::move(device_path), parent);
+    if (form.exec() != QDialog::Accepted) return 0;
+    return form.ChosenNumber();
+}
+
+}  // namespace linograf

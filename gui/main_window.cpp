@@ -1,0 +1,451 @@
+#include "gui/main_window.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QToolButton>
+#include <stdexcept>
+
+#include "gui/button_edit.h"
+#include "gui/db_grid.h"
+#include "gui/db_navigator.h"
+#include "gui/error_handler.h"
+#include "gui/export/db_grid_export.h"
+#include "gui/pages/journal_page.h"
+#include "gui/pages/parameters_page.h"
+#include "gui/pages/port_page.h"
+#include "gui/pictures.h"
+#include "gui/qt_text.h"
+#include "core/silent_abort.h"
+#include "gui/table_model.h"
+
+namespace linograf {
+
+namespace {
+
+QAction* MakeAction(QObject* owner, const QString& name, const QString& caption, TPicture picture) {
+    auto* action = new QAction(Picture(picture), caption, owner);
+    action->setObjectName(name);
+    action->setToolTip(caption);
+    return action;
+}
+
+void SelectPosition(QComboBox* box, int position) {
+    box->setCurrentIndex(position >= 0 && position < box->count() ? position : -1);
+}
+
+bool PlainKey(const QKeyEvent* event) {
+    return (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0;
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(TIniFile& ini, TMainWindowServices services, QWidget* parent)
+    : QMainWindow(parent),
+      ini_(ini),
+      services_(std::move(services)),
+      port_(std::move(services_.port)),
+      capture_(tables_.cformat_, tables_.cdata),
+      save_dialog_(this) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Linograf"));
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSize(8);
+    setFont(font);
+    format_model_ = new TTableModel(tables_.cformat, this);
+    format_model_->SetColumns({
+        {"npp", QStringLiteral("№ п/п"), 50, false},
+        {"name", QStringLiteral("Наименование"), 374, true},
+        {"fsize", QStringLiteral("Размер в байтах"), 71, true},
+    });
+    journal_model_ = new TTableModel(tables_.cdata, this);
+    journal_model_->SetReadOnly(true);
+
+    CreateActions();
+    CreateRegions();
+    ExportGrid = [](const QString& target, TDbGrid& grid, const QString& title) {
+        ::linograf::ExportGrid(target, grid, title);
+    };
+
+    // The live workbook log: every posted journal row goes into the workbook the template names.
+    log_columns_ = std::make_unique<TGridLogColumns>(*Grid);
+    live_log_ = std::make_unique<TLiveLog>(tabulon41_, *log_columns_);
+    live_log_->FileTemplate = [this] { return ToCp1251(efile->text()); };
+    live_log_->OnStatusText = [this](const std::string& text) { SetStatusText(FromCp1251(text)); };
+    live_log_->OnNotice = [this](const std::string& text) { SetStatusText(FromCp1251(text)); };
+    tables_.cdata.AfterPost = [this](TMemTable& journal) { live_log_->cdataAfterPost(journal); };
+
+    tables_.StopCapture = [this] { StopCapture(); };
+    tables_.JournalRebuilt = [this] { JournalRebuilt(); };
+    if (port_) {
+        port_->OnPortOpen = [this] { capture_.PortOpened(); };
+        port_->OnTriggerAvail = [this](unsigned count) { capture_.TriggerAvail(count, *port_); };
+    }
+
+    resize(785, 472);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+
+    FormCreate();
+    qApp->installEventFilter(this);
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TfrmMain::UpdateActions);
+    }
+    UpdateActions();
+}
+
+TfrmMain::~TfrmMain() {
+    qApp->removeEventFilter(this);
+    if (port_) {
+        Guarded([this] { port_->Close(); });
+        port_->OnPortOpen = nullptr;
+        port_->OnTriggerAvail = nullptr;
+    }
+    tables_.StopCapture = nullptr;
+    tables_.JournalRebuilt = nullptr;
+    tables_.cdata.AfterPost = nullptr;
+    // The views and models watch the tables, which are members and go before the child widgets.
+    delete centralWidget();
+    delete format_model_;
+    delete journal_model_;
+}
+
+void TfrmMain::CreateActions() {
+    aplay = MakeAction(this, QStringLiteral("aplay"), QStringLiteral("Начать сбор"), TPicture::kStart);
+    excel = MakeAction(this, QStringLiteral("excel"), QStringLiteral("Excel"), TPicture::kExcel);
+    asave_param = MakeAction(this, QStringLiteral("asave_param"), QStringLiteral("OK"), TPicture::kDiskette);
+    asave_port = MakeAction(this, QStringLiteral("asave_port"), QString(), TPicture::kDiskette);
+    acancel = MakeAction(this, QStringLiteral("acancel"), QString(), TPicture::kStop);
+    areports = MakeAction(this, QStringLiteral("areports"), QStringLiteral("Журнал"), TPicture::kNotebook);
+    areports->setData(0);
+    aparameters =
+        MakeAction(this, QStringLiteral("aparameters"), QStringLiteral("Параметры"), TPicture::kTools);
+    aparameters->setData(1);
+    aabout = new QAction(QStringLiteral("О программе"), this);
+    aabout->setObjectName(QStringLiteral("aabout"));
+
+    auto guarded = [](auto handler) { return [handler] { Guarded(handler); }; };
+    connect(aplay, &QAction::triggered, this, guarded([this] { aplayExecute(); }));
+    connect(excel, &QAction::triggered, this, guarded([this] { excelExecute(); }));
+    connect(asave_param, &QAction::triggered, this, guarded([this] { asave_paramExecute(); }));
+    connect(asave_port, &QAction::triggered, this, guarded([this] { asave_portExecute(); }));
+    connect(acancel, &QAction::triggered, this, guarded([this] { acancelExecute(); }));
+    connect(areports, &QAction::triggered, this, [this] { ShowPage(areports->data().toInt()); });
+    connect(aparameters, &QAction::triggered, this, [this] { ShowPage(aparameters->data().toInt()); });
+    connect(aabout, &QAction::triggered, this, guarded([this] { aboutExecute(); }));
+}
+
+void TfrmMain::CreateRegions() {
+    QMenu* help = menuBar()->addMenu(QStringLiteral("Помощь"));
+    help->addAction(aabout);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QHBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    PSidebar = new QFrame(central);
+    PSidebar->setObjectName(QStringLiteral("PSidebar"));
+    PSidebar->setFrameShape(QFrame::Box);
+    PSidebar->setFrameShadow(QFrame::Plain);
+    PSidebar->setFixedWidth(113);
+    PSidebar->setAutoFillBackground(true);
+    QPalette sidebar_palette = PSidebar->palette();
+    sidebar_palette.setColor(QPalette::Window, QColor(0xAB, 0xAB, 0xAB));  // application workspace
+    sidebar_palette.setColor(QPalette::WindowText, Qt::white);
+    sidebar_palette.setColor(QPalette::ButtonText, Qt::white);
+    PSidebar->setPalette(sidebar_palette);
+    QFont sidebar_font(QStringLiteral("Tahoma"));
+    sidebar_font.setPointSize(8);
+    auto make_sidebar_button = [&](const QString& name, QAction* action, int top) {
+        auto* button = new QToolButton(PSidebar);
+        button->setObjectName(name);
+        button->setDefaultAction(action);
+        button->setAutoRaise(true);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setIconSize(QSize(32, 32));
+        button->setFont(sidebar_font);
+        button->setGeometry(4, top, 100, 70);
+        return button;
+    };
+    SidebarReports = make_sidebar_button(QStringLiteral("SpeedButton1"), areports, 4);
+    SidebarParameters = make_sidebar_button(QStringLiteral("SpeedButton2"), aparameters, 80);
+    layout->addWidget(PSidebar);
+
+    PContent = new QWidget(central);
+    PContent->setObjectName(QStringLiteral("PContent"));
+    PContent->installEventFilter(this);
+    layout->addWidget(PContent, 1);
+    // A page control whose tab row is hidden is, in Qt, a stacked widget: no tabs to push out of
+    // sight, so the page fills the panel as it is.
+    Page = new QStackedWidget(PContent);
+    Page->setObjectName(QStringLiteral("Page"));
+    TabSheet1 = new TJournalPage(journal_model_, aplay, excel, Page);
+    TabSheet2 = new TParametersPage(format_model_, asave_param, acancel, Page);
+    TabSheet3 = new TPortPage(asave_port, acancel, Page);
+    Page->addWidget(TabSheet1);
+    Page->addWidget(TabSheet2);
+    Page->addWidget(TabSheet3);
+    Page->setCurrentIndex(0);
+    setCentralWidget(central);
+
+    Grid = TabSheet1->Grid;
+    AGrid = TabSheet2->AGrid;
+    DBNavigator1 = TabSheet2->DBNavigator1;
+    efile = TabSheet2->efile;
+    ecom = TabSheet2->ecom;
+    eport = TabSheet3->eport;
+    espeed = TabSheet3->espeed;
+    ebit = TabSheet3->ebit;
+    exor = TabSheet3->exor;
+    estop = TabSheet3->estop;
+    econtrol = TabSheet3->econtrol;
+    AGrid->ColumnsChanged();
+
+    StatusBar1 = new QLabel(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->addWidget(StatusBar1, 1);
+
+    connect(efile, &TButtonEdit::ButtonClicked, this, [this] { Guarded([this] { efileButtonClick(); }); });
+    connect(ecom, &TButtonEdit::ButtonClicked, this, [this] { Guarded([this] { ecomButtonClick(); }); });
+}
+
+// The window's creation handler: the settings are read here, once, in the order of the file's
+// layout.
+void TfrmMain::FormCreate() {
+    tables_.LoadFormat(ini_);
+    FillPortList();
+    efile->setText(FromCp1251(ini_.ReadString("app", "filename", "")));
+    ecom->setText(FromCp1251(ini_.ReadString("app", "comport", "")));
+    SelectPosition(eport, ini_.ReadInteger("com", "port", kDefaultPort));
+    SelectPosition(espeed, ini_.ReadInteger("com", "speed", kDefaultSpeed));
+    SelectPosition(ebit, ini_.ReadInteger("com", "bit", kDefaultDataBits));
+    SelectPosition(exor, ini_.ReadInteger("com", "xor", kDefaultParity));
+    SelectPosition(estop, ini_.ReadInteger("com", "stop", kDefaultStopBits));
+    SelectPosition(econtrol, ini_.ReadInteger("com", "control", kDefaultFlow));
+}
+
+void TfrmMain::FillPortList() {
+    eport->clear();
+    for (int n = 1; n <= kPortCount; ++n) {
+        if (!services_.port_available || !services_.port_available(n)) continue;
+        eport->addItem(QStringLiteral("COM%1").arg(n), n);
+        if (services_.device_path)
+            eport->setItemData(eport->count() - 1, services_.device_path(n), Qt::ToolTipRole);
+    }
+    eport->setCurrentIndex(-1);
+}
+
+void TfrmMain::JournalRebuilt() {
+    std::vector<TGridColumn> columns;
+    for (const TJournalColumn& column : tables_.JournalColumns()) {
+        columns.push_back({column.field_name, FromCp1251(column.title), column.width, true});
+    }
+    journal_model_->SetColumns(std::move(columns));
+    Grid->ColumnsChanged();
+}
+
+int TfrmMain::PageIndex() const {
+    return Page->currentIndex();
+}
+
+void TfrmMain::ShowPage(int index) {
+    if (index >= 0 && index < Page->count()) Page->setCurrentIndex(index);
+}
+
+void TfrmMain::UpdateActions() {
+    const bool open = port_ && port_->IsOpen();
+    aplay->setEnabled(tables_.cformat.Active() && !tables_.cformat.IsEmpty());
+    const QString caption = open ? QStringLiteral("Остановить") : QStringLiteral("Начать сбор");
+    if (aplay->text() != caption) {
+        aplay->setText(caption);
+        aplay->setToolTip(caption);
+        aplay->setIcon(Picture(open ? TPicture::kStop : TPicture::kStart));
+    }
+    excel->setEnabled(!open);
+}
+
+void TfrmMain::ArrangeControls() {
+    const QRect panel = PContent->rect();
+    Page->setGeometry(panel);
+    efile->resize(panel.width() - efile->x() - kMargin, efile->height());
+    ecom->resize(efile->width(), ecom->height());
+    AGrid->resize(panel.width() - AGrid->x() - kMargin, panel.height() - AGrid->y() - kMargin);
+    DBNavigator1->move(AGrid->x() + AGrid->width() - DBNavigator1->width(), DBNavigator1->y());
+}
+
+TPortSettings TfrmMain::CurrentPortSettings() const {
+    TPortPositions positions;
+    positions.com_number = eport->currentIndex() >= 0 ? eport->currentData().toInt() : 0;
+    positions.speed = espeed->currentIndex();
+    positions.data_bits = ebit->currentIndex();
+    positions.parity = exor->currentIndex();
+    positions.stop_bits = estop->currentIndex();
+    positions.flow = econtrol->currentIndex();
+    return PortSettingsFromPositions(positions);
+}
+
+void TfrmMain::SetStatusText(const QString& text) {
+    StatusBar1->setText(text);
+}
+QString TfrmMain::StatusText() const {
+    return StatusBar1->text();
+}
+
+void TfrmMain::aplayExecute() {
+    if (!port_) throw std::runtime_error("No serial port component");
+    if (!port_->IsOpen()) {
+        live_log_->CaptureStarting(LogVersionForTemplate(ToCp1251(efile->text())));
+        port_->Open(CurrentPortSettings());
+    } else {
+        port_->Close();
+        UpdateActions();
+        // Rows a failed write left in memory get one more try, so none is left unwritten silently.
+        live_log_->Flush();
+    }
+    UpdateActions();
+}
+
+void TfrmMain::excelExecute() {
+    if (!save_dialog_.Execute(QString())) return;
+    if (!ExportGrid) throw std::runtime_error("The export of the journal is not available in this build");
+    ExportGrid(save_dialog_.FileName(), *Grid, windowTitle());
+}
+
+void TfrmMain::asave_paramExecute() {
+    // A value still in the grid's editor or a row still being edited belongs to the format being
+    // confirmed.
+    AGrid->CommitEditor();
+    tables_.cformat.CheckBrowseMode();
+
+    marks_.MarkRequired({efile}, efile->text().isEmpty(), true);
+    marks_.MarkRequired({ecom}, ecom->text().isEmpty());
+    marks_.MarkRequired({AGrid}, tables_.cformat.IsEmpty());
+    if (marks_.Counter() > 0) throw EAbort();
+
+    if (tables_.cdata.Active() && !tables_.cdata.IsEmpty()) {
+        const auto answer = QMessageBox::question(this, QStringLiteral("Linograf"),
+                                                  QStringLiteral("Текущие данные журнала будут удалены?"),
+                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) throw EAbort();
+    }
+
+    ini_.WriteString("app", "filename", ToCp1251(efile->text()));
+    ini_.WriteString("app", "comport", ToCp1251(ecom->text()));
+    ini_.WriteInteger("com", "port", eport->currentIndex());
+    ini_.WriteInteger("com", "speed", espeed->currentIndex());
+    ini_.WriteInteger("com", "bit", ebit->currentIndex());
+    ini_.WriteInteger("com", "xor", exor->currentIndex());
+    ini_.WriteInteger("com", "stop", estop->currentIndex());
+    ini_.WriteInteger("com", "control", econtrol->currentIndex());
+    tables_.SaveFormat(ini_);
+
+    tables_.RebuildJournal();
+    acancelExecute();
+}
+
+void TfrmMain::asave_portExecute() {
+    marks_.MarkRequired({eport}, eport->currentIndex() < 0, true);
+    for (QComboBox* box : {espeed, ebit, exor, estop, econtrol})
+        marks_.MarkRequired({box}, box->currentIndex() < 0);
+    if (marks_.Counter() > 0) throw EAbort();
+    QStringList texts;
+    for (QComboBox* box : {eport, espeed, ebit, exor, estop, econtrol}) texts << box->currentText();
+    ecom->setText(texts.join(QStringLiteral(", ")));
+    acancelExecute();
+}
+
+void TfrmMain::acancelExecute() {
+    if (PageIndex() > 0) ShowPage(PageIndex() - 1);
+}
+
+void TfrmMain::aboutExecute() {
+    QMessageBox::information(this, QStringLiteral("О программе"), QStringLiteral("Linograf, 2026"));
+}
+
+void TfrmMain::efileButtonClick() {
+    if (save_dialog_.Execute(efile->text())) efile->setText(save_dialog_.FileName());
+}
+
+void TfrmMain::ecomButtonClick() {
+    ShowPage(2);
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == PContent && event->type() == QEvent::Resize) {
+        ArrangeControls();
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress) return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this || QApplication::activeModalWidget()) return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    bool handled = false;
+    Guarded([&] { handled = FormKeyDown(watched, key) || AGridKeyDown(watched, key); });
+    return handled;
+}
+
+// Keys seen by the window before the focused control.
+bool TfrmMain::FormKeyDown(QObject*, QKeyEvent* event) {
+    if (event->key() != Qt::Key_Escape) return false;
+    // An open in-place editor takes Esc itself and cancels only the edit.
+    if (Grid->IsEditing() || AGrid->IsEditing()) return false;
+    if (PageIndex() == 0) return false;
+    ShowPage(PageIndex() - 1);
+    return true;
+}
+
+bool TfrmMain::AGridKeyDown(QObject* watched, QKeyEvent* event) {
+    if (!PlainKey(event)) return false;
+    const bool in_grid = watched == AGrid;
+    const bool in_editor = AGrid->IsEditing() && watched == AGrid->Editor();
+    TMemTable& cformat = tables_.cformat;
+    switch (event->key()) {
+        case Qt::Key_Delete:
+            if (!in_grid || AGrid->IsEditing()) return false;
+            if (!cformat.IsEmpty() || cformat.State() == TDataSetState::dsInsert) cformat.Delete();
+            return true;
+        case Qt::Key_Insert:
+            if (!in_grid || AGrid->IsEditing()) return false;
+            cformat.Append();
+            AGrid->OpenEditor(1);
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (!in_editor) return false;
+            AGrid->CommitEditor();
+            if (cformat.State() == TDataSetState::dsEdit || cformat.State() == TDataSetState::dsInsert) {
+                cformat.Post();
+            }
+            AGrid->setFocus();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void TfrmMain::StopCapture() {
+    if (!port_ || !port_->IsOpen()) return;
+    port_->Close();
+    Guarded([this] { live_log_->Flush(); });
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    Guarded([this] { StopCapture(); });
+    QMainWindow::closeEvent(event);
+}
+
+}  // namespace linograf

@@ -1,0 +1,59 @@
+#include "gui/pages/port_page.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QResizeEvent>
+#include <QToolBar>
+
+#include "gui/pages/page_toolbar.h"
+#include "core/port_settings.h"
+
+namespace linograf {
+
+namespace {
+template <std::size_t N>
+void Fill(QComboBox* box, const std::array<std::string_view, N>& items, int selected) {
+    for (std::string_view item : items) box->addItem(QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())));
+    box->setCurrentIndex(selected);
+}
+}  // namespace
+
+TPortPage::TPortPage(QAction* asave_port, QAction* acancel, QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("TabSheet3"));
+    ToolBar3 = MakePageToolBar(QStringLiteral("ToolBar3"), {asave_port, acancel}, this);
+    Label3 = MakeTitleLabel(QStringLiteral("Label3"), QStringLiteral("Настройки com порта"), 8, 44, this);
+    eport = MakeBox(QStringLiteral("eport"), QStringLiteral("Порт"), 64);
+    espeed = MakeBox(QStringLiteral("espeed"), QStringLiteral("Бит в секунду"), 88);
+    ebit = MakeBox(QStringLiteral("ebit"), QStringLiteral("Биты данных"), 112);
+    exor = MakeBox(QStringLiteral("exor"), QStringLiteral("Четность"), 136);
+    estop = MakeBox(QStringLiteral("estop"), QStringLiteral("Стоповые биты"), 160);
+    econtrol = MakeBox(QStringLiteral("econtrol"), QStringLiteral("Управление потоком"), 184);
+    Fill(espeed, kSpeedItems, kDesignSpeed);
+    Fill(ebit, kDataBitsItems, kDesignDataBits);
+    Fill(exor, kParityItems, kDesignParity);
+    Fill(estop, kStopBitsItems, kDesignStopBits);
+    Fill(econtrol, kFlowItems, kDesignFlow);
+    LabelDevice = MakeLabel(QStringLiteral("LabelDevice"), QString(), 231, 67, this);
+    auto show_device = [this] {
+        LabelDevice->setText(eport->currentIndex() < 0 ? QString()
+                                                       : eport->currentData(Qt::ToolTipRole).toString());
+        LabelDevice->adjustSize();
+    };
+    connect(eport, &QComboBox::currentIndexChanged, this, show_device);
+}
+
+QComboBox* TPortPage::MakeBox(const QString& name, const QString& label, int top) {
+    MakeLabel(QStringLiteral("Label_") + name, label, 8, top + 3, this);
+    auto* box = new QComboBox(this);
+    box->setObjectName(name);
+    box->setEditable(false);
+    box->setGeometry(123, top, 100, 21);
+    return box;
+}
+
+void TPortPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    ToolBar3->setGeometry(0, 0, event->size().width(), 34);
+}
+
+}  // namespace linograf

@@ -1,0 +1,416 @@
+#include "core/live_log.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+
+#include "text/cp1251.h"
+#include "tests/core/peer_sheet.h"
+#include "tests/support/run_command.h"
+#include "tests/support/temp_dir.h"
+#include "text/wide_text.h"
+
+namespace linograf {
+namespace {
+
+namespace fs = std::filesystem;
+using Rows = std::vector<std::vector<std::string>>;
+
+// Titles and widths given outright; a negative width makes reading it fail, as a grid column
+// that is gone does.
+class FixedColumns : public TLogColumns {
+  public:
+    std::vector<std::pair<std::string, int>> columns;
+    int ColumnCount() const override { return static_cast<int>(columns.size()); }
+    std::string ColumnTitle(int i) const override { return columns.at(i).first; }
+    int ColumnPixelWidth(int i) const override {
+        if (columns.at(i).second < 0) throw std::runtime_error("List index out of bounds");
+        return columns.at(i).second;
+    }
+};
+
+class LiveLogTest : public ::testing::TestWithParam<const char*> {
+  protected:
+    void SetUp() override {
+        if (!test::PythonHasModule(test::PeerModuleFor(Ext())))
+            GTEST_SKIP() << "no python3 peer for " << Ext();
+        LoadFormat({{"Дата", 10}, {"Вес|брутто", 8}, {"Ед", 3}});
+        log.FileTemplate = [this] { return Utf8ToCp1251(file_template); };
+        log.Clock = [this] { return now; };
+        log.OnStatusText = [this](const std::string& text) { statuses.push_back(Cp1251ToUtf8(text)); };
+        log.OnNotice = [this](const std::string& text) { notices.push_back(Cp1251ToUtf8(text)); };
+        tables.cdata.AfterPost = [this](TMemTable& journal) { log.cdataAfterPost(journal); };
+        log.CaptureStarting(LogVersionForTemplate(Ext()));
+    }
+
+    std::string Ext() const { return GetParam(); }
+    std::string File(const std::string& stem) const { return dir.File(stem + Ext()); }
+
+    void LoadFormat(const std::vector<std::pair<std::string, int>>& fields) {
+        std::string ini = "[app]\nformat=" + std::to_string(fields.size()) + "\n[format]\n";
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            ini += "name" + std::to_string(i + 1) + "=" + Utf8ToCp1251(fields[i].first) + "\n";
+            ini += "size" + std::to_string(i + 1) + "=" + std::to_string(fields[i].second) + "\n";
+        }
+        test::WriteFileBytes(dir.File("format.ini"), ini);
+        tables.LoadFormat(TIniFile(dir.File("format.ini")));
+    }
+
+    // A journal row with these values (UTF-8), posted: the log runs inside the post.
+    void PostRow(const std::vector<std::string>& values) {
+        tables.cdata.Append();
+        for (std::size_t i = 0; i < values.size(); ++i)
+            tables.cdata.Fields(static_cast<int>(i) + 1).SetAsString(Utf8ToCp1251(values[i]));
+        tables.cdata.Post();
+    }
+
+    Rows PeerRows(const std::string& path) {
+        const test::PeerSheet sheet = test::ReadPeerSheet(path);
+        EXPECT_TRUE(sheet.ok) << path << ": " << sheet.error;
+        return sheet.rows;
+    }
+
+    static Rows Header() { return {{"Дата", "Вес|брутто", "Ед"}}; }
+    static Rows With(Rows rows, const Rows& more) {
+        rows.insert(rows.end(), more.begin(), more.end());
+        return rows;
+    }
+
+    test::TempDir dir;
+    TFormatJournal tables;
+    workbook::TTabulon4 book;
+    TJournalLogColumns columns{tables};
+    TLiveLog log{book, columns};
+    std::string file_template;
+    TDateTime now = EncodeDateTime({2007, 3, 5, 10, 0, 50, 0});
+    std::vector<std::string> statuses, notices;
+};
+
+TEST_P(LiveLogTest, NewFileHoldsHeaderRowAndEveryPostedRow) {
+    file_template = dir.File("data_{yyyy}-{mm}-{dd}") + Ext();
+    PostRow({"05.03.2007", "1234,5", "кг"});
+    PostRow({"", "7", "t"});
+
+    const std::string path = File("data_2007-03-05");
+    EXPECT_EQ(PeerRows(path), With(Header(), {{"05.03.2007", "1234,5", "кг"}, {"", "7", "t"}}));
+    EXPECT_EQ(statuses, std::vector<std::string>{"Выгрузка в файл " + path});
+    EXPECT_TRUE(notices.empty());
+    EXPECT_EQ(book.Tag(), 3);
+    EXPECT_EQ(workbook::WideToUtf8(book.Filename()), path);
+    // Column entries for every grid column and two more.
+    for (int c = 0; c <= 4; ++c) EXPECT_NE(book.Sheet(0).Columns().Items(c), nullptr) << c;
+    EXPECT_EQ(book.Sheet(0).Columns().Items(5), nullptr);
+}
+
+TEST_P(LiveLogTest, RollsOverWhenTheExpandedNameChanges) {
+    file_template = dir.File("m_{hh}{nn}") + Ext();
+    PostRow({"a", "1", "kg"});
+    PostRow({"b", "2", "kg"});
+    now = EncodeDateTime({2007, 3, 5, 10, 1, 5, 0});
+    PostRow({"c", "3", "kg"});
+    now = EncodeDateTime({2007, 3, 5, 10, 1, 59, 0});
+    PostRow({"d", "4", "kg"});
+
+    EXPECT_EQ(PeerRows(File("m_1000")), With(Header(), {{"a", "1", "kg"}, {"b", "2", "kg"}}));
+    EXPECT_EQ(PeerRows(File("m_1001")), With(Header(), {{"c", "3", "kg"}, {"d", "4", "kg"}}));
+    EXPECT_EQ(statuses, (std::vector<std::string>{"Выгрузка в файл " + File("m_1000"),
+                                                  "Выгрузка в файл " + File("m_1001")}));
+}
+
+TEST_P(LiveLogTest, UnreadableFileIsLeftAloneAndRowsGoToTheFirstFreeSibling) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& first, const std::string& second)> make;
+        const char* used;  // the sibling the rows go to
+    };
+    const std::vector<Case> cases = {
+        {"text file",
+         [](const std::string& f, const std::string&) { test::WriteFileBytes(f, "not a workbook\n"); },
+         " (2)"},
+        {"empty file", [](const std::string& f, const std::string&) { test::WriteFileBytes(f, ""); }, " (2)"},
+        {"folder", [](const std::string& f, const std::string&) { fs::create_directory(f); }, " (2)"},
+        {"workbook without cells",
+         [](const std::string& f, const std::string&) {
+             workbook::TTabulon4 empty;
+             empty.SetVersion(f.ends_with(".xlsx") ? workbook::xvExcel2007 : workbook::xvExcel97);
+             empty.SetFilename(workbook::Utf8ToWide(f));
+             empty.Write();
+         },
+         " (2)"},
+        {"both the name and its first sibling",
+         [](const std::string& f, const std::string& s) {
+             test::WriteFileBytes(f, std::string(600, '\xD0'));
+             test::WriteFileBytes(s, "PK\x03\x04 damaged");
+         },
+         " (3)"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string stem = "case" + std::to_string(++n);
+        const std::string first = File(stem), second = File(stem + " (2)");
+        c.make(first, second);
+        const bool is_folder = fs::is_directory(first);
+        const std::string before = is_folder ? "" : test::ReadFileBytes(first);
+        notices.clear();
+        file_template = first;
+        log.CaptureStarting(LogVersionForTemplate(Ext()));
+        PostRow({"x", "1", "kg"});
+        PostRow({"y", "2", "kg"});
+
+        const std::string used = File(stem + c.used);
+        EXPECT_EQ(PeerRows(used), With(Header(), {{"x", "1", "kg"}, {"y", "2", "kg"}}));
+        if (is_folder) {
+            EXPECT_TRUE(fs::is_directory(first));
+        } else {
+            EXPECT_EQ(test::ReadFileBytes(first), before);
+        }
+        ASSERT_EQ(notices.size(), 1u);
+        EXPECT_NE(notices[0].find(used), std::string::npos) << notices[0];
+        EXPECT_NE(notices[0].find(first), std::string::npos) << notices[0];
+        EXPECT_EQ(statuses.back(), "Выгрузка в файл " + used);
+    }
+}
+
+TEST_P(LiveLogTest, FailedWritesKeepRowsUntilAWriteSucceeds) {
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path&)> block, unblock;
+    };
+    const std::vector<Case> cases = {
+        {"missing folder", [](const fs::path&) {}, [](const fs::path& d) { fs::create_directory(d); }},
+        {"a file in the folder's place", [](const fs::path& d) { test::WriteFileBytes(d.string(), "x"); },
+         [](const fs::path& d) {
+             fs::remove(d);
+             fs::create_directory(d);
+         }},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path folder = dir.path() / ("out" + std::to_string(++n));
+        c.block(folder);
+        const std::string path = (folder / "log").string() + Ext();
+        file_template = path;
+        log.CaptureStarting(LogVersionForTemplate(Ext()));
+        for (const char* value : {"1", "2"}) {
+            try {
+                PostRow({value, value, "kg"});
+                ADD_FAILURE() << "the write did not fail";
+            } catch (const std::exception& error) {
+                EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+            }
+        }
+        // A new file whose writes failed still counts its rows from 1.
+        EXPECT_EQ(book.Tag(), 3);
+        EXPECT_EQ(log.UnwrittenRows(), 2);
+        c.unblock(folder);
+        PostRow({"3", "3", "kg"});
+        EXPECT_EQ(log.UnwrittenRows(), 0);
+        EXPECT_EQ(PeerRows(path), With(Header(), {{"1", "1", "kg"}, {"2", "2", "kg"}, {"3", "3", "kg"}}));
+    }
+}
+
+TEST_P(LiveLogTest, FileHeldByAnotherProgramIsNotReplacedUnderIt) {
+    const std::string path = File("held");
+    file_template = path;
+    PostRow({"1", "1", "kg"});
+    const std::string written = test::ReadFileBytes(path);
+    const std::string lock = dir.File(".~lock.held" + Ext() + "#");
+    test::WriteFileBytes(lock, ",someone,host,10.12.2026 12:00,file:///home/someone/.config/libreoffice/4;");
+    EXPECT_THROW(PostRow({"2", "2", "kg"}), ELiveLogError);
+    EXPECT_EQ(test::ReadFileBytes(path), written);
+
+    fs::remove(lock);
+    PostRow({"3", "3", "kg"});
+    EXPECT_EQ(PeerRows(path), With(Header(), {{"1", "1", "kg"}, {"2", "2", "kg"}, {"3", "3", "kg"}}));
+}
+
+TEST_P(LiveLogTest, RowsWaitingInMemoryGetOneMoreWriteWhenTheFileChanges) {
+    for (const bool released : {true, false}) {
+        SCOPED_TRACE(released ? "lock released" : "lock still there");
+        const std::string stem = released ? "r_" : "k_";
+        file_template = dir.File(stem + "{nn}") + Ext();
+        now = EncodeDateTime({2007, 3, 5, 10, 0, 50, 0});
+        log.CaptureStarting(LogVersionForTemplate(Ext()));
+        PostRow({"1", "1", "kg"});
+        const std::string lock = dir.File(".~lock." + stem + "00" + Ext() + "#");
+        test::WriteFileBytes(lock, "");
+        EXPECT_THROW(PostRow({"2", "2", "kg"}), ELiveLogError);
+        if (released) fs::remove(lock);
+
+        now = EncodeDateTime({2007, 3, 5, 10, 1, 0, 0});
+        if (released) {
+            PostRow({"3", "3", "kg"});
+            EXPECT_EQ(PeerRows(File(stem + "00")), With(Header(), {{"1", "1", "kg"}, {"2", "2", "kg"}}));
+        } else {
+            // The new minute's row is logged; the loss in the old file is reported with it.
+            try {
+                PostRow({"3", "3", "kg"});
+                ADD_FAILURE() << "the lost row was not reported";
+            } catch (const ELiveLogError& error) {
+                const std::string message = error.what();
+                EXPECT_NE(message.find("1 rows could not be written"), std::string::npos) << message;
+                EXPECT_NE(message.find(File(stem + "00")), std::string::npos) << message;
+            }
+            EXPECT_EQ(PeerRows(File(stem + "00")), With(Header(), {{"1", "1", "kg"}}));
+        }
+        EXPECT_EQ(PeerRows(File(stem + "01")), With(Header(), {{"3", "3", "kg"}}));
+    }
+}
+
+// A workbook made by another program: header, 40 data rows, a note after a gap of empty rows and
+// a second sheet. The log appends after the note and keeps everything else.
+TEST_P(LiveLogTest, ExistingFileIsExtendedAfterItsLastUsedRow) {
+    const std::string path = File("existing");
+    const char* script = R"PY(
+import sys
+path = sys.argv[1]
+header = ['Дата', 'Вес|брутто', 'Ед']
+rows = [['d%d' % r, 'w%d' % r, 'kg'] for r in range(1, 41)]
+if path.endswith('.xlsx'):
+    import openpyxl
+    wb = openpyxl.Workbook()
+    ws = wb.active
+    ws.title = 'Журнал'
+    for r, values in enumerate([header] + rows):
+        for c, v in enumerate(values):
+            ws.cell(row=r + 1, column=c + 1, value=v)
+    ws.cell(row=46, column=5, value='note')
+    wb.create_sheet('Other').cell(row=1, column=1, value='keep')
+    wb.save(path)
+else:
+    import xlwt
+    wb = xlwt.Workbook(encoding='utf-8')
+    ws = wb.add_sheet('Журнал')
+    for r, values in enumerate([header] + rows):
+        for c, v in enumerate(values):
+            ws.write(r, c, v)
+    ws.write(45, 4, 'note')
+    wb.add_sheet('Other').write(0, 0, 'keep')
+    wb.save(path)
+)PY";
+    if (Ext() == ".xls" && !test::PythonHasModule("xlwt")) GTEST_SKIP() << "python3-xlwt missing";
+    const test::CommandResult made = test::RunPython(script, {path});
+    ASSERT_EQ(made.exit_code, 0) << made.errors;
+
+    file_template = path;
+    PostRow({"new", "1", "kg"});
+    EXPECT_EQ(book.Tag(), 47);
+    log.CaptureStarting(LogVersionForTemplate(Ext()));  // the next start reads the file again
+    PostRow({"again", "2", "kg"});
+
+    Rows expected = Header();
+    for (int r = 1; r <= 40; ++r)
+        expected.push_back({"d" + std::to_string(r), "w" + std::to_string(r), "kg"});
+    for (int r = 41; r < 45; ++r) expected.push_back({});
+    expected.push_back({"", "", "", "", "note"});
+    expected.push_back({"new", "1", "kg"});
+    expected.push_back({"again", "2", "kg"});
+    EXPECT_EQ(PeerRows(path), expected);
+    const test::CommandResult sheets = test::RunPython(
+        path.ends_with(".xlsx")
+            ? "import sys, openpyxl\nwb = openpyxl.load_workbook(sys.argv[1])\nprint(wb.sheetnames, "
+              "wb['Other']['A1'].value)"
+            : "import sys, xlrd\nwb = xlrd.open_workbook(sys.argv[1])\nprint(wb.sheet_names(), "
+              "wb.sheet_by_index(1).cell_value(0, 0))",
+        {path});
+    EXPECT_EQ(sheets.output, "['Журнал', 'Other'] keep\n") << sheets.errors;
+}
+
+// LibreOffice's own file with a header and 40 data rows: the first posted row becomes row 41.
+TEST_P(LiveLogTest, WorkbookSavedByLibreOfficeGetsTheNextRow) {
+    const std::string soffice = test::FindProgram("soffice");
+    if (soffice.empty()) GTEST_SKIP() << "LibreOffice missing";
+    std::string csv = "Дата,Вес|брутто,Ед\n";
+    for (int r = 1; r <= 40; ++r) csv += "d" + std::to_string(r) + ",w" + std::to_string(r) + ",kg\n";
+    test::WriteFileBytes(dir.File("lo.csv"), csv);
+    const test::CommandResult converted =
+        test::RunCommand({soffice, "-env:UserInstallation=file://" + dir.File("lo-profile"), "--headless",
+                          "--infilter=CSV:44,34,76", "--convert-to",
+                          Ext() == ".xlsx" ? "xlsx:Calc MS Excel 2007 XML" : "xls:MS Excel 97", "--outdir",
+                          dir.path().string(), dir.File("lo.csv")});
+    const std::string path = File("lo");
+    ASSERT_TRUE(fs::exists(path)) << converted.output << converted.errors;
+
+    file_template = path;
+    PostRow({"new", "1", "kg"});
+    const Rows rows = PeerRows(path);
+    ASSERT_EQ(rows.size(), 42u);
+    EXPECT_EQ(rows[0], Header()[0]);
+    EXPECT_EQ(rows[40], (std::vector<std::string>{"d40", "w40", "kg"}));
+    EXPECT_EQ(rows[41], (std::vector<std::string>{"new", "1", "kg"}));
+}
+
+TEST_P(LiveLogTest, HeaderWidthsComeFromTheGridColumns) {
+    FixedColumns grid;
+    grid.columns = {{Utf8ToCp1251("Нетто"), 140}, {"B", -1}, {"C", 35}};
+    TLiveLog own_log(book, grid);
+    own_log.FileTemplate = [this] { return dir.File("widths") + Ext(); };
+    own_log.CaptureStarting(LogVersionForTemplate(Ext()));
+    tables.cdata.AfterPost = [&](TMemTable& journal) { own_log.cdataAfterPost(journal); };
+    PostRow({"1", "2", "3"});
+
+    const test::PeerSheet sheet = test::ReadPeerSheet(dir.File("widths") + Ext());
+    ASSERT_TRUE(sheet.ok) << sheet.error;
+    EXPECT_EQ(sheet.rows, (Rows{{"Нетто", "B", "C"}, {"1", "2", "3"}}));
+    // Widths in 1/256 of the digit width of the default font (7 pixels): a failing width is 100.
+    for (const auto& [column, pixels] : std::vector<std::pair<int, int>>{{0, 140}, {1, 100}, {2, 35}}) {
+        ASSERT_TRUE(sheet.widths.count(column)) << column;
+        EXPECT_NEAR(sheet.widths.at(column), pixels * 256 / 7, 256) << column;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, LiveLogTest, ::testing::Values(".xls", ".xlsx"),
+                         [](const auto& info) { return std::string(info.param).substr(1); });
+
+// The last row of a BIFF8 sheet is 65535: the row after it goes to a sibling with its own header.
+TEST(LiveLogLimits, FullExcel97FileContinuesInASibling) {
+    test::TempDir dir;
+    TFormatJournal tables;
+    test::WriteFileBytes(dir.File("f.ini"), "[app]\nformat=1\n[format]\nname1=V\nsize1=4\n");
+    tables.LoadFormat(TIniFile(dir.File("f.ini")));
+    workbook::TTabulon4 book;
+    TJournalLogColumns columns(tables);
+    TLiveLog log(book, columns);
+    std::vector<std::string> notices;
+    log.FileTemplate = [&] { return dir.File("full.xls"); };
+    log.OnNotice = [&](const std::string& text) { notices.push_back(Cp1251ToUtf8(text)); };
+    log.CaptureStarting(TLogVersionChoice::kExcel97);
+    tables.cdata.AfterPost = [&](TMemTable& journal) { log.cdataAfterPost(journal); };
+    auto post = [&](const char* value) {
+        tables.cdata.Append();
+        tables.cdata.Fields(1).SetAsString(value);
+        tables.cdata.Post();
+    };
+    post("first");
+    book.SetTag(65535);
+    post("last");
+    EXPECT_TRUE(notices.empty());
+    post("next");
+
+    const test::PeerSheet full = test::ReadPeerSheet(dir.File("full.xls"));
+    ASSERT_TRUE(full.ok) << full.error;
+    ASSERT_EQ(full.rows.size(), 65536u);
+    EXPECT_EQ(full.rows[1], std::vector<std::string>{"first"});
+    EXPECT_EQ(full.rows[65535], std::vector<std::string>{"last"});
+    EXPECT_EQ(test::ReadPeerSheet(dir.File("full (2).xls")).rows, (Rows{{"V"}, {"next"}}));
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("full (2).xls"), std::string::npos) << notices[0];
+}
+
+TEST(LiveLogNames, SiblingAndLockFileNames) {
+    const std::vector<std::tuple<std::string, int, std::string>> siblings = {
+        {"/d/log.xls", 1, "/d/log.xls"},         {"/d/log.xls", 2, "/d/log (2).xls"},
+        {"/d/log.xlsx", 12, "/d/log (12).xlsx"}, {"/d.x/log", 3, "/d.x/log (3)"},
+        {"log.d.xls", 2, "log.d (2).xls"},
+    };
+    for (const auto& [name, n, expected] : siblings) EXPECT_EQ(TLiveLog::SiblingName(name, n), expected);
+    EXPECT_EQ(TLiveLog::LockFileName("/d/log (2).xls"), "/d/.~lock.log (2).xls#");
+    EXPECT_EQ(TLiveLog::LockFileName("log.xls"), ".~lock.log.xls#");
+}
+
+}  // namespace
+}  // namespace linograf

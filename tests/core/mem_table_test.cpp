@@ -1,0 +1,316 @@
+#include "core/mem_table.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace linograf {
+namespace {
+
+// A small indexed table: key k (integer, the order), text t of at most 5 bytes.
+class MemTableTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        table.FieldDefs() = {{"k", TFieldType::ftInteger, 0}, {"t", TFieldType::ftString, 5}};
+        table.SetIndexFieldNames("k");
+        table.CreateDataSet();
+    }
+
+    void Add(int k, const std::string& t) {
+        table.Append();
+        table.FieldByName("k").SetAsInteger(k);
+        table.FieldByName("t").SetAsString(t);
+        table.Post();
+    }
+
+    // The rows as "k:t" in index order, read through the cursor itself.
+    static std::string Walk(TMemTable& cursor) {
+        std::string out;
+        for (cursor.First(); !cursor.Eof(); cursor.Next()) {
+            out += cursor.FieldByName("k").AsString() + ":" + cursor.FieldByName("t").AsString() + " ";
+        }
+        return out;
+    }
+
+    TMemTable table{"t"};
+};
+
+TEST_F(MemTableTest, TextColumnsKeepTheirMaximumAndStopAtNul) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"abc", "abc"},
+        {"abcde", "abcde"},
+        {"abcdefgh", "abcde"},
+        {std::string("ab\0cd", 5), "ab"},
+        {std::string("\0abc", 4), ""},
+        {"", ""},
+    };
+    for (const auto& [given, stored] : cases) {
+        table.Append();
+        table.FieldByName("t").SetAsString(given);
+        table.Post();
+        EXPECT_EQ(table.FieldByName("t").AsString(), stored);
+    }
+}
+
+TEST_F(MemTableTest, IntegerColumnsReadAndWriteText) {
+    table.Append();
+    TField& k = table.FieldByName("K");  // names match without regard to case
+    EXPECT_TRUE(k.IsNull());
+    EXPECT_EQ(k.AsString(), "");
+    EXPECT_EQ(k.AsInteger(), 0);
+    k.SetAsString("0x1F");
+    EXPECT_EQ(k.AsInteger(), 31);
+    EXPECT_EQ(k.AsString(), "31");
+    k.SetAsString("");
+    EXPECT_TRUE(k.IsNull());
+    k.SetAsString(" -7");
+    EXPECT_EQ(k.AsInteger(), -7);
+    try {
+        k.SetAsString("12a");
+        ADD_FAILURE() << "no error";
+    } catch (const EDatabaseError& e) {
+        EXPECT_STREQ(e.what(), "'12a' is not a valid integer value for field 'k'");
+    }
+    EXPECT_EQ(k.AsInteger(), -7);  // the failed write changed nothing
+    table.FieldByName("t").SetAsString("x");
+    EXPECT_THROW(table.FieldByName("t").AsInteger(), EDatabaseError);
+    table.FieldByName("t").SetAsInteger(123);
+    EXPECT_EQ(table.FieldByName("t").AsString(), "123");
+}
+
+TEST_F(MemTableTest, ErrorsCarryTheirTexts) {
+    struct Case {
+        const char* expected;
+        std::function<void()> run;
+    };
+    TMemTable closed;
+    const Case cases[] = {
+        {"Field 'nosuch' not found", [&] { table.FieldByName("nosuch"); }},
+        {"Cannot perform this operation on a closed dataset", [&] { closed.Append(); }},
+        {"Cannot perform this operation on a closed dataset", [&] { closed.Post(); }},
+        {"Cannot perform this operation on a closed dataset", [&] { closed.First(); }},
+        {"Dataset not in edit or insert mode", [&] { table.FieldByName("k").SetAsInteger(1); }},
+        {"Cannot perform this operation on an empty dataset", [&] { table.Delete(); }},
+    };
+    for (const Case& c : cases) {
+        try {
+            c.run();
+            ADD_FAILURE() << "no error, expected " << c.expected;
+        } catch (const EDatabaseError& e) {
+            EXPECT_STREQ(e.what(), c.expected);
+        }
+    }
+}
+
+TEST_F(MemTableTest, BeginAndEndFlags) {
+    // Empty table: both flags at once, whatever the move.
+    for (auto move : {&TMemTable::First, &TMemTable::Last, &TMemTable::Next, &TMemTable::Prior}) {
+        (table.*move)();
+        EXPECT_TRUE(table.Bof());
+        EXPECT_TRUE(table.Eof());
+        EXPECT_TRUE(table.IsEmpty());
+    }
+    Add(1, "a");
+    Add(2, "b");
+    table.First();
+    EXPECT_TRUE(table.Bof());
+    EXPECT_FALSE(table.Eof());
+    table.Next();
+    EXPECT_FALSE(table.Bof());
+    EXPECT_FALSE(table.Eof());
+    EXPECT_EQ(table.RecNo(), 2);
+    table.Next();  // on from the last row
+    EXPECT_TRUE(table.Eof());
+    EXPECT_EQ(table.FieldByName("k").AsInteger(), 2);
+    table.Last();
+    EXPECT_FALSE(table.Bof());
+    EXPECT_TRUE(table.Eof());
+    table.Prior();
+    EXPECT_FALSE(table.Eof());
+    EXPECT_FALSE(table.Bof());
+    table.Prior();  // back from the first row
+    EXPECT_TRUE(table.Bof());
+    EXPECT_EQ(table.FieldByName("k").AsInteger(), 1);
+    EXPECT_EQ(table.RecordCount(), 2);
+}
+
+TEST_F(MemTableTest, IndexOrderHoldsAtEveryInsertEditAndDelete) {
+    Add(30, "c");
+    Add(10, "a");
+    Add(20, "b");
+    Add(20, "b2");  // duplicates allowed, after the equal key already there
+    EXPECT_EQ(Walk(table), "10:a 20:b 20:b2 30:c ");
+
+    table.First();  // 10 -> 25: between 20 and 30
+    table.Edit();
+    table.FieldByName("k").SetAsInteger(25);
+    table.Post();
+    EXPECT_EQ(table.FieldByName("t").AsString(), "a");  // the cursor stays on the moved row
+    EXPECT_EQ(table.RecNo(), 3);
+    EXPECT_EQ(Walk(table), "20:b 20:b2 25:a 30:c ");
+
+    table.First();
+    table.Next();
+    table.Delete();  // 20:b2; the cursor goes to the row after it
+    EXPECT_EQ(table.FieldByName("t").AsString(), "a");
+    table.Last();
+    table.Delete();  // the last row; the cursor goes to the new last row
+    EXPECT_EQ(table.FieldByName("t").AsString(), "a");
+    EXPECT_EQ(Walk(table), "20:b 25:a ");
+
+    table.SetIndexFieldNames("t");  // another order takes effect at once
+    EXPECT_EQ(Walk(table), "25:a 20:b ");
+}
+
+TEST_F(MemTableTest, AppendPresetsThroughAfterInsertAndPostsAPendingRow) {
+    int inserts = 0;
+    table.AfterInsert = [&](TMemTable& t) {
+        ++inserts;
+        t.FieldByName("k").SetAsInteger(t.RecordCount() + 1);
+    };
+    std::vector<std::string> posted;  // what AfterPost sees stored
+    table.AfterPost = [&](TMemTable& t) { posted.push_back(t.CellText(t.RecordCount() - 1, 0)); };
+
+    table.Append();
+    EXPECT_EQ(inserts, 1);
+    EXPECT_EQ(table.State(), TDataSetState::dsInsert);
+    EXPECT_EQ(table.FieldByName("k").AsInteger(), 1);  // preset before Append returned
+    EXPECT_EQ(table.RecordCount(), 0);                 // not stored before the post
+    table.FieldByName("t").SetAsString("one");
+    table.Append();  // stores the pending row before beginning the next
+    EXPECT_EQ(table.RecordCount(), 1);
+    EXPECT_EQ(posted, std::vector<std::string>{"1"});
+    EXPECT_EQ(table.FieldByName("k").AsInteger(), 2);
+    table.Cancel();
+    EXPECT_EQ(table.State(), TDataSetState::dsBrowse);
+    EXPECT_EQ(Walk(table), "1:one ");
+}
+
+TEST_F(MemTableTest, AnErrorInAfterPostReachesTheCallerWithTheRowStored) {
+    table.AfterPost = [](TMemTable&) { throw std::runtime_error("disk full"); };
+    table.Append();
+    table.FieldByName("k").SetAsInteger(5);
+    EXPECT_THROW(table.Post(), std::runtime_error);
+    EXPECT_EQ(table.State(), TDataSetState::dsBrowse);
+    EXPECT_EQ(table.RecordCount(), 1);
+    EXPECT_EQ(table.CellText(0, 0), "5");
+}
+
+TEST_F(MemTableTest, CloneCursorSharesRowsAndOrderButNotPosition) {
+    Add(10, "a");
+    Add(20, "b");
+    Add(30, "c");
+    TMemTable clone;
+    clone.CloneCursor(table);
+    EXPECT_EQ(clone.FieldByName("t").AsString(), "a");
+    table.Last();
+    EXPECT_EQ(clone.FieldByName("t").AsString(), "a");  // own current row
+
+    table.First();  // npp-style move: 10 -> 25 through the table, seen through the clone
+    table.Edit();
+    table.FieldByName("k").SetAsInteger(25);
+    table.Post();
+    Add(5, "z");
+    EXPECT_EQ(Walk(clone), "5:z 20:b 25:a 30:c ");
+
+    clone.Last();  // the clone stands on 30:c; deleting it through the table moves the clone
+    table.Last();
+    table.Delete();
+    EXPECT_EQ(clone.FieldByName("t").AsString(), "a");
+    std::string backwards;
+    for (clone.Last(); !clone.Bof(); clone.Prior()) backwards += clone.FieldByName("t").AsString();
+    EXPECT_EQ(backwards, "abz");
+
+    clone.Close();  // leaving the rows does not discard them for the table
+    EXPECT_EQ(table.RecordCount(), 3);
+    EXPECT_THROW(clone.CloneCursor(*std::make_unique<TMemTable>()), EDatabaseError);
+}
+
+TEST_F(MemTableTest, DeletingARowAnotherCursorEditsCancelsThatEdit) {
+    Add(1, "a");
+    Add(2, "b");
+    TMemTable clone;
+    clone.CloneCursor(table);
+    clone.Edit();
+    clone.FieldByName("t").SetAsString("x");
+    table.First();
+    table.Delete();
+    EXPECT_EQ(clone.State(), TDataSetState::dsBrowse);
+    clone.Post();  // nothing pending: the surviving row keeps its value
+    EXPECT_EQ(Walk(table), "2:b ");
+}
+
+TEST_F(MemTableTest, BookmarksReturnToTheirRow) {
+    Add(1, "a");
+    Add(2, "b");
+    Add(3, "c");
+    table.First();
+    table.Next();
+    TBookmark mark = table.GetBookmark();
+    Add(0, "first");  // positions shift; the bookmark follows its row
+    table.Last();
+    table.GotoBookmark(mark);
+    EXPECT_EQ(table.FieldByName("t").AsString(), "b");
+    EXPECT_TRUE(table.BookmarkValid(mark));
+    table.Delete();
+    EXPECT_FALSE(table.BookmarkValid(mark));
+    EXPECT_THROW(table.GotoBookmark(mark), EDatabaseError);
+    table.FreeBookmark(mark);
+    EXPECT_TRUE(mark.Empty());
+}
+
+TEST_F(MemTableTest, ObserversHearChangesUnlessRefreshingIsSuspended) {
+    TMemTable clone;
+    clone.CloneCursor(table);
+    std::vector<std::pair<TDataChangeKind, int>> heard;
+    int id = table.AddObserver([&](const TDataChange& c) {
+        if (c.kind != TDataChangeKind::kCursorMoved && c.kind != TDataChangeKind::kStateChanged)
+            heard.emplace_back(c.kind, c.row);
+    });
+    Add(10, "a");
+    clone.Append();  // changes made through the clone reach the table's views
+    clone.FieldByName("k").SetAsInteger(5);
+    clone.Post();
+    EXPECT_EQ(heard, (std::vector<std::pair<TDataChangeKind, int>>{{TDataChangeKind::kRowInserted, 0},
+                                                                   {TDataChangeKind::kRowInserted, 0}}));
+    heard.clear();
+    table.DisableControls();
+    table.DisableControls();
+    Add(20, "b");
+    table.EnableControls();
+    EXPECT_TRUE(heard.empty());
+    table.EnableControls();
+    EXPECT_EQ(heard, (std::vector<std::pair<TDataChangeKind, int>>{{TDataChangeKind::kReset, -1}}));
+    heard.clear();
+    table.DisableControls();
+    table.EnableControls();  // nothing happened: nothing to refresh
+    table.RemoveObserver(id);
+    Add(30, "c");
+    EXPECT_TRUE(heard.empty());
+}
+
+TEST(MemTable, ClosingDiscardsTheRowsAndDuplicateNamesAreRefused) {
+    TMemTable table;
+    table.FieldDefs() = {{"a", TFieldType::ftInteger, 0}};
+    table.CreateDataSet();
+    table.Append();
+    table.Post();
+    table.SetTag(7);
+    table.Close();
+    EXPECT_FALSE(table.Active());
+    EXPECT_EQ(table.State(), TDataSetState::dsInactive);
+    table.CreateDataSet();
+    EXPECT_TRUE(table.IsEmpty());
+    EXPECT_EQ(table.Tag(), 7);
+
+    table.FieldDefs() = {{"a", TFieldType::ftInteger, 0}, {"A", TFieldType::ftString, 3}};
+    try {
+        table.CreateDataSet();
+        ADD_FAILURE() << "no error";
+    } catch (const EDatabaseError& e) {
+        EXPECT_STREQ(e.what(), "Duplicate field name 'A'");
+    }
+}
+
+}  // namespace
+}  // namespace linograf

@@ -1,0 +1,616 @@
+// TBiffReader: the record loop, the substream structure (BOF, EOF, BOUNDSHEET), the
+// workbook-globals records and the settings records kept through the template lists.
+#include "workbook/biff/biff_reader.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "workbook/model/palette.h"
+#include "workbook/model/process_values.h"
+#include "workbook/model/record_storage.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
+
+namespace linograf::workbook {
+namespace {
+
+constexpr uint16_t kEOF = 0x000A, kFONT = 0x0031, kFONT34 = 0x0231, kFORMAT = 0x041E, kXF = 0x00E0,
+                   kXF3 = 0x0243, kXF4 = 0x0443, kSTYLE = 0x0293, kPALETTE = 0x0092, kBOUNDSHEET = 0x0085,
+                   kSST = 0x00FC, kEXTSST = 0x00FF, kFILESHARING = 0x005B, kFILEPASS = 0x002F,
+                   kUSERSVIEWBEGIN = 0x01AA, kUSERSVIEWEND = 0x01AB, kUSERBVIEW = 0x01A9, kDBCELL = 0x00D7,
+                   kINDEX = 0x020B, kEXTERNSHEET = 0x0017, kMSODRAWINGSELECTION = 0x00ED;
+
+// Records of later Excel versions that a BIFF8 file may carry in its globals; the writer puts
+// them back after the shared string table.
+constexpr uint16_t kFutureRecords[] = {0x0863, 0x087C, 0x087D, 0x088C, 0x088E,
+                                       0x0892, 0x0896, 0x089A, 0x089B, 0x08A3};
+
+constexpr size_t kWriteAccessSize = 112;
+
+bool IsBof(uint16_t id) {
+    return (id & 0xFF) == 0x09;
+}
+
+uint16_t Get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t Get32(const uint8_t* p) {
+    return Get16(p) | (uint32_t{Get16(p + 2)} << 16);
+}
+void Put16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+    Put16(p, v);
+    Put16(p + 2, v >> 16);
+}
+
+// A BIFF5 XF (16 bytes) in the BIFF8 layout (20 bytes): font, number format and type words
+// stay; alignment, orientation, used-attribute flags, borders and fill move to their new places.
+std::vector<uint8_t> XfFromBiff5(std::span<const uint8_t> d) {
+    std::vector<uint8_t> x(20, 0);
+    std::memcpy(x.data(), d.data(), 6);
+    x[6] = d[6] & 0x7F;  // horizontal alignment, wrap, vertical alignment
+    static constexpr uint8_t kRotation[4] = {0, 255, 90, 180};
+    x[7] = kRotation[d[7] & 3];
+    x[9] = d[7] & 0xFC;  // used-attribute flags
+    const uint32_t fill = Get32(d.data() + 8), lines = Get32(d.data() + 12);
+    const uint32_t fore = fill & 0x7F, back = (fill >> 7) & 0x7F, pattern = (fill >> 16) & 0x3F;
+    const uint32_t bottom_style = (fill >> 22) & 7, bottom_color = (fill >> 25) & 0x7F;
+    const uint32_t top_style = lines & 7, left_style = (lines >> 3) & 7, right_style = (lines >> 6) & 7;
+    const uint32_t top_color = (lines >> 9) & 0x7F, left_color = (lines >> 16) & 0x7F,
+                   right_color = (lines >> 23) & 0x7F;
+    Put32(x.data() + 10, left_style | (right_style << 4) | (top_style << 8) | (bottom_style << 12) |
+                             (left_color << 16) | (right_color << 23));
+    Put32(x.data() + 14, top_color | (bottom_color << 7) | (pattern << 26));
+    Put16(x.data() + 18, fore | (back << 7));
+    return x;
+}
+
+}  // namespace
+
+TBiffReader::TBiffReader(TTabulon4& book) : book_(book) {}
+
+TBiffReader::~TBiffReader() = default;
+
+void TBiffReader::ReadWorkbook(TStream* source) {
+    boundsheets_.clear();
+    next_substream_ = -1;
+    sheet_index_ = -1;
+    biff_ = input_.Open(WideToUtf8(book_.Filename()), source, &book_.ExtraObjects());
+    book_.SetVersion(biff_ == 8   ? xvExcel97
+                     : biff_ == 5 ? xvExcel50
+                     : biff_ == 4 ? xvExcel40
+                     : biff_ == 3 ? xvExcel30
+                                  : xvExcel21);
+    limit_ = static_cast<size_t>(book_.RecordLimit());
+    last_col_ = static_cast<uint32_t>(LastColumn());
+    last_row_ = static_cast<uint32_t>(LastRow());
+    list_ = &book_.Globals();
+    book_.SST().ClearLoadIndex();
+    if (biff_ <= 2)
+        for (int i = 0; i < 16; ++i) book_.Formats().Add();
+    FixFormats();
+
+    long last_percent = 0;
+    if (book_.OnProgress) book_.OnProgress(0);
+    auto wrap = [this](uint16_t id, const char* message) {
+        char head[96];
+        std::snprintf(head, sizeof head, "Error on reading record # %d, %.4X Offs: %.8X\r", record_number_,
+                      static_cast<unsigned>(id), static_cast<unsigned>(input_.Position()));
+        return head + std::string(message);
+    };
+    uint16_t id, length;
+    bool finished = false;
+    while (input_.ReadHeader(id, length)) {
+        bool go_on = true;
+        try {
+            if ((id & 0x8000) || length > limit_) throw std::runtime_error("Bad record in file");
+            data_ = input_.Take(length);
+            id_ = id;
+            length_ = length;
+            if (book_.OnProgress && input_.Size() > 0) {
+                const long percent = std::lround(static_cast<double>(input_.Position()) * 100.0 /
+                                                 static_cast<double>(input_.Size()));
+                if (percent > last_percent) {
+                    last_percent = percent;
+                    book_.OnProgress(static_cast<int>(percent));
+                }
+            }
+            // Custom views describe windows and print setups the model does not keep.
+            if (skipping_views_) {
+                if (id == kUSERSVIEWEND) skipping_views_ = false;
+                continue;
+            }
+            if (id == kUSERSVIEWBEGIN) {
+                skipping_views_ = true;
+                continue;
+            }
+            if (FastCell()) {
+                ++record_number_;
+                continue;
+            }
+            consumed_ = false;
+            go_on = Dispatch();
+            if (!consumed_) list_->AddRaw(id_, Data());
+        } catch (const std::exception& error) {
+            throw EBiffReadError(wrap(id, error.what()));
+        }
+        ++record_number_;
+        if (!go_on) {
+            finished = true;
+            break;
+        }
+    }
+    // A file cut short must not read as a complete, smaller workbook.
+    if (!finished) throw EBiffReadError(wrap(id_, "Unexpected end of file"));
+    if (book_.OnProgress) book_.OnProgress(100);
+    // The load index points at entries the cells now own; it must not outlive the read.
+    book_.SST().ClearLoadIndex();
+    input_.Close();
+    data_ = next_ = nullptr;
+}
+
+bool TBiffReader::Dispatch() {
+    if (IsBof(id_)) return Bof();
+    if (id_ == kEOF) return Eof();
+    if (DispatchSettings() || DispatchCell()) return true;
+    if (in_sheet_ ? DispatchSheet() : DispatchGlobals()) return true;
+    switch (id_) {
+        case kDBCELL:
+        case kINDEX:
+        case kEXTSST:
+        case kUSERBVIEW:
+        case kMSODRAWINGSELECTION:
+            // Regenerated by the writer, or describing what the model does not keep.
+            consumed_ = true;
+            break;
+        default:
+            break;
+    }
+    return true;
+}
+
+bool TBiffReader::DispatchGlobals() {
+    switch (id_) {
+        case kFONT:
+        case kFONT34:
+            Font();
+            return true;
+        case kFORMAT:
+            Format();
+            return true;
+        case kXF:
+        case kXF3:
+        case kXF4:
+            Xf();
+            return true;
+        case kSTYLE:
+            Style();
+            return true;
+        case kPALETTE:
+            Palette();
+            return true;
+        case kBOUNDSHEET:
+            if (biff_ < 5) return false;
+            Boundsheet();
+            return true;
+        case kSST:
+            if (biff_ < 8) return false;
+            Sst();
+            return true;
+        case kFILESHARING:
+            consumed_ = true;
+            book_.ReadOnlyBlock().assign(Data().begin(), Data().end());
+            return true;
+        case kFILEPASS:
+            FilePass();
+            return true;
+        case kEXTERNSHEET:
+            // Its sheet references would point at the wrong sheets in a file written after a
+            // special BOF.
+            if (special_bof_) consumed_ = true;
+            return consumed_;
+        default:
+            break;
+    }
+    if (biff_ == 8 && sheet_index_ < 0) {
+        for (uint16_t future : kFutureRecords) {
+            if (id_ != future) continue;
+            consumed_ = true;
+            book_.OpenXmlOnlyRecords().push_back({id_, std::vector<uint8_t>(Data().begin(), Data().end())});
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TBiffReader::DispatchSettings() {
+    switch (id_) {
+        case 0x000C:
+        case 0x000D:
+        case 0x000E:
+        case 0x000F:
+        case 0x0010:
+        case 0x0011:  // calculation
+        case 0x0019:
+        case 0x0022:
+        case 0x002A:
+        case 0x002B:
+        case 0x0040:
+        case 0x0042:
+        case 0x0055:
+        case 0x005F:
+        case 0x0080:
+        case 0x0082:
+        case 0x0083:
+        case 0x0084:
+        case 0x008D:
+        case 0x00A1:
+        case 0x0225:
+        case rec::TABID:
+            consumed_ = true;
+            if (biff_ >= 5) Store(id_, Data());
+            return true;
+        case 0x0012:
+        case 0x009C:
+        case 0x0161:
+        case 0x01AF:
+        case 0x01B7:
+        case 0x01C1:
+            Store(id_, Data());
+            return true;
+        case rec::PASSWORD:
+            // A sheet's password belongs to the sheet's own protection, kept as it is.
+            if (sheet_index_ >= 0) return false;
+            Store(id_, Data());
+            return true;
+        case rec::WINDOW1:
+            consumed_ = true;
+            if (biff_ == 8) Store(id_, Data());
+            return true;
+        case rec::WRITEACCESS: {
+            consumed_ = true;
+            if (biff_ < 5) return true;
+            std::vector<uint8_t> d;
+            if (biff_ == 8) {
+                d.assign(Data().begin(), Data().end());
+            } else if (length_ > 0) {
+                // BIFF5: a byte-counted 8-bit name.
+                const size_t count = std::min<size_t>(U8(0), length_ - 1);
+                d = {static_cast<uint8_t>(count), 0, 0};
+                d.insert(d.end(), data_ + 1, data_ + 1 + static_cast<std::ptrdiff_t>(count));
+            }
+            if (d.size() < kWriteAccessSize) d.resize(kWriteAccessSize, 0x20);
+            Store(id_, d);
+            return true;
+        }
+        case rec::WSBOOL:
+            if (!in_sheet_) return false;
+            consumed_ = true;
+            if (biff_ >= 5) Store(id_, Data());
+            return true;
+        case rec::COUNTRY:
+            consumed_ = true;
+            if (biff_ == 8 && !special_bof_) Store(id_, Data());
+            return true;
+        case rec::BOOKBOOL:
+            consumed_ = true;
+            if (biff_ >= 5) Store(id_, Data());
+            Place(kPlaceholderFormats);
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool TBiffReader::HasDefault(uint16_t id) const {
+    try {
+        static_cast<const TDefaultRecordStorage*>(list_)->Named(id);
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+}
+
+void TBiffReader::Store(uint16_t id, std::span<const uint8_t> data) {
+    consumed_ = true;
+    if (!HasDefault(id) || placed_[id]) {
+        list_->AddRaw(id, data);
+        return;
+    }
+    placed_[id] = true;
+    try {
+        list_->SetDefault(id, data);
+    } catch (const std::runtime_error&) {
+        // The default entry was moved in by a later record already and has another length.
+        list_->Named(id).data.assign(data.begin(), data.end());
+    }
+}
+
+void TBiffReader::Place(uint16_t placeholder) {
+    if (HasDefault(placeholder)) list_->SetDefault(placeholder, {});
+}
+
+void TBiffReader::PlaceCells() {
+    if (cells_placed_ || !in_sheet_) return;
+    cells_placed_ = true;
+    Place(kPlaceholderCells);
+}
+
+void TBiffReader::EnterSheet(bool in_sheet) {
+    in_sheet_ = in_sheet;
+    sheet_ = in_sheet_ && sheet_index_ >= 0 && sheet_index_ < book_.Sheets().Count()
+                 ? &book_.Sheet(sheet_index_)
+                 : nullptr;
+}
+
+bool TBiffReader::Bof() {
+    consumed_ = true;
+    shared_formulas_.clear();
+    const uint16_t type = U16(2);
+    if (type == 0x0020) {
+        if (in_sheet_) {
+            // A chart embedded in the sheet: its whole substream stays in the sheet's records.
+            SkipSubstream(true);
+            return true;
+        }
+        // A chart sheet: the model has no chart sheets, so it is left out.
+        ++next_substream_;
+        SkipSubstream(false);
+        return !boundsheets_.empty() && next_substream_ < static_cast<int>(boundsheets_.size()) - 1;
+    }
+    if (type == 0x0100) throw std::runtime_error("BIFF4 Workbook unhandled");
+    // BIFF8 BOFs are kept with the build field the writer's files carry; older ones cannot go
+    // into a BIFF8 file and are replaced by the default.
+    auto store_bof = [&] {
+        std::vector<uint8_t> d;
+        if (biff_ == 8) {
+            d.assign(Data().begin(), Data().end());
+            if (type == 0x0005 && d.size() >= 6) Put16(d.data() + 4, 0x1002);
+        } else {
+            d = list_->Named(rec::BOF).data;
+        }
+        Store(rec::BOF, d);
+    };
+    if (type == 0x0005) {
+        if (length_ > 256) throw std::runtime_error("Invalid BOF size");
+        if (biff_ > 5 && length_ >= 12) book_.SetIsMac((U32(8) & 0x10) != 0);
+        special_bof_ = length_ >= 16 && U16(6) == 1998 && U32(8) == 0 && U32(12) == 6;
+        list_ = &book_.Globals();
+        placed_.reset();
+        store_bof();
+        return true;
+    }
+    if (type != 0x0010 && type != 0x0006 && type != 0x0040) return true;
+    ++next_substream_;
+    ++sheet_index_;
+    // Cells, columns and rows fall back to format 15; a file with fewer formats gets defaults up
+    // to it, so neither its cells nor the rows appended later fail for want of one.
+    while (book_.Formats().Count() <= kDefaultCellFormat) book_.Formats().Add();
+    FixFormats();
+    TSheet& sheet = book_.Sheets().Add(type == 0x0010 ? 0 : type == 0x0006 ? 1 : 2);
+    list_ = &sheet.Records();
+    placed_.reset();
+    cells_placed_ = false;
+    selection_kept_ = false;
+    EnterSheet(true);
+    if (biff_ >= 5) {
+        if (next_substream_ < static_cast<int>(boundsheets_.size())) {
+            sheet.SetName(boundsheets_[next_substream_].name);
+            sheet.SetHidden(boundsheets_[next_substream_].hidden);
+        }
+    } else {
+        sheet.SetName(u"Sheet1");
+    }
+    store_bof();
+    lowest_version_ = length_ >= 16 ? U32(12) : 0;
+    return true;
+}
+
+// Walks to the EOF that closes the substream whose BOF is the current record, keeping its
+// records in the current template list or dropping them.
+void TBiffReader::SkipSubstream(bool keep) {
+    if (keep) list_->AddRaw(id_, Data());
+    int depth = 1;
+    uint16_t id, length;
+    while (depth > 0 && input_.ReadHeader(id, length)) {
+        if ((id & 0x8000) || length > limit_) throw std::runtime_error("Bad record in file");
+        data_ = input_.Take(length);
+        id_ = id;
+        length_ = length;
+        if (keep) list_->AddRaw(id, Data());
+        if (IsBof(id)) ++depth;
+        if (id == kEOF) --depth;
+    }
+}
+
+bool TBiffReader::Eof() {
+    consumed_ = true;
+    Store(rec::EOF_, {});
+    shared_formulas_.clear();
+    EnterSheet(false);
+    return !boundsheets_.empty() && next_substream_ < static_cast<int>(boundsheets_.size()) - 1;
+}
+
+void TBiffReader::Font() {
+    consumed_ = true;
+    Place(kPlaceholderFormats);
+    std::vector<uint8_t> d;
+    if (biff_ == 8) {
+        d.assign(Data().begin(), Data().end());
+    } else {
+        // The older layouts in the BIFF8 form: height, options, colour, weight, escapement,
+        // underline, family, character set, reserved, name length, option byte, 8-bit name.
+        d.assign(16, 0);
+        size_t name_at;
+        Put16(d.data(), U16(0));
+        Put16(d.data() + 2, U16(2));
+        Put16(d.data() + 4, 0x7FFF);
+        Put16(d.data() + 6, (U16(2) & 1) ? 700 : 400);
+        if (biff_ == 5) {
+            Need(15);
+            std::memcpy(d.data() + 4, data_ + 4, 10);
+            name_at = 14;
+        } else if (id_ == kFONT34) {
+            Put16(d.data() + 4, U16(4));
+            name_at = 6;
+        } else {
+            name_at = 4;
+        }
+        const size_t count = U8(name_at);
+        Need(name_at + 1 + count);
+        d[14] = static_cast<uint8_t>(count);
+        d.insert(d.end(), data_ + static_cast<std::ptrdiff_t>(name_at + 1),
+                 data_ + static_cast<std::ptrdiff_t>(name_at + 1 + count));
+    }
+    TXFont font;
+    font.LoadFromRecord(d);
+    book_.Fonts().Add().AssignAttributes(font);
+    // BIFF has no font index 4: a font that is never written fills that position, so the file's
+    // font indices are list positions.
+    if (++fonts_read_ == 4) book_.Fonts().Add();
+    FixFormats();
+}
+
+void TBiffReader::Format() {
+    consumed_ = true;
+    Place(kPlaceholderFormats);
+    const uint16_t id = U16(0);
+    size_t at = 2;
+    const std::u16string text = biff_ == 8 ? WideString(at, false) : ByteString(at, true);
+    book_.Formats().NumberFormats().AddFromRecord(id, text, 1);
+}
+
+void TBiffReader::Xf() {
+    consumed_ = true;
+    Place(kPlaceholderFormats);
+    TNumberFormats& numbers = book_.Formats().NumberFormats();
+    if (numbers.Count() > 0) numbers.Items(0);  // sorts the list by id
+    if (biff_ == 8) {
+        Need(20);
+        book_.Formats().Add().LoadFromRecord(Data());
+    } else if (biff_ == 5) {
+        Need(16);
+        book_.Formats().Add().LoadFromRecord(XfFromBiff5(Data()));
+    } else if (biff_ >= 3) {
+        book_.Formats().Add();
+    }
+    FixFormats();
+}
+
+// Fonts and cell formats of the file are fixed while it is read: a cell format must not go away
+// when the last cell using it so far takes another one.
+void TBiffReader::FixFormats() {
+    book_.Formats().SetFixedBoundary();
+    book_.Fonts().SetFixedBoundary();
+}
+
+void TBiffReader::Style() {
+    consumed_ = true;
+    Place(kPlaceholderFormats);
+    std::vector<uint8_t> d(Data().begin(), Data().end());
+    if (biff_ < 8 && d.size() >= 3 && !(Get16(d.data()) & 0x8000)) {
+        // A user style's byte-counted name becomes a BIFF8 string with 8-bit characters.
+        const size_t count = std::min<size_t>(d[2], d.size() - 3);
+        std::vector<uint8_t> wide = {d[0], d[1], static_cast<uint8_t>(count), 0, 0};
+        wide.insert(wide.end(), d.begin() + 3, d.begin() + 3 + static_cast<std::ptrdiff_t>(count));
+        d = std::move(wide);
+    }
+    book_.NamedStyles().push_back({kSTYLE, std::move(d)});
+    book_.SetHasOwnStyles(true);
+}
+
+void TBiffReader::Palette() {
+    // Kept as it is as well: the writer adds its own only when the colours differ from the
+    // default palette.
+    const size_t count = std::min<size_t>(U16(0), 57);
+    Need(2 + 4 * count);
+    TPalette& palette = workbook::Palette();
+    for (size_t i = 0; i < count; ++i) palette[8 + i] = U32(2 + 4 * i);
+}
+
+void TBiffReader::Boundsheet() {
+    consumed_ = true;
+    Place(kPlaceholderBoundsheets);
+    size_t at = 6;
+    std::u16string name = biff_ == 8 ? WideString(at, true) : ByteString(at, true);
+    const uint8_t state = U8(4) & 3;
+    boundsheets_.push_back({std::move(name), state == 0 ? hsVisible : state == 2 ? hsVeryHidden : hsHidden});
+}
+
+void TBiffReader::FilePass() {
+    consumed_ = true;
+    const uint16_t type = U16(0);
+    if (type == 0) throw std::runtime_error("File encrypted with non-standard key. French?");
+    if (type != 1) throw std::runtime_error("Can not read file, unknown type of encryption.");
+    if (book_.Password().empty()) throw std::runtime_error("File is encrypted. Password required.");
+    throw std::runtime_error("Encrypted files can not be read");
+}
+
+void TBiffReader::Need(size_t end) const {
+    if (end > length_) throw std::runtime_error("Record too short");
+}
+uint8_t TBiffReader::U8(size_t at) const {
+    Need(at + 1);
+    return data_[at];
+}
+uint16_t TBiffReader::U16(size_t at) const {
+    Need(at + 2);
+    return Get16(data_ + at);
+}
+uint32_t TBiffReader::U32(size_t at) const {
+    Need(at + 4);
+    return Get32(data_ + at);
+}
+double TBiffReader::F64(size_t at) const {
+    Need(at + 8);
+    double v;
+    std::memcpy(&v, data_ + at, 8);
+    return v;
+}
+
+std::u16string TBiffReader::WideString(size_t& at, bool short_count) const {
+    const size_t count = short_count ? U8(at) : U16(at);
+    at += short_count ? 1 : 2;
+    const bool wide = (U8(at) & 1) != 0;
+    ++at;
+    Need(at + count * (wide ? 2 : 1));
+    std::u16string text(count, u'\0');
+    for (size_t i = 0; i < count; ++i)
+        text[i] = wide ? static_cast<char16_t>(Get16(&data_[at + 2 * i])) : data_[at + i];
+    at += count * (wide ? 2 : 1);
+    return text;
+}
+
+std::u16string TBiffReader::ByteString(size_t& at, bool short_count) const {
+    const size_t count = short_count ? U8(at) : U16(at);
+    at += short_count ? 1 : 2;
+    Need(at + count);
+    std::u16string text(data_ + static_cast<std::ptrdiff_t>(at),
+                        data_ + static_cast<std::ptrdiff_t>(at + count));
+    at += count;
+    return text;
+}
+
+bool TBiffReader::ReadNextIf(std::initializer_list<uint16_t> ids) {
+    uint16_t id, length;
+    if (!input_.PeekHeader(id, length)) return false;
+    bool wanted = false;
+    for (uint16_t i : ids) wanted = wanted || i == id;
+    if (!wanted) return false;
+    if (length > limit_) throw std::runtime_error("Bad record in file");
+    input_.ReadHeader(id, length);
+    next_ = input_.Take(length);
+    next_id_ = id;
+    next_length_ = length;
+    return true;
+}
+
+void ReadBiffWorkbook(TTabulon4& book, TStream* source) {
+    TBiffReader(book).ReadWorkbook(source);
+}
+
+}  // namespace linograf::workbook

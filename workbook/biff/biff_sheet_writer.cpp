@@ -1,0 +1,413 @@
+// The sheet substream of TBiffWriter: the walk over a sheet's record template list and the
+// records generated from the sheet model (columns, rows, cells, margins, merged areas, ...).
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "workbook/biff/biff_record_buffer.h"
+#include "workbook/biff/biff_writer.h"
+#include "workbook/model/record_storage.h"
+#include "workbook/biff/rk_number.h"
+#include "workbook/model/tabulon4.h"
+
+namespace linograf::workbook {
+namespace {
+
+constexpr uint16_t kHORIZONTALPAGEBREAKS = 0x001B, kVERTICALPAGEBREAKS = 0x001A, kHEADER = 0x0014,
+                   kFOOTER = 0x0015, kLEFTMARGIN = 0x0026, kRIGHTMARGIN = 0x0027, kTOPMARGIN = 0x0028,
+                   kBOTTOMMARGIN = 0x0029, kCOLINFO = 0x007D, kROW = 0x0208, kBLANK = 0x0201, kMULBLANK = 0x00BE,
+                   kRK = 0x027E, kMULRK = 0x00BD, kNUMBER = 0x0203, kLABELSST = 0x00FD, kBOOLERR = 0x0205,
+                   kFORMULA = 0x0006, kSTRING = 0x0207, kMERGEDCELLS = 0x00E5, kSHEETPROTECTION = 0x0867,
+                   kSCL = 0x00A0;
+
+constexpr uint32_t kLastBiffColumn = 255;
+constexpr uint32_t kLastBiffRow = 65535;
+constexpr int kMergedPerRecord = (TBiffWriter::kRecordLimit - 2) / 8;  // 1027
+
+// BIFF error bytes of the error codes 1..7.
+constexpr uint8_t kErrorBytes[] = {0x00, 0x07, 0x0F, 0x17, 0x1D, 0x24, 0x2A};
+
+inline void Put16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void Put32(uint8_t* p, uint32_t v) {
+    Put16(p, v);
+    Put16(p + 2, v >> 16);
+}
+inline void PutCellHeader(uint8_t* p, uint16_t id, uint16_t length, uint32_t row, uint32_t col, uint32_t xf) {
+    Put16(p, id);
+    Put16(p + 2, length);
+    Put16(p + 4, row);
+    Put16(p + 6, col);
+    Put16(p + 8, xf);
+}
+
+// Consecutive RK numbers of one row, written as one MULRK (or RK for a single one).
+class TRKRun {
+public:
+    bool Empty() const { return count_ == 0; }
+    bool Continues(uint32_t col) const { return count_ == 0 || col == last_col_ + 1; }
+    void Add(uint32_t row, uint32_t col, uint16_t xf, uint32_t rk) {
+        if (count_ == kCapacity) throw std::runtime_error("RK Cache overflow");
+        if (count_ == 0) {
+            row_ = row;
+            first_col_ = col;
+        }
+        entries_[count_++] = {xf, rk};
+        last_col_ = col;
+    }
+    // Built in place in the record stream.
+    void Flush(TXLSStream& stream) {
+        if (count_ == 0) return;
+        if (count_ == 1) {
+            uint8_t* buffer = stream.Reserve(14);
+            PutCellHeader(buffer, kRK, 10, row_, first_col_, entries_[0].xf);
+            Put32(buffer + 10, entries_[0].rk);
+            stream.Advance(14);
+        } else {
+            const uint16_t length = static_cast<uint16_t>(6 + 6 * count_);
+            uint8_t* buffer = stream.Reserve(4 + length);
+            PutCellHeader(buffer, kMULRK, length, row_, first_col_, entries_[0].xf);
+            uint8_t* p = buffer + 8;
+            for (int i = 0; i < count_; ++i, p += 6) {
+                Put16(p, entries_[i].xf);
+                Put32(p + 2, entries_[i].rk);
+            }
+            Put16(p, last_col_);
+            stream.Advance(4 + length);
+        }
+        count_ = 0;
+    }
+
+private:
+    static constexpr int kCapacity = 256;
+    struct Entry {
+        uint16_t xf;
+        uint32_t rk;
+    };
+    Entry entries_[kCapacity];
+    int count_ = 0;
+    uint32_t row_ = 0, first_col_ = 0, last_col_ = 0;
+};
+
+}  // namespace
+
+void TBiffWriter::WriteSheet(TSheet& sheet) {
+    TRecordStorageSheet& records = sheet.Records();
+    for (int i = 0; i < records.Count(); ++i) WriteSheetEntry(sheet, records.Items(i));
+}
+
+void TBiffWriter::WriteSheetEntry(TSheet& sheet, const TRawRecord& entry) {
+    switch (entry.id) {
+        case rec::SELECTION:
+            WriteSelection();
+            break;
+        case rec::DIMENSIONS: {
+            std::vector<uint8_t> data = entry.data;
+            if (data.size() >= 14) {
+                const uint32_t last_row = data[4] | (data[5] << 8) | (data[6] << 16) | (uint32_t{data[7]} << 24);
+                if (last_row > 0xFFFF) Put32(data.data() + 4, 0xFFFF);
+                if ((data[10] | (data[11] << 8)) >= 256) Put16(data.data() + 10, 255);
+            }
+            stream_.WriteRecord(entry.id, data.data(), data.size());
+            break;
+        }
+        case rec::WINDOW2: {
+            const uint16_t zoom = sheet.Zoom();
+            if (zoom != 0 && zoom != 100) {
+                TRecordBuffer scl;
+                scl.U16(zoom).U16(100);
+                stream_.WriteRecord(kSCL, scl.View());
+            }
+            stream_.WriteRecord(entry.id, entry.data.data(), entry.data.size());
+            break;
+        }
+        case kPlaceholderPageBreaks:
+            WritePageBreaks(sheet);
+            break;
+        case kPlaceholderHeaderFooter:
+            WriteHeaderFooter(sheet);
+            break;
+        case kPlaceholderMargins:
+            WriteMargins(sheet);
+            break;
+        case kPlaceholderColInfo:
+            WriteColInfo(sheet);
+            break;
+        case kPlaceholderCells:
+            WriteRows(sheet);
+            WriteCells(sheet);
+            break;
+        case kPlaceholderSheetObjects:
+            WriteSheetObjects(sheet);
+            break;
+        default:
+            stream_.WriteRecord(entry.id, entry.data.data(), entry.data.size());
+            break;
+    }
+}
+
+// Cell A1 selected, as in a sheet nobody has clicked in.
+void TBiffWriter::WriteSelection() {
+    TRecordBuffer r;
+    r.U8(3).U16(0).U16(0).U16(0).U16(1).U16(0).U16(0).U8(0).U8(0);
+    stream_.WriteRecord(rec::SELECTION, r.View());
+}
+
+void TBiffWriter::WritePageBreaks(TSheet& sheet) {
+    auto write = [this](uint16_t id, const std::vector<TPageBreak>& breaks) {
+        if (breaks.empty()) return;
+        TRecordBuffer r;
+        const size_t count = std::min<size_t>(breaks.size(), (kRecordLimit - 2) / 6);
+        r.U16(static_cast<uint16_t>(count));
+        for (size_t i = 0; i < count; ++i)
+            r.U16(static_cast<uint16_t>(breaks[i].position + 1))
+                .U16(static_cast<uint16_t>(breaks[i].first + 1))
+                .U16(static_cast<uint16_t>(breaks[i].last + 1));
+        stream_.WriteRecord(id, r.View());
+    };
+    write(kHORIZONTALPAGEBREAKS, sheet.PrintSettings().horiz_pagebreaks);
+    write(kVERTICALPAGEBREAKS, sheet.PrintSettings().vert_pagebreaks);
+}
+
+void TBiffWriter::WriteHeaderFooter(TSheet& sheet) {
+    for (const auto& [id, text] : {std::pair<uint16_t, const std::u16string*>{kHEADER, &sheet.PrintSettings().header},
+                                   {kFOOTER, &sheet.PrintSettings().footer}}) {
+        TRecordBuffer r;
+        if (!text->empty()) {
+            // Header and footer texts are limited to 255 characters.
+            const std::u16string_view t = std::u16string_view(*text).substr(0, 255);
+            r.U16(static_cast<uint16_t>(t.size())).U8(0x01).Wide(t);
+        }
+        stream_.WriteRecord(id, r.View());
+    }
+}
+
+void TBiffWriter::WriteMargins(TSheet& sheet) {
+    const TPrintSettings& p = sheet.PrintSettings();
+    for (const auto& [id, value] : {std::pair<uint16_t, double>{kLEFTMARGIN, p.margin_left},
+                                    {kRIGHTMARGIN, p.margin_right},
+                                    {kTOPMARGIN, p.margin_top},
+                                    {kBOTTOMMARGIN, p.margin_bottom}}) {
+        if (!(value >= 0)) continue;
+        TRecordBuffer r;
+        r.F64(value);
+        stream_.WriteRecord(id, r.View());
+    }
+}
+
+// Runs of equal neighbouring columns share one COLINFO.
+void TBiffWriter::WriteColInfo(TSheet& sheet) {
+    TXLSColumns& columns = sheet.Columns();
+    TRecordBuffer r;
+    uint32_t i = 0;
+    while (i <= kLastBiffColumn) {
+        const TXLSColumn* c = columns.Items(static_cast<int>(i));
+        if (!c) {
+            ++i;
+            continue;
+        }
+        uint32_t j = i + 1;
+        while (j <= kLastBiffColumn) {
+            const TXLSColumn* next = columns.Items(static_cast<int>(j));
+            if (!next || !next->SameAs(*c)) break;
+            ++j;
+        }
+        uint16_t options = 0;
+        if (c->Width() != kDefaultColumnWidth || c->UserSet()) options |= 0x0002;
+        if (c->Hidden()) options |= 0x0001;
+        options |= static_cast<uint16_t>(c->OutlineLevel() << 8);
+        if (c->Collapsed()) options |= 0x1000;
+        r.Clear()
+            .U16(static_cast<uint16_t>(i))
+            .U16(static_cast<uint16_t>(j - 1))
+            .U16(static_cast<uint16_t>(c->Width()))
+            .U16(static_cast<uint16_t>(c->FormatIndex()))
+            .U16(options)
+            .U16(0);
+        stream_.WriteRecord(kCOLINFO, r.View());
+        i = j;
+    }
+}
+
+void TBiffWriter::WriteRows(TSheet& sheet) {
+    TXLSRows& rows = sheet.Rows();
+    for (int i = 0; i < rows.Count(); ++i) {
+        const TXLSRow& row = rows.Items(i);
+        // A row number BIFF8 cannot hold would land on another row.
+        if (row.Number() > kLastBiffRow) continue;
+        const int xf = row.FormatIndex();
+        uint16_t options = row.Options();
+        options = xf != kDefaultCellFormat ? (options | kRowHasFormat) : (options & ~kRowHasFormat);
+        options |= 0x0100;
+        uint8_t* buffer = stream_.Reserve(20);
+        Put16(buffer, kROW);
+        Put16(buffer + 2, 16);
+        Put16(buffer + 4, row.Number());
+        Put16(buffer + 6, row.FirstColumn());
+        Put16(buffer + 8, std::min<uint16_t>(row.LastColumnPlus1(), 255));
+        Put16(buffer + 10, row.Height());
+        Put16(buffer + 12, 0);
+        Put16(buffer + 14, 0);
+        Put16(buffer + 16, options);
+        Put16(buffer + 18, static_cast<uint32_t>(xf));
+        stream_.Advance(20);
+    }
+}
+
+void TBiffWriter::WriteCells(TSheet& sheet) {
+    TRKRun run;
+    uint32_t previous_row = UINT32_MAX;
+    int visited = 0;
+    const bool progress = static_cast<bool>(book_.OnProgress);
+    TRecordBuffer r;
+    auto it = sheet.Cells().Cells();
+    try {
+        for (TCellRef c = it.Next(); c; c = it.Next()) {
+            ++visited;
+            if (progress && visited % 100 == 0) book_.ProgressStep();
+            if (c.col > kLastBiffColumn || c.row > kLastBiffRow) {
+                run.Flush(stream_);
+                continue;
+            }
+            if (c.row != previous_row) run.Flush(stream_);
+            previous_row = c.row;
+            const TCell& cell = *c.cell;
+            if (cell.type != ctInteger && cell.type != ctFloat) run.Flush(stream_);
+            const uint32_t xf = static_cast<uint32_t>(sheet.CellFormatIndex(cell));
+            switch (cell.type) {
+                case ctNone:
+                    break;
+                case ctBlank: {
+                    // The blank cells right after it in the same row, also across the store's
+                    // 128-column blocks, up to the last column a BIFF8 row has.
+                    r.Clear().U16(static_cast<uint16_t>(c.row)).U16(static_cast<uint16_t>(c.col)).U16(static_cast<uint16_t>(xf));
+                    uint32_t last = c.col;
+                    while (last < kLastBiffColumn) {
+                        const TCellRef next = it.NextBlankInRun();
+                        if (!next) break;
+                        ++visited;
+                        if (next.col != last + 1) throw std::runtime_error("Row error in writing MULBLANK");
+                        r.U16(static_cast<uint16_t>(sheet.CellFormatIndex(*next.cell)));
+                        last = next.col;
+                    }
+                    if (last == c.col) {
+                        stream_.WriteRecord(kBLANK, r.View());
+                    } else {
+                        r.U16(static_cast<uint16_t>(last));
+                        stream_.WriteRecord(kMULBLANK, r.View());
+                    }
+                    break;
+                }
+                case ctInteger:
+                case ctFloat: {
+                    const double value = cell.type == ctInteger ? static_cast<double>(cell.value.integer) : cell.value.number;
+                    const std::optional<uint32_t> rk = EncodeRK(value);
+                    if (rk && run.Continues(c.col)) {
+                        run.Add(c.row, c.col, static_cast<uint16_t>(xf), *rk);
+                        break;
+                    }
+                    run.Flush(stream_);
+                    uint8_t* p = stream_.Reserve(18);
+                    PutCellHeader(p, kNUMBER, 14, c.row, c.col, xf);
+                    std::memcpy(p + 10, &value, 8);
+                    stream_.Advance(18);
+                    break;
+                }
+                case ctString: {
+                    if (!cell.value.entry) throw std::runtime_error("Text cell without a string");
+                    uint8_t* p = stream_.Reserve(14);
+                    PutCellHeader(p, kLABELSST, 10, c.row, c.col, xf);
+                    Put32(p + 10, cell.value.entry->Index());
+                    stream_.Advance(14);
+                    break;
+                }
+                case ctBoolean: {
+                    uint8_t* p = stream_.Reserve(12);
+                    PutCellHeader(p, kBOOLERR, 8, c.row, c.col, xf);
+                    p[10] = cell.small ? 1 : 0;
+                    p[11] = 0;
+                    stream_.Advance(12);
+                    break;
+                }
+                case ctError: {
+                    if (cell.small < 1 || cell.small > 7) {
+                        char message[64];
+                        std::snprintf(message, sizeof message, "Invalid error value in cell %u:%u", c.col, c.row);
+                        throw std::runtime_error(message);
+                    }
+                    uint8_t* p = stream_.Reserve(12);
+                    PutCellHeader(p, kBOOLERR, 8, c.row, c.col, xf);
+                    p[10] = kErrorBytes[cell.small - 1];
+                    p[11] = 1;
+                    stream_.Advance(12);
+                    break;
+                }
+                default: {
+                    if (!IsFormulaCell(cell.type) || !cell.value.formula) break;
+                    const TFormulaData& f = *cell.value.formula;
+                    // The cached result: a number, or a marker byte (0 text, 1 boolean, 2 error)
+                    // followed by the value and 0xFFFF in the last two bytes.
+                    uint8_t result[8] = {0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+                    if (cell.type == ctNumberFormula || cell.type == ctArrayFormula) {
+                        std::memcpy(result, &f.number, 8);
+                    } else if (cell.type == ctBooleanFormula) {
+                        result[0] = 1;
+                        result[2] = f.boolean_or_error;
+                    } else if (cell.type == ctErrorFormula) {
+                        result[0] = 2;
+                        result[2] = f.boolean_or_error;
+                    }
+                    const size_t tokens = std::min<size_t>(f.tokens.size(), kRecordLimit - 22);
+                    r.Clear()
+                        .U16(static_cast<uint16_t>(c.row))
+                        .U16(static_cast<uint16_t>(c.col))
+                        .U16(static_cast<uint16_t>(xf))
+                        .Raw(result, 8)
+                        .U16(sheet.RecalcFormulas() ? 0x0002 : 0)
+                        .U32(0)
+                        .U16(static_cast<uint16_t>(tokens))
+                        .Raw(f.tokens.data(), tokens);
+                    stream_.WriteRecord(kFORMULA, r.View());
+                    if (cell.type == ctStringFormula || cell.type == ctStringArrayFormula) {
+                        const std::u16string_view s = std::u16string_view(f.string_result).substr(0, 4000);
+                        r.Clear().U16(static_cast<uint16_t>(s.size())).U8(0x01).Wide(s);
+                        stream_.WriteRecord(kSTRING, r.View());
+                    }
+                    break;
+                }
+            }
+        }
+        run.Flush(stream_);
+    } catch (const std::exception& error) {
+        throw EBiffWriteError("Error on writing record # " + std::to_string(visited) + "\r" + error.what());
+    }
+}
+
+void TBiffWriter::WriteSheetObjects(TSheet& sheet) {
+    const TMergedCells& merged = sheet.MergedCells();
+    TRecordBuffer r;
+    for (int first = 0; first < merged.Count(); first += kMergedPerRecord) {
+        const int count = std::min(kMergedPerRecord, merged.Count() - first);
+        r.Clear().U16(static_cast<uint16_t>(count));
+        for (int i = first; i < first + count; ++i) {
+            const TMergedArea& a = merged.Items(i);
+            r.U16(static_cast<uint16_t>(a.row1))
+                .U16(static_cast<uint16_t>(a.row2))
+                .U16(static_cast<uint16_t>(a.col1))
+                .U16(static_cast<uint16_t>(a.col2));
+        }
+        stream_.WriteRecord(kMERGEDCELLS, r.View());
+    }
+    const TSheetProtections protection = sheet.SheetProtection();
+    if (!(protection == kAllSheetProtections)) {
+        // Shared feature header: frt header (id, flags, 8 reserved bytes), feature type 2
+        // (enhanced protection), a reserved byte, "no feature data" size, the allowed actions.
+        r.Clear().U16(kSHEETPROTECTION).U16(0).U32(0).U32(0).U16(0x0002).U8(0).U32(0xFFFFFFFF).U16(
+            static_cast<uint16_t>(protection.Mask() & 0x7FFF));
+        stream_.WriteRecord(kSHEETPROTECTION, r.View());
+    }
+}
+
+}  // namespace linograf::workbook

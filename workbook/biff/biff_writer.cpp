@@ -1,0 +1,346 @@
+#include "workbook/biff/biff_writer.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "workbook/biff/biff_record_buffer.h"
+#include "workbook/model/palette.h"
+#include "workbook/model/record_storage.h"
+#include "workbook/model/tabulon4.h"
+#include "text/wide_text.h"
+
+namespace linograf::workbook {
+namespace {
+
+constexpr uint16_t kFONT = 0x0031, kFORMAT = 0x041E, kXF = 0x00E0, kSTYLE = 0x0293, kPALETTE = 0x0092,
+                   kBOUNDSHEET = 0x0085, kFILESHARING = 0x005B, kOBPROJ = 0x00D3, kSST = 0x00FC,
+                   kEXTSST = 0x00FF, kCONTINUE = 0x003C;
+
+// The built-in styles a workbook without styles of its own gets: XF index with bit 15 set,
+// built-in style number, outline level.
+struct BuiltInStyle {
+    uint16_t xf;
+    uint8_t number;
+};
+constexpr BuiltInStyle kBuiltInStyles[] = {
+    {0x8010, 3}, {0x8011, 6}, {0x8012, 4}, {0x8013, 7}, {0x8000, 0}, {0x8014, 5},
+};
+
+std::string WrapMessage(int index, const std::exception& error) {
+    return "Error on writing record # " + std::to_string(index) + "\r" + error.what();
+}
+
+}  // namespace
+
+TBiffWriter::TBiffWriter(TTabulon4& book) : book_(book) {}
+
+void TBiffWriter::Write(TStream* target) {
+    PrepareDirectory();
+    stream_.OpenForWrite(WideToUtf8(book_.Filename()), target, &book_.ExtraObjects());
+    if (book_.Globals().Count() == 0) book_.Globals().CopyDefaults();
+    WriteGlobals();
+    for (int i = 0; i < book_.Sheets().Count(); ++i) {
+        TSheet& sheet = book_.Sheet(i);
+        sheet.Records().SetU16(rec::PROTECT, 0, sheet.SheetProtection() == kAllSheetProtections ? 0 : 1);
+        sheet.CalcDimensions();
+        if (!sheet.Records().DefaultsCopied()) sheet.Records().CopyDefaults();
+        sheet_index_ = i;
+        PatchBoundsheet(i);
+        WriteSheet(sheet);
+    }
+    stream_.Close();
+    directory_.clear();
+}
+
+// One directory entry per sheet; the selected sheet's window is marked as such.
+void TBiffWriter::PrepareDirectory() {
+    directory_.clear();
+    const uint16_t selected = book_.Workbook().SelectedTab();
+    for (int i = 0; i < book_.Sheets().Count(); ++i) {
+        TSheet& sheet = book_.Sheet(i);
+        uint16_t options = sheet.Records().U16(rec::WINDOW2, 0);
+        options = i == selected ? (options | 0x0200) : (options & ~0x0200);
+        sheet.Records().SetU16(rec::WINDOW2, 0, options);
+        // BOUNDSHEET sheet types: worksheet 0, macro module 6, macro sheet 1.
+        const uint8_t type = sheet.Kind() == 1 ? 6 : sheet.Kind() == 2 ? 1 : 0;
+        directory_.push_back({type, static_cast<uint8_t>(sheet.Hidden()), sheet.Name(), 0});
+    }
+}
+
+void TBiffWriter::WriteGlobals() {
+    TRecordStorageGlobals& globals = book_.Globals();
+    for (int i = 0; i < globals.Count(); ++i) {
+        try {
+            WriteGlobalsEntry(globals.Items(i));
+        } catch (const std::exception& error) {
+            throw EBiffWriteError(WrapMessage(i, error));
+        }
+    }
+}
+
+void TBiffWriter::WriteGlobalsEntry(const TRawRecord& entry) {
+    switch (entry.id) {
+        case rec::WRITEACCESS: {
+            stream_.WriteRecord(entry.id, entry.data.data(), entry.data.size());
+            const std::vector<uint8_t>& block = book_.ReadOnlyBlock();
+            if (block.size() > 1) stream_.WriteRecord(kFILESHARING, block.data(), block.size());
+            break;
+        }
+        case rec::TABID:
+            if (entry.data.empty()) {
+                TRecordBuffer ids;
+                for (int i = 1; i <= book_.Sheets().Count(); ++i) ids.U16(static_cast<uint16_t>(i));
+                stream_.WriteRecord(rec::TABID, ids.View());
+            } else {
+                stream_.WriteRecord(entry.id, entry.data.data(), entry.data.size());
+            }
+            break;
+        case kOBPROJ:
+            if (book_.PreserveMacros()) stream_.WriteRecord(kOBPROJ, nullptr, 0);
+            break;
+        case kPlaceholderFormats:
+            WriteFormatRecords();
+            break;
+        case kPlaceholderBoundsheets:
+            WriteBoundsheets();
+            break;
+        case kPlaceholderNames:
+        case kPlaceholderDrawingGroup:
+            // External references, names and pictures: this program's workbooks have none.
+            break;
+        case kPlaceholderSST:
+            WriteSST();
+            for (const TRawRecord& r : book_.OpenXmlOnlyRecords()) stream_.WriteRecord(r.id, r.data.data(), r.data.size());
+            break;
+        default:
+            stream_.WriteRecord(entry.id, entry.data.data(), entry.data.size());
+            break;
+    }
+}
+
+void TBiffWriter::WriteFormatRecords() {
+    WriteFonts();
+    WriteNumberFormats();
+    TCellFormats& formats = book_.Formats();
+    for (int i = 0; i < formats.Count(); ++i) {
+        const auto& bytes = formats.Items(i).Bytes();
+        stream_.WriteRecord(kXF, bytes.data(), bytes.size());
+    }
+    WriteStyles();
+    WritePalette();
+}
+
+// Font index 4 does not exist in BIFF; the font at list position 4 is never written, so list
+// positions and file indices agree.
+void TBiffWriter::WriteFonts() {
+    TXFonts& fonts = book_.Fonts();
+    TRecordBuffer r;
+    for (int i = 0; i < fonts.Count(); ++i) {
+        if (i == 4) continue;
+        const TXFont& f = fonts.Items(i);
+        const std::u16string_view name = std::u16string_view(f.name).substr(0, 255);
+        uint16_t options = 0;
+        if (f.style.Contains(xfsItalic)) options |= 0x0002;
+        if (f.style.Contains(xfsStrikeOut)) options |= 0x0008;
+        uint8_t underline = 0;
+        switch (f.underline) {
+            case xulNone: underline = 0; break;
+            case xulSingle: underline = 1; break;
+            case xulDouble: underline = 2; break;
+            case xulSingleAccount: underline = 0x21; break;
+            case xulDoubleAccount: underline = 0x22; break;
+        }
+        r.Clear()
+            .U16(static_cast<uint16_t>(f.height))
+            .U16(options)
+            .U16(f.color == 0 ? 0x7FFF : (f.color & 0x7F))
+            .U16(f.style.Contains(xfsBold) ? 700 : 400)
+            .U16(static_cast<uint16_t>(f.sub_superscript))
+            .U8(underline)
+            .U8(f.family)
+            .U8(f.charset)
+            .U8(0)
+            .U8(static_cast<uint8_t>(name.size()))
+            .U8(0x01)
+            .Wide(name);
+        stream_.WriteRecord(kFONT, r.View());
+    }
+}
+
+// "General" (position 0) is implied; built-in formats nothing uses carry a negative count.
+void TBiffWriter::WriteNumberFormats() {
+    TNumberFormats& formats = book_.Formats().NumberFormats();
+    TRecordBuffer r;
+    for (int i = 1; i < formats.Count(); ++i) {
+        const TNumberFormat& f = formats.Items(i);
+        if (f.UseCount() < 0) continue;
+        r.Clear().U16(static_cast<uint16_t>(f.Id())).U16(static_cast<uint16_t>(f.Text().size())).U8(0x01).Wide(f.Text());
+        stream_.WriteRecord(kFORMAT, r.View());
+    }
+}
+
+void TBiffWriter::WriteStyles() {
+    TRecordBuffer r;
+    if (!book_.HasOwnStyles()) {
+        for (const BuiltInStyle& s : kBuiltInStyles) {
+            r.Clear().U16(s.xf).U8(s.number).U8(0xFF);
+            stream_.WriteRecord(kSTYLE, r.View());
+        }
+        return;
+    }
+    // A stored style goes out with the length its own layout gives: 4 bytes for a built-in
+    // style, else the XF word, the name's character count and option byte and its characters.
+    for (const TRawRecord& s : book_.NamedStyles()) {
+        std::vector<uint8_t> data = s.data;
+        data.resize(std::max<size_t>(data.size(), 4), 0);
+        size_t length = 4;
+        const uint16_t xf = static_cast<uint16_t>(data[0] | (data[1] << 8));
+        if (!(xf & 0x8000)) {
+            const size_t chars = data[2] | (data[3] << 8);
+            if (chars > 0) {
+                const bool wide = data.size() > 4 && (data[4] & 1);
+                length = 4 + (wide ? 2 * chars : chars) + 1;
+            }
+        }
+        data.resize(length, 0);
+        stream_.WriteRecord(kSTYLE, data.data(), data.size());
+    }
+}
+
+void TBiffWriter::WritePalette() {
+    if (!PaletteIsCustom()) return;
+    TRecordBuffer r;
+    r.U16(56);
+    for (int i = 8; i < 64; ++i) r.U32(Palette()[i]);
+    stream_.WriteRecord(kPALETTE, r.View());
+}
+
+// Written with position 0; each sheet's BOF offset is patched in just before the sheet.
+void TBiffWriter::WriteBoundsheets() {
+    TRecordBuffer r;
+    for (TBoundsheet& b : directory_) {
+        const std::u16string_view name = std::u16string_view(b.name).substr(0, 255);
+        b.position_field = stream_.Position() + 4;
+        r.Clear().U32(0).U8(b.hidden).U8(b.type).U8(static_cast<uint8_t>(name.size())).U8(0x01).Wide(name);
+        stream_.WriteRecord(kBOUNDSHEET, r.View());
+    }
+}
+
+void TBiffWriter::PatchBoundsheet(int index) {
+    if (index < 0 || index >= static_cast<int>(directory_.size()) || directory_[index].position_field == 0) return;
+    stream_.PatchU32(directory_[index].position_field, static_cast<uint32_t>(stream_.Position()));
+}
+
+// The shared string table: SST continued in CONTINUE records, each holding at most 8224 bytes.
+// A string's header never splits; its characters may, and the continuation then starts with the
+// option byte again. EXTSST lists where every S-th string starts.
+void TBiffWriter::WriteSST() {
+    TSST2& sst = book_.SST();
+    const size_t count = sst.Count();
+    const uint32_t bucket_size = count / 1027 < 7 ? 8 : static_cast<uint32_t>(count / 1027 + 1);
+    std::vector<TExtSSTBucket>& buckets = sst.ExtSST();
+    buckets.clear();
+
+    uint64_t header = stream_.Position();  // start of the record being filled
+    stream_.WriteHeader(kSST, 0);
+    int room = kRecordLimit;
+    stream_.WriteU32(sst.RefTotal());
+    const uint64_t unique_field = stream_.Position();
+    stream_.WriteU32(0);
+    room -= 8;
+
+    auto begin_continue = [&] {
+        stream_.PatchU16(header + 2, static_cast<uint16_t>(kRecordLimit - room));
+        header = stream_.Position();
+        stream_.WriteHeader(kCONTINUE, 0);
+        room = kRecordLimit;
+    };
+    auto write_split = [&](const uint8_t* bytes, size_t size, size_t step, bool option_byte, uint8_t option) {
+        while (size > 0) {
+            size_t fit = std::min<size_t>(size, static_cast<size_t>(room));
+            fit -= fit % step;
+            if (fit > 0) {
+                stream_.Write(bytes, fit);
+                bytes += fit;
+                size -= fit;
+                room -= static_cast<int>(fit);
+            }
+            if (size == 0) break;
+            begin_continue();
+            if (option_byte) {
+                stream_.WriteU8(option);
+                room -= 1;
+            }
+        }
+    };
+
+    uint32_t k = 0;
+    uint32_t to_bucket = 0;  // strings before the next bucket starts
+    sst.ForEach([&](TSSTEntry* e) {
+        // The record is closed first, so a bucket always points at its string, not at the
+        // header of the CONTINUE record the string starts in.
+        if (room <= 15) begin_continue();
+        if (to_bucket == 0) {
+            const uint64_t at = stream_.Position();
+            buckets.push_back({static_cast<uint32_t>(at), static_cast<uint16_t>(at - header)});
+            to_bucket = bucket_size;
+        }
+        --to_bucket;
+        e->SetIndex(k);
+        const uint8_t type = e->Type();
+        const std::span<const uint8_t> chars = e->CharBytes();
+        // Nearly every string: no runs, no phonetic data, room left in the record. Its header
+        // and characters are put in place in one go.
+        if (type <= kSSTWide && chars.size() + 3 <= static_cast<size_t>(room)) {
+            const size_t size = chars.size() + 3;
+            uint8_t* p = stream_.Reserve(size);
+            const uint16_t count = e->CharCount();
+            p[0] = static_cast<uint8_t>(count);
+            p[1] = static_cast<uint8_t>(count >> 8);
+            p[2] = type;
+            std::memcpy(p + 3, chars.data(), chars.size());
+            stream_.Advance(size);
+            room -= static_cast<int>(size);
+            ++k;
+            return;
+        }
+        if (type & ~0x0Du) {
+            char message[80];
+            std::snprintf(message, sizeof message, "STT: Unhandled string type in Write (%.2X) # %u", type, k);
+            throw std::runtime_error(message);
+        }
+        stream_.WriteU16(e->CharCount());
+        stream_.WriteU8(type);
+        room -= 3;
+        if (type & kSSTRuns) {
+            stream_.WriteU16(e->RunCount());
+            room -= 2;
+        }
+        const std::span<const uint8_t> extended = (type & kSSTExtended) ? e->Extended() : std::span<const uint8_t>();
+        if (type & kSSTExtended) {
+            stream_.WriteU32(static_cast<uint32_t>(extended.size()));
+            room -= 4;
+        }
+        const bool wide = e->Wide();
+        write_split(chars.data(), chars.size(), wide ? 2 : 1, true, wide ? 0x01 : 0x00);
+        for (int i = 0; i < e->RunCount(); ++i) {
+            if (room < 4) begin_continue();
+            const TSSTRun run = e->Run(i);
+            stream_.WriteU16(run.position);
+            stream_.WriteU16(run.font);
+            room -= 4;
+        }
+        write_split(extended.data(), extended.size(), 1, false, 0);
+        ++k;
+    });
+    stream_.PatchU16(header + 2, static_cast<uint16_t>(kRecordLimit - room));
+    stream_.PatchU32(unique_field, k);
+
+    TRecordBuffer r;
+    r.U16(static_cast<uint16_t>(bucket_size));
+    for (const TExtSSTBucket& b : buckets) r.U32(b.position).U16(b.offset).U16(0);
+    stream_.WriteRecord(kEXTSST, r.View());
+}
+
+}  // namespace linograf::workbook
