@@ -30,6 +30,8 @@ endfunction()
 function(linograf_add_bench)
   cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${B_NAME} ${B_SOURCES})
+  # Benchmarks, like tests, stand outside the layers: they include their own helpers from the root.
+  target_include_directories(${B_NAME} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark)
 endfunction()
 

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh >/dev/null
+bash scripts/build.sh --program >/dev/null
 
 mkdir -p demo
 # demo/linograf.ini need not exist: the simulated scale brings its own format and line settings.

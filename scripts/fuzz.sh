@@ -18,4 +18,4 @@ for fuzzer in build-asan/fuzz/fuzz_*; do
     "$work" "${seeds[@]}" 2>&1 | tail -n 12
   rm -rf "$work"
 done
-[ $found -eq 1 ] || echo "fuzz: no fuzz targets built"
+[ $found -eq 1 ] || { echo "fuzz: no fuzz targets were built (run scripts/build.sh --sanitize first)" >&2; exit 1; }

@@ -1,21 +1,32 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and running Linograf needs.
-# Idempotent and quiet when everything is present; uses sudo when not run as root.
+# Installs the Debian packages Linograf needs. Idempotent and quiet when everything is present;
+# uses sudo when not run as root.
+#   scripts/setup.sh           what building and running the program needs
+#   scripts/setup.sh --tests   that, and what the tests, benchmarks and fuzzers need: the
+#                              independent peers that open our files, clang for the sanitizer
+#                              build, locales for the comma-decimal tests, clang-format
 set -euo pipefail
 
 packages=(
   # build
-  cmake ninja-build g++ clang libclang-rt-dev ccache pkg-config
+  cmake ninja-build g++ ccache pkg-config
   # libraries
   qt6-base-dev zlib1g-dev libexpat1-dev
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
-  # independent peers the tests open our files with
-  python3 python3-xlrd python3-openpyxl python3-olefile python3-xlwt python3-xlsxwriter
-  libxlsxwriter-dev unzip libreoffice-calc-nogui
-  # windows on the offscreen platform and under Xvfb for screenshots
-  fonts-dejavu-core xvfb xauth
 )
+if [ "${1:-}" = "--tests" ]; then
+  packages+=(
+    # tests, benchmarks, the sanitizer build and the fuzzers
+    libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev clang-format locales
+    # independent peers the tests open our files with
+    python3 python3-xlrd python3-openpyxl python3-olefile python3-xlwt python3-xlsxwriter
+    libxlsxwriter-dev unzip libreoffice-calc-nogui
+    # windows on the offscreen platform and under Xvfb for screenshots
+    fonts-dejavu-core xvfb xauth
+  )
+elif [ -n "${1:-}" ]; then
+  echo "usage: $0 [--tests]" >&2
+  exit 2
+fi
 
 missing=()
 for p in "${packages[@]}"; do
