@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "text/wide_text.h"
+
 namespace linograf {
 namespace {
 
@@ -15,7 +17,7 @@ constexpr std::array<char16_t, 64> kHighHalf = {
     0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,  // A0
     0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,  // A8
     0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  // B0
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x00BE, 0x0457,  // B8
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // B8
 };
 
 char16_t ToUnit(unsigned char b) {
@@ -33,19 +35,6 @@ char FromCodePoint(char32_t cp) {
     return '?';
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 }  // namespace
 
 std::u16string Cp1251ToUtf16(std::string_view text) {
@@ -58,7 +47,7 @@ std::u16string Cp1251ToUtf16(std::string_view text) {
 std::string Cp1251ToUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size() * 2);
-    for (char c : text) AppendUtf8(out, ToUnit(static_cast<unsigned char>(c)));
+    for (char c : text) workbook::AppendUtf8(out, ToUnit(static_cast<unsigned char>(c)));
     return out;
 }
 
@@ -79,38 +68,7 @@ std::string Utf16ToCp1251(std::u16string_view text) {
     return out;
 }
 
-std::string Utf8ToCp1251(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto b = static_cast<unsigned char>(text[i]);
-        int extra = b < 0x80 ? 0 : (b >> 5) == 0x6 ? 1 : (b >> 4) == 0xE ? 2 : (b >> 3) == 0x1E ? 3 : -1;
-        if (extra < 0 || i + extra >= text.size()) {
-            out += '?';
-            ++i;
-            continue;
-        }
-        char32_t cp = extra == 0 ? b : (b & (0x3F >> extra));
-        bool valid = true;
-        for (int k = 1; k <= extra; ++k) {
-            auto c = static_cast<unsigned char>(text[i + k]);
-            if ((c & 0xC0) != 0x80) {
-                valid = false;
-                break;
-            }
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        if (!valid) {
-            out += '?';
-            ++i;
-            continue;
-        }
-        out += FromCodePoint(cp);
-        i += extra + 1;
-    }
-    return out;
-}
+std::string Utf8ToCp1251(std::string_view text) { return Utf16ToCp1251(workbook::Utf8ToWide(text)); }
 
 char Cp1251Upper(char c) {
     auto b = static_cast<unsigned char>(c);

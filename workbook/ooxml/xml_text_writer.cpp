@@ -8,6 +8,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "text/wide_text.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 
 namespace linograf::workbook {
@@ -29,24 +30,6 @@ bool LooksLikeExcelEscape(std::u16string_view text, std::size_t i) {
     for (std::size_t k = i + 2; k < i + 6; ++k)
         if (!IsHexDigit(text[k])) return false;
     return true;
-}
-
-void AppendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 void AppendInt(std::string& out, int64_t value) {
