@@ -32,7 +32,7 @@ void PrintUsage(std::FILE* to) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("linograf 0.1.0");
+        std::puts("linograf " LINOGRAF_VERSION);
         return 0;
     }
     if (argc > 1 && (std::strcmp(argv[1], "capture") == 0 || std::strcmp(argv[1], "cat") == 0)) {

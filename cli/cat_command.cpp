@@ -2,7 +2,9 @@
 
 #include <exception>
 
+#include "cli/command_line.h"
 #include "text/integer_text.h"
+#include "workbook/record_dump.h"
 #include "workbook/model/tabulon4.h"
 #include "text/wide_text.h"
 
@@ -12,14 +14,33 @@ namespace {
 
 void PrintCatUsage(std::FILE* to) {
     std::fputs(
-        "Usage: linograf cat FILE [--sheet N]\n"
+        "Usage: linograf cat FILE [--sheet N | --records]\n"
         "Prints the cells of a sheet of an Excel workbook (.xls or .xlsx) as tab-separated lines,\n"
         "one per row from row 0 to the last used row. Tab, CR, LF and backslash inside a cell are\n"
         "written as \\t, \\r, \\n and \\\\.\n"
         "\n"
         "  --sheet N    the sheet to print, counted from 0 (default 0)\n"
+        "  --records    list the BIFF records of an .xls file instead: offset, name, id, length\n"
+        "               and the first data bytes, one record a line\n"
         "  --help       show this help and exit\n",
         to);
+}
+
+int PrintRecords(const std::string& file, std::FILE* out, std::FILE* err) {
+    std::string listing;
+    std::string broken;
+    try {
+        listing = workbook::DumpWorkbookFileRecords(file, &broken);
+    } catch (const std::exception& error) {
+        std::fprintf(err, "linograf cat: %s: %s\n", file.c_str(), error.what());
+        return 1;
+    }
+    std::fwrite(listing.data(), 1, listing.size(), out);
+    if (!broken.empty()) {
+        std::fprintf(err, "linograf cat: %s: %s\n", file.c_str(), broken.c_str());
+        return 1;
+    }
+    return std::ferror(out) ? 1 : 0;
 }
 
 }  // namespace
@@ -51,44 +72,40 @@ std::string EscapeCellText(std::string_view text) {
 int RunCatCommand(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
     std::string file;
     long long sheet_index = 0;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& a = arguments[i];
-        if (a == "--help" || a == "-h") {
-            PrintCatUsage(out);
-            return 0;
-        }
-        if (a == "--sheet" || a.rfind("--sheet=", 0) == 0) {
-            std::string value;
-            if (a == "--sheet") {
-                if (i + 1 == arguments.size()) {
-                    std::fputs("linograf cat: --sheet needs a number\n", err);
-                    return 2;
-                }
-                value = arguments[++i];
+    bool records = false;
+    try {
+        TCommandLineReader line(arguments);
+        while (line.Next()) {
+            if (!line.IsOption()) {
+                if (!file.empty()) throw ECommandLineError("give one file");
+                file = line.Name();
+            } else if (line.Name() == "--help") {
+                line.NoValue();
+                PrintCatUsage(out);
+                return 0;
+            } else if (line.Name() == "--sheet") {
+                const std::string value = line.Value();
+                const auto n = ParseIntegerText(value);
+                if (!n || *n < 0)
+                    throw ECommandLineError("--sheet needs a number from 0, not \"" + value + "\"");
+                sheet_index = *n;
+            } else if (line.Name() == "--records") {
+                line.NoValue();
+                records = true;
             } else {
-                value = a.substr(8);
+                line.Unknown();
             }
-            const auto n = ParseIntegerText(value);
-            if (!n || *n < 0) {
-                std::fprintf(err, "linograf cat: --sheet needs a number from 0, not \"%s\"\n", value.c_str());
-                return 2;
-            }
-            sheet_index = *n;
-        } else if (!a.empty() && a[0] == '-' && a != "-") {
-            std::fprintf(err, "linograf cat: unknown option \"%s\"\n", a.c_str());
-            PrintCatUsage(err);
-            return 2;
-        } else if (file.empty()) {
-            file = a;
-        } else {
-            std::fputs("linograf cat: give one file\n", err);
-            return 2;
         }
+    } catch (const ECommandLineError& error) {
+        std::fprintf(err, "linograf cat: %s\n", error.what());
+        PrintCatUsage(err);
+        return 2;
     }
     if (file.empty()) {
         PrintCatUsage(err);
         return 2;
     }
+    if (records) return PrintRecords(file, out, err);
 
     workbook::TTabulon4 book;
     try {

@@ -21,7 +21,10 @@ std::vector<TBiffRecordView> ListBiffRecords(std::string_view stream);
 // The record's name ("BOF", "LABELSST", ...) or empty for an id without one here.
 std::string_view BiffRecordName(uint16_t id);
 
-// One line per record: offset, name or hex id, data length and up to 16 data bytes in hex.
-std::string DumpBiffRecords(std::string_view stream);
+// One line per record: offset, name ("?" for an id without one), hex id, data length and up to 16
+// data bytes in hex; a record of fixed size with another length is marked. Zero bytes after the
+// last substream's EOF are padding and not listed. A record cut off by the stream's end ends the
+// listing and is described in *error (when given).
+std::string DumpBiffRecords(std::string_view stream, std::string* error = nullptr);
 
 }  // namespace linograf::workbook

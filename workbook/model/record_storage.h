@@ -10,6 +10,8 @@
 #include <span>
 #include <vector>
 
+#include "workbook/model/biff_records.h"
+
 namespace linograf::workbook {
 
 struct TRawRecord {
@@ -30,19 +32,6 @@ inline constexpr uint16_t kPlaceholderColInfo = 0x8104;
 inline constexpr uint16_t kPlaceholderCells = 0x8105;        // ROW records and cells
 inline constexpr uint16_t kPlaceholderSheetObjects = 0x8106; // drawings, pane, merged cells, ...
 
-// Record ids the views and the default lists use.
-namespace rec {
-inline constexpr uint16_t BOF = 0x0809, EOF_ = 0x000A, WRITEACCESS = 0x005C, CODEPAGE = 0x0042, DSF = 0x0161,
-                          TABID = 0x013D, FNGROUPCOUNT = 0x009C, WINDOWPROTECT = 0x0019, PROTECT = 0x0012,
-                          PASSWORD = 0x0013, PROT4REV = 0x01AF, WINDOW1 = 0x003D, BACKUP = 0x0040,
-                          HIDEOBJ = 0x008D, DATEMODE = 0x0022, PRECISION = 0x000E, REFRESHALL = 0x01B7,
-                          BOOKBOOL = 0x00DA, COUNTRY = 0x008C, RECALCID = 0x01C1, CALCMODE = 0x000D,
-                          CALCCOUNT = 0x000C, REFMODE = 0x000F, ITERATION = 0x0011, DELTA = 0x0010,
-                          SAVERECALC = 0x005F, PRINTGRIDLINES = 0x002B, PRINTHEADERS = 0x002A, GRIDSET = 0x0082,
-                          GUTS = 0x0080, DEFAULTROWHEIGHT = 0x0225, WSBOOL = 0x0081, HCENTER = 0x0083,
-                          VCENTER = 0x0084, SETUP = 0x00A1, DEFCOLWIDTH = 0x0055, DIMENSIONS = 0x0200,
-                          WINDOW2 = 0x023E, SELECTION = 0x001D;
-}  // namespace rec
 
 class TBaseRecordStorage {
 public:
