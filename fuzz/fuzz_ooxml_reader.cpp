@@ -2,9 +2,12 @@
 // package; anything else is cut at "\n--\n" into the parts styles, shared strings, workbook
 // relationships, workbook, worksheet relationships and worksheet of a package built for it, so
 // the XML handlers see mutated XML rather than mutated deflate streams. Errors are expected;
-// crashes, hangs and unbounded allocation are findings.
+// crashes, hangs and unbounded allocation are findings, and so is a workbook that reads but
+// does not write, or writes a package that does not read back.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -13,6 +16,7 @@
 #include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/model/tabulon4.h"
 #include "workbook/ooxml/xls_read_2007_xml.h"
+#include "workbook/ooxml/xls_write_2007_xml.h"
 
 using namespace linograf::workbook;
 
@@ -58,6 +62,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         ReadOpenXmlWorkbook(book, stream, &temp);
     } catch (const std::exception&) {
+        return 0;
+    }
+    if (book.Sheets().Count() == 0) return 0;
+    // The live log writes every workbook it reads, with the package read as the source of the
+    // parts it keeps: one that reads but does not write, or writes a package that does not read
+    // back, would fail every logged line instead of being refused up front.
+    TMemoryStream written;
+    try {
+        WriteOpenXmlWorkbook(book, written, &temp);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "a workbook that read does not write: %s\n", error.what());
+        std::abort();
+    }
+    TTabulon4 again;
+    again.Fonts().Clear();
+    again.Formats().Clear();
+    again.Formats().AddDefaultFormats();
+    again.StyleFormats().Clear();
+    written.Seek(0, TSeekOrigin::soBeginning);
+    try {
+        ReadOpenXmlWorkbook(again, written, nullptr);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "our own package does not read back: %s\n", error.what());
+        std::abort();
     }
     return 0;
 }

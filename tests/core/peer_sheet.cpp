@@ -13,12 +13,14 @@ import sys
 path = sys.argv[1]
 def esc(s):
     return s.replace('\\', '\\\\').replace('\t', '\\t').replace('\n', '\\n').replace('\r', '\\r')
+# Text cells come back as their text; anything else carries its type and full value ("float:7.0"),
+# so a number stored where the log must store text can never pass for that text.
 def text(v):
     if v is None:
         return ''
-    if isinstance(v, float) and v.is_integer():
-        return str(int(v))
-    return str(v)
+    if isinstance(v, str):
+        return v
+    return '%s:%r' % (type(v).__name__, v)
 rows = []
 widths = {}
 if path.lower().endswith('.xlsx'):

@@ -1,6 +1,7 @@
 #pragma once
 // The first sheet of a workbook as an independent reader sees it: python3-xlrd for .xls,
-// python3-openpyxl for .xlsx. Texts come back as UTF-8, rows without their trailing empty cells.
+// python3-openpyxl for .xlsx. Texts come back as UTF-8, other values as type and value
+// ("float:7.0"), rows without their trailing empty cells.
 #include <map>
 #include <string>
 #include <vector>

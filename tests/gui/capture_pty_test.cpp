@@ -108,9 +108,8 @@ TEST_F(CapturePtyTest, LinesBecomeJournalAndWorkbookRowsUntilStopped) {
     EXPECT_EQ(window->Grid->Model()->index(1, 1).data().toString(), "FGH");
     EXPECT_EQ(window->StatusText(), QString::fromStdString("Выгрузка в файл " + log_path));
     EXPECT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
-    if (test::PythonHasModule("xlrd")) {
-        EXPECT_EQ(SheetRows(log_path), "A|B\n12345|678\nabcde|FGH\n");
-    }
+    ASSERT_TRUE(test::PythonHasModule("xlrd")) << "python3-xlrd is not installed";
+    EXPECT_EQ(SheetRows(log_path), "A|B\n12345|678\nabcde|FGH\n");
 
     window->aplay->trigger();
     EXPECT_FALSE(window->NlkComPort1()->IsOpen());
@@ -132,14 +131,12 @@ TEST_F(CapturePtyTest, LinesBecomeJournalAndWorkbookRowsUntilStopped) {
     ASSERT_TRUE(test::PumpUntil(last_row_is_end));
     window->aplay->trigger();
     EXPECT_FALSE(window->NlkComPort1()->IsOpen());
-    if (test::PythonHasModule("xlrd")) {
-        std::string expected = "A|B\n";
-        for (int row = 0; row < Rows(); ++row) {
-            expected += window->Tables().cdata.CellText(row, 1) + "|" +
-                        window->Tables().cdata.CellText(row, 2) + "\n";
-        }
-        EXPECT_EQ(SheetRows(log_path), expected);
-    }
+    // The file holds what the test sent, cut by the format (A 5 bytes, B 3, from the right; a
+    // field that would start before the line's first byte is read from it with its full size),
+    // with or without the line the terminal kept while the port was closed.
+    const std::string sent = "A|B\n12345|678\nabcde|FGH\n";
+    const std::string rows = SheetRows(log_path);
+    EXPECT_TRUE(rows == sent + "end|end\n" || rows == sent + "99999|999\nend|end\n") << rows;
 }
 
 TEST_F(CapturePtyTest, WithoutAChosenPortTheOperatorIsAsked) {

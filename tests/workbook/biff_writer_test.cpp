@@ -12,6 +12,7 @@
 
 #include "tests/support/temp_dir.h"
 #include "tests/workbook/biff_test_support.h"
+#include "workbook/cfb/compound_document.h"
 #include "workbook/model/extra_objects.h"
 #include "base/memory_stream.h"
 #include "workbook/biff/xls_stream.h"

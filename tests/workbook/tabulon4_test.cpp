@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -274,12 +278,45 @@ TEST_F(Tabulon4FailedWrite, FileThatCannotGrow) {
     ExpectOldFileAlone();
 }
 
+// Makes the test's folder refuse writes for as long as it lives. Permissions do not bind the
+// superuser (CI runs as root), so there the folder is bound onto itself read-only instead, in a
+// mount namespace of this process's own, so nothing outlives the test even if it crashes.
+class ReadOnlyFolder {
+  public:
+    explicit ReadOnlyFolder(const fs::path& folder) : folder_(folder) {
+        if (::geteuid() != 0) {
+            fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+            return;
+        }
+        mounted_ = ::unshare(CLONE_NEWNS) == 0 &&
+                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                   ::mount(folder_.c_str(), folder_.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+                   ::mount(nullptr, folder_.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+        error_ = mounted_ ? "" : std::string("cannot make a read-only folder: ") + std::strerror(errno);
+    }
+    ~ReadOnlyFolder() {
+        if (::geteuid() != 0)
+            fs::permissions(folder_, fs::perms::owner_all);
+        else if (mounted_)
+            ::umount2(folder_.c_str(), MNT_DETACH);
+    }
+    const std::string& Error() const { return error_; }
+
+  private:
+    fs::path folder_;
+    bool mounted_ = false;
+    std::string error_;
+};
+
 TEST_F(Tabulon4FailedWrite, ReadOnlyFolder) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
-    fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
-    const std::string message = MessageOf([&] { book.Write(); });
-    fs::permissions(dir.path(), fs::perms::owner_all);
+    std::string message;
+    {
+        ReadOnlyFolder read_only(dir.path());
+        ASSERT_EQ(read_only.Error(), "");
+        message = MessageOf([&] { book.Write(); });
+    }
     EXPECT_NE(message.find("journal.xls"), std::string::npos) << message;
+    EXPECT_NE(message, "(no error)");
     ExpectOldFileAlone();
 }
 
@@ -294,9 +331,6 @@ TEST_F(Tabulon4FailedWrite, MissingFolderOrName) {
 // ---------------------------------------------------------------------------------------------
 // Read: the reader is chosen by the extension in any letter case.
 
-bool Pending(const std::string& message) {
-    return message.find("not supported yet") != std::string::npos;
-}
 
 TEST(Tabulon4Read, MissingOpenXmlFileLeavesTheWorkbookAsItWas) {
     test::TempDir dir;
@@ -339,7 +373,6 @@ TEST(Tabulon4Read, OurOwnFileComesBackThroughTheBiffReader) {
     TTabulon4 book;
     book.SetFilename(written.Filename());
     const std::string message = MessageOf([&] { book.Read(); });
-    if (Pending(message)) GTEST_SKIP() << message;
     ASSERT_EQ(message, "(no error)");
     EXPECT_EQ(book.Version(), xvExcel97);
     EXPECT_EQ(book.OrigVersion(), xvExcel97);
@@ -363,7 +396,6 @@ book.save(sys.argv[1])
     TTabulon4 book;
     book.SetFilename(Utf8ToWide(path));
     const std::string message = MessageOf([&] { book.Read(); });
-    if (Pending(message)) GTEST_SKIP() << message;
     ASSERT_EQ(message, "(no error)");
     EXPECT_EQ(book.Version(), xvExcel2007);
     EXPECT_EQ(book.OrigVersion(), xvExcel2007);

@@ -7,6 +7,8 @@
 // list, in format order. Their alignment goes into the xf whenever it is not the default one, so
 // wrapped, centred or turned text keeps its look.
 #include <array>
+#include <string>
+#include <vector>
 
 #include "workbook/ooxml/style_names.h"
 #include "workbook/ooxml/xls_write_2007_xml.h"
@@ -176,60 +178,77 @@ void TXLSWrite2007XML::WriteCellFormatEx12(const TCellFormat& format, const TCel
     xml_.EndTag();
 }
 
+// The master format a cell format was read with from an Open XML file, or null for a format made
+// the BIFF way (those get fills and borders of their own after the lists read from the file).
+const TCellFormatEx12* TXLSWrite2007XML::MasterFormatOf(const TCellFormat& format) {
+    const auto& masters = book_.OpenXml().MasterFormats();
+    const auto it = masters.find(format.Id());
+    return it == masters.end() ? nullptr : &it->second;
+}
+
 void TXLSWrite2007XML::WriteStyles() {
-    TOpenXmlBook& ox = book_.OpenXml();
-    TCellFormats& formats = book_.Formats();
-    const auto& ex12_formats = ox.MasterFormats();
-    auto ex12_of = [&](const TCellFormat& f) -> const TCellFormatEx12* {
-        const auto it = ex12_formats.find(f.Id());
-        return it == ex12_formats.end() ? nullptr : &it->second;
-    };
-    // BIFF-style formats from position 21 on that bring a fill or border of their own.
-    int format_fills = 0, format_borders = 0;
-    for (int p = kFirstCellFormat; p < formats.Count(); ++p) {
-        const TCellFormat& f = formats.Items(p);
-        if (ex12_of(f)) continue;
-        format_fills += CarriesFill(f) ? 1 : 0;
-        format_borders += CarriesBorder(f) ? 1 : 0;
-    }
     // Fill 0 and border 0 are what cells without a fill or border refer to, and Excel takes fill
     // 1 as gray125 whatever it says: without lists read from a file, the defaults go first.
-    fill_defaults_ = write_defaults_ || ox.Fills().empty();
-    border_defaults_ = write_defaults_ || ox.Borders().empty();
+    fill_defaults_ = write_defaults_ || book_.OpenXml().Fills().empty();
+    border_defaults_ = write_defaults_ || book_.OpenXml().Borders().empty();
 
     xml_.XmlDeclaration();
     xml_.BeginTag("styleSheet", R"(xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main")");
+    WriteNumberFormats();
+    WriteFonts();
+    WriteFills();
+    WriteBorders();
+    WriteCellStyleFormats();
+    WriteCellFormats();
+    WriteCellStyles();
+    TOpenXmlBook& ox = book_.OpenXml();
+    if (!ox.Dxfs().empty()) xml_.WriteRaw(ox.Dxfs());
+    if (!ox.TableStyles().empty()) xml_.WriteRaw(ox.TableStyles());
+    if (!ox.Colors().empty()) xml_.WriteRaw(ox.Colors());
+    xml_.EndTag();
+}
 
-    TNumberFormats& numbers = formats.NumberFormats();
-    if (numbers.Count() > kBuiltInNumberFormats) {
-        xml_.BeginTag("numFmts", "count=\"" + std::to_string(numbers.Count() - kBuiltInNumberFormats) + '"');
-        for (int i = kBuiltInNumberFormats; i < numbers.Count(); ++i) {
-            const TNumberFormat& n = numbers.Items(i);
-            xml_.WriteRaw("<numFmt numFmtId=\"" + std::to_string(n.Id()) + "\" formatCode=\"" +
-                          EscapeXml(n.Text()) + "\" />");
-        }
-        xml_.EndTag();
+void TXLSWrite2007XML::WriteNumberFormats() {
+    TNumberFormats& numbers = book_.Formats().NumberFormats();
+    if (numbers.Count() <= kBuiltInNumberFormats) return;
+    xml_.BeginTag("numFmts", "count=\"" + std::to_string(numbers.Count() - kBuiltInNumberFormats) + '"');
+    for (int i = kBuiltInNumberFormats; i < numbers.Count(); ++i) {
+        const TNumberFormat& n = numbers.Items(i);
+        xml_.WriteRaw("<numFmt numFmtId=\"" + std::to_string(n.Id()) + "\" formatCode=\"" + EscapeXml(n.Text()) +
+                      "\" />");
     }
+    xml_.EndTag();
+}
 
+void TXLSWrite2007XML::WriteFonts() {
     TXFonts& fonts = book_.Fonts();
     if (fonts.Count() == 0) {
         xml_.BeginTag("fonts", R"(count="1")");
         xml_.WriteRaw(R"(<font><sz val="11" /><color theme="1" /><name val="Calibri" /><family val="2" />)"
                       R"(<scheme val="minor" /></font>)");
         xml_.EndTag();
-    } else {
-        xml_.BeginTag("fonts", "count=\"" + std::to_string(fonts.Count()) + '"');
-        for (int i = 0; i < fonts.Count(); ++i) {
-            xml_.BeginTag("font");
-            WriteFont(i, false);
-            xml_.EndTag();
-        }
+        return;
+    }
+    xml_.BeginTag("fonts", "count=\"" + std::to_string(fonts.Count()) + '"');
+    for (int i = 0; i < fonts.Count(); ++i) {
+        xml_.BeginTag("font");
+        WriteFont(i, false);
         xml_.EndTag();
     }
+    xml_.EndTag();
+}
 
-    const int fill_list = static_cast<int>(ox.Fills().size());
-    xml_.BeginTag("fills",
-                  "count=\"" + std::to_string(fill_list + format_fills + (fill_defaults_ ? 2 : 0)) + '"');
+// The defaults, the fills read from a file, then one fill for each BIFF-style format from
+// position 21 on that brings one of its own; cellXfs refers to them in that order.
+void TXLSWrite2007XML::WriteFills() {
+    TCellFormats& formats = book_.Formats();
+    std::vector<const TCellFormat*> own;
+    for (int p = kFirstCellFormat; p < formats.Count(); ++p) {
+        const TCellFormat& f = formats.Items(p);
+        if (!MasterFormatOf(f) && CarriesFill(f)) own.push_back(&f);
+    }
+    const auto& read = book_.OpenXml().Fills();
+    xml_.BeginTag("fills", "count=\"" + std::to_string(read.size() + own.size() + (fill_defaults_ ? 2 : 0)) + '"');
     if (fill_defaults_) {
         for (const char* pattern : {R"(patternType="none")", R"(patternType="gray125")"}) {
             xml_.BeginTag("fill");
@@ -237,127 +256,129 @@ void TXLSWrite2007XML::WriteStyles() {
             xml_.EndTag();
         }
     }
-    for (const TFill& fill : ox.Fills()) WriteFill(fill);
+    for (const TFill& fill : read) WriteFill(fill);
+    for (const TCellFormat* f : own)
+        WritePatternFill(f->FillPattern(), TXc12Color::Indexed(f->FillColor()), TXc12Color::Indexed(f->FillBackColor()));
+    xml_.EndTag();
+}
+
+// As the fills: the default, the borders read from a file, then the BIFF-style formats' own.
+void TXLSWrite2007XML::WriteBorders() {
+    TCellFormats& formats = book_.Formats();
+    std::vector<const TCellFormat*> own;
     for (int p = kFirstCellFormat; p < formats.Count(); ++p) {
         const TCellFormat& f = formats.Items(p);
-        if (ex12_of(f) || !CarriesFill(f)) continue;
-        WritePatternFill(f.FillPattern(), TXc12Color::Indexed(f.FillColor()),
-                         TXc12Color::Indexed(f.FillBackColor()));
+        if (!MasterFormatOf(f) && CarriesBorder(f)) own.push_back(&f);
     }
-    xml_.EndTag();
-
-    const int border_list = static_cast<int>(ox.Borders().size());
-    xml_.BeginTag(
-        "borders",
-        "count=\"" + std::to_string(border_list + format_borders + (border_defaults_ ? 1 : 0)) + '"');
+    const auto& read = book_.OpenXml().Borders();
+    xml_.BeginTag("borders",
+                  "count=\"" + std::to_string(read.size() + own.size() + (border_defaults_ ? 1 : 0)) + '"');
     if (border_defaults_) {
         xml_.BeginTag("border");
         for (const char* side : {"left", "right", "top", "bottom", "diagonal"}) xml_.EmptyTag(side, "");
         xml_.EndTag();
     }
-    for (const TBorder& border : ox.Borders()) {
-        std::string attributes;
-        if (border.options & kBorderDiagonalUp) attributes += R"(diagonalUp="true" )";
-        if (border.options & kBorderDiagonalDown) attributes += R"(diagonalDown="true" )";
-        if (border.options & kBorderOutline) attributes += R"(outline="true" )";
-        if (!attributes.empty()) attributes.pop_back();
-        xml_.BeginTag("border", attributes);
-        const std::pair<const char*, TBorderLineKind> lines[] = {{"left", blLeft},
-                                                                 {"right", blRight},
-                                                                 {"top", blTop},
-                                                                 {"bottom", blBottom},
-                                                                 {"diagonal", blDiagonal}};
-        for (const auto& [name, kind] : lines)
-            WriteBorderLine(name, border.lines[kind].style, border.lines[kind].color);
-        for (const auto& [name, kind] :
-             {std::pair{"vertical", blVertical}, std::pair{"horizontal", blHorizontal}})
-            if (border.lines[kind].style != 0)
-                WriteBorderLine(name, border.lines[kind].style, border.lines[kind].color);
-        xml_.EndTag();
-    }
-    for (int p = kFirstCellFormat; p < formats.Count(); ++p) {
-        const TCellFormat& f = formats.Items(p);
-        if (ex12_of(f) || !CarriesBorder(f)) continue;
+    for (const TBorder& border : read) WriteBorder(border);
+    for (const TCellFormat* f : own) {
         xml_.BeginTag("border", "");
         const std::pair<const char*, TBorderSide> sides[] = {
             {"left", bsLeft}, {"right", bsRight}, {"top", bsTop}, {"bottom", bsBottom}};
         for (const auto& [name, side] : sides)
-            WriteBorderLine(name, f.BorderStyle(side), TXc12Color::Indexed(f.BorderColor(side)));
+            WriteBorderLine(name, f->BorderStyle(side), TXc12Color::Indexed(f->BorderColor(side)));
         xml_.EndTag();
     }
     xml_.EndTag();
+}
 
+void TXLSWrite2007XML::WriteBorder(const TBorder& border) {
+    std::string attributes;
+    if (border.options & kBorderDiagonalUp) attributes += R"(diagonalUp="true" )";
+    if (border.options & kBorderDiagonalDown) attributes += R"(diagonalDown="true" )";
+    if (border.options & kBorderOutline) attributes += R"(outline="true" )";
+    if (!attributes.empty()) attributes.pop_back();
+    xml_.BeginTag("border", attributes);
+    const std::pair<const char*, TBorderLineKind> lines[] = {
+        {"left", blLeft}, {"right", blRight}, {"top", blTop}, {"bottom", blBottom}, {"diagonal", blDiagonal}};
+    for (const auto& [name, kind] : lines) WriteBorderLine(name, border.lines[kind].style, border.lines[kind].color);
+    for (const auto& [name, kind] : {std::pair{"vertical", blVertical}, std::pair{"horizontal", blHorizontal}})
+        if (border.lines[kind].style != 0) WriteBorderLine(name, border.lines[kind].style, border.lines[kind].color);
+    xml_.EndTag();
+}
+
+void TXLSWrite2007XML::WriteCellStyleFormats() {
     TCellFormats& style_formats = book_.StyleFormats();
-    if (style_formats.Count() > 0) {
-        xml_.BeginTag("cellStyleXfs", "count=\"" + std::to_string(style_formats.Count()) + '"');
-        for (int p = 0; p < style_formats.Count(); ++p) {
-            const TCellFormat& f = style_formats.Items(p);
-            const auto it = ox.StyleFormats().find(f.Id());
-            WriteCellFormatEx12(f, it != ox.StyleFormats().end() ? it->second : TCellFormatEx12{}, false);
-        }
-        xml_.EndTag();
+    if (style_formats.Count() == 0) return;
+    const auto& read = book_.OpenXml().StyleFormats();
+    xml_.BeginTag("cellStyleXfs", "count=\"" + std::to_string(style_formats.Count()) + '"');
+    for (int p = 0; p < style_formats.Count(); ++p) {
+        const TCellFormat& f = style_formats.Items(p);
+        const auto it = read.find(f.Id());
+        WriteCellFormatEx12(f, it != read.end() ? it->second : TCellFormatEx12{}, false);
     }
+    xml_.EndTag();
+}
 
+void TXLSWrite2007XML::WriteCellFormats() {
+    TCellFormats& formats = book_.Formats();
     if (formats.Count() <= kFirstCellFormat) {
         xml_.BeginTag("cellXfs", R"(count="1")");
         xml_.EmptyTag("xf", R"(numFmtId= "0" fontId="0" fillId="0" borderId="0" xfId="0")");
         xml_.EndTag();
-    } else {
-        xml_.BeginTag("cellXfs",
-                      "count=\"" +
-                          std::to_string(formats.Count() - kFirstCellFormat + (write_defaults_ ? 1 : 0)) +
-                          '"');
-        if (write_defaults_)
-            xml_.EmptyTag("xf", R"(numFmtId= "0" fontId="0" fillId="0" borderId="0" xfId="0")");
-        int fill_count = fill_defaults_ ? 2 : 0;
-        int border_count = border_defaults_ ? 1 : 0;
-        for (int p = kFirstCellFormat; p < formats.Count(); ++p) {
-            const TCellFormat& f = formats.Items(p);
-            if (const TCellFormatEx12* ex12 = ex12_of(f)) {
-                WriteCellFormatEx12(f, *ex12, true);
-                continue;
-            }
-            const bool fill = CarriesFill(f);
-            const bool border = CarriesBorder(f);
-            xml_.AddAttribute(true, "numFmtId", static_cast<int>(f.NumberFormatIndex()));
-            xml_.AddAttribute(true, "fontId", static_cast<int>(f.FontIndex()));
-            xml_.AddAttribute(true, "fillId", fill ? fill_list + fill_count++ : 0);
-            xml_.AddAttribute(true, "borderId", border ? border_list + border_count++ : 0);
-            xml_.AddAttribute(true, "xfId", 0);
-            xml_.AddAttribute(fill, "applyFill", true);
-            xml_.AddAttribute(border, "applyBorder", true);
-            xml_.AddAttribute(f.FontIndex() != 0, "applyFont", true);
-            xml_.AddAttribute(f.NumberFormatIndex() > 0, "applyNumberFormat", true);
-            const TCellFormatEx12 alignment = AlignmentOf(f);
-            const bool aligned = !IsDefaultAlignment(alignment);
-            xml_.AddAttribute(aligned, "applyAlignment", true);
-            if (!aligned) {
-                xml_.EmptyTag("xf");
-                continue;
-            }
-            xml_.BeginTag("xf");
-            WriteAlignment(xml_, alignment);
-            xml_.EndTag();
+        return;
+    }
+    xml_.BeginTag("cellXfs",
+                  "count=\"" + std::to_string(formats.Count() - kFirstCellFormat + (write_defaults_ ? 1 : 0)) + '"');
+    if (write_defaults_) xml_.EmptyTag("xf", R"(numFmtId= "0" fontId="0" fillId="0" borderId="0" xfId="0")");
+    // The BIFF-style formats' own fills and borders follow the defaults and the read lists, in
+    // the order WriteFills and WriteBorders wrote them.
+    const int fill_list = static_cast<int>(book_.OpenXml().Fills().size());
+    const int border_list = static_cast<int>(book_.OpenXml().Borders().size());
+    int fill_count = fill_defaults_ ? 2 : 0;
+    int border_count = border_defaults_ ? 1 : 0;
+    for (int p = kFirstCellFormat; p < formats.Count(); ++p) {
+        const TCellFormat& f = formats.Items(p);
+        if (const TCellFormatEx12* ex12 = MasterFormatOf(f)) {
+            WriteCellFormatEx12(f, *ex12, true);
+            continue;
         }
+        const bool fill = CarriesFill(f);
+        const bool border = CarriesBorder(f);
+        xml_.AddAttribute(true, "numFmtId", static_cast<int>(f.NumberFormatIndex()));
+        xml_.AddAttribute(true, "fontId", static_cast<int>(f.FontIndex()));
+        xml_.AddAttribute(true, "fillId", fill ? fill_list + fill_count++ : 0);
+        xml_.AddAttribute(true, "borderId", border ? border_list + border_count++ : 0);
+        xml_.AddAttribute(true, "xfId", 0);
+        xml_.AddAttribute(fill, "applyFill", true);
+        xml_.AddAttribute(border, "applyBorder", true);
+        xml_.AddAttribute(f.FontIndex() != 0, "applyFont", true);
+        xml_.AddAttribute(f.NumberFormatIndex() > 0, "applyNumberFormat", true);
+        const TCellFormatEx12 alignment = AlignmentOf(f);
+        const bool aligned = !IsDefaultAlignment(alignment);
+        xml_.AddAttribute(aligned, "applyAlignment", true);
+        if (!aligned) {
+            xml_.EmptyTag("xf");
+            continue;
+        }
+        xml_.BeginTag("xf");
+        WriteAlignment(xml_, alignment);
         xml_.EndTag();
     }
+    xml_.EndTag();
+}
 
-    if (!ox.CellStyles().empty()) {
-        xml_.BeginTag("cellStyles", "count=\"" + std::to_string(ox.CellStyles().size()) + '"');
-        for (const TEx12CellStyle& s : ox.CellStyles()) {
-            xml_.AddAttribute(s.builtin_id >= 0, "builtinId", s.builtin_id);
-            xml_.AddAttribute(s.custom_builtin, "customBuiltin", true);
-            xml_.AddAttribute(s.hidden, "hidden", true);
-            xml_.AddAttribute(s.i_level >= 0, "iLevel", s.i_level);
-            xml_.AddAttribute(!s.name.empty(), "name", EscapeXml(s.name));
-            xml_.AddAttribute(true, "xfId", s.xf_id);
-            xml_.EmptyTag("cellStyle");
-        }
-        xml_.EndTag();
+void TXLSWrite2007XML::WriteCellStyles() {
+    const auto& styles = book_.OpenXml().CellStyles();
+    if (styles.empty()) return;
+    xml_.BeginTag("cellStyles", "count=\"" + std::to_string(styles.size()) + '"');
+    for (const TEx12CellStyle& s : styles) {
+        xml_.AddAttribute(s.builtin_id >= 0, "builtinId", s.builtin_id);
+        xml_.AddAttribute(s.custom_builtin, "customBuiltin", true);
+        xml_.AddAttribute(s.hidden, "hidden", true);
+        xml_.AddAttribute(s.i_level >= 0, "iLevel", s.i_level);
+        xml_.AddAttribute(!s.name.empty(), "name", EscapeXml(s.name));
+        xml_.AddAttribute(true, "xfId", s.xf_id);
+        xml_.EmptyTag("cellStyle");
     }
-    if (!ox.Dxfs().empty()) xml_.WriteRaw(ox.Dxfs());
-    if (!ox.TableStyles().empty()) xml_.WriteRaw(ox.TableStyles());
-    if (!ox.Colors().empty()) xml_.WriteRaw(ox.Colors());
     xml_.EndTag();
 }
 

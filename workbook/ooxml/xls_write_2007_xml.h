@@ -71,6 +71,15 @@ class TXLSWrite2007XML {
     void WriteFont(int position, bool run_font);
     void WritePatternFill(uint8_t pattern, const TXc12Color& foreground, const TXc12Color& background);
     void WriteFill(const TFill& fill);
+    const TCellFormatEx12* MasterFormatOf(const TCellFormat& format);
+    void WriteNumberFormats();
+    void WriteFonts();
+    void WriteFills();
+    void WriteBorders();
+    void WriteBorder(const TBorder& border);
+    void WriteCellStyleFormats();
+    void WriteCellFormats();
+    void WriteCellStyles();
     void WriteBorderLine(std::string_view name, uint8_t style, const TXc12Color& color);
     void WriteCellFormatEx12(const TCellFormat& format, const TCellFormatEx12& ex12, bool with_xf_id);
     void WriteColumns(TSheet& sheet, int index);
