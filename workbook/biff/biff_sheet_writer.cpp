@@ -6,6 +6,7 @@
 
 #include "workbook/biff/biff_record_buffer.h"
 #include "workbook/biff/biff_writer.h"
+#include "workbook/model/biff_records.h"
 #include "workbook/model/record_storage.h"
 #include "workbook/biff/rk_number.h"
 #include "workbook/model/tabulon4.h"
@@ -13,12 +14,6 @@
 namespace linograf::workbook {
 namespace {
 
-constexpr uint16_t kHORIZONTALPAGEBREAKS = 0x001B, kVERTICALPAGEBREAKS = 0x001A, kHEADER = 0x0014,
-                   kFOOTER = 0x0015, kLEFTMARGIN = 0x0026, kRIGHTMARGIN = 0x0027, kTOPMARGIN = 0x0028,
-                   kBOTTOMMARGIN = 0x0029, kCOLINFO = 0x007D, kROW = 0x0208, kBLANK = 0x0201, kMULBLANK = 0x00BE,
-                   kRK = 0x027E, kMULRK = 0x00BD, kNUMBER = 0x0203, kLABELSST = 0x00FD, kBOOLERR = 0x0205,
-                   kFORMULA = 0x0006, kSTRING = 0x0207, kMERGEDCELLS = 0x00E5, kSHEETPROTECTION = 0x0867,
-                   kSCL = 0x00A0;
 
 constexpr uint32_t kLastBiffColumn = 255;
 constexpr uint32_t kLastBiffRow = 65535;
@@ -35,6 +30,20 @@ inline void Put32(uint8_t* p, uint32_t v) {
     Put16(p, v);
     Put16(p + 2, v >> 16);
 }
+// Every cell record starts with the same six bytes after its header; what follows them:
+//
+//   OFFSET  SIZE  DESCRIPTION (data of the record; the 4-byte id and length come before it)
+//   0       2     row
+//   2       2     column
+//   4       2     cell format (XF) index
+//   LABELSST  6  4  index of the text in the SST
+//   NUMBER    6  8  IEEE 754 double
+//   RK        6  4  RK number (30 bits of value; bit 0 divides by 100, bit 1 marks an integer)
+//   BOOLERR   6  1  value (0/1, or an error code), 7 1: 0 boolean, 1 error
+//   BLANK     -     nothing more
+//   MULRK     4  6*n  XF (2) and RK (4) per cell from the column on, then the last column (2)
+//   MULBLANK  4  2*n  XF per cell from the column on, then the last column (2)
+//   FORMULA   6  8  cached result, 14 2 options, 16 4 unused, 20 2 token size, 22 var tokens
 inline void PutCellHeader(uint8_t* p, uint16_t id, uint16_t length, uint32_t row, uint32_t col, uint32_t xf) {
     Put16(p, id);
     Put16(p + 2, length);
@@ -62,13 +71,13 @@ public:
         if (count_ == 0) return;
         if (count_ == 1) {
             uint8_t* buffer = stream.Reserve(14);
-            PutCellHeader(buffer, kRK, 10, row_, first_col_, entries_[0].xf);
+            PutCellHeader(buffer, rec::RK, 10, row_, first_col_, entries_[0].xf);
             Put32(buffer + 10, entries_[0].rk);
             stream.Advance(14);
         } else {
             const uint16_t length = static_cast<uint16_t>(6 + 6 * count_);
             uint8_t* buffer = stream.Reserve(4 + length);
-            PutCellHeader(buffer, kMULRK, length, row_, first_col_, entries_[0].xf);
+            PutCellHeader(buffer, rec::MULRK, length, row_, first_col_, entries_[0].xf);
             uint8_t* p = buffer + 8;
             for (int i = 0; i < count_; ++i, p += 6) {
                 Put16(p, entries_[i].xf);
@@ -118,7 +127,7 @@ void TBiffWriter::WriteSheetEntry(TSheet& sheet, const TRawRecord& entry) {
             if (zoom != 0 && zoom != 100) {
                 TRecordBuffer scl;
                 scl.U16(zoom).U16(100);
-                stream_.WriteRecord(kSCL, scl.View());
+                stream_.WriteRecord(rec::SCL, scl.View());
             }
             stream_.WriteRecord(entry.id, entry.data.data(), entry.data.size());
             break;
@@ -167,13 +176,13 @@ void TBiffWriter::WritePageBreaks(TSheet& sheet) {
                 .U16(static_cast<uint16_t>(breaks[i].last + 1));
         stream_.WriteRecord(id, r.View());
     };
-    write(kHORIZONTALPAGEBREAKS, sheet.PrintSettings().horiz_pagebreaks);
-    write(kVERTICALPAGEBREAKS, sheet.PrintSettings().vert_pagebreaks);
+    write(rec::HORIZONTALPAGEBREAKS, sheet.PrintSettings().horiz_pagebreaks);
+    write(rec::VERTICALPAGEBREAKS, sheet.PrintSettings().vert_pagebreaks);
 }
 
 void TBiffWriter::WriteHeaderFooter(TSheet& sheet) {
-    for (const auto& [id, text] : {std::pair<uint16_t, const std::u16string*>{kHEADER, &sheet.PrintSettings().header},
-                                   {kFOOTER, &sheet.PrintSettings().footer}}) {
+    for (const auto& [id, text] : {std::pair<uint16_t, const std::u16string*>{rec::HEADER, &sheet.PrintSettings().header},
+                                   {rec::FOOTER, &sheet.PrintSettings().footer}}) {
         TRecordBuffer r;
         if (!text->empty()) {
             // Header and footer texts are limited to 255 characters.
@@ -186,10 +195,10 @@ void TBiffWriter::WriteHeaderFooter(TSheet& sheet) {
 
 void TBiffWriter::WriteMargins(TSheet& sheet) {
     const TPrintSettings& p = sheet.PrintSettings();
-    for (const auto& [id, value] : {std::pair<uint16_t, double>{kLEFTMARGIN, p.margin_left},
-                                    {kRIGHTMARGIN, p.margin_right},
-                                    {kTOPMARGIN, p.margin_top},
-                                    {kBOTTOMMARGIN, p.margin_bottom}}) {
+    for (const auto& [id, value] : {std::pair<uint16_t, double>{rec::LEFTMARGIN, p.margin_left},
+                                    {rec::RIGHTMARGIN, p.margin_right},
+                                    {rec::TOPMARGIN, p.margin_top},
+                                    {rec::BOTTOMMARGIN, p.margin_bottom}}) {
         if (!(value >= 0)) continue;
         TRecordBuffer r;
         r.F64(value);
@@ -226,7 +235,7 @@ void TBiffWriter::WriteColInfo(TSheet& sheet) {
             .U16(static_cast<uint16_t>(c->FormatIndex()))
             .U16(options)
             .U16(0);
-        stream_.WriteRecord(kCOLINFO, r.View());
+        stream_.WriteRecord(rec::COLINFO, r.View());
         i = j;
     }
 }
@@ -242,7 +251,7 @@ void TBiffWriter::WriteRows(TSheet& sheet) {
         options = xf != kDefaultCellFormat ? (options | kRowHasFormat) : (options & ~kRowHasFormat);
         options |= 0x0100;
         uint8_t* buffer = stream_.Reserve(20);
-        Put16(buffer, kROW);
+        Put16(buffer, rec::ROW);
         Put16(buffer + 2, 16);
         Put16(buffer + 4, row.Number());
         Put16(buffer + 6, row.FirstColumn());
@@ -293,10 +302,10 @@ void TBiffWriter::WriteCells(TSheet& sheet) {
                         last = next.col;
                     }
                     if (last == c.col) {
-                        stream_.WriteRecord(kBLANK, r.View());
+                        stream_.WriteRecord(rec::BLANK, r.View());
                     } else {
                         r.U16(static_cast<uint16_t>(last));
-                        stream_.WriteRecord(kMULBLANK, r.View());
+                        stream_.WriteRecord(rec::MULBLANK, r.View());
                     }
                     break;
                 }
@@ -310,7 +319,7 @@ void TBiffWriter::WriteCells(TSheet& sheet) {
                     }
                     run.Flush(stream_);
                     uint8_t* p = stream_.Reserve(18);
-                    PutCellHeader(p, kNUMBER, 14, c.row, c.col, xf);
+                    PutCellHeader(p, rec::NUMBER, 14, c.row, c.col, xf);
                     std::memcpy(p + 10, &value, 8);
                     stream_.Advance(18);
                     break;
@@ -318,14 +327,14 @@ void TBiffWriter::WriteCells(TSheet& sheet) {
                 case ctString: {
                     if (!cell.value.entry) throw std::runtime_error("Text cell without a string");
                     uint8_t* p = stream_.Reserve(14);
-                    PutCellHeader(p, kLABELSST, 10, c.row, c.col, xf);
+                    PutCellHeader(p, rec::LABELSST, 10, c.row, c.col, xf);
                     Put32(p + 10, cell.value.entry->Index());
                     stream_.Advance(14);
                     break;
                 }
                 case ctBoolean: {
                     uint8_t* p = stream_.Reserve(12);
-                    PutCellHeader(p, kBOOLERR, 8, c.row, c.col, xf);
+                    PutCellHeader(p, rec::BOOLERR, 8, c.row, c.col, xf);
                     p[10] = cell.small ? 1 : 0;
                     p[11] = 0;
                     stream_.Advance(12);
@@ -338,7 +347,7 @@ void TBiffWriter::WriteCells(TSheet& sheet) {
                         throw std::runtime_error(message);
                     }
                     uint8_t* p = stream_.Reserve(12);
-                    PutCellHeader(p, kBOOLERR, 8, c.row, c.col, xf);
+                    PutCellHeader(p, rec::BOOLERR, 8, c.row, c.col, xf);
                     p[10] = kErrorBytes[cell.small - 1];
                     p[11] = 1;
                     stream_.Advance(12);
@@ -369,11 +378,11 @@ void TBiffWriter::WriteCells(TSheet& sheet) {
                         .U32(0)
                         .U16(static_cast<uint16_t>(tokens))
                         .Raw(f.tokens.data(), tokens);
-                    stream_.WriteRecord(kFORMULA, r.View());
+                    stream_.WriteRecord(rec::FORMULA, r.View());
                     if (cell.type == ctStringFormula || cell.type == ctStringArrayFormula) {
                         const std::u16string_view s = std::u16string_view(f.string_result).substr(0, 4000);
                         r.Clear().U16(static_cast<uint16_t>(s.size())).U8(0x01).Wide(s);
-                        stream_.WriteRecord(kSTRING, r.View());
+                        stream_.WriteRecord(rec::STRING, r.View());
                     }
                     break;
                 }
@@ -398,15 +407,15 @@ void TBiffWriter::WriteSheetObjects(TSheet& sheet) {
                 .U16(static_cast<uint16_t>(a.col1))
                 .U16(static_cast<uint16_t>(a.col2));
         }
-        stream_.WriteRecord(kMERGEDCELLS, r.View());
+        stream_.WriteRecord(rec::MERGEDCELLS, r.View());
     }
     const TSheetProtections protection = sheet.SheetProtection();
     if (!(protection == kAllSheetProtections)) {
         // Shared feature header: frt header (id, flags, 8 reserved bytes), feature type 2
         // (enhanced protection), a reserved byte, "no feature data" size, the allowed actions.
-        r.Clear().U16(kSHEETPROTECTION).U16(0).U32(0).U32(0).U16(0x0002).U8(0).U32(0xFFFFFFFF).U16(
+        r.Clear().U16(rec::SHEETPROTECTION).U16(0).U32(0).U32(0).U16(0x0002).U8(0).U32(0xFFFFFFFF).U16(
             static_cast<uint16_t>(protection.Mask() & 0x7FFF));
-        stream_.WriteRecord(kSHEETPROTECTION, r.View());
+        stream_.WriteRecord(rec::SHEETPROTECTION, r.View());
     }
 }
 

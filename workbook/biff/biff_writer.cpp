@@ -6,6 +6,7 @@
 
 #include "workbook/biff/biff_record_buffer.h"
 #include "workbook/model/palette.h"
+#include "workbook/model/biff_records.h"
 #include "workbook/model/record_storage.h"
 #include "workbook/model/tabulon4.h"
 #include "text/wide_text.h"
@@ -13,9 +14,6 @@
 namespace linograf::workbook {
 namespace {
 
-constexpr uint16_t kFONT = 0x0031, kFORMAT = 0x041E, kXF = 0x00E0, kSTYLE = 0x0293, kPALETTE = 0x0092,
-                   kBOUNDSHEET = 0x0085, kFILESHARING = 0x005B, kOBPROJ = 0x00D3, kSST = 0x00FC,
-                   kEXTSST = 0x00FF, kCONTINUE = 0x003C;
 
 // The built-in styles a workbook without styles of its own gets: XF index with bit 15 set,
 // built-in style number, outline level.
@@ -84,7 +82,7 @@ void TBiffWriter::WriteGlobalsEntry(const TRawRecord& entry) {
         case rec::WRITEACCESS: {
             stream_.WriteRecord(entry.id, entry.data.data(), entry.data.size());
             const std::vector<uint8_t>& block = book_.ReadOnlyBlock();
-            if (block.size() > 1) stream_.WriteRecord(kFILESHARING, block.data(), block.size());
+            if (block.size() > 1) stream_.WriteRecord(rec::FILESHARING, block.data(), block.size());
             break;
         }
         case rec::TABID:
@@ -96,8 +94,8 @@ void TBiffWriter::WriteGlobalsEntry(const TRawRecord& entry) {
                 stream_.WriteRecord(entry.id, entry.data.data(), entry.data.size());
             }
             break;
-        case kOBPROJ:
-            if (book_.PreserveMacros()) stream_.WriteRecord(kOBPROJ, nullptr, 0);
+        case rec::OBPROJ:
+            if (book_.PreserveMacros()) stream_.WriteRecord(rec::OBPROJ, nullptr, 0);
             break;
         case kPlaceholderFormats:
             WriteFormatRecords();
@@ -125,7 +123,7 @@ void TBiffWriter::WriteFormatRecords() {
     TCellFormats& formats = book_.Formats();
     for (int i = 0; i < formats.Count(); ++i) {
         const auto& bytes = formats.Items(i).Bytes();
-        stream_.WriteRecord(kXF, bytes.data(), bytes.size());
+        stream_.WriteRecord(rec::XF, bytes.data(), bytes.size());
     }
     WriteStyles();
     WritePalette();
@@ -164,7 +162,7 @@ void TBiffWriter::WriteFonts() {
             .U8(static_cast<uint8_t>(name.size()))
             .U8(0x01)
             .Wide(name);
-        stream_.WriteRecord(kFONT, r.View());
+        stream_.WriteRecord(rec::FONT, r.View());
     }
 }
 
@@ -176,7 +174,7 @@ void TBiffWriter::WriteNumberFormats() {
         const TNumberFormat& f = formats.Items(i);
         if (f.UseCount() < 0) continue;
         r.Clear().U16(static_cast<uint16_t>(f.Id())).U16(static_cast<uint16_t>(f.Text().size())).U8(0x01).Wide(f.Text());
-        stream_.WriteRecord(kFORMAT, r.View());
+        stream_.WriteRecord(rec::FORMAT, r.View());
     }
 }
 
@@ -185,7 +183,7 @@ void TBiffWriter::WriteStyles() {
     if (!book_.HasOwnStyles()) {
         for (const BuiltInStyle& s : kBuiltInStyles) {
             r.Clear().U16(s.xf).U8(s.number).U8(0xFF);
-            stream_.WriteRecord(kSTYLE, r.View());
+            stream_.WriteRecord(rec::STYLE, r.View());
         }
         return;
     }
@@ -204,7 +202,7 @@ void TBiffWriter::WriteStyles() {
             }
         }
         data.resize(length, 0);
-        stream_.WriteRecord(kSTYLE, data.data(), data.size());
+        stream_.WriteRecord(rec::STYLE, data.data(), data.size());
     }
 }
 
@@ -213,17 +211,27 @@ void TBiffWriter::WritePalette() {
     TRecordBuffer r;
     r.U16(56);
     for (int i = 8; i < 64; ++i) r.U32(Palette()[i]);
-    stream_.WriteRecord(kPALETTE, r.View());
+    stream_.WriteRecord(rec::PALETTE, r.View());
 }
 
 // Written with position 0; each sheet's BOF offset is patched in just before the sheet.
+// BOUNDSHEET, one per sheet, in the globals; the sheet's substream position is patched in once the
+// sheet is written (PatchBoundsheet).
+//
+//   OFFSET  SIZE  DESCRIPTION
+//   0       4     stream position of the sheet's BOF record
+//   4       1     visibility: 0 visible, 1 hidden, 2 very hidden
+//   5       1     sheet type: 0 worksheet, 1 macro sheet, 2 chart, 6 VB module
+//   6       1     name length in characters (1..255)
+//   7       1     option byte: 0 compressed 8-bit characters, 1 UTF-16LE
+//   8       var   the name's characters (we always write UTF-16LE)
 void TBiffWriter::WriteBoundsheets() {
     TRecordBuffer r;
     for (TBoundsheet& b : directory_) {
         const std::u16string_view name = std::u16string_view(b.name).substr(0, 255);
         b.position_field = stream_.Position() + 4;
         r.Clear().U32(0).U8(b.hidden).U8(b.type).U8(static_cast<uint8_t>(name.size())).U8(0x01).Wide(name);
-        stream_.WriteRecord(kBOUNDSHEET, r.View());
+        stream_.WriteRecord(rec::BOUNDSHEET, r.View());
     }
 }
 
@@ -235,6 +243,23 @@ void TBiffWriter::PatchBoundsheet(int index) {
 // The shared string table: SST continued in CONTINUE records, each holding at most 8224 bytes.
 // A string's header never splits; its characters may, and the continuation then starts with the
 // option byte again. EXTSST lists where every S-th string starts.
+//
+// SST                                      one string (unicode string, 16-bit count)
+//   OFFSET  SIZE  DESCRIPTION                OFFSET  SIZE  DESCRIPTION
+//   0       4     references from cells      0       2     character count
+//   4       4     distinct strings           2       1     options: 0x01 UTF-16LE, 0x04 phonetic
+//   8       var   the strings, in order                    data follows, 0x08 formatting runs
+//                                            [3      2     run count, with 0x08]
+// CONTINUE                                   [.      4     phonetic data size, with 0x04]
+//   0       var   the rest: a string split   .       var   characters (1 or 2 bytes each)
+//                 in its characters starts   .       4*n   runs: character position, font index
+//                 with a new option byte     .       var   phonetic data
+//
+// EXTSST
+//   OFFSET  SIZE  DESCRIPTION
+//   0       2     strings per bucket (at least 8)
+//   2       8*n   per bucket: stream position of its first string (4), offset of that string
+//                 within its SST or CONTINUE record counted from the record header (2), 0 (2)
 void TBiffWriter::WriteSST() {
     TSST2& sst = book_.SST();
     const size_t count = sst.Count();
@@ -243,7 +268,7 @@ void TBiffWriter::WriteSST() {
     buckets.clear();
 
     uint64_t header = stream_.Position();  // start of the record being filled
-    stream_.WriteHeader(kSST, 0);
+    stream_.WriteHeader(rec::SST, 0);
     int room = kRecordLimit;
     stream_.WriteU32(sst.RefTotal());
     const uint64_t unique_field = stream_.Position();
@@ -253,7 +278,7 @@ void TBiffWriter::WriteSST() {
     auto begin_continue = [&] {
         stream_.PatchU16(header + 2, static_cast<uint16_t>(kRecordLimit - room));
         header = stream_.Position();
-        stream_.WriteHeader(kCONTINUE, 0);
+        stream_.WriteHeader(rec::CONTINUE, 0);
         room = kRecordLimit;
     };
     auto write_split = [&](const uint8_t* bytes, size_t size, size_t step, bool option_byte, uint8_t option) {
@@ -340,7 +365,7 @@ void TBiffWriter::WriteSST() {
     TRecordBuffer r;
     r.U16(static_cast<uint16_t>(bucket_size));
     for (const TExtSSTBucket& b : buckets) r.U32(b.position).U16(b.offset).U16(0);
-    stream_.WriteRecord(kEXTSST, r.View());
+    stream_.WriteRecord(rec::EXTSST, r.View());
 }
 
 }  // namespace linograf::workbook
