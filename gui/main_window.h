@@ -6,8 +6,10 @@
 //
 // What it needs from outside comes in through TMainWindowServices (the port and the port list)
 // and the ExportGrid hook for the export of the journal grid. Every posted journal row goes to
-// the live workbook log (Tabulon41) before the next received byte is taken.
+// the live workbook log (Tabulon41), whose writes run on a thread of their own so that the window
+// keeps taking bytes and repainting while a large workbook is written.
 #include <QMainWindow>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -124,6 +126,11 @@ class TfrmMain : public QMainWindow {
     void JournalRebuilt();
     // Closes an open port; rows a failed write left in memory get one more try.
     void StopCapture();
+    // Takes the bytes still on their way from the port, closes it and waits, painting, until the
+    // live log has written every row; rows a failed write left get one more try (raised on
+    // failure).
+    void CloseAndFinishLog();
+    void WaitForLog();
 
     void aplayExecute();
     void excelExecute();
@@ -148,6 +155,9 @@ class TfrmMain : public QMainWindow {
     TRequiredMarks marks_;
     std::unique_ptr<TGridLogColumns> log_columns_;
     std::unique_ptr<TLiveLog> live_log_;
+    std::chrono::steady_clock::time_point last_delivery_{};
+    bool port_closing_ = false;
+    long long bytes_not_taken_ = 0;  // announced while the port was closing
 };
 
 }  // namespace linograf

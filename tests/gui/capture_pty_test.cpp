@@ -102,6 +102,8 @@ TEST_F(CapturePtyTest, LinesBecomeJournalAndWorkbookRowsUntilStopped) {
     ASSERT_TRUE(test::PumpUntil([&] { return Rows() == 1; }));
     pty.Write("abcdeFGH\rpart");
     ASSERT_TRUE(test::PumpUntil([&] { return Rows() == 2; }));
+    // The writes run on the log's own thread: the file has the rows once it is idle.
+    window->LiveLog().WaitIdle();
     EXPECT_EQ(window->Grid->Model()->rowCount(), 2);
     EXPECT_EQ(window->Grid->Model()->index(0, 0).data().toString(), "12345");
     EXPECT_EQ(window->Grid->Model()->index(0, 1).data().toString(), "678");
