@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QEventLoop>
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -108,6 +109,7 @@ TfrmMain::TfrmMain(TIniFile& ini, TMainWindowServices services, QWidget* parent)
             }
             last_delivery_ = std::chrono::steady_clock::now();
             capture_.TriggerAvail(count, *port_);
+            TrimJournal();
         };
     }
 
@@ -257,6 +259,21 @@ void TfrmMain::FormCreate() {
     SelectPosition(exor, ini_.ReadInteger("com", "xor", kDefaultParity));
     SelectPosition(estop, ini_.ReadInteger("com", "stop", kDefaultStopBits));
     SelectPosition(econtrol, ini_.ReadInteger("com", "control", kDefaultFlow));
+    grid_rows_ = std::max(1, ini_.ReadInteger("app", "gridrows", kDefaultGridRows));
+}
+
+void TfrmMain::TrimJournal() {
+    TMemTable& journal = tables_.cdata;
+    if (!journal.Active() || journal.State() != TDataSetState::dsBrowse) return;
+    const int count = journal.RecordCount();
+    if (count <= grid_rows_) return;
+    // A hundredth of the limit at a time, so the grid drops rows once per many lines, not per line.
+    const int keep = grid_rows_ - grid_rows_ / 100;
+    journal.DeleteFirstRows(count - keep);
+    rows_left_grid_ += count - keep;
+    SetStatusText(QStringLiteral("В журнале последние %1 строк; ещё %2 ранних строк есть только в файле")
+                      .arg(journal.RecordCount())
+                      .arg(rows_left_grid_));
 }
 
 void TfrmMain::FillPortList() {

@@ -55,6 +55,9 @@ class TfrmMain : public QMainWindow {
 
   public:
     static constexpr int kPortCount = 64;
+    // Rows the journal grid keeps by default (settings key app/gridrows): the oldest leave the
+    // grid, the log file keeps them.
+    static constexpr int kDefaultGridRows = 1000000;
     static constexpr int kMargin = 10;  // of the edit boxes and the format grid to the panel's edges
 
     TfrmMain(TIniFile& ini, TMainWindowServices services, QWidget* parent = nullptr);
@@ -131,6 +134,8 @@ class TfrmMain : public QMainWindow {
     // failure).
     void CloseAndFinishLog();
     void WaitForLog();
+    // Drops the oldest journal rows once the grid holds more than its limit.
+    void TrimJournal();
 
     void aplayExecute();
     void excelExecute();
@@ -158,6 +163,8 @@ class TfrmMain : public QMainWindow {
     std::chrono::steady_clock::time_point last_delivery_{};
     bool port_closing_ = false;
     long long bytes_not_taken_ = 0;  // announced while the port was closing
+    int grid_rows_ = kDefaultGridRows;
+    long long rows_left_grid_ = 0;
 };
 
 }  // namespace linograf
