@@ -363,6 +363,7 @@ void TfrmMain::CloseAndFinishLog() {
     while (std::chrono::steady_clock::now() - last_delivery_ < kQuiet && std::chrono::steady_clock::now() < until)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
     port_closing_ = true;
+    bytes_not_taken_ = 0;
     try {
         port_->Close();
     } catch (...) {
@@ -370,6 +371,10 @@ void TfrmMain::CloseAndFinishLog() {
         throw;
     }
     port_closing_ = false;
+    if (bytes_not_taken_ > 0) {
+        SetStatusText(QStringLiteral("Порт закрыт; %1 байт, пришедших во время закрытия, не приняты")
+                          .arg(bytes_not_taken_));
+    }
     UpdateActions();
     WaitForLog();
     // Rows a failed write left in memory get one more try, so none is left unwritten silently.
