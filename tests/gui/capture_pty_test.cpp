@@ -149,8 +149,12 @@ TEST_F(CapturePtyTest, LinesBecomeJournalAndWorkbookRowsUntilStopped) {
     }
 }
 
-// A workbook of `rows` rows in the layout of this window's log (columns A and B), made by our own
-// writer: a log a long capture has filled.
+// Columns a log file may hold beyond the journal's own (notes someone added): they make every
+// write of the file below longer.
+constexpr int kExtraColumns = 8;
+
+// A workbook of `rows` rows in the layout of this window's log (columns A and B, then the extra
+// columns), made by our own writer: a log a long capture has filled.
 void MakeLog(const std::string& path, int rows) {
     workbook::TTabulon4 book;
     book.SetVersion(workbook::xvExcel97);
@@ -162,6 +166,7 @@ void MakeLog(const std::string& path, int rows) {
         sheet.Rows().AddIfNone(static_cast<uint32_t>(r));
         sheet.SetAsWideString(0, r, workbook::Utf8ToWide(std::to_string(10000 + r)));
         sheet.SetAsWideString(1, r, u"old");
+        for (int c = 2; c < 2 + kExtraColumns; ++c) sheet.SetAsWideString(c, r, u"note");
     }
     book.Write();
 }
@@ -210,7 +215,13 @@ TEST_F(CapturePtyTest, EventLoopKeepsRunningWhileALargeWorkbookIsWritten) {
     EXPECT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
     if (test::PythonHasModule("xlrd")) {
         const std::string rows = SheetRows(log_path);
-        EXPECT_TRUE(rows.ends_with("\n" + std::to_string(10000 + kOldRows - 1) + "|old\n12345|567\nabcde|FGH\n"))
+        std::string notes, empty;
+        for (int c = 0; c < kExtraColumns; ++c) {
+            notes += "|note";
+            empty += "|";
+        }
+        EXPECT_TRUE(rows.ends_with("\n" + std::to_string(10000 + kOldRows - 1) + "|old" + notes + "\n12345|567" +
+                                   empty + "\nabcde|FGH" + empty + "\n"))
             << rows.substr(rows.size() > 200 ? rows.size() - 200 : 0);
     }
 }
