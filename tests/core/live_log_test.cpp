@@ -432,6 +432,36 @@ TEST_P(LiveLogTest, RowsPostedDuringAWriteShareTheNextWrite) {
     }
 }
 
+// A batch that holds rows of two files (the minute changed while a write ran): each file gets its
+// own rows, in order, the first file with one write before the log moves on.
+TEST_P(LiveLogTest, ABatchAcrossAChangeOfFileSplitsBetweenTheFiles) {
+    file_template = dir.File("b_{hh}{nn}") + Ext();
+    const std::string first = File("b_1000"), second = File("b_1001");
+    MakeLargeLog(first, 20000);
+    Rows expected_first = PeerRows(first);
+    auto post = [&](const std::string& value) {
+        tables.cdata.Append();
+        tables.cdata.Fields(1).SetAsString(value);
+        tables.cdata.Fields(2).SetAsString("1");
+        tables.cdata.Fields(3).SetAsString("kg");
+        tables.cdata.Post();
+    };
+    // The first row starts a read and a write of the large file; the rest arrive meanwhile.
+    post("a");
+    post("b");
+    now = EncodeDateTime({2007, 3, 5, 10, 1, 0, 0});
+    post("c");
+    post("d");
+    log.WaitIdle();
+    expected_first.push_back({"a", "1", "kg"});
+    expected_first.push_back({"b", "1", "kg"});
+    EXPECT_EQ(PeerRows(first), expected_first);
+    EXPECT_EQ(PeerRows(second), With(Header(), {{"c", "1", "kg"}, {"d", "1", "kg"}}));
+    EXPECT_EQ(log.RowsWritten(), 4);
+    EXPECT_EQ(log.FilesWritten(), (std::vector<std::string>{first, second}));
+    EXPECT_EQ(statuses.back(), "Выгрузка в файл " + second);
+}
+
 // A write cut short by a kill leaves ".<name>.<8 random>.tmp" beside the log. Starting to log to
 // that file removes such leftovers of its own, and nothing else: not another file's, not one a
 // live process holds open, not a link or a folder that happens to have such a name.
