@@ -2,10 +2,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace linograf::workbook {
 namespace {
@@ -35,7 +39,77 @@ void SyncFolder(const std::string& folder) {
     ::close(fd);
 }
 
+constexpr char kTempDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int kTempRandomLength = 8;
+
+// ".<base>." + 8 of kTempDigits + ".tmp": the name TAtomicFileWriter gives its temporary.
+bool IsTempNameOf(const std::string& entry, const std::string& base) {
+    const std::string prefix = "." + base + ".";
+    const std::string suffix = ".tmp";
+    if (entry.size() != prefix.size() + kTempRandomLength + suffix.size()) return false;
+    if (entry.compare(0, prefix.size(), prefix) != 0) return false;
+    if (entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
+    for (size_t i = prefix.size(); i < prefix.size() + kTempRandomLength; ++i) {
+        const char c = entry[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+    }
+    return true;
+}
+
+using TFileId = std::pair<dev_t, ino_t>;
+
+// Every file some process holds open, as far as this process may look (other users' descriptors
+// are hidden from it).
+std::set<TFileId> OpenFileIds() {
+    std::set<TFileId> ids;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return ids;
+    while (const dirent* process = ::readdir(proc)) {
+        const char* p = process->d_name;
+        if (*p < '0' || *p > '9') continue;
+        const std::string fd_folder = std::string("/proc/") + p + "/fd";
+        DIR* fds = ::opendir(fd_folder.c_str());
+        if (fds == nullptr) continue;
+        while (const dirent* fd = ::readdir(fds)) {
+            if (fd->d_name[0] == '.') continue;
+            struct stat info {};
+            if (::stat((fd_folder + "/" + fd->d_name).c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                ids.insert({info.st_dev, info.st_ino});
+        }
+        ::closedir(fds);
+    }
+    ::closedir(proc);
+    return ids;
+}
+
 }  // namespace
+
+int RemoveStaleTempFiles(const std::string& target) {
+    if (target.empty() || target.back() == '/') return 0;
+    const std::string folder = FolderOf(target);
+    const std::string base = BaseNameOf(target);
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return 0;
+    std::vector<std::pair<std::string, TFileId>> candidates;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!IsTempNameOf(name, base)) continue;
+        const std::string path = (folder == "/" ? "" : folder) + "/" + name;
+        struct stat info {};
+        // A link or a folder of that name is nobody's temporary write.
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        candidates.push_back({path, {info.st_dev, info.st_ino}});
+    }
+    ::closedir(dir);
+    if (candidates.empty()) return 0;
+    const std::set<TFileId> open = OpenFileIds();
+    int removed = 0;
+    for (const auto& [path, id] : candidates) {
+        if (open.count(id) != 0) continue;  // a write in progress, in this process or another
+        if (::unlink(path.c_str()) == 0) ++removed;
+    }
+    return removed;
+}
 
 TAtomicFileWriter::TAtomicFileWriter(const std::string& target) : target_(target) {
     if (target.empty() || target.back() == '/') Fail("Cannot create file", target, ENOENT);
@@ -43,10 +117,9 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& target) : target_(target
     const std::string prefix = (folder == "/" ? "" : folder) + "/." + BaseNameOf(target) + ".";
     std::random_device seed;
     std::mt19937_64 random(seed());
-    static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0;; ++attempt) {
         std::string name = prefix;
-        for (int i = 0; i < 8; ++i) name += kDigits[random() % 36];
+        for (int i = 0; i < kTempRandomLength; ++i) name += kTempDigits[random() % 36];
         name += ".tmp";
         // O_EXCL: never reuse or follow a name someone else made; the mode is subject to umask as
         // for any new file.
@@ -55,15 +128,18 @@ TAtomicFileWriter::TAtomicFileWriter(const std::string& target) : target_(target
             if (errno == EEXIST && attempt < 100) continue;
             Fail("Cannot create file", target, errno);
         }
-        ::close(fd);
         temp_name_ = std::move(name);
+        // Held open until the stream has it too: a stale-temporary sweep by another process
+        // (RemoveStaleTempFiles) must never see it unopened.
+        try {
+            stream_ = std::make_unique<TFileStream>(temp_name_, TFileMode::fmOpenReadWrite);
+        } catch (...) {
+            ::close(fd);
+            ::unlink(temp_name_.c_str());
+            throw;
+        }
+        ::close(fd);
         break;
-    }
-    try {
-        stream_ = std::make_unique<TFileStream>(temp_name_, TFileMode::fmOpenReadWrite);
-    } catch (...) {
-        ::unlink(temp_name_.c_str());
-        throw;
     }
 }
 

@@ -42,6 +42,12 @@ private:
     bool committed_ = false;
 };
 
+// Removes the temporaries that writes of `target` cut short by a kill left in its folder: regular
+// files named ".<name>.<8 letters or digits>.tmp" that no process holds open (as far as this
+// process can see other processes' open files). Nothing else is touched. Returns the number
+// removed.
+int RemoveStaleTempFiles(const std::string& target);
+
 // The whole new content at once.
 void WriteFileAtomically(const std::string& target, std::string_view bytes);
 

@@ -2,6 +2,7 @@
 // A stream on an open file: the output file an .xlsx package is written into, or the input file
 // it is read from.
 #include <string>
+#include <utility>
 
 #include "base/stream.h"
 
@@ -17,6 +18,9 @@ class TFileStream : public TStream {
 public:
     // Raises EStreamError "Cannot create file "<name>". <reason>" or "Cannot open file ...".
     TFileStream(const std::string& file_name, TFileMode mode);
+    // Takes over `fd`, an open read-write descriptor (a file without a name, say); `file_name` is
+    // for messages only.
+    TFileStream(int fd, std::string file_name) : file_name_(std::move(file_name)), fd_(fd) {}
     ~TFileStream() override;
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;

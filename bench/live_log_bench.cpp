@@ -1,10 +1,12 @@
-// The live log's cost per captured line (one posted row, the whole workbook written again) at
-// 1,000, 10,000 and 65,535 rows, beside a standalone Write of the same workbook measured in the
-// same iterations (the floor: the log may add no re-read on top of it) and, for .xlsx,
-// python3-openpyxl loading the same file, appending a row and saving it (times reported by the
-// script, interpreter start excluded).
+// The live log's cost: one write adding 1 row and one adding 100 rows to a .xls of 1,000 / 10,000
+// / 65,535 rows and a .xlsx of 1,000 / 10,000 / 100,000 rows, each beside the floor of writing the
+// file's bytes and forcing them to disk in the same iteration; and the lines a second the log keeps
+// up with when lines come without pause (rows share writes), beside one write per line. For
+// .xlsx, python3-openpyxl loading, appending a row and saving (times reported by the script,
+// interpreter start excluded).
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <time.h>
@@ -21,7 +23,7 @@
 #include "core/format_journal.h"
 #include "core/ini_file.h"
 #include "core/live_log.h"
-#include "bench/bench_clock.h"
+#include "bench_clock.h"
 #include "workbook/model/tabulon4.h"
 #include "text/wide_text.h"
 
@@ -66,29 +68,160 @@ std::string MakeLogFile(int rows, const std::string& ext) {
     return path;
 }
 
-// Rows the log appends in one run: it starts that many rows short of the size measured, so a
-// .xls file of 65,535 rows still has room for every one of them.
-constexpr int kPostedRows = 40;
-
-// Wall and thread CPU time of one step. The CPU time leaves out the wait for the disk (every
-// write forces the file to it), which is the same for both steps but varies from write to write.
-class TStopwatch {
-  public:
-    TStopwatch() { Now(real_, cpu_); }
-    void Stop(std::vector<double>& real, std::vector<double>& cpu) const {
-        double r = 0, c = 0;
-        Now(r, c);
-        real.push_back(r - real_);
-        cpu.push_back(c - cpu_);
+// The log's workbook format for the tables below: six text columns, as MakeLogFile writes.
+void LoadBenchFormat(TFormatJournal& tables) {
+    const std::string ini = (BenchFolder() / "bench.ini").string();
+    {
+        TIniFile file(ini);
+        file.WriteInteger("app", "format", 6);
+        const int sizes[] = {10, 9, 9, 9, 9, 3};
+        for (int i = 0; i < 6; ++i) {
+            file.WriteString("format", "name" + std::to_string(i + 1), "f" + std::to_string(i + 1));
+            file.WriteInteger("format", "size" + std::to_string(i + 1), sizes[i]);
+        }
     }
+    tables.LoadFormat(TIniFile(ini));
+}
 
-  private:
-    static void Now(double& real, double& cpu) {
-        real = WallSeconds();
-        cpu = ThreadCpuSeconds();
+void PostBenchRow(TFormatJournal& tables, int n) {
+    tables.cdata.Append();
+    tables.cdata.Fields(1).SetAsString("10.12.2026");
+    tables.cdata.Fields(2).SetAsString("13:45:07");
+    tables.cdata.Fields(3).SetAsString(std::to_string(1000 + n % 9000) + ".5");
+    tables.cdata.Fields(4).SetAsString("2945.0");
+    tables.cdata.Fields(5).SetAsString("2609.5");
+    tables.cdata.Fields(6).SetAsString("kg");
+    tables.cdata.Post();
+}
+
+// The physical floor of one write of `bytes`: the same bytes into a new file, forced to disk.
+double WriteAndFsyncSeconds(const std::string& bytes, const std::string& path) {
+    const double start = WallSeconds();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return 0;
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
     }
-    double real_ = 0, cpu_ = 0;
-};
+    ::fsync(fd);
+    ::close(fd);
+    return WallSeconds() - start;
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return {};
+    std::string bytes;
+    char buffer[1 << 16];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
+    std::fclose(f);
+    return bytes;
+}
+
+constexpr int kWriteIterations = 5;
+
+// One write of the live log adding `batch` rows to a workbook of `rows` rows: the rows are posted
+// (as the capture posts them) and the log waited for, so the time is that of the hand-off and one
+// write. Beside it, in every iteration, the floor: the bytes of the file just written, written to
+// another file and forced to disk. Counters: medians (ms) and ratio = log / floor.
+void BM_LogWrite(benchmark::State& state) {
+    const std::string ext = kExt[state.range(0)];
+    const int rows = static_cast<int>(state.range(1));
+    const int batch = static_cast<int>(state.range(2));
+    // Start short of the size by what the iterations add, so the file is about `rows` rows long
+    // throughout and a .xls file of 65,535 rows still has room.
+    const std::string source = MakeLogFile(rows - (kWriteIterations + 1) * batch, ext);
+    const std::string path = (BenchFolder() / ("posted" + std::to_string(rows) + ext)).string();
+    const std::string floor_path = (BenchFolder() / ("floor" + ext)).string();
+    fs::copy_file(source, path, fs::copy_options::overwrite_existing);
+
+    TFormatJournal tables;
+    LoadBenchFormat(tables);
+    workbook::TTabulon4 book;
+    TJournalLogColumns columns(tables);
+    TLiveLog log(book, columns);
+    log.FileTemplate = [&] { return Utf8ToCp1251(path); };
+    log.CaptureStarting(LogVersionForTemplate(ext));
+    tables.cdata.AfterPost = [&](TMemTable& journal) { log.cdataAfterPost(journal); };
+    // The first batch reads the file: once per capture start, not per write.
+    for (int i = 0; i < batch; ++i) PostBenchRow(tables, i);
+    log.WaitIdle();
+
+    std::vector<double> log_real, log_cpu, floor_real;
+    int n = batch;
+    for (auto _ : state) {
+        const double start = WallSeconds();
+        const double cpu_start = ProcessCpuSeconds();
+        for (int i = 0; i < batch; ++i) PostBenchRow(tables, n++);
+        log.WaitIdle();
+        log_real.push_back(WallSeconds() - start);
+        // Both threads' CPU: the posting one and the writer; a busy machine does not count here.
+        log_cpu.push_back(ProcessCpuSeconds() - cpu_start);
+        state.SetIterationTime(log_real.back());
+        state.PauseTiming();
+        floor_real.push_back(WriteAndFsyncSeconds(ReadWhole(path), floor_path));
+        state.ResumeTiming();
+    }
+    if (log.UnwrittenRows() != 0 || log.RowsLost() != 0 || log.FilesWritten().size() != 1)
+        state.SkipWithError("the log left its file or did not write every row");
+    state.counters["log_ms"] = Median(log_real) * 1000;
+    state.counters["log_cpu_ms"] = Median(log_cpu) * 1000;
+    state.counters["floor_ms"] = Median(floor_real) * 1000;
+    state.counters["ratio"] = Median(log_real) / Median(floor_real);
+    state.counters["file_MB"] = static_cast<double>(fs::file_size(path)) / 1e6;
+    state.SetLabel(ext + " one write adding " + std::to_string(batch) + " row(s) vs write+fsync of its bytes");
+}
+
+// Lines a second the log keeps up with when they come without pause: 2,000 rows posted as fast as
+// the capture can cut them; the time runs until the last is in the file. The writes share the rows
+// among them (counter writes). Beside it the rate of one write per line, which is what the log
+// managed before rows shared writes: 1 / (one write adding 1 row). ratio = sustained / that rate.
+void BM_SustainedLines(benchmark::State& state) {
+    constexpr int kLines = 2000;
+    const std::string ext = kExt[state.range(0)];
+    const int rows = static_cast<int>(state.range(1));
+    // A .xls sheet ends at row 65,535: the largest one starts short of it by the lines added.
+    const int start_rows = ext == ".xls" ? std::min(rows, 65535 - kLines - 2) : rows;
+    const std::string source = MakeLogFile(start_rows, ext);
+    const std::string path = (BenchFolder() / ("sustained" + std::to_string(rows) + ext)).string();
+    const std::string floor_path = (BenchFolder() / ("floor" + ext)).string();
+    double lines_per_s = 0, one_write = 0, floor = 0;
+    std::int64_t writes = 0;
+    for (auto _ : state) {
+        fs::copy_file(source, path, fs::copy_options::overwrite_existing);
+        TFormatJournal tables;
+        LoadBenchFormat(tables);
+        workbook::TTabulon4 book;
+        TJournalLogColumns columns(tables);
+        TLiveLog log(book, columns);
+        log.FileTemplate = [&] { return Utf8ToCp1251(path); };
+        log.CaptureStarting(LogVersionForTemplate(ext));
+        tables.cdata.AfterPost = [&](TMemTable& journal) { log.cdataAfterPost(journal); };
+        PostBenchRow(tables, 0);
+        log.WaitIdle();  // the read of the file
+        const std::int64_t writes_before = log.Writes();
+        const double start = WallSeconds();
+        for (int i = 1; i <= kLines; ++i) PostBenchRow(tables, i);
+        log.WaitIdle();
+        const double elapsed = WallSeconds() - start;
+        state.SetIterationTime(elapsed);
+        lines_per_s = kLines / elapsed;
+        writes = log.Writes() - writes_before;
+        const double one_start = WallSeconds();
+        PostBenchRow(tables, kLines + 1);
+        log.WaitIdle();
+        one_write = WallSeconds() - one_start;
+        floor = WriteAndFsyncSeconds(ReadWhole(path), floor_path);
+        if (log.UnwrittenRows() != 0 || log.RowsLost() != 0) state.SkipWithError("rows were not written");
+    }
+    state.counters["lines_per_s"] = lines_per_s;
+    state.counters["writes"] = static_cast<double>(writes);
+    state.counters["one_write_ms"] = one_write * 1000;
+    state.counters["floor_ms"] = floor * 1000;
+    state.counters["ratio"] = lines_per_s * one_write;
+    state.SetLabel(ext + " 2,000 lines without pause");
+}
 
 struct TOpenpyxlTimes {
     double real = 0, cpu = 0;
@@ -113,104 +246,6 @@ TOpenpyxlTimes OpenpyxlAppend(const std::string& path) {
     return times;
 }
 
-// One logged line against a standalone Write of the very same workbook, in alternating order in
-// every iteration, so both see the same machine load and the same workbook size. The time column
-// is the logged line's wall time; the counters hold the medians over the iterations (ms) and
-// their ratios, log / write, for CPU and wall time. At 10,000 rows of .xlsx the iterations are
-// also compared with python3-openpyxl doing load + append + save of the same file (median of
-// three runs): openpyxl time / logged line time.
-void BM_LogRowVsWrite(benchmark::State& state) {
-    const std::string ext = kExt[state.range(0)];
-    const int rows = static_cast<int>(state.range(1));
-    const std::string source = MakeLogFile(rows - kPostedRows, ext);
-    const std::string path = (BenchFolder() / ("posted" + std::to_string(rows) + ext)).string();
-    const std::u16string floor_path = workbook::Utf8ToWide((BenchFolder() / ("written" + ext)).string());
-    fs::copy_file(source, path, fs::copy_options::overwrite_existing);
-
-    TFormatJournal tables;
-    const std::string ini = (BenchFolder() / "bench.ini").string();
-    {
-        TIniFile file(ini);
-        file.WriteInteger("app", "format", 6);
-        const int sizes[] = {10, 9, 9, 9, 9, 3};
-        for (int i = 0; i < 6; ++i) {
-            file.WriteString("format", "name" + std::to_string(i + 1), "f" + std::to_string(i + 1));
-            file.WriteInteger("format", "size" + std::to_string(i + 1), sizes[i]);
-        }
-    }
-    tables.LoadFormat(TIniFile(ini));
-    workbook::TTabulon4 book;
-    TJournalLogColumns columns(tables);
-    TLiveLog log(book, columns);
-    log.FileTemplate = [&] { return Utf8ToCp1251(path); };
-    log.CaptureStarting(LogVersionForTemplate(ext));
-    tables.cdata.AfterPost = [&](TMemTable& journal) { log.cdataAfterPost(journal); };
-    auto post = [&] {
-        tables.cdata.Append();
-        tables.cdata.Fields(1).SetAsString("10.12.2026");
-        tables.cdata.Fields(2).SetAsString("13:45:07");
-        tables.cdata.Fields(3).SetAsString("5554.5");
-        tables.cdata.Fields(4).SetAsString("2945.0");
-        tables.cdata.Fields(5).SetAsString("2609.5");
-        tables.cdata.Fields(6).SetAsString("kg");
-        tables.cdata.Post();
-    };
-    post();  // reads the file: once per capture start, not per line
-
-    std::vector<double> log_real, log_cpu, write_real, write_cpu;
-    auto log_line = [&] {
-        TStopwatch watch;
-        post();
-        watch.Stop(log_real, log_cpu);
-    };
-    // The log's own workbook written elsewhere: the log names its file again before each write.
-    auto plain_write = [&] {
-        book.SetFilename(floor_path);
-        TStopwatch watch;
-        book.Write();
-        watch.Stop(write_real, write_cpu);
-    };
-    bool log_first = true;
-    for (auto _ : state) {
-        if (log_first) {
-            log_line();
-            plain_write();
-        } else {
-            plain_write();
-            log_line();
-        }
-        log_first = !log_first;
-        state.SetIterationTime(log_real.back());
-    }
-    if (log.ExpandedName() != Utf8ToCp1251(path) || log.UnwrittenRows() != 0 || book.Tag() != rows)
-        state.SkipWithError("the log left its file or did not write every row");
-
-    const double ms = 1000;
-    state.counters["log_cpu_ms"] = Median(log_cpu) * ms;
-    state.counters["write_cpu_ms"] = Median(write_cpu) * ms;
-    state.counters["log_ms"] = Median(log_real) * ms;
-    state.counters["write_ms"] = Median(write_real) * ms;
-    state.counters["ratio_cpu"] = Median(log_cpu) / Median(write_cpu);
-    state.counters["ratio_real"] = Median(log_real) / Median(write_real);
-    if (ext == ".xlsx" && rows == 10000) {
-        const std::string copy = (BenchFolder() / "openpyxl.xlsx").string();
-        std::vector<double> py_real, py_cpu;
-        for (int i = 0; i < 3; ++i) {
-            fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
-            const TOpenpyxlTimes t = OpenpyxlAppend(copy);
-            if (t.real <= 0) {
-                state.SkipWithError("python3-openpyxl failed");
-                return;
-            }
-            py_real.push_back(t.real);
-            py_cpu.push_back(t.cpu);
-        }
-        state.counters["openpyxl_x_cpu"] = Median(py_cpu) / Median(log_cpu);
-        state.counters["openpyxl_x_real"] = Median(py_real) / Median(log_real);
-    }
-    state.SetLabel(ext + " log row vs Write");
-}
-
 // openpyxl alone, its own wall time as the iteration time.
 void BM_OpenpyxlAppend(benchmark::State& state) {
     const std::string source = MakeLogFile(static_cast<int>(state.range(1)), ".xlsx");
@@ -229,9 +264,16 @@ void BM_OpenpyxlAppend(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_LogRowVsWrite)
-    ->ArgsProduct({{0, 1}, {1000, 10000, 65535}})
-    ->Iterations(kPostedRows - 1)
+BENCHMARK(BM_LogWrite)
+    ->ArgsProduct({{0}, {1000, 10000, 65535}, {1, 100}})
+    ->ArgsProduct({{1}, {1000, 10000, 100000}, {1, 100}})
+    ->Iterations(kWriteIterations)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SustainedLines)
+    ->ArgsProduct({{0}, {1000, 10000, 65535}})
+    ->ArgsProduct({{1}, {1000, 10000, 100000}})
+    ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenpyxlAppend)

@@ -17,6 +17,7 @@
 
 #include "text/cp1251.h"
 #include "cli/demo_device.h"
+#include "core/capture_tally.h"
 #include "core/format_journal.h"
 #include "core/ini_file.h"
 #include "core/ini_location.h"
@@ -49,7 +50,8 @@ void PrintCaptureUsage(std::FILE* to) {
         "Captures the lines a serial device sends into the journal and the live workbook log, without\n"
         "the window. The settings file gives the record format, the file name template and the port\n"
         "settings; the options below override them. Stops after --lines or --seconds, or on Ctrl+C\n"
-        "(SIGINT) or SIGTERM, after the row being written; then prints a summary.\n"
+        "(SIGINT) or SIGTERM: every byte already received is cut into lines and every line written\n"
+        "before the program ends; then it prints a summary.\n"
         "\n"
         "Where the bytes come from (one of them; default: the port chosen in the settings file):\n"
         "  --device PATH        the serial device to open, e.g. /dev/ttyUSB0\n"
@@ -75,8 +77,8 @@ void PrintCaptureUsage(std::FILE* to) {
         "  --seconds S          stop after S seconds\n"
         "  --help               show this help and exit\n"
         "\n"
-        "Exit status: 0 when every line was captured and written, 1 after any error, 2 for a wrong\n"
-        "command line.\n",
+        "Exit status: 0 when every line received is in a file, 1 when any is not or anything failed,\n"
+        "2 for a wrong command line.\n",
         to);
 }
 
@@ -159,8 +161,7 @@ struct TRun {
     std::unique_ptr<TLiveLog> log;
     std::unique_ptr<TLineCapture> capture;
     std::int64_t lines = 0;
-    std::int64_t errors = 0;
-    std::vector<std::string> files;  // UTF-8, in the order they were first written to
+    TCaptureTally tally;
 };
 
 void LoadFields(TFormatJournal& tables, const std::vector<std::pair<std::string, int>>& fields) {
@@ -195,6 +196,19 @@ TPortSettings PortSettingsFromIni(const TIniFile& ini, bool with_port) {
         }
     }
     return PortSettingsFromPositions(positions);
+}
+
+// Takes the deliveries the port threads still have under way, until none has come for a moment
+// (the time bytes need from the device to this thread) or a device that keeps sending has had
+// its half second.
+void DrainDeliveries(serial::PlainGuiThread& gui, const SteadyClock::time_point& last_delivery) {
+    constexpr auto kQuiet = std::chrono::milliseconds(50);
+    constexpr auto kLongest = std::chrono::milliseconds(500);
+    const auto until = SteadyClock::now() + kLongest;
+    while (SteadyClock::now() < until) {
+        gui.PumpUntil([&] { return SteadyClock::now() - last_delivery >= kQuiet; }, kQuiet);
+        if (SteadyClock::now() - last_delivery >= kQuiet) break;
+    }
 }
 
 }  // namespace
@@ -359,26 +373,29 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
     run.capture = std::make_unique<TLineCapture>(run.tables.cformat_, run.tables.cdata);
     run.log->FileTemplate = [&file_template] { return file_template; };
     run.log->OnNotice = [&](const std::string& text) { progress.Message(Cp1251ToUtf8(text)); };
+    // Writes run on the log's own thread; what they report is shown from here.
+    run.log->OnError = [&](const ELiveLogError& error) {
+        ++run.tally.errors;
+        run.tally.write_error = error.what();
+        progress.Message(error.what());
+    };
     run.tables.cdata.AfterPost = [&](TMemTable& journal) {
         ++run.lines;
         run.log->cdataAfterPost(journal);
-        const std::string file = workbook::WideToUtf8(run.book.Filename());
-        if (std::find(run.files.begin(), run.files.end(), file) == run.files.end()) run.files.push_back(file);
     };
     run.log->CaptureStarting(LogVersionForTemplate(file_template));
 
     const bool limited = options.lines.has_value();
     const std::int64_t line_limit = options.lines.value_or(0);
+    // Every byte taken is cut into lines, also past the line limit: what was received is logged.
     auto take_byte = [&](char c) {
-        if (limited && run.lines >= line_limit) return;
         try {
             run.capture->TakeByte(c);
         } catch (const std::exception& error) {
-            // The row is in the journal and, unless the log could not choose a file, in the
-            // workbook in memory: the next write that succeeds holds it.
-            ++run.errors;
+            ++run.tally.errors;
             progress.Message(error.what());
         }
+        ForgetPostedRows(run.tables.cdata);
     };
 
     g_stop_signal = 0;
@@ -399,7 +416,10 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
             return true;
         return false;
     };
-    auto current_file = [&] { return workbook::WideToUtf8(run.book.Filename()); };
+    auto current_file = [&] {
+        const std::vector<std::string> files = run.log->FilesWritten();
+        return files.empty() ? std::string() : files.back();
+    };
 
     int status = 0;
     try {
@@ -415,6 +435,7 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
                     if (n <= 0 && !(n < 0 && errno == EINTR)) end_of_input = true;
                     for (ssize_t i = 0; i < n; ++i) take_byte(buffer[i]);
                 }
+                run.log->DeliverEvents();
                 progress.Show(run.lines, current_file());
             }
         } else {
@@ -452,7 +473,16 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
             port.SetPromptForPort(false);
             ApplyPortSettings(settings, port);
             port.SetOnPortOpen([&](serial::TNlkComPort&) { run.capture->PortOpened(); });
+            bool closing = false;
+            auto last_delivery = SteadyClock::now();
             port.SetOnTriggerAvail([&](serial::TNlkComPort& cp, uint16_t count) {
+                // A closing port hands out no bytes any more (GetChar gives 0): they are counted,
+                // not taken as NULs into the line.
+                if (closing) {
+                    run.tally.bytes_not_taken += count;
+                    return;
+                }
+                last_delivery = SteadyClock::now();
                 for (uint16_t i = 0; i < count; ++i) take_byte(static_cast<char>(cp.GetChar()));
             });
             port.SetOpen(true);
@@ -462,18 +492,21 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
             auto show_port_errors = [&] {
                 const std::vector<std::string> shown = gui.shown_errors();
                 for (; errors_shown < shown.size(); ++errors_shown) {
-                    ++run.errors;
+                    ++run.tally.errors;
                     progress.Message(shown[errors_shown]);
                 }
             };
             while (!finished()) {
                 gui.PumpUntil(finished, std::chrono::milliseconds(200));
                 show_port_errors();
+                run.log->DeliverEvents();
                 progress.Show(run.lines, current_file());
             }
             if (demo) demo->Stop();
-            // Closing hands the last deliveries over on this thread; bytes past the line limit are
-            // taken and dropped.
+            // Bytes the port threads have already read are still on their way to this thread:
+            // they are taken until the deliveries pause, so a stop loses none of them.
+            DrainDeliveries(gui, last_delivery);
+            closing = true;
             port.SetOpen(false);
             show_port_errors();
         }
@@ -481,29 +514,34 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
         progress.Message(error.what());
         status = 2;
     } catch (const std::exception& error) {
-        ++run.errors;
+        ++run.tally.errors;
+        progress.Message(error.what());
+    }
+
+    // Every posted row is written before the program ends; rows a failed write left in memory get
+    // a last chance. The stop signals stay caught meanwhile, so a second Ctrl+C does not cut the
+    // last write short.
+    try {
+        run.log->Flush();
+    } catch (const std::exception& error) {
+        ++run.tally.errors;
+        run.tally.write_error = error.what();
         progress.Message(error.what());
     }
     ::sigaction(SIGINT, &old_int, nullptr);
     ::sigaction(SIGTERM, &old_term, nullptr);
-
-    // Rows a failed write left in memory get a last chance before the program ends.
-    try {
-        run.log->Flush();
-    } catch (const std::exception& error) {
-        ++run.errors;
-        progress.Message(std::to_string(run.log->UnwrittenRows()) +
-                         " rows are not in the file: " + error.what());
-    }
     progress.Clear();
     if (status == 2) return status;
 
-    std::fprintf(out, "linograf capture: %lld lines, %zu file%s, %lld error%s\n",
-                 static_cast<long long>(run.lines), run.files.size(), run.files.size() == 1 ? "" : "s",
-                 static_cast<long long>(run.errors), run.errors == 1 ? "" : "s");
-    for (const std::string& file : run.files) std::fprintf(out, "  %s\n", file.c_str());
+    run.tally.lines_received = run.log->RowsPosted();
+    run.tally.lines_written = run.log->RowsWritten();
+    run.tally.unfinished_bytes = static_cast<std::int64_t>(run.capture->Line().size());
+    run.tally.files = run.log->FilesWritten();
+    if (const std::string loss = CaptureLossMessage(run.tally); !loss.empty()) progress.Message(loss);
+    std::fprintf(out, "linograf capture: %s\n", CaptureSummaryLine(run.tally).c_str());
+    for (const std::string& file : run.tally.files) std::fprintf(out, "  %s\n", file.c_str());
     std::fflush(out);
-    return run.errors > 0 ? 1 : 0;
+    return CaptureExitStatus(run.tally);
 }
 
 }  // namespace linograf

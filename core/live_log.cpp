@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <exception>
 
+#include "base/atomic_file.h"
 #include "text/cp1251.h"
 #include "core/file_ext.h"
 #include "text/wide_text.h"
@@ -34,12 +36,35 @@ std::string ErrorText(const std::exception_ptr& error) {
 
 }  // namespace
 
+TLiveLog::TLiveLog(workbook::TTabulon4& book, const TLogColumns& columns) : book_(book), columns_(columns) {}
+
+TLiveLog::~TLiveLog() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    // The writer empties the queue before it ends: rows posted are written, not dropped.
+    if (writer_.joinable()) writer_.join();
+}
+
+void TLiveLog::StartWriter() {
+    if (!writer_.joinable()) writer_ = std::thread([this] { WriterLoop(); });
+}
+
 void TLiveLog::CaptureStarting(TLogVersionChoice version) {
-    LeaveFile();
-    if (version == TLogVersionChoice::kExcel97) book_.SetVersion(workbook::xvExcel97);
-    if (version == TLogVersionChoice::kExcel2007) book_.SetVersion(workbook::xvExcel2007);
-    book_.SetFilename(u"");
-    expanded_name_.clear();
+    WaitIdle();
+    {
+        std::lock_guard book_lock(book_mutex_);
+        LeaveFile();
+        if (version == TLogVersionChoice::kExcel97) book_.SetVersion(workbook::xvExcel97);
+        if (version == TLogVersionChoice::kExcel2007) book_.SetVersion(workbook::xvExcel2007);
+        book_.SetFilename(u"");
+        expanded_name_.clear();
+    }
+    reselect_next_ = true;
+    last_posted_name_.clear();
+    DeliverEvents();
 }
 
 int TLiveLog::LastRowIndex() const {
@@ -62,37 +87,175 @@ std::string TLiveLog::LockFileName(const std::string& path) {
     return folder + ".~lock." + file + "#";
 }
 
-void TLiveLog::Status(const std::string& text) {
-    if (OnStatusText) OnStatusText(text);
+void TLiveLog::Report(TEvent::Kind kind, std::string text) {
+    {
+        std::lock_guard lock(mutex_);
+        events_.push_back({kind, std::move(text)});
+    }
+    if (OnEventsWaiting) OnEventsWaiting();
+}
+
+void TLiveLog::DeliverEvents() {
+    std::vector<TEvent> events;
+    {
+        std::lock_guard lock(mutex_);
+        events.swap(events_);
+    }
+    std::string unhandled;
+    for (const TEvent& event : events) {
+        switch (event.kind) {
+            case TEvent::kStatus:
+                if (OnStatusText) OnStatusText(event.text);
+                break;
+            case TEvent::kNotice:
+                if (OnNotice) OnNotice(event.text);
+                break;
+            case TEvent::kError:
+                if (OnError) {
+                    OnError(ELiveLogError(event.text));
+                } else {
+                    if (!unhandled.empty()) unhandled += "; ";
+                    unhandled += event.text;
+                }
+                break;
+        }
+    }
+    if (!unhandled.empty()) throw ELiveLogError(unhandled);
 }
 
 void TLiveLog::cdataAfterPost(TMemTable& journal) {
-    const std::string name = ExpandFileTemplate(FileTemplate ? FileTemplate() : std::string(), Clock);
+    TPostedRow row;
+    row.name = ExpandFileTemplate(FileTemplate ? FileTemplate() : std::string(), Clock);
+    // Column 0 of the journal is its id, which is not logged.
+    row.values.reserve(static_cast<std::size_t>(journal.FieldCount()));
+    for (int j = 1; j < journal.FieldCount(); ++j) row.values.push_back(journal.Fields(j).AsString());
+    // The grid is asked here, on its own thread, whenever the row may start a new file.
+    if (reselect_next_ || row.name != last_posted_name_) {
+        auto header = std::make_shared<THeader>();
+        const int count = columns_.ColumnCount();
+        for (int i = 0; i < count; ++i) {
+            header->titles.push_back(columns_.ColumnTitle(i));
+            int width = -1;
+            try {
+                width = columns_.ColumnPixelWidth(i);
+            } catch (...) {
+                width = -1;
+            }
+            header->widths.push_back(width);
+        }
+        row.header = std::move(header);
+    }
+    row.reselect = reselect_next_;
+    reselect_next_ = false;
+    last_posted_name_ = row.name;
+    StartWriter();
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(row));
+        ++posted_;
+    }
+    changed_.notify_all();
+    DeliverEvents();
+}
+
+bool TLiveLog::Idle() const {
+    std::lock_guard lock(mutex_);
+    return queue_.empty() && !writing_;
+}
+
+void TLiveLog::WaitIdle() {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return queue_.empty() && !writing_; });
+    }
+    DeliverEvents();
+}
+
+void TLiveLog::Flush() {
+    WaitIdle();
+    std::lock_guard book_lock(book_mutex_);
+    if (unwritten_rows_ > 0) WriteFile();
+}
+
+std::int64_t TLiveLog::RowsPosted() const {
+    std::lock_guard lock(mutex_);
+    return posted_;
+}
+std::int64_t TLiveLog::RowsWritten() const {
+    std::lock_guard lock(mutex_);
+    return written_;
+}
+std::int64_t TLiveLog::RowsLost() const {
+    std::lock_guard lock(mutex_);
+    return lost_rows_;
+}
+std::int64_t TLiveLog::UnwrittenRows() const {
+    std::lock_guard lock(mutex_);
+    return posted_ - written_ - lost_rows_;
+}
+
+std::int64_t TLiveLog::Writes() const {
+    std::lock_guard lock(mutex_);
+    return writes_;
+}
+
+std::vector<std::string> TLiveLog::FilesWritten() const {
+    std::lock_guard lock(mutex_);
+    return files_written_;
+}
+
+void TLiveLog::WriterLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) break;  // stopping, and nothing is left to write
+        std::vector<TPostedRow> batch(std::make_move_iterator(queue_.begin()),
+                                      std::make_move_iterator(queue_.end()));
+        queue_.clear();
+        writing_ = true;
+        lock.unlock();
+        {
+            std::lock_guard book_lock(book_mutex_);
+            PutBatch(batch);
+        }
+        batch.clear();
+        lock.lock();
+        writing_ = false;
+        changed_.notify_all();
+    }
+}
+
+void TLiveLog::PutBatch(std::vector<TPostedRow>& batch) {
+    for (TPostedRow& row : batch) {
+        try {
+            PutOne(row);
+        } catch (const std::exception& error) {
+            // No file could be chosen for the row: it is in no workbook.
+            {
+                std::lock_guard lock(mutex_);
+                ++lost_rows_;
+            }
+            Report(TEvent::kError, error.what());
+        }
+    }
+    if (unwritten_rows_ == 0) return;
+    try {
+        WriteFile();
+    } catch (const std::exception& error) {
+        Report(TEvent::kError, error.what());
+    }
+}
+
+void TLiveLog::PutOne(TPostedRow& row) {
+    if (row.header) header_ = row.header;
     // An empty Filename is the mark of a capture start (the window may clear it itself).
-    if (book_.Filename().empty() || name != expanded_name_) SelectFile(name, 1, std::string());
+    if (row.reselect || book_.Filename().empty() || row.name != expanded_name_) SelectFile(row.name, 1, {});
     if (book_.Tag() > LastRowIndex()) {
         SelectFile(expanded_name_, sibling_ + 1,
                    Utf8ToCp1251("файл ") + file_name_ + Utf8ToCp1251(" заполнен (последняя строка ") +
                        std::to_string(LastRowIndex()) + ")");
     }
-    PutRow(journal);
-    try {
-        WriteFile();
-    } catch (const std::exception& error) {
-        if (lost_.empty()) throw;
-        const std::string message = lost_ + "; " + error.what();
-        lost_.clear();
-        throw ELiveLogError(message);
-    }
-    if (!lost_.empty()) {
-        const std::string message = std::move(lost_);
-        lost_.clear();
-        throw ELiveLogError(message);
-    }
-}
-
-void TLiveLog::Flush() {
-    if (unwritten_rows_ > 0) WriteFile();
+    PutRow(row.values);
 }
 
 void TLiveLog::LeaveFile() {
@@ -100,16 +263,19 @@ void TLiveLog::LeaveFile() {
     try {
         WriteFile();
     } catch (const std::exception& error) {
-        if (!lost_.empty()) lost_ += "; ";
-        lost_ += std::to_string(unwritten_rows_) + " rows could not be written to \"" +
-                 Cp1251ToUtf8(file_name_) + "\": " + error.what();
+        {
+            std::lock_guard lock(mutex_);
+            lost_rows_ += unwritten_rows_;
+        }
+        Report(TEvent::kError, std::to_string(unwritten_rows_) + " rows could not be written to \"" +
+                                   Cp1251ToUtf8(file_name_) + "\": " + error.what());
     }
     unwritten_rows_ = 0;
 }
 
 void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
     LeaveFile();
-    Status(Utf8ToCp1251("Выгрузка в файл ") + name);
+    Report(TEvent::kStatus, Utf8ToCp1251("Выгрузка в файл ") + name);
     expanded_name_ = name;
     for (int n = first;; ++n) {
         if (n > kMaxSiblings) {
@@ -164,9 +330,16 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
         book_.SetTag(static_cast<int>(next));
         break;
     }
+    // A write of this file that a kill cut short left its temporary beside it; nobody else
+    // removes it.
+    try {
+        workbook::RemoveStaleTempFiles(Cp1251ToUtf8(file_name_));
+    } catch (...) {
+        // Leftovers that cannot be removed cost disk space only; the log goes on.
+    }
     if (file_name_ != name || !why.empty()) {
-        Status(Utf8ToCp1251("Выгрузка в файл ") + file_name_);
-        if (OnNotice) OnNotice(Utf8ToCp1251("Запись идёт в файл ") + file_name_ + ": " + why);
+        Report(TEvent::kStatus, Utf8ToCp1251("Выгрузка в файл ") + file_name_);
+        Report(TEvent::kNotice, Utf8ToCp1251("Запись идёт в файл ") + file_name_ + ": " + why);
     }
 }
 
@@ -182,28 +355,30 @@ void TLiveLog::StartNewFile() {
 
 void TLiveLog::PutHeader() {
     workbook::TSheet& sheet = book_.Sheet(0);
-    const int count = columns_.ColumnCount();
+    static const THeader kNone;
+    const THeader& header = header_ ? *header_ : kNone;
+    const int count = static_cast<int>(header.titles.size());
     sheet.Columns().AddIfNone(0, count + 2);
     sheet.Rows().AddIfNone(0);
     for (int i = 0; i < count; ++i) {
-        sheet.SetAsWideString(i, 0, Cp1251ToUtf16(columns_.ColumnTitle(i)));
+        sheet.SetAsWideString(i, 0, Cp1251ToUtf16(header.titles[static_cast<std::size_t>(i)]));
         workbook::TXLSColumn* column = sheet.Columns().Items(i);
         if (column == nullptr) continue;
+        const int width = header.widths[static_cast<std::size_t>(i)];
         try {
-            column->SetPixelWidth(columns_.ColumnPixelWidth(i));
+            column->SetPixelWidth(width >= 0 ? width : kFallbackColumnWidth);
         } catch (...) {
             column->SetPixelWidth(kFallbackColumnWidth);
         }
     }
 }
 
-void TLiveLog::PutRow(TMemTable& journal) {
+void TLiveLog::PutRow(const std::vector<std::string>& values) {
     workbook::TSheet& sheet = book_.Sheet(0);
     const int row = book_.Tag();
     sheet.Rows().AddIfNone(static_cast<uint32_t>(row));
-    // Column 0 of the journal is its id, which is not logged.
-    for (int j = 1; j < journal.FieldCount(); ++j)
-        sheet.SetAsWideString(j - 1, row, Cp1251ToUtf16(journal.Fields(j).AsString()));
+    for (std::size_t j = 0; j < values.size(); ++j)
+        sheet.SetAsWideString(static_cast<int>(j), row, Cp1251ToUtf16(values[j]));
     book_.SetTag(row + 1);
     ++unwritten_rows_;
 }
@@ -218,6 +393,13 @@ void TLiveLog::WriteFile() {
                             lock + "\" exists); the rows wait in memory for the next write");
     }
     book_.Write();
+    {
+        std::lock_guard guard(mutex_);
+        written_ += unwritten_rows_;
+        ++writes_;
+        if (std::find(files_written_.begin(), files_written_.end(), path) == files_written_.end())
+            files_written_.push_back(path);
+    }
     unwritten_rows_ = 0;
 }
 

@@ -1,19 +1,34 @@
 #pragma once
-// The live workbook log: every posted journal row goes at once into the workbook named by the
-// file name template, and the whole workbook is written to disk again, so the file is complete
-// after every captured line. When the expanded name changes (a new day, hour or minute) logging
-// moves to the workbook of the new name: an existing one is read and extended after its last used
-// row, a missing one is started with a header row of the journal grid's titles and widths.
+// The live workbook log: every posted journal row goes into the workbook named by the file name
+// template, and the whole workbook is written to disk again, so the file is complete after every
+// write. When the expanded name changes (a new day, hour or minute) logging moves to the workbook
+// of the new name: an existing one is read and extended after its last used row, a missing one is
+// started with a header row of the journal grid's titles and widths.
+//
+// Writing a large workbook takes far longer than a line takes to arrive, so the writing is not
+// done inside the post: the post hands the row to a writer thread that owns the workbook. While a
+// write runs, further rows queue up; the next write puts all of them into the file at once. When
+// lines come slower than a write takes, each still gets a write of its own. A row is therefore in
+// the file by the end of the first write that starts after its post. Every write replaces the file
+// atomically, so the file is complete and valid after each one and a crash leaves the old or the
+// new file.
 //
 // A file is never written over unless this log can account for all of it: a file that fails to
 // read, that reads without a single cell (no workbook of any program's making, or one that holds
 // nothing to extend), or that has no room for another row in its format, is left as it is, and
 // the rows go to the first sibling "<stem> (2)<ext>", "<stem> (3)<ext>", ... that is free (or a
 // readable workbook with room, such as the sibling an earlier run used). A workbook another program holds open for
-// editing is not replaced under it: the row waits in memory for the next write.
+// editing is not replaced under it: the rows wait in memory for the next write.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/file_template.h"
 #include "core/format_journal.h"
@@ -24,7 +39,8 @@
 namespace linograf {
 
 // What the log needs of the journal grid: its columns' titles and current widths. The window
-// adapts its grid; the command line, which has no grid, uses the journal's columns.
+// adapts its grid; the command line, which has no grid, uses the journal's columns. Asked on the
+// thread that posts rows only.
 class TLogColumns {
   public:
     virtual ~TLogColumns() = default;
@@ -48,8 +64,9 @@ class TJournalLogColumns : public TLogColumns {
     const TFormatJournal& tables_;
 };
 
-// A row could not be put into its file (the file is held by another program, no sibling name is
-// left). The row stays in the workbook in memory; the next successful write holds it.
+// Rows could not be put into their file (the file is held by another program, no sibling name is
+// left, the disk is full). Rows that failed to write stay in the workbook in memory; the next
+// successful write holds them.
 class ELiveLogError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
@@ -62,34 +79,71 @@ class TLiveLog {
     static constexpr int kMaxSiblings = 9999;
 
     // `book` is the live workbook (Tabulon41): its Filename is the file logged to, its Version
-    // the format written, its Tag the index of the sheet row the next journal row fills.
-    TLiveLog(workbook::TTabulon4& book, const TLogColumns& columns) : book_(book), columns_(columns) {}
+    // the format written, its Tag the index of the sheet row the next journal row fills. From the
+    // first posted row on, the writer thread uses it; read it only while the log is idle
+    // (WaitIdle).
+    TLiveLog(workbook::TTabulon4& book, const TLogColumns& columns);
+    // Writes what is still queued, then ends the writer thread.
+    ~TLiveLog();
+    TLiveLog(const TLiveLog&) = delete;
+    TLiveLog& operator=(const TLiveLog&) = delete;
 
     // Capture starts: the workbook format follows the template's extension, and the first row
     // chooses its file afresh, so an existing file is read again with any changes made meanwhile.
+    // Waits until the rows of an earlier capture are written.
     void CaptureStarting(TLogVersionChoice version);
 
-    // The journal's AfterPost handler: logs the journal's current row. Write errors reach the
-    // caller after the row is in the workbook in memory and Tag has moved on.
+    // The journal's AfterPost handler: the file name template is expanded now (the row's own time
+    // chooses its file), the journal's current row is copied and handed to the writer; returns
+    // without waiting for the write. Then delivers what the writer has to tell.
     void cdataAfterPost(TMemTable& journal);
 
-    // Writes the rows a failed write left in memory; nothing when there are none. Raises the write
-    // error when it fails again. Capture ends with it, so no row is left unwritten silently.
+    // Blocks until every posted row has been through a write (that may have failed), then
+    // delivers what the writer has to tell.
+    void WaitIdle();
+    // True when no row waits for the writer and no write runs.
+    bool Idle() const;
+    // WaitIdle, then the rows a failed write left in memory get one more write; nothing when
+    // there are none. Raises the write error when it fails again. Capture ends with it, so no row
+    // is left unwritten silently.
     void Flush();
-    // Rows in the workbook in memory that no write has put into the file yet.
-    int UnwrittenRows() const { return unwritten_rows_; }
 
-    // The file name template as typed (Windows-1251).
+    // Posting thread: calls OnStatusText, OnNotice and OnError for what the writer has reported
+    // since the last call, in order.
+    void DeliverEvents();
+
+    // Counters over the log's life (any thread).
+    std::int64_t RowsPosted() const;
+    // Rows a successful write has put into a file.
+    std::int64_t RowsWritten() const;
+    // Rows given up: their file changed while they could not be written, or no file could be
+    // chosen for them.
+    std::int64_t RowsLost() const;
+    // Rows posted and not (yet) in a file: queued, being written, or left by a failed write.
+    std::int64_t UnwrittenRows() const;
+    // Successful writes of a file.
+    std::int64_t Writes() const;
+    // The files a write has succeeded for (UTF-8), in the order of their first write.
+    std::vector<std::string> FilesWritten() const;
+
+    // The file name template as typed (Windows-1251). Asked on the posting thread.
     std::function<std::string()> FileTemplate;
     TClock Clock = DateTimeNow;
-    // The status bar text (Windows-1251): "Выгрузка в файл " and the file logged to.
+    // Called on the posting thread, from DeliverEvents:
+    // the status bar text (Windows-1251): "Выгрузка в файл " and the file logged to.
     std::function<void(const std::string&)> OnStatusText;
     // Told once per change of file when the rows go to another file than the template names, and
     // why (Windows-1251).
     std::function<void(const std::string&)> OnNotice;
+    // A write or a file choice failed (UTF-8 message). Without a handler the error is raised from
+    // DeliverEvents (and so from the post, WaitIdle or Flush).
+    std::function<void(const ELiveLogError&)> OnError;
+    // Called on the writer thread when something waits for DeliverEvents; the window uses it to
+    // have its event loop call DeliverEvents. Set it before the first post.
+    std::function<void()> OnEventsWaiting;
 
     // The name the template gave for the current file (Windows-1251); the file itself may be a
-    // sibling of it (the workbook's Filename).
+    // sibling of it (the workbook's Filename). Read it while the log is idle.
     const std::string& ExpandedName() const { return expanded_name_; }
     // The last row index the workbook's format can hold: 65535 for Excel 97-2003, 1048575 for
     // Excel 2007.
@@ -101,25 +155,69 @@ class TLiveLog {
     static std::string LockFileName(const std::string& path);
 
   private:
+    // The header row a new file starts with, taken from the grid on the posting thread.
+    struct THeader {
+        std::vector<std::string> titles;
+        std::vector<int> widths;  // pixels; -1 when reading the width failed
+    };
+    struct TPostedRow {
+        std::string name;  // the expanded template
+        std::vector<std::string> values;
+        std::shared_ptr<const THeader> header;  // set when the name changed since the last post
+        bool reselect = false;                  // the first row after a capture start
+    };
+    struct TEvent {
+        enum Kind { kStatus, kNotice, kError } kind;
+        std::string text;
+    };
+
+    void WriterLoop();
+    // Writer thread (or the posting thread while the writer is idle), book mutex held.
+    void PutBatch(std::vector<TPostedRow>& batch);
+    void PutOne(TPostedRow& row);
     // Chooses the file for `name`, trying the name itself and then its siblings from number
     // `first`, and readies the workbook and Tag for the next row.
     void SelectFile(const std::string& name, int first, std::string why);
     void StartNewFile();
     void PutHeader();
-    void PutRow(TMemTable& journal);
+    void PutRow(const std::vector<std::string>& values);
     void WriteFile();
     // The workbook is about to be given to another file: rows still unwritten get one more try,
-    // and when that fails the loss is reported with the next row's error.
+    // and when that fails the loss is reported.
     void LeaveFile();
-    void Status(const std::string& text);
+    void Report(TEvent::Kind kind, std::string text);
+    void StartWriter();
 
     workbook::TTabulon4& book_;
     const TLogColumns& columns_;
+
+    // Posting thread only.
+    std::string last_posted_name_;
+    bool reselect_next_ = true;
+    std::shared_ptr<const THeader> header_for_next_;
+
+    // Guarded by mutex_.
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<TPostedRow> queue_;
+    std::vector<TEvent> events_;
+    bool writing_ = false;
+    bool stopping_ = false;
+    std::int64_t posted_ = 0;
+    std::int64_t written_ = 0;
+    std::int64_t writes_ = 0;
+    std::int64_t lost_rows_ = 0;
+    std::vector<std::string> files_written_;
+
+    // The workbook's side, used by whoever holds book_mutex_.
+    std::mutex book_mutex_;
+    std::shared_ptr<const THeader> header_;
     std::string expanded_name_;
     std::string file_name_;  // Windows-1251 form of the workbook's Filename
     int sibling_ = 1;        // the number of file_name_ among the siblings of expanded_name_
     int unwritten_rows_ = 0;
-    std::string lost_;  // UTF-8: rows given up when the file changed, raised after the next row
+
+    std::thread writer_;
 };
 
 }  // namespace linograf

@@ -444,6 +444,41 @@ void TMemTable::Delete() {
     Notify({TDataChangeKind::kCursorMoved, current_ ? static_cast<int>(Position()) : -1});
 }
 
+void TMemTable::DeleteFirstRows(int count) {
+    CheckActive();
+    CheckBrowseMode();
+    auto& rows = store_->rows;
+    const std::size_t n = std::min<std::size_t>(count > 0 ? static_cast<std::size_t>(count) : 0, rows.size());
+    if (n == 0) return;
+    // Cursors on a removed row go to the new first row (an edit there is dropped, as Delete drops
+    // it); the others keep their row, n places further up.
+    std::vector<TMemTable*> moved;
+    for (TMemTable* cursor : store_->cursors) {
+        if (!cursor->current_) continue;
+        const bool removed = std::find(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(n),
+                                       cursor->current_) != rows.begin() + static_cast<std::ptrdiff_t>(n);
+        if (removed) {
+            moved.push_back(cursor);
+        } else {
+            cursor->position_hint_ = cursor->position_hint_ >= n ? cursor->position_hint_ - n : 0;
+        }
+    }
+    rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(n));
+    for (TMemTable* cursor : moved) {
+        if (cursor != this) cursor->Cancel();
+        if (rows.empty()) {
+            cursor->current_.reset();
+            cursor->bof_ = cursor->eof_ = true;
+        } else {
+            cursor->current_ = rows.front();
+            cursor->position_hint_ = 0;
+            cursor->bof_ = cursor->eof_ = false;
+        }
+    }
+    store_->Broadcast({TDataChangeKind::kRowRemoved, 0, static_cast<int>(n) - 1});
+    Notify({TDataChangeKind::kCursorMoved, current_ ? static_cast<int>(Position()) : -1});
+}
+
 TBookmark TMemTable::GetBookmark() const {
     TBookmark bookmark;
     bookmark.row_ = current_;

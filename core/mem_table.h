@@ -40,7 +40,7 @@ enum class TDataChangeKind {
     kLayout,        // opened, closed, or columns replaced: rebuild everything
     kReset,         // rows changed wholesale (also sent once when refreshing resumes)
     kRowInserted,   // row: the new row's position
-    kRowRemoved,    // row: the position it had
+    kRowRemoved,    // row: the position it had; to_row, when not -1, the last of a range removed at once
     kRowChanged,    // row: its position; values changed in place
     kRowMoved,      // row -> to_row: an edited key moved it (values may have changed too)
     kCursorMoved,   // row: the cursor's new position, -1 when the table is empty
@@ -173,6 +173,10 @@ public:
     void Delete();
     // Posts a row being edited or inserted; nothing in browse state.
     void CheckBrowseMode();
+    // Removes the first `count` rows in index order at once (all of them when there are fewer):
+    // a journal that keeps only its newest rows drops the oldest without moving the others one
+    // by one. Views hear one kRowRemoved for the range.
+    void DeleteFirstRows(int count);
 
     TBookmark GetBookmark() const;
     // Raises "Record not found" when the row is gone.

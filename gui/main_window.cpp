@@ -15,7 +15,11 @@
 #include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
+#include <QEventLoop>
+#include <algorithm>
+#include <chrono>
 #include <stdexcept>
 
 #include "gui/button_edit.h"
@@ -85,13 +89,28 @@ TfrmMain::TfrmMain(TIniFile& ini, TMainWindowServices services, QWidget* parent)
     live_log_->FileTemplate = [this] { return ToCp1251(efile->text()); };
     live_log_->OnStatusText = [this](const std::string& text) { SetStatusText(FromCp1251(text)); };
     live_log_->OnNotice = [this](const std::string& text) { SetStatusText(FromCp1251(text)); };
+    live_log_->OnError = [](const ELiveLogError& error) { ShowException(error); };
+    // The writes run on the log's own thread; what they report comes back through the event loop.
+    live_log_->OnEventsWaiting = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { Guarded([this] { live_log_->DeliverEvents(); }); }, Qt::QueuedConnection);
+    };
     tables_.cdata.AfterPost = [this](TMemTable& journal) { live_log_->cdataAfterPost(journal); };
 
     tables_.StopCapture = [this] { StopCapture(); };
     tables_.JournalRebuilt = [this] { JournalRebuilt(); };
     if (port_) {
         port_->OnPortOpen = [this] { capture_.PortOpened(); };
-        port_->OnTriggerAvail = [this](unsigned count) { capture_.TriggerAvail(count, *port_); };
+        port_->OnTriggerAvail = [this](unsigned count) {
+            // A closing port hands out no bytes any more: they are counted, not taken as NULs.
+            if (port_closing_) {
+                bytes_not_taken_ += count;
+                return;
+            }
+            last_delivery_ = std::chrono::steady_clock::now();
+            capture_.TriggerAvail(count, *port_);
+            TrimJournal();
+        };
     }
 
     resize(785, 472);
@@ -114,6 +133,10 @@ TfrmMain::~TfrmMain() {
         port_->OnPortOpen = nullptr;
         port_->OnTriggerAvail = nullptr;
     }
+    // Rows still queued are written before the window goes; the writer thread must be gone before
+    // the widgets its reports would reach.
+    live_log_->OnEventsWaiting = nullptr;
+    live_log_.reset();
     tables_.StopCapture = nullptr;
     tables_.JournalRebuilt = nullptr;
     tables_.cdata.AfterPost = nullptr;
@@ -236,6 +259,21 @@ void TfrmMain::FormCreate() {
     SelectPosition(exor, ini_.ReadInteger("com", "xor", kDefaultParity));
     SelectPosition(estop, ini_.ReadInteger("com", "stop", kDefaultStopBits));
     SelectPosition(econtrol, ini_.ReadInteger("com", "control", kDefaultFlow));
+    grid_rows_ = std::max(1, ini_.ReadInteger("app", "gridrows", kDefaultGridRows));
+}
+
+void TfrmMain::TrimJournal() {
+    TMemTable& journal = tables_.cdata;
+    if (!journal.Active() || journal.State() != TDataSetState::dsBrowse) return;
+    const int count = journal.RecordCount();
+    if (count <= grid_rows_) return;
+    // A hundredth of the limit at a time, so the grid drops rows once per many lines, not per line.
+    const int keep = grid_rows_ - grid_rows_ / 100;
+    journal.DeleteFirstRows(count - keep);
+    rows_left_grid_ += count - keep;
+    SetStatusText(QStringLiteral("В журнале последние %1 строк; ещё %2 ранних строк есть только в файле")
+                      .arg(journal.RecordCount())
+                      .arg(rows_left_grid_));
 }
 
 void TfrmMain::FillPortList() {
@@ -311,12 +349,48 @@ void TfrmMain::aplayExecute() {
         live_log_->CaptureStarting(LogVersionForTemplate(ToCp1251(efile->text())));
         port_->Open(CurrentPortSettings());
     } else {
-        port_->Close();
-        UpdateActions();
-        // Rows a failed write left in memory get one more try, so none is left unwritten silently.
-        live_log_->Flush();
+        CloseAndFinishLog();
     }
     UpdateActions();
+}
+
+void TfrmMain::CloseAndFinishLog() {
+    // Bytes the port threads have already read are still on their way: they are taken, cut and
+    // posted until the deliveries pause, so a stop loses none of them.
+    constexpr auto kQuiet = std::chrono::milliseconds(50);
+    constexpr auto kLongest = std::chrono::milliseconds(500);
+    const auto until = std::chrono::steady_clock::now() + kLongest;
+    while (std::chrono::steady_clock::now() - last_delivery_ < kQuiet && std::chrono::steady_clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+    port_closing_ = true;
+    bytes_not_taken_ = 0;
+    try {
+        port_->Close();
+    } catch (...) {
+        port_closing_ = false;
+        throw;
+    }
+    port_closing_ = false;
+    if (bytes_not_taken_ > 0) {
+        SetStatusText(QStringLiteral("Порт закрыт; %1 байт, пришедших во время закрытия, не приняты")
+                          .arg(bytes_not_taken_));
+    }
+    UpdateActions();
+    WaitForLog();
+    // Rows a failed write left in memory get one more try, so none is left unwritten silently.
+    live_log_->Flush();
+}
+
+void TfrmMain::WaitForLog() {
+    if (live_log_->Idle()) return;
+    // The window keeps painting while the last rows are written; the operator's input waits.
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (live_log_->Idle()) loop.quit();
+    });
+    poll.start(10);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TfrmMain::excelExecute() {
@@ -439,8 +513,7 @@ bool TfrmMain::AGridKeyDown(QObject* watched, QKeyEvent* event) {
 
 void TfrmMain::StopCapture() {
     if (!port_ || !port_->IsOpen()) return;
-    port_->Close();
-    Guarded([this] { live_log_->Flush(); });
+    Guarded([this] { CloseAndFinishLog(); });
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {

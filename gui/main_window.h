@@ -6,8 +6,10 @@
 //
 // What it needs from outside comes in through TMainWindowServices (the port and the port list)
 // and the ExportGrid hook for the export of the journal grid. Every posted journal row goes to
-// the live workbook log (Tabulon41) before the next received byte is taken.
+// the live workbook log (Tabulon41), whose writes run on a thread of their own so that the window
+// keeps taking bytes and repainting while a large workbook is written.
 #include <QMainWindow>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -53,6 +55,9 @@ class TfrmMain : public QMainWindow {
 
   public:
     static constexpr int kPortCount = 64;
+    // Rows the journal grid keeps by default (settings key app/gridrows): the oldest leave the
+    // grid, the log file keeps them.
+    static constexpr int kDefaultGridRows = 1000000;
     static constexpr int kMargin = 10;  // of the edit boxes and the format grid to the panel's edges
 
     TfrmMain(TIniFile& ini, TMainWindowServices services, QWidget* parent = nullptr);
@@ -124,6 +129,13 @@ class TfrmMain : public QMainWindow {
     void JournalRebuilt();
     // Closes an open port; rows a failed write left in memory get one more try.
     void StopCapture();
+    // Takes the bytes still on their way from the port, closes it and waits, painting, until the
+    // live log has written every row; rows a failed write left get one more try (raised on
+    // failure).
+    void CloseAndFinishLog();
+    void WaitForLog();
+    // Drops the oldest journal rows once the grid holds more than its limit.
+    void TrimJournal();
 
     void aplayExecute();
     void excelExecute();
@@ -148,6 +160,11 @@ class TfrmMain : public QMainWindow {
     TRequiredMarks marks_;
     std::unique_ptr<TGridLogColumns> log_columns_;
     std::unique_ptr<TLiveLog> live_log_;
+    std::chrono::steady_clock::time_point last_delivery_{};
+    bool port_closing_ = false;
+    long long bytes_not_taken_ = 0;  // announced while the port was closing
+    int grid_rows_ = kDefaultGridRows;
+    long long rows_left_grid_ = 0;
 };
 
 }  // namespace linograf

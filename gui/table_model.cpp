@@ -167,11 +167,13 @@ void TTableModel::TableChanged(const TDataChange& change) {
                 endInsertRows();
             }
             break;
-        case TDataChangeKind::kRowRemoved:
-            beginRemoveRows(QModelIndex(), change.row, change.row);
-            --posted_;
+        case TDataChangeKind::kRowRemoved: {
+            const int last = change.to_row >= change.row ? change.to_row : change.row;
+            beginRemoveRows(QModelIndex(), change.row, last);
+            posted_ -= last - change.row + 1;
             endRemoveRows();
             break;
+        }
         case TDataChangeKind::kRowChanged:
             RowDataChanged(change.row);
             break;

@@ -1,7 +1,12 @@
 #include "core/live_log.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -58,12 +63,14 @@ class LiveLogTest : public ::testing::TestWithParam<const char*> {
         tables.LoadFormat(TIniFile(dir.File("format.ini")));
     }
 
-    // A journal row with these values (UTF-8), posted: the log runs inside the post.
+    // A journal row with these values (UTF-8), posted, and the log's write of it waited for:
+    // a failed write raises here.
     void PostRow(const std::vector<std::string>& values) {
         tables.cdata.Append();
         for (std::size_t i = 0; i < values.size(); ++i)
             tables.cdata.Fields(static_cast<int>(i) + 1).SetAsString(Utf8ToCp1251(values[i]));
         tables.cdata.Post();
+        log.WaitIdle();
     }
 
     Rows PeerRows(const std::string& path) {
@@ -352,6 +359,7 @@ TEST_P(LiveLogTest, HeaderWidthsComeFromTheGridColumns) {
     own_log.CaptureStarting(LogVersionForTemplate(Ext()));
     tables.cdata.AfterPost = [&](TMemTable& journal) { own_log.cdataAfterPost(journal); };
     PostRow({"1", "2", "3"});
+    own_log.WaitIdle();
 
     const test::PeerSheet sheet = test::ReadPeerSheet(dir.File("widths") + Ext());
     ASSERT_TRUE(sheet.ok) << sheet.error;
@@ -361,6 +369,137 @@ TEST_P(LiveLogTest, HeaderWidthsComeFromTheGridColumns) {
         ASSERT_TRUE(sheet.widths.count(column)) << column;
         EXPECT_NEAR(sheet.widths.at(column), pixels * 256 / 7, 256) << column;
     }
+}
+
+// A workbook of `rows` rows (header included) in the log's layout, written by our own writer: the
+// starting point a long capture has reached.
+void MakeLargeLog(const std::string& path, int rows) {
+    workbook::TTabulon4 book;
+    book.SetVersion(path.ends_with(".xlsx") ? workbook::xvExcel2007 : workbook::xvExcel97);
+    book.SetFilename(workbook::Utf8ToWide(path));
+    workbook::TSheet& sheet = book.Sheet(0);
+    const char16_t* titles[] = {u"Дата", u"Вес|брутто", u"Ед"};
+    for (int c = 0; c < 3; ++c) sheet.SetAsWideString(c, 0, titles[c]);
+    for (int r = 1; r < rows; ++r) {
+        sheet.Rows().AddIfNone(static_cast<uint32_t>(r));
+        sheet.SetAsWideString(0, r, workbook::Utf8ToWide("old" + std::to_string(r)));
+        sheet.SetAsWideString(1, r, workbook::Utf8ToWide(std::to_string(r * 7)));
+        sheet.SetAsWideString(2, r, u"kg");
+    }
+    book.Write();
+}
+
+// Rows posted while a write runs go into the file together with the next write; rows posted one
+// at a time after the previous write has ended get a write each. Either way every row reaches
+// the file, in the order posted, after the rows already there.
+TEST_P(LiveLogTest, RowsPostedDuringAWriteShareTheNextWrite) {
+    const std::string path = File("large");
+    constexpr int kOldRows = 20000;
+    MakeLargeLog(path, kOldRows);
+    file_template = path;
+    struct Case {
+        const char* what;
+        int rows;
+        bool wait_each;  // wait for each row's write before posting the next
+    };
+    const Case cases[] = {{"burst", 300, false}, {"slow lines", 3, true}};
+    Rows expected = PeerRows(path);
+    ASSERT_EQ(expected.size(), static_cast<std::size_t>(kOldRows));
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::int64_t writes_before = log.Writes();
+        for (int i = 0; i < c.rows; ++i, ++n) {
+            const std::vector<std::string> values = {"n" + std::to_string(n), std::to_string(n), "kg"};
+            expected.push_back(values);
+            tables.cdata.Append();
+            for (int f = 0; f < 3; ++f) tables.cdata.Fields(f + 1).SetAsString(values[static_cast<std::size_t>(f)]);
+            tables.cdata.Post();
+            if (c.wait_each) log.WaitIdle();
+        }
+        log.WaitIdle();
+        const std::int64_t writes = log.Writes() - writes_before;
+        if (c.wait_each) {
+            EXPECT_EQ(writes, c.rows);
+        } else {
+            // The first row starts a write of a large workbook; the others arrive while it runs.
+            EXPECT_GE(writes, 1);
+            EXPECT_LT(writes, c.rows / 2);
+        }
+        EXPECT_EQ(log.UnwrittenRows(), 0);
+        EXPECT_EQ(log.RowsWritten(), log.RowsPosted());
+        EXPECT_EQ(PeerRows(path), expected);
+    }
+}
+
+// A batch that holds rows of two files (the minute changed while a write ran): each file gets its
+// own rows, in order, the first file with one write before the log moves on.
+TEST_P(LiveLogTest, ABatchAcrossAChangeOfFileSplitsBetweenTheFiles) {
+    file_template = dir.File("b_{hh}{nn}") + Ext();
+    const std::string first = File("b_1000"), second = File("b_1001");
+    MakeLargeLog(first, 20000);
+    Rows expected_first = PeerRows(first);
+    auto post = [&](const std::string& value) {
+        tables.cdata.Append();
+        tables.cdata.Fields(1).SetAsString(value);
+        tables.cdata.Fields(2).SetAsString("1");
+        tables.cdata.Fields(3).SetAsString("kg");
+        tables.cdata.Post();
+    };
+    // The first row starts a read and a write of the large file; the rest arrive meanwhile.
+    post("a");
+    post("b");
+    now = EncodeDateTime({2007, 3, 5, 10, 1, 0, 0});
+    post("c");
+    post("d");
+    log.WaitIdle();
+    expected_first.push_back({"a", "1", "kg"});
+    expected_first.push_back({"b", "1", "kg"});
+    EXPECT_EQ(PeerRows(first), expected_first);
+    EXPECT_EQ(PeerRows(second), With(Header(), {{"c", "1", "kg"}, {"d", "1", "kg"}}));
+    EXPECT_EQ(log.RowsWritten(), 4);
+    EXPECT_EQ(log.FilesWritten(), (std::vector<std::string>{first, second}));
+    EXPECT_EQ(statuses.back(), "Выгрузка в файл " + second);
+}
+
+// A write cut short by a kill leaves ".<name>.<8 random>.tmp" beside the log. Starting to log to
+// that file removes such leftovers of its own, and nothing else: not another file's, not one a
+// live process holds open, not a link or a folder that happens to have such a name.
+TEST_P(LiveLogTest, StaleTemporariesOfTheLogAreRemovedWhenLoggingStarts) {
+    const std::string name = "tmpd" + Ext();
+    const std::string path = dir.File(name);
+    file_template = path;
+    PostRow({"1", "1", "kg"});
+    struct Entry {
+        std::string file;
+        bool removed;
+    };
+    const std::vector<Entry> entries = {
+        {"." + name + ".k3x9a0qz.tmp", true},
+        {"." + name + ".00000000.tmp", true},
+        {"." + name + ".held0pen.tmp", false},  // held open by this process below
+        {"." + name + ".ABCDEFGH.tmp", false},
+        {"." + name + ".abcdefg.tmp", false},
+        {"." + name + ".abcdefghi.tmp", false},
+        {".other" + Ext() + ".k3x9a0qz.tmp", false},
+        {name + ".k3x9a0qz.tmp", false},
+        {"." + name + ".k3x9a0qz.tmp.bak", false},
+    };
+    for (const Entry& e : entries) test::WriteFileBytes(dir.File(e.file), "partial");
+    const int held = ::open(dir.File("." + name + ".held0pen.tmp").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    fs::create_directory(dir.File("." + name + ".dir00000.tmp"));
+    test::WriteFileBytes(dir.File("victim"), "keep");
+    fs::create_symlink(dir.File("victim"), dir.File("." + name + ".link0000.tmp"));
+
+    log.CaptureStarting(LogVersionForTemplate(Ext()));
+    PostRow({"2", "2", "kg"});
+    ::close(held);
+    for (const Entry& e : entries) EXPECT_EQ(fs::exists(dir.File(e.file)), !e.removed) << e.file;
+    EXPECT_TRUE(fs::is_directory(dir.File("." + name + ".dir00000.tmp")));
+    EXPECT_TRUE(fs::is_symlink(dir.File("." + name + ".link0000.tmp")));
+    EXPECT_EQ(test::ReadFileBytes(dir.File("victim")), "keep");
+    EXPECT_EQ(PeerRows(path), With(Header(), {{"1", "1", "kg"}, {"2", "2", "kg"}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, LiveLogTest, ::testing::Values(".xls", ".xlsx"),
@@ -384,6 +523,7 @@ TEST(LiveLogLimits, FullExcel97FileContinuesInASibling) {
         tables.cdata.Append();
         tables.cdata.Fields(1).SetAsString(value);
         tables.cdata.Post();
+        log.WaitIdle();
     };
     post("first");
     book.SetTag(65535);
@@ -399,6 +539,50 @@ TEST(LiveLogLimits, FullExcel97FileContinuesInASibling) {
     EXPECT_EQ(test::ReadPeerSheet(dir.File("full (2).xls")).rows, (Rows{{"V"}, {"next"}}));
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices[0].find("full (2).xls"), std::string::npos) << notices[0];
+}
+
+// Reading an Open XML workbook copies the package to a temporary file. Dangling links planted
+// under every name the copy could take ("XLS" + milliseconds + ".tmp" in the runtime and the
+// temporary folder) are never followed, so the file they point at is not made, and nothing is left
+// in the folder; a runtime folder that does not exist is passed over for the next one.
+TEST(LiveLogReading, TemporaryCopyFollowsNoPlantedLinkAndLeavesNothing) {
+    if (!test::PythonHasModule("openpyxl")) GTEST_SKIP() << "python3-openpyxl missing";
+    test::TempDir dir;
+    const std::string path = dir.File("in.xlsx");
+    const test::CommandResult made = test::RunPython(
+        "import sys, openpyxl\nwb = openpyxl.Workbook()\nwb.active['B2'] = 'Вес'\nwb.save(sys.argv[1])\n", {path});
+    ASSERT_EQ(made.exit_code, 0) << made.errors;
+    const fs::path run = dir.path() / "run";
+    fs::create_directory(run);
+    const std::string victim = dir.File("victim");
+    const auto now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    constexpr int kPlanted = 20000;
+    for (long long n = now_ms; n < now_ms + kPlanted; ++n)
+        fs::create_symlink(victim, run / ("XLS" + std::to_string(n) + ".tmp"));
+
+    const char* saved_runtime = std::getenv("XDG_RUNTIME_DIR");
+    const char* saved_tmp = std::getenv("TMPDIR");
+    const std::string saved = saved_runtime ? saved_runtime : "", saved_tmpdir = saved_tmp ? saved_tmp : "";
+    ::setenv("TMPDIR", run.c_str(), 1);
+    for (const std::string& runtime : {run.string(), dir.File("no-such-folder")}) {
+        SCOPED_TRACE(runtime);
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        workbook::TTabulon4 book;
+        book.SetFilename(workbook::Utf8ToWide(path));
+        book.Read();
+        EXPECT_EQ(workbook::WideToUtf8(book.Sheet(0).AsString(1, 1)), "Вес");
+    }
+    if (saved_runtime) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1); else ::unsetenv("XDG_RUNTIME_DIR");
+    if (saved_tmp) ::setenv("TMPDIR", saved_tmpdir.c_str(), 1); else ::unsetenv("TMPDIR");
+    EXPECT_FALSE(fs::exists(victim));
+    int entries = 0;
+    for (const auto& entry : fs::directory_iterator(run)) {
+        ++entries;
+        EXPECT_TRUE(entry.is_symlink()) << entry.path();
+    }
+    EXPECT_EQ(entries, kPlanted);
 }
 
 TEST(LiveLogNames, SiblingAndLockFileNames) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
+#include <vector>
 
 namespace linograf {
 namespace {
@@ -287,6 +289,55 @@ TEST_F(MemTableTest, ObserversHearChangesUnlessRefreshingIsSuspended) {
     table.RemoveObserver(id);
     Add(30, "c");
     EXPECT_TRUE(heard.empty());
+}
+
+// Dropping the oldest rows at once: the rest keep their order and values, a cursor on a kept row
+// stays on it, one on a dropped row goes to the new first row, and views hear one removal of the
+// whole range.
+TEST_F(MemTableTest, DeletingTheFirstRowsAtOnce) {
+    struct Case {
+        int count;
+        int clone_on;  // key of the row the second cursor stands on
+        const char* rest;
+        int clone_after;  // key the second cursor stands on afterwards, -1 for none
+    };
+    const Case cases[] = {
+        {2, 4, "3:c 4:d 5:e ", 4},
+        {2, 1, "3:c 4:d 5:e ", 3},
+        {0, 2, "1:a 2:b 3:c 4:d 5:e ", 2},
+        {5, 5, "", -1},
+        {9, 3, "", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        table.Close();
+        table.CreateDataSet();
+        for (int k = 1; k <= 5; ++k) Add(k, std::string(1, static_cast<char>('a' + k - 1)));
+        TMemTable clone{"clone"};
+        clone.CloneCursor(table);
+        for (clone.First(); clone.FieldByName("k").AsInteger() != c.clone_on; clone.Next()) {}
+        std::vector<TDataChange> heard;
+        const int id = table.AddObserver([&](const TDataChange& change) {
+            if (change.kind == TDataChangeKind::kRowRemoved) heard.push_back(change);
+        });
+        table.DeleteFirstRows(c.count);
+        table.RemoveObserver(id);
+        EXPECT_EQ(table.RecordCount(), std::max(0, 5 - c.count));
+        if (c.clone_after < 0) {
+            EXPECT_TRUE(clone.IsEmpty());
+        } else {
+            EXPECT_EQ(clone.FieldByName("k").AsInteger(), c.clone_after);
+            EXPECT_EQ(clone.RecNo(), c.clone_after - std::min(c.count, 5));
+        }
+        EXPECT_EQ(Walk(table), c.rest);
+        if (c.count == 0) {
+            EXPECT_TRUE(heard.empty());
+        } else {
+            ASSERT_EQ(heard.size(), 1u);
+            EXPECT_EQ(heard[0].row, 0);
+            EXPECT_EQ(heard[0].to_row, std::min(c.count, 5) - 1);
+        }
+    }
 }
 
 TEST(MemTable, ClosingDiscardsTheRowsAndDuplicateNamesAreRefused) {

@@ -24,6 +24,7 @@
 #include "gui/qt_text.h"
 #include "gui/stacked_header_view.h"
 #include "tests/gui/gui_test_support.h"
+#include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 
 namespace linograf {
@@ -727,6 +728,37 @@ TEST_F(MainWindowTest, StartGivesThePageSettingsToThePortAndChoosesTheWorkbookFo
     window->LineCapture().TakeByte('x');
     window->aplay->trigger();
     EXPECT_TRUE(window->LineCapture().Line().empty());
+}
+
+// The grid keeps at most app/gridrows rows: the oldest leave it, the status bar says how many, and
+// the log file holds every row.
+TEST_F(MainWindowTest, JournalGridKeepsItsNewestRowsAndTheFileAllOfThem) {
+    const std::string log = dir.File("grid.xls");
+    WriteIni(FormatIni({{"A", 3}}, "filename=" + log + "\ncomport=COM1\ngridrows=5\n"));
+    auto window = Open({1});
+    FakePort& port = Port(*window);
+    window->aplay->trigger();
+    ASSERT_TRUE(port.IsOpen());
+    for (int i = 0; i < 12; ++i) {
+        port.Feed("r" + std::to_string(i) + "\r");
+        EXPECT_LE(window->Tables().cdata.RecordCount(), 5) << i;
+    }
+    const int kept = window->Tables().cdata.RecordCount();
+    ASSERT_GE(kept, 1);
+    EXPECT_EQ(window->Grid->Model()->rowCount(), kept);
+    for (int row = 0; row < kept; ++row)
+        EXPECT_EQ(window->Tables().cdata.CellText(row, 1), "r" + std::to_string(12 - kept + row)) << row;
+    EXPECT_TRUE(window->StatusText().contains(QString::number(12 - kept))) << window->StatusText().toStdString();
+    window->aplay->trigger();
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
+    if (test::PythonHasModule("xlrd")) {
+        const test::CommandResult read = test::RunPython(
+            "import sys, xlrd\ns = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)\n"
+            "print(','.join(str(s.cell_value(r, 0)) for r in range(s.nrows)))\n",
+            {log});
+        EXPECT_EQ(read.output, "A,r0,r1,r2,r3,r4,r5,r6,r7,r8,r9,r10,r11\n") << read.errors;
+    }
 }
 
 // A port whose opening fails as a missing device does.

@@ -1,8 +1,9 @@
 #pragma once
 // Values every workbook object of the process shares: the sheet limits of the current file
 // format and the texts boolean cells read as. Setting a workbook's Version changes the limits for
-// all of them; the program sets it from the file extension right before each use. GUI thread
-// only.
+// all of them; the program sets it from the file extension right before each use. One thread at a
+// time: the one that reads or writes a workbook (while capture runs, the live log's writer thread;
+// the window starts no other workbook work until the log is idle).
 #include <string>
 
 namespace linograf::workbook {

@@ -1,16 +1,20 @@
 #include "workbook/model/tabulon4.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <vector>
 
 #include "base/file_stream.h"
 #include "base/memory_stream.h"
@@ -21,9 +25,20 @@ namespace {
 
 constexpr size_t kUserNameLimit = 109;
 
+// The folders a temporary copy may go to, best first: the user's own runtime folder (private to
+// the user, in memory), then the temporary folder the environment names, then /tmp.
+std::vector<std::string> TempFolders() {
+    std::vector<std::string> folders;
+    for (const char* variable : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+        const char* dir = std::getenv(variable);
+        if (dir && *dir) folders.emplace_back(dir);
+    }
+    folders.emplace_back("/tmp");
+    return folders;
+}
+
 std::string TempFolder() {
-    const char* dir = std::getenv("TMPDIR");
-    return dir && *dir ? dir : "/tmp";
+    return TempFolders().front();
 }
 
 // Temporary source packages of earlier Open XML reads: "XLS" + digits + ".tmp". Only names of
@@ -37,7 +52,8 @@ bool IsOurTempFileName(std::string_view name) {
 void DeleteLeftoverTempFiles() {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(TempFolder(), error)) {
-        if (!entry.is_regular_file(error)) continue;
+        // A link of such a name is no copy of ours: it is neither followed nor removed.
+        if (entry.symlink_status(error).type() != std::filesystem::file_type::regular) continue;
         if (IsOurTempFileName(entry.path().filename().string())) std::filesystem::remove(entry.path(), error);
     }
 }
@@ -155,17 +171,36 @@ void TTabulon4::CreateTempStream() {
         temp_stream_ = std::make_unique<TMemoryStream>();
         return;
     }
-    const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now().time_since_epoch())
-                           .count();
-    // Two workbook objects reading in the same millisecond must not share the file.
-    for (long long n = ticks;; ++n) {
-        const std::string name = TempFolder() + "/XLS" + std::to_string(n) + ".tmp";
-        if (std::filesystem::exists(name)) continue;
-        temp_stream_ = std::make_unique<TFileStream>(name, TFileMode::fmCreate);
-        temp_file_name_ = name;
-        return;
+    // The copy never takes an entry someone else made (a planted link would send the package's
+    // bytes wherever it points): a file without a name where the file system has them, else a
+    // name of our own made with O_EXCL and unlinked at once, so that nothing is left behind when
+    // the program is killed.
+    int error = ENOENT;
+    std::string last_folder;
+    for (const std::string& folder : TempFolders()) {
+        last_folder = folder;
+        int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            temp_stream_ = std::make_unique<TFileStream>(fd, folder + "/(temporary copy)");
+            return;
+        }
+        error = errno;
+        const auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+        for (long long n = ticks; n < ticks + 1000; ++n) {
+            const std::string name = folder + "/XLS" + std::to_string(n) + ".tmp";
+            fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                ::unlink(name.c_str());
+                temp_stream_ = std::make_unique<TFileStream>(fd, name);
+                return;
+            }
+            error = errno;
+            if (error != EEXIST) break;  // this folder cannot be used: try the next one
+        }
     }
+    throw EStreamError("Cannot create file \"" + last_folder + "/XLS*.tmp\". " + std::strerror(error));
 }
 
 void TTabulon4::CopyCalcOptionsFromFirstSheet() {
