@@ -61,6 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TMemoryStream temp;
     try {
         ReadOpenXmlWorkbook(book, stream, &temp);
+        // As Read does: a package whose kept parts are damaged is refused here.
+        CheckSourcePackageCopies(book, temp);
     } catch (const std::exception&) {
         return 0;
     }

@@ -41,6 +41,7 @@ void TTabulon4::Read() {
             StyleFormats().Clear();
             CreateTempStream();
             ReadOpenXmlWorkbook(*this, input, temp_stream_.get());
+            if (temp_stream_) CheckSourcePackageCopies(*this, *temp_stream_);
             SetVersion(xvExcel2007);
         } else {
             Clear();

@@ -380,6 +380,31 @@ TEST(Tabulon4Read, OurOwnFileComesBackThroughTheBiffReader) {
     EXPECT_EQ(book.Sheet(0).AsFloat(1, 0), 2.75);
 }
 
+// A package whose cells read but one of whose kept parts is damaged could never be written again
+// (the write copies that part): the read is refused, with the ZIP error, so the live log leaves
+// the file alone instead of failing at every row.
+TEST(Tabulon4Read, APackageWithADamagedKeptPartIsRefused) {
+    test::TempDir dir;
+    const std::string path = dir.File("damaged.xlsx");
+    const test::CommandResult made = test::RunPython(R"(
+import sys, zipfile, openpyxl
+book = openpyxl.Workbook()
+book.active["A1"] = "kept"
+book.save(sys.argv[1])
+with zipfile.ZipFile(sys.argv[1]) as z:
+    at = z.getinfo('xl/theme/theme1.xml').header_offset
+data = bytearray(open(sys.argv[1], 'rb').read())
+data[at:at + 4] = b'XXXX'  # the part's local header signature
+open(sys.argv[1], 'wb').write(data)
+)",
+                                                     {path});
+    ASSERT_EQ(made.exit_code, 0) << made.errors;
+    TTabulon4 book;
+    book.SetFilename(Utf8ToWide(path));
+    const std::string message = MessageOf([&] { book.Read(); });
+    EXPECT_NE(message.find("xl/theme/theme1.xml"), std::string::npos) << message;
+}
+
 TEST(Tabulon4Read, CapitalXlsxGoesToTheOpenXmlReader) {
     if (!test::PythonHasModule("openpyxl")) GTEST_SKIP() << "python3-openpyxl is not installed";
     test::TempDir dir;

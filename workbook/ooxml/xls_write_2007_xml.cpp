@@ -132,25 +132,54 @@ void TXLSWrite2007XML::WritePackage(TStream& output, TStream* source) {
     zip_.Close();
 }
 
-void TXLSWrite2007XML::CopySourcePackage(TStream& source) {
-    TXLSZipArchive from;
-    from.Open(source);
-    // The parts every write makes anew replace their copies. Those are copied empty: they still
-    // bring their folder entries at the same point, but are neither unpacked nor packed again
-    // only to be thrown away (a workbook that is written after every added row would otherwise
-    // pay for its whole sheet twice).
+namespace {
+
+// The parts every write makes anew; their copies from the source package are replaced.
+std::vector<std::u16string> RewrittenParts(int sheet_count) {
     std::vector<std::u16string> rewritten = {
         u"xl/_rels/workbook.xml.rels", u"xl/workbook.xml",  u"xl/styles.xml", u"xl/sharedStrings.xml",
         u"docProps/core.xml",          u"docProps/app.xml", u"_rels/.rels"};
-    for (int i = 1; i <= book_.Sheets().Count(); ++i) {
+    for (int i = 1; i <= sheet_count; ++i) {
         rewritten.push_back(WorksheetPartName(i));
         rewritten.push_back(WorksheetRelationsPartName(i));
     }
+    return rewritten;
+}
+
+bool IsFolderEntry(std::u16string_view name) {
+    return !name.empty() && (name.back() == u'/' || name.back() == u'\\');
+}
+
+}  // namespace
+
+void CheckSourcePackageCopies(TTabulon4& book, TStream& source_package) {
+    TXLSZipArchive from;
+    from.Open(source_package);
+    const std::vector<std::u16string> rewritten = RewrittenParts(book.Sheets().Count());
+    TMemoryStream part;
+    for (int i = 0; i < from.EntryCount(); ++i) {
+        const std::u16string name = from.EntryName(i);
+        if (IsFolderEntry(name) || std::find(rewritten.begin(), rewritten.end(), name) != rewritten.end())
+            continue;
+        part.Clear();
+        from.ExtractToStream(name, part);
+    }
+    from.Close();
+}
+
+void TXLSWrite2007XML::CopySourcePackage(TStream& source) {
+    TXLSZipArchive from;
+    from.Open(source);
+    // The parts every write makes anew are copied empty: they still bring their folder entries
+    // at the same point, but are neither unpacked nor packed again only to be thrown away (a
+    // workbook that is written after every added row would otherwise pay for its whole sheet
+    // twice).
+    const std::vector<std::u16string> rewritten = RewrittenParts(book_.Sheets().Count());
     TMemoryStream part;
     for (int i = 0; i < from.EntryCount(); ++i) {
         const std::u16string name = from.EntryName(i);
         // Folder entries come back by themselves with the first part that needs them.
-        if (!name.empty() && (name.back() == u'/' || name.back() == u'\\')) continue;
+        if (IsFolderEntry(name)) continue;
         part.Clear();
         if (std::find(rewritten.begin(), rewritten.end(), name) == rewritten.end())
             from.ExtractToStream(name, part);

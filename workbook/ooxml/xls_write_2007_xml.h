@@ -26,6 +26,11 @@ class TStream;
 // Writes the workbook as an Open XML package into output (an empty file), with the source
 // package kept from the last Open XML read, if any.
 void WriteOpenXmlWorkbook(TTabulon4& book, TStream& output, TStream* source_package);
+
+// Raises the error a write would meet when it copies the parts of the source package it keeps
+// (a damaged entry of a part the reader had no need of), so that a package which reads but
+// could never be written again is refused when it is read instead of at every write.
+void CheckSourcePackageCopies(TTabulon4& book, TStream& source_package);
 struct TCell;
 
 class TXLSWrite2007XML {
