@@ -38,10 +38,8 @@ inline constexpr uint32_t lfDtrOn = 1, lfRtsOn = 2, lfDtrFlow = 16, lfRtsFlow = 
 // Where trigger messages go: the component's hidden window. Called on the GUI thread.
 class TriggerWindow {
   public:
+    virtual ~TriggerWindow() = default;
     virtual void TriggerMessage(uint32_t msg, uint32_t w_param, int32_t l_param) = 0;
-
-  protected:
-    ~TriggerWindow() = default;
 };
 
 // Trigger kinds this system never registers; the lists exist, are scanned, saved and restored,
