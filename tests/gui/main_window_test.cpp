@@ -20,6 +20,7 @@
 #include "gui/db_grid.h"
 #include "gui/db_navigator.h"
 #include "gui/find_dialog.h"
+#include "gui/pages/journal_page.h"
 #include "gui/pages/port_page.h"
 #include "gui/qt_text.h"
 #include "gui/stacked_header_view.h"
@@ -676,6 +677,42 @@ TEST_F(MainWindowTest, ActionsAreReEvaluatedWhenIdle) {
     EXPECT_TRUE(test::PumpUntil([&] { return window->aplay->text() == "Начать сбор"; }));
     EXPECT_TRUE(window->excel->isEnabled());
     EXPECT_NE(window->aplay->icon().pixmap(16, 16).toImage(), stop);
+}
+
+// Before any port settings were confirmed, the port opens with its own defaults (9600 8N1, no
+// flow control), not with what the page shows (its parity box shows "Чет", even parity).
+TEST_F(MainWindowTest, FreshStartOpensThePortAt9600EightNoneOne) {
+    WriteIni(FormatIni({{"A", 3}}));
+    auto window = Open({2, 9});
+    FakePort& port = Port(*window);
+    EXPECT_EQ(window->exor->currentText(), "Чет");
+    window->eport->setCurrentIndex(1);
+    window->espeed->setCurrentIndex(window->espeed->findText("115200"));  // chosen, not confirmed
+    ASSERT_TRUE(test::PumpUntil([&] { return window->aplay->isEnabled(); }));
+    window->aplay->trigger();
+    ASSERT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.last_settings.com_number, 9);
+    EXPECT_EQ(port.last_settings.baud, 9600);
+    EXPECT_EQ(port.last_settings.data_bits, 8);
+    EXPECT_EQ(port.last_settings.parity, TPortParity::pNone);
+    EXPECT_EQ(port.last_settings.stop_bits, 1);
+    EXPECT_EQ(port.last_settings.flow, TPortFlow::kNone);
+    window->aplay->trigger();
+}
+
+// The window shows what the port reports about its device: a loss in the status bar and above
+// the journal, a reconnect in the status bar only.
+TEST_F(MainWindowTest, ConnectionChangesAreShown) {
+    auto window = Open({2});
+    FakePort& port = Port(*window);
+    ASSERT_TRUE(port.OnConnectionChange);
+    port.OnConnectionChange(true, "disconnected: /dev/ttyUSB0 at 2026-12-11 03:20:05 (the device hung up)");
+    EXPECT_EQ(window->StatusText(), "disconnected: /dev/ttyUSB0 at 2026-12-11 03:20:05 (the device hung up)");
+    EXPECT_TRUE(window->TabSheet1->PortState->isVisibleTo(window.get()));
+    EXPECT_EQ(window->TabSheet1->PortState->text(), window->StatusText());
+    port.OnConnectionChange(false, "reconnected: /dev/ttyUSB0 at 2026-12-11 03:21:00");
+    EXPECT_EQ(window->StatusText(), "reconnected: /dev/ttyUSB0 at 2026-12-11 03:21:00");
+    EXPECT_FALSE(window->TabSheet1->PortState->isVisibleTo(window.get()));
 }
 
 TEST_F(MainWindowTest, StartGivesThePageSettingsToThePortAndChoosesTheWorkbookFormat) {
