@@ -253,7 +253,10 @@ void TNlkComPort::CompleteDeferredClose() {
 
 void TNlkComPort::SetTriggerWindow(bool create) {
     if (create) {
-        if (!window_) window_ = std::make_shared<HiddenWindow>(this);
+        // Not make_shared: the object's memory is to go with the object, not with the last weak
+        // reference (the loss callback holds one), so a use after the end is a use after free
+        // that the sanitizer sees.
+        if (!window_) window_ = std::shared_ptr<HiddenWindow>(new HiddenWindow(this));
     } else if (window_) {
         window_->Detach();
         window_.reset();

@@ -245,8 +245,18 @@ TEST_F(PortLoss, WithReconnectOffTheLossIsFinal) {
 // An OnPortOpen handler that raises while data arrives: the open is undone with a delivery for
 // the trigger window already handed to the GUI thread. It must run out against a window that is
 // still there (AddressSanitizer reports it otherwise), and find no component behind it.
+// A GUI thread that counts what the port threads hand to it.
+class CountingGui : public PlainGuiThread {
+  public:
+    void Post(std::function<void()> call) override {
+        ++posted;
+        PlainGuiThread::Post(std::move(call));
+    }
+    std::atomic<int> posted{0};
+};
+
 TEST(PortTeardown, OpenHandlerRaisingWhileDataArrivesLeavesNoDeliveryBehind) {
-    PlainGuiThread gui;
+    CountingGui gui;
     TNlkComPort port(gui);
     LoadNlkComPort1(port);
     PtyPair pty;
@@ -254,11 +264,12 @@ TEST(PortTeardown, OpenHandlerRaisingWhileDataArrivesLeavesNoDeliveryBehind) {
     int delivered = 0;
     port.SetOnTriggerAvail([&](TNlkComPort&, uint16_t) { ++delivered; });
     port.SetOnPortOpen([&](TNlkComPort& cp) {
+        const int before = gui.posted;
         pty.Write("data\r");
-        // Long enough for the dispatcher thread to hand the delivery over and wait for it.
-        auto* dispatcher = cp.Dispatcher();
-        for (int i = 0; i < 500 && !dispatcher->InDispatch(); ++i) std::this_thread::sleep_for(2ms);
-        EXPECT_TRUE(dispatcher->InDispatch());
+        // Until the dispatcher thread has handed the delivery over (it waits for it now).
+        for (int i = 0; i < 5000 && gui.posted == before; ++i) std::this_thread::sleep_for(1ms);
+        EXPECT_GT(gui.posted, before);
+        EXPECT_TRUE(cp.Dispatcher()->InDispatch());
         throw std::runtime_error("handler failed");
     });
     EXPECT_THROW(port.SetOpen(true), std::runtime_error);
