@@ -354,6 +354,21 @@ int TNlkPosixDispatcher::OpenPort(const std::string& name) {
             open_failure_text_ = PermissionProblemText(device_path_, error);
         return -1;
     };
+    // Programs that keep to UUCP lock files (minicom, picocom, cu) mark a port in use with one;
+    // such a port is in use even where its owner did not open it exclusively.
+    if (!uucp_lock_.Acquire(device_path_)) {
+        last_error_ = kErrorAccessDenied;
+        open_failure_text_ = "The serial device " + device_path_ + " is in use by process " +
+                             std::to_string(uucp_lock_.HolderPid()) + " (lock file " + uucp_lock_.HolderFile() + ")";
+        return -1;
+    }
+    struct ReleaseOnFailure {
+        TUucpLock& lock;
+        bool keep = false;
+        ~ReleaseOnFailure() {
+            if (!keep) lock.Release();
+        }
+    } release{uucp_lock_};
     const int fd = calls_.Open(device_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail(errno);
     UniqueFd device(fd, calls_);
@@ -372,6 +387,7 @@ int TNlkPosixDispatcher::OpenPort(const std::string& name) {
     if ((open_line_flags_ & (lfRtsOn | lfRtsFlow)) == 0) drop |= TIOCM_RTS;
     if (drop != 0) calls_.Ioctl(fd, TIOCMBIC, &drop);
     device_ = std::move(device);
+    release.keep = true;
     icount_known_ = false;
     return fd;
 }
@@ -399,7 +415,9 @@ int TNlkPosixDispatcher::CloseDevice() {
     // The exclusive mode belongs to the terminal, not to this descriptor: it would outlive the
     // close and lock everybody else out while another descriptor keeps the terminal alive.
     calls_.Ioctl(device_.get(), TIOCNXCL, nullptr);
-    return device_.Reset() == 0 ? 0 : -1;
+    const int result = device_.Reset() == 0 ? 0 : -1;
+    uucp_lock_.Release();
+    return result;
 }
 
 bool TNlkPosixDispatcher::DeviceOpen() const {
