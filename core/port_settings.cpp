@@ -50,7 +50,7 @@ bool HasKey(const TIniFile& ini, std::string_view key) {
 
 std::optional<TPortSettings> StoredLineSettings(const TIniFile& ini) {
     bool any = false;
-    for (std::string_view key : {"speed", "bit", "xor", "stop", "control"}) any = any || HasKey(ini, key);
+    for (std::string_view key : {"speed", "bit", "xor", "stop", "control", "baud"}) any = any || HasKey(ini, key);
     if (!any) return std::nullopt;
     TPortPositions positions;
     positions.speed = ini.ReadInteger("com", "speed", kDefaultSpeed);
@@ -58,7 +58,10 @@ std::optional<TPortSettings> StoredLineSettings(const TIniFile& ini) {
     positions.parity = ini.ReadInteger("com", "xor", kDefaultParity);
     positions.stop_bits = ini.ReadInteger("com", "stop", kDefaultStopBits);
     positions.flow = ini.ReadInteger("com", "control", kDefaultFlow);
-    return PortSettingsFromPositions(positions);
+    TPortSettings settings = PortSettingsFromPositions(positions);
+    if (const std::int32_t baud = ini.ReadInteger("com", kBaudKey, 0); baud >= kMinBaud && baud <= kMaxBaud)
+        settings.baud = baud;
+    return settings;
 }
 
 std::string StoredPortDevice(const TIniFile& ini, const std::vector<std::string>& present) {

@@ -65,6 +65,10 @@ class TIniFile;
 // whether the window reopens a port whose device was unplugged once it is back (1, the default)
 // or stops capture (0).
 inline constexpr std::string_view kDeviceKey = "device";
+// A rate typed into the speed box that is none of its items, in bits per second (the termios2
+// interface takes any rate the driver can divide to); it wins over the position in "speed".
+inline constexpr std::string_view kBaudKey = "baud";
+inline constexpr std::int32_t kMinBaud = 50, kMaxBaud = 4000000;
 inline constexpr std::string_view kReconnectKey = "reconnect";
 
 // The line settings the settings file holds, or nothing when it holds none (a fresh start, or a

@@ -249,6 +249,8 @@ void TfrmMain::FormCreate() {
     }
     if (port_) port_->SetReconnect(ini_.ReadInteger("com", kReconnectKey, 1) != 0);
     SelectPosition(espeed, ini_.ReadInteger("com", "speed", kDefaultSpeed));
+    if (const std::int32_t baud = ini_.ReadInteger("com", kBaudKey, 0); baud >= kMinBaud && baud <= kMaxBaud)
+        espeed->setEditText(QString::number(baud));
     SelectPosition(ebit, ini_.ReadInteger("com", "bit", kDefaultDataBits));
     SelectPosition(exor, ini_.ReadInteger("com", "xor", kDefaultParity));
     SelectPosition(estop, ini_.ReadInteger("com", "stop", kDefaultStopBits));
@@ -368,7 +370,11 @@ void TfrmMain::asave_paramExecute() {
     ini_.WriteString("app", "filename", ToCp1251(efile->text()));
     ini_.WriteString("app", "comport", ToCp1251(ecom->text()));
     ini_.WriteInteger("com", "port", eport->currentIndex());
-    ini_.WriteInteger("com", "speed", espeed->currentIndex());
+    // A typed rate that is one of the items is stored as its position, as the Windows program
+    // stores it; any other rate in the key of its own (and no position).
+    const int speed_item = espeed->findText(espeed->currentText());
+    ini_.WriteInteger("com", "speed", speed_item);
+    ini_.WriteString("com", kBaudKey, speed_item >= 0 ? std::string() : espeed->currentText().toStdString());
     ini_.WriteInteger("com", "bit", ebit->currentIndex());
     ini_.WriteInteger("com", "xor", exor->currentIndex());
     ini_.WriteInteger("com", "stop", estop->currentIndex());
@@ -382,7 +388,12 @@ void TfrmMain::asave_paramExecute() {
 
 void TfrmMain::asave_portExecute() {
     marks_.MarkRequired({eport}, eport->currentIndex() < 0, true);
-    for (QComboBox* box : {espeed, ebit, exor, estop, econtrol})
+    {
+        bool rate = false;
+        const int baud = espeed->currentText().toInt(&rate);
+        marks_.MarkRequired({espeed}, !rate || baud < kMinBaud || baud > kMaxBaud);
+    }
+    for (QComboBox* box : {ebit, exor, estop, econtrol})
         marks_.MarkRequired({box}, box->currentIndex() < 0);
     if (marks_.Counter() > 0) throw EAbort();
     QStringList texts;

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QValidator>
 #include <filesystem>
 
 #include "gui/button_edit.h"
@@ -255,7 +256,9 @@ TEST_F(MainWindowTest, ListItemsOfThePortSettingsPage) {
         QStringList items;
         for (int i = 0; i < c.box->count(); ++i) items << c.box->itemText(i);
         EXPECT_EQ(items, c.items);
-        EXPECT_FALSE(c.box->isEditable());
+        // The speed box also takes a rate typed in (TheSpeedBoxTakesATypedRate); the others are
+        // choices only.
+        EXPECT_EQ(c.box->isEditable(), c.box == window->espeed);
     }
 }
 
@@ -559,6 +562,51 @@ TEST_F(MainWindowTest, ConfirmingThePortPage) {
     EXPECT_EQ(window->ecom->text(), "COM7, 19200, 8, Пробел, 1.5, Аппаратное");
     EXPECT_EQ(window->PageIndex(), 1);
     EXPECT_FALSE(std::filesystem::exists(ini_path));
+}
+
+// The speed box takes any rate in range, typed in; a rate outside the list is stored in a key of
+// its own, given to the port, and shown again at the next start.
+TEST_F(MainWindowTest, TheSpeedBoxTakesATypedRate) {
+    WriteIni(FormatIni({{"A", 3}}, "filename=" + dir.File("log.xls") + "\ncomport=COM7\n"));
+    {
+        auto window = Open({7});
+        const QValidator* validator = window->espeed->validator();
+        ASSERT_NE(validator, nullptr);
+        struct Case {
+            const char* text;
+            bool acceptable;
+        } cases[] = {{"250000", true}, {"abc", false}, {"4000001", false}, {"-9600", false}, {"9600", true},
+                     {"49", false}, {"4000000", true}};
+        for (const Case& c : cases) {
+            QString text = c.text;
+            int position = 0;
+            EXPECT_EQ(validator->validate(text, position) == QValidator::Acceptable, c.acceptable) << c.text;
+        }
+        window->ShowPage(2);
+        window->eport->setCurrentIndex(0);
+        window->espeed->setEditText("0");  // nothing the driver could run
+        window->asave_port->trigger();
+        EXPECT_NE(TRequiredMarks::FindMark(window->espeed), nullptr);
+        window->espeed->setEditText("250000");
+        window->asave_port->trigger();
+        EXPECT_EQ(window->Marks().Counter(), 0);
+        EXPECT_TRUE(window->ecom->text().startsWith("COM7, 250000, ")) << window->ecom->text().toStdString();
+        window->asave_param->trigger();
+        EXPECT_EQ(ini.ReadInteger("com", "baud", 0), 250000);
+        EXPECT_EQ(ini.ReadInteger("com", "speed", 0), -1);
+        window->aplay->trigger();
+        EXPECT_EQ(Port(*window).last_settings.baud, 250000);
+        window->aplay->trigger();
+    }
+    auto again = Open({7});
+    EXPECT_EQ(again->espeed->currentText(), "250000");
+    // A rate of the list is stored as its position, as before.
+    again->espeed->setEditText("19200");
+    again->ShowPage(2);
+    again->asave_port->trigger();
+    again->asave_param->trigger();
+    EXPECT_EQ(ini.ReadInteger("com", "speed", -1), 13);
+    EXPECT_EQ(ini.ReadString("com", "baud", "x"), "");
 }
 
 TEST_F(MainWindowTest, ConfirmingWithJournalRowsAsksFirst) {
