@@ -538,7 +538,12 @@ int32_t TNlkPosixDispatcher::FlushPort(int which) {
         }
         const int result = flush(TCOFLUSH);
         output_flush_.Set();
-        thread_ack_.Wait(kFlushAcknowledge);
+        // A write thread that is ending (a vanished device stops every thread) never answers: the
+        // wait ends with it rather than after the full five seconds.
+        const auto give_up = std::chrono::steady_clock::now() + kFlushAcknowledge;
+        while (!thread_ack_.Wait(std::chrono::milliseconds(kWaitSliceMs)) && ThreadAlive(PortThread::Write) &&
+               std::chrono::steady_clock::now() < give_up) {
+        }
         return result == 0 ? 0 : -1;
     }
     const int result = flush(TCIFLUSH);

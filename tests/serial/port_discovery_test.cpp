@@ -12,6 +12,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "serial/port_availability.h"
+#include "serial/port_device_map.h"
+#include "tests/serial/pty_pair.h"
 #include "tests/support/temp_dir.h"
 
 namespace linograf::serial {
@@ -93,7 +96,7 @@ class FakeTree : public ::testing::Test {
         outsider.uid = 1001;
         outsider.groups = {1001};
     }
-    test::TempDir dir;
+    ::linograf::test::TempDir dir;
     fs::path by_id;
     TDiscoveryRoots roots;
     TPortUser member, outsider;
@@ -182,6 +185,26 @@ TEST_F(FakeTree, StablePathIsTheByIdLinkWhereThereIsOne) {
     EXPECT_EQ(StablePathOf(by_id.string(), roots), by_id.string());
     EXPECT_EQ(StablePathOf(acm, roots), acm);
     EXPECT_EQ(StablePathOf("/nonexistent/ttyUSB9", roots), "/nonexistent/ttyUSB9");
+}
+
+// The window's list and the Select Port dialog ask IsPortAvailable for every port number: a
+// present device answers yes without being opened (an open would raise DTR and RTS).
+TEST(PortAvailability, APresentPortIsFoundWithoutOpeningIt) {
+    ::linograf::test::TempDir dir;
+    serial::test::PtyPair pty;
+    fs::create_symlink(pty.slave_path(), dir.path() / "com7");
+    fs::create_symlink(dir.path() / "gone", dir.path() / "com8");
+    ::setenv(kPortFolderVariable, dir.path().c_str(), 1);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, pty.slave_path().c_str(), IN_OPEN), 0);
+    EXPECT_TRUE(IsPortAvailable(7));
+    EXPECT_FALSE(IsPortAvailable(8)) << "a link to nothing";
+    EXPECT_FALSE(IsPortAvailable(0));
+    char buffer[4096];
+    EXPECT_EQ(::read(watch, buffer, sizeof buffer), -1) << "the device was opened";
+    ::close(watch);
+    ::unsetenv(kPortFolderVariable);
 }
 
 TEST(DiscoveryRoots, TheEnvironmentPointsDiscoveryAtAnotherTree) {

@@ -5,6 +5,8 @@
 #include <asm/termbits.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -335,6 +337,47 @@ TEST(PortTeardown, ModemStatusAndFlushUseTheDeviceOnlyUnderTheStateLock) {
     EXPECT_GE(calls.checked.size(), 2u);
     EXPECT_TRUE(calls.unguarded.empty()) << calls.unguarded.front();
     dispatcher.ShutdownDevice();
+}
+
+// ---- a port the user may not open
+
+// Opening fails with EACCES (as for a user outside the device's group): the message names the
+// device, its group and what to do.
+TEST(PortPermission, TheRefusalNamesTheDeviceItsGroupAndTheFix) {
+    class Refusing : public SystemCalls {
+      public:
+        int Open(const char*, int) override {
+            errno = EACCES;
+            return -1;
+        }
+    } calls;
+    PlainGuiThread gui;
+    PortOverCalls port(gui, calls);
+    LoadNlkComPort1(port);
+    PtyPair pty;
+    port.SetDevicePath(pty.slave_path());
+    // The terminal given to a serial users' group, as udev gives a USB adapter to dialout.
+    constexpr gid_t kSerialGroup = 20;
+    if (::fchown(pty.slave(), static_cast<uid_t>(-1), kSerialGroup) != 0)
+        GTEST_SKIP() << "cannot give the terminal to another group (not root)";
+    struct stat st {};
+    ASSERT_EQ(::stat(pty.slave_path().c_str(), &st), 0);
+    ASSERT_EQ(st.st_gid, kSerialGroup);
+    const group* owner = ::getgrgid(st.st_gid);
+    ASSERT_NE(owner, nullptr);
+    const std::string group_name = owner->gr_name;
+    try {
+        port.SetOpen(true);
+        ADD_FAILURE() << "opened";
+    } catch (const std::exception& error) {
+        const std::string message = error.what();
+        EXPECT_NE(message.find(pty.slave_path()), std::string::npos) << message;
+        EXPECT_NE(message.find(std::strerror(EACCES)), std::string::npos) << message;
+        EXPECT_NE(message.find("\"" + group_name + "\""), std::string::npos) << message;
+        EXPECT_NE(message.find("add yourself to the " + group_name + " group and log in again"), std::string::npos)
+            << message;
+    }
+    EXPECT_FALSE(port.Open());
 }
 
 // ---- no side effects at the open
