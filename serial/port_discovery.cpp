@@ -171,8 +171,16 @@ std::vector<TPortInfo> DiscoverPorts(const TDiscoveryRoots& roots, const TPortUs
         if (const std::string type = ReadAttribute(entry / "type"); port.name.starts_with("ttyS") && type == "0")
             continue;
         port.device = (fs::path(roots.dev) / port.name).string();
-        port.driver = fs::read_symlink(entry / "device" / "driver", e).filename().string();
-        if (e) port.driver.clear();
+        // Since Linux 6.2 a UART's tty hangs under the serial core's own "port" devices; the
+        // driver that names the hardware sits two levels up.
+        const fs::path device = Canonical(entry / "device");
+        for (const fs::path& at : {device, device.parent_path().parent_path()}) {
+            std::error_code link_error;
+            const std::string driver = fs::read_symlink(at / "driver", link_error).filename().string();
+            if (link_error || driver.empty()) continue;
+            port.driver = driver;
+            if (driver != "port") break;
+        }
         if (const fs::path usb = UsbDeviceOf(entry / "device"); !usb.empty()) {
             port.usb = true;
             port.vendor_id = ReadAttribute(usb / "idVendor");

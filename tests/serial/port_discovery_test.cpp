@@ -67,14 +67,20 @@ class FakeTree : public ::testing::Test {
         Link(acm_if / "tty/ttyACM0/device", "../..");
         Link(root / "sys/class/tty/ttyACM0", fs::relative(acm_if / "tty/ttyACM0", root / "sys/class/tty"));
 
+        // ttyS0 as Linux 6.2 and later lay it out: under the serial core's port device (driver
+        // "port"), two levels below the UART's own; ttyS1 as before.
         const fs::path uart = root / "sys/devices/pnp0/00:05";
-        for (const char* name : {"ttyS0", "ttyS1"}) {
-            fs::create_directories(uart / "tty" / name);
-            Link(uart / "tty" / name / "device", "../..");
-            Link(root / "sys/class/tty" / name, fs::relative(uart / "tty" / name, root / "sys/class/tty"));
-        }
-        Write(uart / "tty/ttyS0/type", "4");  // 16550A
-        Write(uart / "tty/ttyS1/type", "0");  // no UART behind this slot
+        const fs::path core_port = uart / "00:05:0/00:05:0.0";
+        fs::create_directories(core_port / "tty/ttyS0");
+        Link(core_port / "tty/ttyS0/device", "../..");
+        Link(root / "sys/class/tty/ttyS0", fs::relative(core_port / "tty/ttyS0", root / "sys/class/tty"));
+        fs::create_directories(root / "sys/bus/serial-base/drivers/port");
+        Link(core_port / "driver", fs::relative(root / "sys/bus/serial-base/drivers/port", core_port));
+        fs::create_directories(uart / "tty/ttyS1");
+        Link(uart / "tty/ttyS1/device", "../..");
+        Link(root / "sys/class/tty/ttyS1", fs::relative(uart / "tty/ttyS1", root / "sys/class/tty"));
+        Write(core_port / "tty/ttyS0/type", "4");  // 16550A
+        Write(uart / "tty/ttyS1/type", "0");       // no UART behind this slot
         fs::create_directories(root / "sys/bus/pnp/drivers/serial");
         Link(uart / "driver", fs::relative(root / "sys/bus/pnp/drivers/serial", uart));
 
