@@ -609,6 +609,29 @@ TEST_F(MainWindowTest, TheSpeedBoxTakesATypedRate) {
     EXPECT_EQ(ini.ReadString("com", "baud", "x"), "");
 }
 
+// The settings file keeps the Windows program's position of the port and also the device's
+// stable path, which wins at start: plugging in another adapter moves positions, not paths.
+TEST_F(MainWindowTest, TheStoredDevicePathWinsOverThePosition) {
+    WriteIni(FormatIni({{"A", 3}}, "filename=" + dir.File("log.xls") + "\ncomport=COM9\n") +
+             "[com]\nport=0\ndevice=/dev/test9\n");
+    {
+        auto window = Open({2, 9});
+        EXPECT_EQ(window->eport->currentText(), "COM9");
+        window->ShowPage(2);
+        window->eport->setCurrentIndex(window->eport->findText("COM2"));
+        window->asave_port->trigger();
+        window->asave_param->trigger();
+        EXPECT_EQ(ini.ReadInteger("com", "port", -1), 0);
+        EXPECT_EQ(ini.ReadString("com", "device", ""), "/dev/test2");
+        window->aplay->trigger();
+        EXPECT_EQ(Port(*window).last_settings.device, "/dev/test2");
+        window->aplay->trigger();
+    }
+    // A file without the key (one from the Windows program) still selects by position.
+    WriteIni(FormatIni({{"A", 3}}) + "[com]\nport=1\n");
+    EXPECT_EQ(Open({2, 9})->eport->currentText(), "COM9");
+}
+
 TEST_F(MainWindowTest, ConfirmingWithJournalRowsAsksFirst) {
     WriteIni(FormatIni({{"A", 3}}, "filename=" + dir.File("old.xls") + "\ncomport=COM1\n"));
     auto window = Open({1});
