@@ -5,6 +5,7 @@
 
 #include "cli/capture_command.h"
 #include "cli/cat_command.h"
+#include "cli/ports_command.h"
 
 #ifdef LINOGRAF_WITH_GUI
 #include "gui/gui_main.h"
@@ -21,6 +22,7 @@ void PrintUsage(std::FILE* to) {
         "Commands:\n"
         "  capture      capture without the window (linograf capture --help)\n"
         "  cat FILE     print a sheet of a .xls or .xlsx workbook as tab-separated lines\n"
+        "  ports        list the serial ports present (opens none of them)\n"
         "\n"
         "  --ini PATH   the settings file to use\n"
         "  --help       show this help and exit\n"
@@ -40,6 +42,8 @@ int main(int argc, char** argv) {
         return std::strcmp(argv[1], "capture") == 0 ? linograf::RunCaptureCommand(arguments, stdout, stderr)
                                                     : linograf::RunCatCommand(arguments, stdout, stderr);
     }
+    if (argc > 1 && std::strcmp(argv[1], "ports") == 0)
+        return linograf::RunPortsCommand(std::vector<std::string>(argv + 2, argv + argc), stdout, stderr);
     if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
         PrintUsage(stdout);
         return 0;

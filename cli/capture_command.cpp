@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "text/cp1251.h"
+#include "cli/capture_port.h"
 #include "cli/demo_device.h"
 #include "core/capture_tally.h"
 #include "core/format_journal.h"
@@ -27,8 +28,8 @@
 #include "core/log_version.h"
 #include "serial/com_port.h"
 #include "serial/gui_thread.h"
-#include "serial/port_availability.h"
 #include "serial/port_device_map.h"
+#include "serial/port_discovery.h"
 #include "workbook/model/tabulon4.h"
 #include "text/wide_text.h"
 
@@ -67,6 +68,10 @@ void PrintCaptureUsage(std::FILE* to) {
         "  --parity P           none, odd, even, mark or space\n"
         "  --stop-bits S        1, 1.5 or 2\n"
         "  --flow F             none, xonxoff or hardware\n"
+        "  --no-reconnect       end the capture when the device vanishes (default: wait for the\n"
+        "                       same device to come back and reopen it with the same settings)\n"
+        "Without port settings in the settings file and on the command line the port opens with\n"
+        "9600 bits per second, 8 data bits, no parity, 1 stop bit, no flow control.\n"
         "\n"
         "Log:\n"
         "  --ini PATH           the settings file to use\n"
@@ -77,8 +82,8 @@ void PrintCaptureUsage(std::FILE* to) {
         "  --seconds S          stop after S seconds\n"
         "  --help               show this help and exit\n"
         "\n"
-        "Exit status: 0 when every line received is in a file, 1 when any is not or anything failed,\n"
-        "2 for a wrong command line.\n",
+        "Exit status: 0 when every line received is in a file, 1 when any is not or anything failed\n"
+        "(also when the device vanished and was not back at the end), 2 for a wrong command line.\n",
         to);
 }
 
@@ -103,28 +108,6 @@ TPortFlow FlowOption(const std::string& value) {
     if (value == "hardware" || value == "rtscts") return TPortFlow::kHardware;
     throw ECaptureUsage("--flow is none, xonxoff or hardware, not \"" + value + "\"");
 }
-
-// A device path given outright is reached through the port map like every port: a private folder
-// with the entry com1 pointing at it, named by LINOGRAF_DOSDEVICES for this process.
-class TDevicePortAlias {
-  public:
-    explicit TDevicePortAlias(const std::string& device) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "linograf-port-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("Cannot create a folder for the port map");
-        folder_ = pattern;
-        std::filesystem::create_symlink(std::filesystem::absolute(device), folder_ / "com1");
-        ::setenv(serial::kPortFolderVariable, folder_.c_str(), 1);
-    }
-    ~TDevicePortAlias() {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-    static constexpr int kPort = 1;
-
-  private:
-    std::filesystem::path folder_;
-};
 
 // Standard error is a terminal: one status line, rewritten in place.
 class TProgress {
@@ -172,30 +155,6 @@ void LoadFields(TFormatJournal& tables, const std::vector<std::pair<std::string,
         tables.cformat.Post();
     }
     tables.RebuildJournal();
-}
-
-// `with_port`: the port too, which the settings file stores as a position in the list of
-// available ports (finding it tests every port number).
-TPortSettings PortSettingsFromIni(const TIniFile& ini, bool with_port) {
-    TPortPositions positions;
-    positions.speed = ini.ReadInteger("com", "speed", kDefaultSpeed);
-    positions.data_bits = ini.ReadInteger("com", "bit", kDefaultDataBits);
-    positions.parity = ini.ReadInteger("com", "xor", kDefaultParity);
-    positions.stop_bits = ini.ReadInteger("com", "stop", kDefaultStopBits);
-    positions.flow = ini.ReadInteger("com", "control", kDefaultFlow);
-    // The stored port is a position in the list of available ports, as the window builds it.
-    const int position = with_port ? ini.ReadInteger("com", "port", kDefaultPort) : -1;
-    if (position >= 0) {
-        int seen = 0;
-        for (int n = serial::kFirstPort; n <= serial::kLastPort; ++n) {
-            if (!serial::IsPortAvailable(n)) continue;
-            if (seen++ == position) {
-                positions.com_number = n;
-                break;
-            }
-        }
-    }
-    return PortSettingsFromPositions(positions);
 }
 
 // Takes the deliveries the port threads still have under way, until none has come for a moment
@@ -284,6 +243,9 @@ TCaptureOptions ParseCaptureOptions(const std::vector<std::string>& arguments) {
                 throw ECaptureUsage("--demo-rate needs a number of lines a second from 0.1 to 1000, not \"" +
                                     v + "\"");
             options.demo_rate = rate;
+        } else if (name == "--no-reconnect") {
+            flag();
+            options.reconnect = false;
         } else if (name == "--baud") {
             options.baud = static_cast<std::int32_t>(PositiveInteger(name, value()));
         } else if (name == "--data-bits") {
@@ -422,6 +384,7 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
     };
 
     int status = 0;
+    std::vector<std::string> summary_notes;
     try {
         if (options.source == TCaptureSource::kStdin) {
             run.capture->PortOpened();
@@ -440,26 +403,28 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
             }
         } else {
             std::unique_ptr<TDemoDevice> demo;
-            std::unique_ptr<TDevicePortAlias> alias;
-            // The simulated scale has line settings of its own (9600 8N1); the settings file
-            // describes the real device.
-            TPortSettings settings =
-                options.source == TCaptureSource::kDemo
-                    ? TPortSettings{}
-                    : PortSettingsFromIni(ini, options.source == TCaptureSource::kSettings);
+            // The component's own defaults (9600 8N1, no flow control) unless the operator
+            // confirmed port settings in the window; the simulated scale has line settings of its
+            // own, and the settings file describes the real device.
+            TPortSettings settings;
+            if (options.source != TCaptureSource::kDemo) {
+                if (const auto stored = StoredLineSettings(ini)) settings = *stored;
+            }
             if (options.source == TCaptureSource::kDemo) {
                 demo = std::make_unique<TDemoDevice>();
-                alias = std::make_unique<TDevicePortAlias>(demo->DevicePath());
-                settings.com_number = TDevicePortAlias::kPort;
+                settings.device = demo->DevicePath();
             } else if (options.source == TCaptureSource::kDevice) {
-                alias = std::make_unique<TDevicePortAlias>(options.device);
-                settings.com_number = TDevicePortAlias::kPort;
+                // A node that has a by-id link is reopened through it after an unplug: the link
+                // follows the adapter to whatever number the kernel gives it next.
+                settings.device = serial::StablePathOf(options.device);
             } else if (options.source == TCaptureSource::kPort) {
                 settings.com_number = options.port;
-            } else if (settings.com_number == 0) {
-                throw ECaptureUsage(
-                    "no port is chosen in the settings file (or it is not available); give --device PATH, "
-                    "--port N, --stdin or --demo");
+            } else {
+                settings.device = StoredCaptureDevice(ini);
+                if (settings.device.empty())
+                    throw ECaptureUsage(
+                        "no port is chosen in the settings file (or it is not present); give --device PATH, "
+                        "--port N, --stdin or --demo (\"linograf ports\" lists the ports)");
             }
             if (options.baud) settings.baud = *options.baud;
             if (options.data_bits) settings.data_bits = *options.data_bits;
@@ -485,6 +450,10 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
                 last_delivery = SteadyClock::now();
                 for (uint16_t i = 0; i < count; ++i) take_byte(static_cast<char>(cp.GetChar()));
             });
+            TCaptureReconnect reconnect(port, options.reconnect,
+                                        options.source == TCaptureSource::kDevice ? options.device : "",
+                                        [&] { return run.capture->BufferBytes(); },
+                                        [&](const std::string& text) { progress.Message(text); });
             port.SetOpen(true);
             if (demo) demo->Start(options.demo_rate);
 
@@ -496,10 +465,12 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
                     progress.Message(shown[errors_shown]);
                 }
             };
-            while (!finished()) {
-                gui.PumpUntil(finished, std::chrono::milliseconds(200));
+            auto done = [&] { return finished() || reconnect.GaveUp(); };
+            while (!done()) {
+                gui.PumpUntil(done, std::chrono::milliseconds(200));
                 show_port_errors();
                 run.log->DeliverEvents();
+                reconnect.Poll();
                 progress.Show(run.lines, current_file());
             }
             if (demo) demo->Stop();
@@ -509,6 +480,9 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
             closing = true;
             port.SetOpen(false);
             show_port_errors();
+            // A device that vanished and is not back is a capture that did not run to its end.
+            if (reconnect.Disconnected()) ++run.tally.errors;
+            summary_notes = reconnect.SummaryLines();
         }
     } catch (const ECaptureUsage& error) {
         progress.Message(error.what());
@@ -540,6 +514,7 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
     if (const std::string loss = CaptureLossMessage(run.tally); !loss.empty()) progress.Message(loss);
     std::fprintf(out, "linograf capture: %s\n", CaptureSummaryLine(run.tally).c_str());
     for (const std::string& file : run.tally.files) std::fprintf(out, "  %s\n", file.c_str());
+    for (const std::string& note : summary_notes) std::fprintf(out, "%s\n", note.c_str());
     std::fflush(out);
     return CaptureExitStatus(run.tally);
 }

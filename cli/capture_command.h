@@ -34,6 +34,8 @@ struct TCaptureOptions {
     std::optional<std::int64_t> lines;
     std::optional<double> seconds;
     double demo_rate = 5;  // lines a second from the simulated scale
+    // Reopen a device that vanished once it is back (--no-reconnect: end the capture instead).
+    bool reconnect = true;
 };
 
 // A command line the command cannot run with; the message says what is wrong.

@@ -3,6 +3,7 @@
 // close it, tell whether it is open, and hand over received bytes. The program plugs the serial
 // component in behind this (nlk_capture_port.h); tests plug in a port fed from memory.
 #include <functional>
+#include <string>
 
 #include "core/port_settings.h"
 
@@ -24,6 +25,13 @@ public:
     std::function<void()> OnPortOpen;
     // Fired on the GUI thread: `count` received bytes wait to be taken with GetChar.
     std::function<void(unsigned count)> OnTriggerAvail;
+
+    // Whether a port whose device vanished is reopened once the device is back (the default), or
+    // stays closed.
+    virtual void SetReconnect(bool) {}
+    // Fired on the GUI thread when the device vanished (`lost` true; the port is closed then) and
+    // when it was reopened (`lost` false). The text names the device and the time, in UTF-8.
+    std::function<void(bool lost, const std::string& text)> OnConnectionChange;
 };
 
 }  // namespace linograf

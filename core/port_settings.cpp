@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "core/ini_file.h"
+
 namespace linograf {
 
 namespace {
@@ -38,7 +40,40 @@ TPortSettings PortSettingsFromPositions(const TPortPositions& p, const TPortSett
     return s;
 }
 
+namespace {
+bool HasKey(const TIniFile& ini, std::string_view key) {
+    // No text the window writes starts with a control character.
+    static constexpr std::string_view kMissing = "\x01missing";
+    return ini.ReadString("com", key, std::string(kMissing)) != kMissing;
+}
+}  // namespace
+
+std::optional<TPortSettings> StoredLineSettings(const TIniFile& ini) {
+    bool any = false;
+    for (std::string_view key : {"speed", "bit", "xor", "stop", "control", "baud"}) any = any || HasKey(ini, key);
+    if (!any) return std::nullopt;
+    TPortPositions positions;
+    positions.speed = ini.ReadInteger("com", "speed", kDefaultSpeed);
+    positions.data_bits = ini.ReadInteger("com", "bit", kDefaultDataBits);
+    positions.parity = ini.ReadInteger("com", "xor", kDefaultParity);
+    positions.stop_bits = ini.ReadInteger("com", "stop", kDefaultStopBits);
+    positions.flow = ini.ReadInteger("com", "control", kDefaultFlow);
+    TPortSettings settings = PortSettingsFromPositions(positions);
+    if (const std::int32_t baud = ini.ReadInteger("com", kBaudKey, 0); baud >= kMinBaud && baud <= kMaxBaud)
+        settings.baud = baud;
+    return settings;
+}
+
+std::string StoredPortDevice(const TIniFile& ini, const std::vector<std::string>& present) {
+    if (std::string device = ini.ReadString("com", kDeviceKey, ""); !device.empty()) return device;
+    const int position = ini.ReadInteger("com", "port", kDefaultPort);
+    if (position >= 0 && static_cast<std::size_t>(position) < present.size())
+        return present[static_cast<std::size_t>(position)];
+    return {};
+}
+
 void ApplyPortSettings(const TPortSettings& settings, serial::TNlkComPort& port) {
+    port.SetDevicePath(settings.device);
     port.SetComNumber(static_cast<uint16_t>(
         settings.com_number > 0 && settings.com_number <= 0xFFFF ? settings.com_number : 0));
     port.SetBaud(settings.baud);

@@ -4,7 +4,10 @@
 // starts. No Qt here, so the command line reads the same positions the same way.
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "serial/com_port.h"
 
@@ -33,6 +36,9 @@ enum class TPortFlow { kNone, kXonXoff, kHardware };
 // operator (the "Select Port" dialog).
 struct TPortSettings {
     int com_number = 0;
+    // The device to open instead of the port number's (a /dev/serial/by-id link where the device
+    // has one); empty: the port number's device.
+    std::string device;
     std::int32_t baud = 9600;
     int data_bits = 8;
     TPortParity parity = TPortParity::pNone;
@@ -51,6 +57,28 @@ struct TPortPositions {
 // A box without a valid selection keeps the value of `base` for its setting, so a damaged settings
 // file never opens the port with an arbitrary value.
 TPortSettings PortSettingsFromPositions(const TPortPositions& positions, const TPortSettings& base = {});
+
+class TIniFile;
+
+// Keys of section com besides the Windows program's: the chosen device's stable path, which wins
+// over the position in "port" (a position in a list that changes as adapters come and go), and
+// whether the window reopens a port whose device was unplugged once it is back (1, the default)
+// or stops capture (0).
+inline constexpr std::string_view kDeviceKey = "device";
+// A rate typed into the speed box that is none of its items, in bits per second (the termios2
+// interface takes any rate the driver can divide to); it wins over the position in "speed".
+inline constexpr std::string_view kBaudKey = "baud";
+inline constexpr std::int32_t kMinBaud = 50, kMaxBaud = 4000000;
+inline constexpr std::string_view kReconnectKey = "reconnect";
+
+// The line settings the settings file holds, or nothing when it holds none (a fresh start, or a
+// file only the other pages were confirmed in): the port then opens with the component's own
+// defaults, 9600 8N1 without flow control, not with what the page shows before it is confirmed.
+std::optional<TPortSettings> StoredLineSettings(const TIniFile& ini);
+
+// The device the settings file names: the stable path of the "device" key, else the entry at the
+// position "port" in `present` (the ports as the window lists them), else empty.
+std::string StoredPortDevice(const TIniFile& ini, const std::vector<std::string>& present);
 
 // The port component's line settings for these choices (the parity and flow lists are in the
 // settings page's order, not the component's). Used by the window and the command line alike.

@@ -111,6 +111,14 @@ TfrmMain::TfrmMain(TIniFile& ini, TMainWindowServices services, QWidget* parent)
             capture_.TriggerAvail(count, *port_);
             TrimJournal();
         };
+        port_->OnConnectionChange = [this](bool lost, const std::string& text) {
+            const QString shown = QString::fromStdString(text);
+            SetStatusText(shown);
+            TabSheet1->PortState->setText(shown);
+            // A reconnect is news for the status bar; the journal's line is for what is wrong.
+            TabSheet1->PortState->setVisible(lost);
+            UpdateActions();
+        };
     }
 
     resize(785, 472);
@@ -132,6 +140,7 @@ TfrmMain::~TfrmMain() {
         Guarded([this] { port_->Close(); });
         port_->OnPortOpen = nullptr;
         port_->OnTriggerAvail = nullptr;
+        port_->OnConnectionChange = nullptr;
     }
     // Rows still queued are written before the window goes; the writer thread must be gone before
     // the widgets its reports would reach.
@@ -254,7 +263,17 @@ void TfrmMain::FormCreate() {
     efile->setText(FromCp1251(ini_.ReadString("app", "filename", "")));
     ecom->setText(FromCp1251(ini_.ReadString("app", "comport", "")));
     SelectPosition(eport, ini_.ReadInteger("com", "port", kDefaultPort));
+    // The stable path names the device itself; the position only names a place in a list that
+    // changes as adapters come and go, so the path wins where it is stored and present.
+    if (const std::string device = ini_.ReadString("com", kDeviceKey, ""); !device.empty()) {
+        for (int i = 0; i < eport->count(); ++i) {
+            if (StableDeviceOfEntry(i) == device) eport->setCurrentIndex(i);
+        }
+    }
+    if (port_) port_->SetReconnect(ini_.ReadInteger("com", kReconnectKey, 1) != 0);
     SelectPosition(espeed, ini_.ReadInteger("com", "speed", kDefaultSpeed));
+    if (const std::int32_t baud = ini_.ReadInteger("com", kBaudKey, 0); baud >= kMinBaud && baud <= kMaxBaud)
+        espeed->setEditText(QString::number(baud));
     SelectPosition(ebit, ini_.ReadInteger("com", "bit", kDefaultDataBits));
     SelectPosition(exor, ini_.ReadInteger("com", "xor", kDefaultParity));
     SelectPosition(estop, ini_.ReadInteger("com", "stop", kDefaultStopBits));
@@ -326,14 +345,19 @@ void TfrmMain::ArrangeControls() {
 }
 
 TPortSettings TfrmMain::CurrentPortSettings() const {
-    TPortPositions positions;
-    positions.com_number = eport->currentIndex() >= 0 ? eport->currentData().toInt() : 0;
-    positions.speed = espeed->currentIndex();
-    positions.data_bits = ebit->currentIndex();
-    positions.parity = exor->currentIndex();
-    positions.stop_bits = estop->currentIndex();
-    positions.flow = econtrol->currentIndex();
-    return PortSettingsFromPositions(positions);
+    // The line settings the operator confirmed and stored; before that the port's own defaults
+    // (9600 8N1), not what the page shows unconfirmed (its parity box shows even parity, which
+    // many devices and every pseudo-terminal refuse).
+    TPortSettings settings = StoredLineSettings(ini_).value_or(TPortSettings{});
+    settings.com_number = eport->currentIndex() >= 0 ? eport->currentData().toInt() : 0;
+    settings.device = eport->currentIndex() >= 0 ? StableDeviceOfEntry(eport->currentIndex()) : std::string();
+    return settings;
+}
+
+std::string TfrmMain::StableDeviceOfEntry(int index) const {
+    if (!services_.device_path || index < 0 || index >= eport->count()) return {};
+    const std::string path = services_.device_path(eport->itemData(index).toInt()).toStdString();
+    return services_.stable_path ? services_.stable_path(path) : path;
 }
 
 void TfrmMain::SetStatusText(const QString& text) {
@@ -420,11 +444,16 @@ void TfrmMain::asave_paramExecute() {
     ini_.WriteString("app", "filename", ToCp1251(efile->text()));
     ini_.WriteString("app", "comport", ToCp1251(ecom->text()));
     ini_.WriteInteger("com", "port", eport->currentIndex());
-    ini_.WriteInteger("com", "speed", espeed->currentIndex());
+    // A typed rate that is one of the items is stored as its position, as the Windows program
+    // stores it; any other rate in the key of its own (and no position).
+    const int speed_item = espeed->findText(espeed->currentText());
+    ini_.WriteInteger("com", "speed", speed_item);
+    ini_.WriteString("com", kBaudKey, speed_item >= 0 ? std::string() : espeed->currentText().toStdString());
     ini_.WriteInteger("com", "bit", ebit->currentIndex());
     ini_.WriteInteger("com", "xor", exor->currentIndex());
     ini_.WriteInteger("com", "stop", estop->currentIndex());
     ini_.WriteInteger("com", "control", econtrol->currentIndex());
+    ini_.WriteString("com", kDeviceKey, StableDeviceOfEntry(eport->currentIndex()));
     tables_.SaveFormat(ini_);
 
     tables_.RebuildJournal();
@@ -433,7 +462,12 @@ void TfrmMain::asave_paramExecute() {
 
 void TfrmMain::asave_portExecute() {
     marks_.MarkRequired({eport}, eport->currentIndex() < 0, true);
-    for (QComboBox* box : {espeed, ebit, exor, estop, econtrol})
+    {
+        bool rate = false;
+        const int baud = espeed->currentText().toInt(&rate);
+        marks_.MarkRequired({espeed}, !rate || baud < kMinBaud || baud > kMaxBaud);
+    }
+    for (QComboBox* box : {ebit, exor, estop, econtrol})
         marks_.MarkRequired({box}, box->currentIndex() < 0);
     if (marks_.Counter() > 0) throw EAbort();
     QStringList texts;

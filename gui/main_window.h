@@ -12,6 +12,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "core/capture_port.h"
 #include "gui/excel_save_dialog.h"
@@ -46,6 +47,8 @@ struct TMainWindowServices {
     std::function<bool(int)> port_available;
     // The device behind port n, shown to the operator beside the port list.
     std::function<QString(int)> device_path;
+    // The stable name of a device (its /dev/serial/by-id link), stored with the chosen port.
+    std::function<std::string(const std::string&)> stable_path;
     // The serial port NlkComPort1; without one, starting capture reports that there is none.
     std::unique_ptr<TCapturePort> port;
 };
@@ -79,6 +82,8 @@ class TfrmMain : public QMainWindow {
     void ArrangeControls();
     // The line settings the port gets when capture starts: page 2's selections.
     TPortSettings CurrentPortSettings() const;
+    // The stable path of the device behind the port list's entry `index` ("" for none).
+    std::string StableDeviceOfEntry(int index) const;
     void SetStatusText(const QString& text);
     QString StatusText() const;
 

@@ -1,5 +1,7 @@
 #include "gui/nlk_capture_port.h"
 
+#include <QTimer>
+
 #include "gui/error_handler.h"
 
 namespace linograf {
@@ -14,9 +16,28 @@ TNlkCapturePort::TNlkCapturePort(std::function<std::optional<int>()> prompt) : p
     port_.SetOnTriggerAvail([this](serial::TNlkComPort&, uint16_t count) {
         if (OnTriggerAvail) OnTriggerAvail(count);
     });
+    poll_ = new QTimer();
+    poll_->setInterval(250);
+    QObject::connect(poll_, &QTimer::timeout, [this] {
+        reconnect_.Poll();
+        if (!reconnect_.Disconnected()) poll_->stop();
+    });
+    reconnect_.OnLost = [this](const serial::TPortLoss& loss) {
+        std::string text = "disconnected: " + loss.device + " at " + serial::LocalTimeText(loss.when) + " (" +
+                           loss.reason + ")";
+        text += reconnect_.Enabled() ? "; waiting for it to come back" : "; capture stopped";
+        if (reconnect_.Enabled()) poll_->start();
+        if (OnConnectionChange) OnConnectionChange(true, text);
+    };
+    reconnect_.OnReconnected = [this](const std::string& device, std::chrono::system_clock::time_point when) {
+        if (OnConnectionChange) OnConnectionChange(false, "reconnected: " + device + " at " + serial::LocalTimeText(when));
+    };
 }
 
 TNlkCapturePort::~TNlkCapturePort() {
+    delete poll_;
+    reconnect_.OnLost = nullptr;
+    reconnect_.OnReconnected = nullptr;
     // The handlers lead into the window, which is going.
     port_.SetOnTriggerAvail({});
     port_.SetOnPortOpen({});
@@ -24,8 +45,16 @@ TNlkCapturePort::~TNlkCapturePort() {
 }
 
 void TNlkCapturePort::Open(const TPortSettings& settings) {
+    poll_->stop();  // an open by the operator ends the wait for a vanished device
     ApplyPortSettings(settings, port_);
     port_.SetOpen(true);
+}
+
+void TNlkCapturePort::Close() {
+    // Stopping capture also stops waiting for a device that vanished.
+    poll_->stop();
+    reconnect_.StopWaiting();
+    port_.SetOpen(false);
 }
 
 }  // namespace linograf

@@ -10,7 +10,10 @@
 #include "core/capture_port.h"
 #include "core/port_settings.h"
 #include "serial/com_port.h"
+#include "serial/port_reconnect.h"
 #include "serial/qt/qt_gui_thread.h"
+
+class QTimer;
 
 namespace linograf {
 
@@ -21,16 +24,23 @@ class TNlkCapturePort : public TCapturePort {
     explicit TNlkCapturePort(std::function<std::optional<int>()> prompt);
     ~TNlkCapturePort() override;
 
-    bool IsOpen() const override { return port_.Open(); }
+    // Also while a vanished device is awaited: the capture goes on once it is back, and Stop
+    // (Close) ends the wait.
+    bool IsOpen() const override { return port_.Open() || Waiting(); }
     void Open(const TPortSettings& settings) override;
-    void Close() override { port_.SetOpen(false); }
+    void Close() override;
+    // A device vanished and is awaited: the capture counts as running (the window offers Stop).
+    bool Waiting() const { return reconnect_.Disconnected() && reconnect_.Enabled(); }
     char GetChar() override { return static_cast<char>(port_.GetChar()); }
+    void SetReconnect(bool on) override { reconnect_.SetEnabled(on); }
 
     serial::TNlkComPort& Component() { return port_; }
 
   private:
     serial::QtGuiThread gui_;
     serial::TNlkComPort port_;
+    serial::TPortReconnect reconnect_{port_, true};
+    QTimer* poll_ = nullptr;  // looks for the vanished device while one is awaited
 };
 
 }  // namespace linograf

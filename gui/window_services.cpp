@@ -7,6 +7,7 @@
 #include "gui/nlk_capture_port.h"
 #include "serial/port_availability.h"
 #include "serial/port_device_map.h"
+#include "serial/port_discovery.h"
 
 namespace linograf {
 
@@ -18,6 +19,7 @@ TMainWindowServices DefaultWindowServices() {
     TMainWindowServices services;
     services.port_available = serial::IsPortAvailable;
     services.device_path = DevicePathOfPort;
+    services.stable_path = [](const std::string& path) { return serial::StablePathOf(path); };
     services.port = std::make_unique<TNlkCapturePort>([]() -> std::optional<int> {
         const int chosen = TComSelectForm::SelectPort(serial::IsPortAvailable, DevicePathOfPort,
                                                       QApplication::activeWindow());

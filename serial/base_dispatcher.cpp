@@ -1,6 +1,7 @@
 #include "serial/base_dispatcher.h"
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
 
 #include "serial/dispatcher_table.h"
@@ -42,7 +43,15 @@ int32_t TNlkBaseDispatcher::OpenDevice(const std::string& device_name, int32_t b
         out_ring_.clear();
     }
     in_dispatch_ = false;
+    close_requested_ = false;
+    device_lost_ = false;
+    lost_errno_ = 0;
+    {
+        std::lock_guard state(state_lock_);
+        loss_unreported_ = false;
+    }
     device_name_ = device_name;
+    open_line_flags_ = line_flags;
     CreateEvents();
 
     if (OpenPort(device_name) < 0) {
@@ -159,6 +168,68 @@ void TNlkBaseDispatcher::Destroy() {
     }
     StopTrace();
     StopLog();
+}
+
+// ---------------------------------------------------------------- the device going away
+
+void TNlkBaseDispatcher::MarkDeviceLost(int error) {
+    bool expected = false;
+    if (device_lost_.compare_exchange_strong(expected, true)) lost_errno_ = error;
+}
+
+std::string TNlkBaseDispatcher::DeviceLostReason() const {
+    const int error = lost_errno_.load();
+    if (error == 0) return "the device hung up";
+    char buffer[256];
+    return CleanSystemMessage(strerror_r(error, buffer, sizeof buffer));  // GNU variant
+}
+
+void TNlkBaseDispatcher::DeliverInputAfterLoss() {
+    // The handler normally takes everything it is given; one that stops taking bytes (or a ring
+    // that stays full) ends the hand-over after about three seconds without progress.
+    int idle_passes = 0;
+    size_t items = input_queue_.Count();
+    uint64_t bytes = input_queue_.BytesQueued();
+    while (!close_requested_ && !close_pending_ && idle_passes < 60) {
+        if (LateDeliveryPending()) {
+            WaitForLateDelivery(std::chrono::milliseconds(50));
+            continue;
+        }
+        ProcessInput();
+        if (input_queue_.Count() == 0) break;
+        WaitForRoom(std::chrono::milliseconds(50));
+        const size_t items_now = input_queue_.Count();
+        const uint64_t bytes_now = input_queue_.BytesQueued();
+        idle_passes = (items_now < items || bytes_now < bytes) ? 0 : idle_passes + 1;
+        items = items_now;
+        bytes = bytes_now;
+    }
+}
+
+void TNlkBaseDispatcher::ReportDeviceLost() {
+    std::function<void()> callback;
+    {
+        std::lock_guard state(state_lock_);
+        if (on_device_lost_) {
+            callback = on_device_lost_;
+        } else {
+            loss_unreported_ = true;
+        }
+    }
+    if (callback) callback();
+}
+
+void TNlkBaseDispatcher::SetOnDeviceLost(std::function<void()> callback) {
+    std::function<void()> now;
+    {
+        std::lock_guard state(state_lock_);
+        on_device_lost_ = std::move(callback);
+        if (loss_unreported_ && on_device_lost_) {
+            loss_unreported_ = false;
+            now = on_device_lost_;
+        }
+    }
+    if (now) now();
 }
 
 // ---------------------------------------------------------------- thread reports

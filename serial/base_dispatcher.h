@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +29,9 @@ inline constexpr uint32_t MsgTriggerData = 32258;
 inline constexpr uint32_t MsgTriggerTimer = 32259;
 inline constexpr uint32_t MsgTriggerStatus = 32260;
 inline constexpr uint32_t MsgDeferredClose = 32266;
+// The device went away under the open port (hang-up, EIO, ENXIO); posted once the bytes read
+// before the loss have been delivered.
+inline constexpr uint32_t MsgDeviceLost = 32267;
 
 inline constexpr uint32_t kReceiveRingSize = 8192;
 inline constexpr std::chrono::milliseconds kDeliveryTimeout{3000};
@@ -149,6 +153,17 @@ class TNlkBaseDispatcher {
     // Waits at most `timeout` for such a handler; true when none is pending any more.
     bool WaitForLateDelivery(std::chrono::milliseconds timeout);
 
+    // ---- the device going away ----
+    // Called once, on a port thread, after the threads stopped because the device vanished and
+    // after every byte read before that was handed over. A loss that happened before a callback
+    // was set is reported to the callback as soon as it is set.
+    void SetOnDeviceLost(std::function<void()> callback);
+    bool DeviceLost() const { return device_lost_.load(); }
+    // What the platform said when the device went away: the errno text, or "hang-up".
+    std::string DeviceLostReason() const;
+    // The errno behind LastError() when it came from a device call (0 when there is none).
+    int LastErrno() const { return last_errno_.load(); }
+
     // ---- state, for the component and for diagnosis ----
     int Handle() const { return handle_; }
     const ErrorOwner* Owner() const { return owner_; }
@@ -221,6 +236,13 @@ class TNlkBaseDispatcher {
     // Joins the port threads that have ended (GUI thread, from Destroy).
     virtual void JoinThreads() {}
 
+    // A port thread found the device gone: `error` is the errno, 0 for a hang-up without one.
+    void MarkDeviceLost(int error);
+    // The dispatcher thread after a loss: moves what the read thread queued into the ring and
+    // delivers it, so that nothing read before the loss is dropped, then reports the loss.
+    void DeliverInputAfterLoss();
+    void ReportDeviceLost();
+
     // The destruction sequence; the most-derived destructor calls it while its overrides exist.
     void Destroy();
     void ClearAllTriggers();
@@ -280,6 +302,13 @@ class TNlkBaseDispatcher {
     std::array<std::atomic<bool>, 4> thread_alive_{};
     std::atomic<bool> close_in_progress_{false};
     std::atomic<int> last_error_{0};
+    std::atomic<int> last_errno_{0};
+    uint32_t open_line_flags_ = lfDtrOn | lfRtsOn;  // OpenDevice's line flags, for OpenPort
+    // Set by a close the component asked for, before the threads are told to stop: such a stop
+    // is no loss, and its queued bytes are not delivered to a port that is closing.
+    std::atomic<bool> close_requested_{false};
+    std::atomic<bool> device_lost_{false};
+    std::atomic<int> lost_errno_{0};
     std::string open_failure_text_;  // state lock
     int priority_offset_ = 0;
 
@@ -334,7 +363,9 @@ class TNlkBaseDispatcher {
     };
     std::unique_ptr<LateDelivery> late_;  // dispatcher thread only
     std::atomic<bool> late_flag_{false};
-    EventFd room_;  // set whenever the read index moves
+    EventFd room_;
+    std::function<void()> on_device_lost_;  // state lock
+    bool loss_unreported_ = false;           // state lock  // set whenever the read index moves
 
     // Trace and dispatch log (state lock).
     struct Trace {

@@ -108,11 +108,11 @@ void TNlkComPort::Loaded() {
 }
 
 std::string TNlkComPort::DevicePath() const {
-    return DevicePathForPort(com_number_);
+    return device_path_.empty() ? DevicePathForPort(com_number_) : device_path_;
 }
 
 void TNlkComPort::ValidatePort() {
-    if (com_number_ != 0) return;
+    if (com_number_ != 0 || !device_path_.empty()) return;
     if (!prompt_for_port_ || !port_prompt_) RaiseErrorCode(ecNoPortSelected);
     const std::optional<int> chosen = port_prompt_();
     if (!chosen || *chosen <= 0 || *chosen > 0xFFFF) RaiseErrorCode(ecNoPortSelected);
@@ -133,7 +133,7 @@ int32_t TNlkComPort::InitPort() {
     if (hw_flow_.Contains(hwfUseDTR)) line_flags |= lfDtrFlow;
     if (hw_flow_.Contains(hwfUseRTS)) line_flags |= lfRtsFlow;
     // A number the port map has no device for is not looked up as a file name.
-    if (DevicePathForPort(com_number_).empty()) return -kErrorFileNotFound;
+    if (DevicePath().empty()) return -kErrorFileNotFound;
     return dispatcher_->OpenDevice(dispatcher_->DeviceName(), baud_, static_cast<uint8_t>(parity_),
                                    static_cast<uint8_t>(std::min<uint16_t>(data_bits_, 255)),
                                    static_cast<uint8_t>(std::min<uint16_t>(stop_bits_, 255)), in_size_,
@@ -145,7 +145,7 @@ void TNlkComPort::OpenSequence() {
     dispatcher_ = CreateDispatcher();
     // The dispatcher maps the port name onto the device (serial/port_device_map.h); the dispatch
     // log shows this name.
-    dispatcher_->SetDeviceName("\\\\.\\COM" + std::to_string(com_number_));
+    dispatcher_->SetDeviceName(device_path_.empty() ? "\\\\.\\COM" + std::to_string(com_number_) : device_path_);
     try {
         if (tapi_mode_ == tmOn) RaiseErrorCode(ecNotOpenedByTapi);
         const int32_t code = MapOpenResult(InitPort());
@@ -171,6 +171,13 @@ void TNlkComPort::OpenSequence() {
         open_ = true;
         SetTriggerWindow(true);
         dispatcher_->AddTriggerWindow(window_.get());
+        // The loss comes from a port thread; it reaches this component as a posted message, and
+        // only while the window that would take it is still there.
+        dispatcher_->SetOnDeviceLost([window = std::weak_ptr<HiddenWindow>(window_), &gui = gui_,
+                                      handle = dispatcher_->Handle()] {
+            if (const auto alive = window.lock())
+                alive->Post(gui, MsgDeviceLost, 0, static_cast<int32_t>(static_cast<uint32_t>(handle) << 16));
+        });
         if (restore_triggers_) {
             restore_triggers_ = false;
             dispatcher_->RestoreTriggers(saved_triggers_);
@@ -185,11 +192,23 @@ void TNlkComPort::OpenSequence() {
 }
 
 void TNlkComPort::ReleasePort() {
-    if (window_ && dispatcher_) dispatcher_->RemoveTriggerWindow(window_.get());
-    SetTriggerWindow(false);
+    // The dispatcher goes first: freeing it stops its threads and lets deliveries already handed to
+    // the GUI thread run out, and those still name the window. Detached, the window drops them.
+    const std::shared_ptr<HiddenWindow> window = window_;
+    if (window && dispatcher_) dispatcher_->RemoveTriggerWindow(window.get());
+    if (window) window->Detach();
     dispatcher_.reset();
+    SetTriggerWindow(false);
     state_ = PortState::Closed;
     open_ = false;
+}
+
+void TNlkComPort::DeviceLost() {
+    const std::string reason = dispatcher_->DeviceLostReason();
+    // The closing sequence of a port whose device is gone: the dispatcher has stopped its threads
+    // already, so this only lets go of it.
+    CloseSequence();
+    if (on_port_lost_) on_port_lost_(*this, reason);
 }
 
 void TNlkComPort::CloseSequence() {
@@ -234,7 +253,10 @@ void TNlkComPort::CompleteDeferredClose() {
 
 void TNlkComPort::SetTriggerWindow(bool create) {
     if (create) {
-        if (!window_) window_ = std::make_shared<HiddenWindow>(this);
+        // Not make_shared: the object's memory is to go with the object, not with the last weak
+        // reference (the loss callback holds one), so a use after the end is a use after free
+        // that the sanitizer sees.
+        if (!window_) window_ = std::shared_ptr<HiddenWindow>(new HiddenWindow(this));
     } else if (window_) {
         window_->Detach();
         window_.reset();
@@ -312,7 +334,8 @@ void TNlkComPort::SetOnTriggerOutSent(TNotifyEvent handler) {
 }
 
 void TNlkComPort::WindowProc(uint32_t msg, uint32_t w_param, int32_t l_param) {
-    if ((msg < MsgTriggerAvail || msg > MsgTriggerStatus) && msg != MsgDeferredClose) return;
+    if ((msg < MsgTriggerAvail || msg > MsgTriggerStatus) && msg != MsgDeferredClose && msg != MsgDeviceLost)
+        return;
     auto& table = DispatcherTable::Instance();
     // Held for the whole handling: the dispatcher cannot leave the table under a handler.
     std::lock_guard lock(table.Lock());
@@ -320,6 +343,12 @@ void TNlkComPort::WindowProc(uint32_t msg, uint32_t w_param, int32_t l_param) {
     TNlkBaseDispatcher* dispatcher = table.At(static_cast<int>(l >> 16));
     if (dispatcher == nullptr || dispatcher->Owner() == nullptr) return;
     try {
+        if (msg == MsgDeviceLost) {
+            // Only this component's own dispatcher, and only once: a loss reported while a close
+            // was under way has nothing left to close.
+            if (dispatcher == dispatcher_.get() && state_ == PortState::Opened) DeviceLost();
+            return;
+        }
         const uint16_t w = static_cast<uint16_t>(w_param);
         if (on_trigger_) {
             if (msg == MsgTriggerAvail) {

@@ -83,6 +83,8 @@ using TTriggerDataEvent = std::function<void(TNlkComPort& cp, uint16_t trigger_h
 using TTriggerStatusEvent = std::function<void(TNlkComPort& cp, uint16_t trigger_handle)>;
 using TTriggerTimerEvent = std::function<void(TNlkComPort& cp, uint16_t trigger_handle)>;
 using TTriggerLineErrorEvent = std::function<void(TNlkComPort& cp, uint16_t error, bool line_break)>;
+// The device vanished under the open port; `reason` is the platform's word for it.
+using TPortLostEvent = std::function<void(TNlkComPort& sender, const std::string& reason)>;
 
 // Asks the operator for a port when one is opened without a number: the chosen number after OK,
 // nothing after Cancel or closing the dialog. The program plugs the "Select Port" dialog in here
@@ -114,6 +116,10 @@ class TNlkComPort : public ErrorOwner {
 
     void SetOnPortOpen(TNotifyEvent handler) { on_port_open_ = std::move(handler); }
     void SetOnPortClose(TNotifyEvent handler) { on_port_close_ = std::move(handler); }
+    // Fired on the GUI thread when the device went away (hang-up, EIO, ENXIO): every byte read
+    // before has been handed to OnTriggerAvail, the port is closed (Open() is False, OnPortClose
+    // has fired) and may be opened again once the device is back.
+    void SetOnPortLost(TPortLostEvent handler) { on_port_lost_ = std::move(handler); }
     void SetOnTriggerAvail(TTriggerAvailEvent handler);
     void SetOnTrigger(TTriggerEvent handler);
     void SetOnTriggerData(TTriggerDataEvent handler);
@@ -149,6 +155,10 @@ class TNlkComPort : public ErrorOwner {
     void SetDeviceLayer(TDeviceLayer layer);
     uint16_t ComNumber() const { return com_number_; }  // [0]; changed while open: reopens
     void SetComNumber(uint16_t number);
+    // A device path to open instead of the port number's (["" ]: the number's). A by-id link keeps
+    // naming the same adapter whatever order adapters were plugged in. Takes effect at the next open.
+    const std::string& DevicePathSetting() const { return device_path_; }
+    void SetDevicePath(std::string path) { device_path_ = std::move(path); }
     int32_t Baud() const { return baud_; }  // [19200]
     void SetBaud(int32_t baud);
     bool PromptForPort() const { return prompt_for_port_; }  // [true]
@@ -221,7 +231,8 @@ class TNlkComPort : public ErrorOwner {
     bool OpenPending() const { return open_pending_; }
     // The dispatcher of the open port (null while closed).
     TNlkBaseDispatcher* Dispatcher() const { return dispatcher_.get(); }
-    // The device path the port number stands for (serial/port_device_map.h).
+    // The device path the port opens: the DevicePath setting, else the one the port number stands
+    // for (serial/port_device_map.h).
     std::string DevicePath() const;
     GuiThread& Gui() const { return gui_; }
 
@@ -242,6 +253,7 @@ class TNlkComPort : public ErrorOwner {
     void OpenSequence();
     void CloseSequence();
     void ChangeComNumberWhileOpen(uint16_t number);
+    void DeviceLost();
     void CompleteDeferredClose();
     // Frees the trigger window and the dispatcher and marks the port closed.
     void ReleasePort();
@@ -261,6 +273,7 @@ class TNlkComPort : public ErrorOwner {
 
     TDeviceLayer device_layer_ = dlWin32;
     uint16_t com_number_ = 0;
+    std::string device_path_;
     int32_t baud_ = 19200;
     bool prompt_for_port_ = true;
     TParity parity_ = pNone;
@@ -294,6 +307,7 @@ class TNlkComPort : public ErrorOwner {
     bool rs485_mode_ = false;
 
     TNotifyEvent on_port_open_, on_port_close_;
+    TPortLostEvent on_port_lost_;
     TTriggerEvent on_trigger_;
     TTriggerAvailEvent on_trigger_avail_;
     TTriggerDataEvent on_trigger_data_;

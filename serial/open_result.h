@@ -15,8 +15,8 @@ namespace linograf::serial {
 int32_t MapOpenResult(int32_t code);
 
 // The message for a device that exists but may not be opened by this user: it names the device,
-// the system's reason and, when the device belongs to a group, that group (on most systems the
-// user has to be a member of "dialout" or "uucp").
+// the system's reason, the device's group and the fix ("add yourself to the dialout group and
+// log in again").
 std::string PermissionProblemText(const std::string& device_path, int open_errno);
 
 // The component's check of an open: `code` as MapOpenResult gives it. A failure that came with a

@@ -45,6 +45,8 @@ int PlatformErrorFromErrno(int error) {
         case ENOEXEC:
         case ENOTBLK:
         case EXDEV:
+        // errno numbers equal to a Windows-style number this layer gives a meaning of its own
+        case EUSERS:  // 87, kErrorInvalidParameter
             return kErrorGeneralFailure;
         default:
             return error;

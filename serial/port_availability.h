@@ -1,7 +1,6 @@
 #pragma once
-// Whether a numbered port can be used: its device opens, or it exists but another program holds
-// it. The test opens the device for a moment (no thread, no setting) and closes it again before
-// it returns, so a program opening the same port at that instant may find it in use.
+// Whether a numbered port can be used: its device node is there (held by another program or not).
+// Nothing is opened, so the test never disturbs a device (an open raises DTR and RTS).
 namespace linograf::serial {
 
 // False for 0 (and any number outside the port map) without touching a device.

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
+
+#include "serial/platform_error.h"
 
 namespace linograf::serial {
 namespace {
@@ -294,8 +297,28 @@ const MappedCode* FindMapped(int32_t code) {
     return nullptr;
 }
 
+// The errno a platform error number stands for. The serial layer keeps Windows-style numbers
+// for the logic that tests them (serial/platform_error.h); those it made up from an errno have to
+// go back to that errno for their text, or 87 (EINVAL) would read as errno 87, "Too many users".
+// Every other number in that range is the errno itself, passed through.
+int ErrnoForPlatformError(int32_t number) {
+    switch (number) {
+        case kErrorInvalidParameter:
+            return EINVAL;
+        case kErrorPermissionDenied:
+            return EACCES;
+        case kErrorOperationAborted:
+            return ECANCELED;
+        case kErrorIoPending:
+            return EINPROGRESS;
+        default:
+            return number;
+    }
+}
+
 // The platform's own text for a number, or "" when it has none.
-std::string PlatformMessage(int32_t number) {
+std::string PlatformMessage(int32_t platform_number) {
+    const int number = ErrnoForPlatformError(platform_number);
     char buffer[256];
     const char* text = strerror_r(number, buffer, sizeof buffer);  // GNU variant
     std::string_view view(text);

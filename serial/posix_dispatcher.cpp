@@ -224,7 +224,16 @@ class TDispThread : public TNlkDispatcherThread {
         // The ring must not change under a handler that is still reading it.
         while (!d.WaitForLateDelivery(std::chrono::milliseconds(kReadSliceMs))) {
         }
+        // Threads stopped by a vanished device (not by a close) leave bytes the read thread had
+        // already queued: they were received and go to the handler before the loss is reported.
+        const bool lost = d.device_lost_ && !d.close_requested_;
+        if (lost) {
+            d.DeliverInputAfterLoss();
+            while (!d.WaitForLateDelivery(std::chrono::milliseconds(kReadSliceMs))) {
+            }
+        }
         if (!killed) d.AcknowledgeThread();
+        if (lost && !d.close_requested_) d.ReportDeviceLost();
         d.SetReleaseAtDispatcherEnd(d.ClosePending() || d.kill_threads_);
         return 0;
     }
@@ -290,6 +299,7 @@ int32_t TNlkPosixDispatcher::ClosePort() {
     } done{close_in_progress_};
 
     if (threads_started_) {
+        close_requested_ = true;
         kill_threads_ = true;
         const auto forever = std::chrono::hours(24);
         status_wake_.Set();
@@ -344,6 +354,21 @@ int TNlkPosixDispatcher::OpenPort(const std::string& name) {
             open_failure_text_ = PermissionProblemText(device_path_, error);
         return -1;
     };
+    // Programs that keep to UUCP lock files (minicom, picocom, cu) mark a port in use with one;
+    // such a port is in use even where its owner did not open it exclusively.
+    if (!uucp_lock_.Acquire(device_path_)) {
+        last_error_ = kErrorAccessDenied;
+        open_failure_text_ = "The serial device " + device_path_ + " is in use by process " +
+                             std::to_string(uucp_lock_.HolderPid()) + " (lock file " + uucp_lock_.HolderFile() + ")";
+        return -1;
+    }
+    struct ReleaseOnFailure {
+        TUucpLock& lock;
+        bool keep = false;
+        ~ReleaseOnFailure() {
+            if (!keep) lock.Release();
+        }
+    } release{uucp_lock_};
     const int fd = calls_.Open(device_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fail(errno);
     UniqueFd device(fd, calls_);
@@ -352,7 +377,17 @@ int TNlkPosixDispatcher::OpenPort(const std::string& name) {
     // first so that a device held elsewhere is let go without touching its exclusive mode.
     if (calls_.Flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno);
     if (calls_.Ioctl(fd, TIOCEXCL, nullptr) != 0) return fail(errno);
+    // Linux raises DTR and RTS on every open, and many boards reset on that edge. The lines the
+    // settings do not ask for are dropped at once, before anything else happens on the device, and
+    // HUPCL is cleared so that the close does not toggle them either. A device without modem lines
+    // (a pseudo-terminal) refuses the line request; that is no failure.
+    ClearHangUpOnClose(calls_, fd);
+    int drop = 0;
+    if ((open_line_flags_ & (lfDtrOn | lfDtrFlow)) == 0) drop |= TIOCM_DTR;
+    if ((open_line_flags_ & (lfRtsOn | lfRtsFlow)) == 0) drop |= TIOCM_RTS;
+    if (drop != 0) calls_.Ioctl(fd, TIOCMBIC, &drop);
     device_ = std::move(device);
+    release.keep = true;
     icount_known_ = false;
     return fd;
 }
@@ -380,7 +415,9 @@ int TNlkPosixDispatcher::CloseDevice() {
     // The exclusive mode belongs to the terminal, not to this descriptor: it would outlive the
     // close and lock everybody else out while another descriptor keeps the terminal alive.
     calls_.Ioctl(device_.get(), TIOCNXCL, nullptr);
-    return device_.Reset() == 0 ? 0 : -1;
+    const int result = device_.Reset() == 0 ? 0 : -1;
+    uucp_lock_.Release();
+    return result;
 }
 
 bool TNlkPosixDispatcher::DeviceOpen() const {
@@ -426,13 +463,11 @@ int32_t TNlkPosixDispatcher::EscapeLine(int code) {
 }
 
 uint8_t TNlkPosixDispatcher::ReadModemStatus() {
-    int fd;
-    {
-        std::lock_guard state(state_lock_);
-        fd = device_.get();
-    }
+    // The state lock stays held over the call: a port thread closes the descriptor under it when
+    // the device goes away, and a number let go of could already name another file.
+    std::lock_guard state(state_lock_);
     int lines = 0;
-    if (fd < 0 || calls_.Ioctl(fd, TIOCMGET, &lines) != 0) return 0;
+    if (!device_.valid() || calls_.Ioctl(device_.get(), TIOCMGET, &lines) != 0) return 0;
     uint8_t status = 0;
     if (lines & TIOCM_CTS) status |= msCts;
     if (lines & TIOCM_DSR) status |= msDsr;
@@ -488,11 +523,12 @@ int32_t TNlkPosixDispatcher::WriteControlBlock() {
 }
 
 int32_t TNlkPosixDispatcher::FlushPort(int which) {
-    int fd;
-    {
+    // Each flush holds the state lock over its call, as ReadModemStatus does; the wait for the
+    // write thread's acknowledgement does not.
+    auto flush = [&](int queue) {
         std::lock_guard state(state_lock_);
-        fd = device_.get();
-    }
+        return device_.valid() ? calls_.TcFlush(device_.get(), queue) : -1;
+    };
     if (which == 0) {
         if (!ThreadAlive(PortThread::Write)) return 0;
         {
@@ -500,12 +536,17 @@ int32_t TNlkPosixDispatcher::FlushPort(int which) {
             out_write_ = out_read_ = 0;
             out_full_ = false;
         }
-        const int result = fd >= 0 ? calls_.TcFlush(fd, TCOFLUSH) : -1;
+        const int result = flush(TCOFLUSH);
         output_flush_.Set();
-        thread_ack_.Wait(kFlushAcknowledge);
+        // A write thread that is ending (a vanished device stops every thread) never answers: the
+        // wait ends with it rather than after the full five seconds.
+        const auto give_up = std::chrono::steady_clock::now() + kFlushAcknowledge;
+        while (!thread_ack_.Wait(std::chrono::milliseconds(kWaitSliceMs)) && ThreadAlive(PortThread::Write) &&
+               std::chrono::steady_clock::now() < give_up) {
+        }
         return result == 0 ? 0 : -1;
     }
-    const int result = fd >= 0 ? calls_.TcFlush(fd, TCIFLUSH) : -1;
+    const int result = flush(TCIFLUSH);
     input_queue_.Clear();
     return result == 0 ? 0 : -1;
 }
@@ -575,11 +616,18 @@ ssize_t TNlkPosixDispatcher::ReadDevice(uint8_t* buffer, size_t size, bool hang_
         if (n == 0) {
             if (!hang_up) return 0;
             last_error_ = kErrorDeviceRead;  // the device went away (hang-up)
+            MarkDeviceLost(0);
             return -1;
         }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN) return 0;
-        last_error_ = PlatformErrorFromErrno(errno);
+        const int error = errno;
+        if (error == EINTR) continue;
+        if (error == EAGAIN) return 0;
+        last_errno_ = error;
+        last_error_ = PlatformErrorFromErrno(error);
+        // EBADF: the descriptor was closed under the thread, the normal end of a close. Anything
+        // else on a terminal that was readable a moment ago means the device is gone (EIO after a
+        // hang-up or a USB removal, ENXIO/ENODEV when the driver let go of it).
+        if (error != EBADF) MarkDeviceLost(error);
         return -1;
     }
 }

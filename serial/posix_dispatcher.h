@@ -8,6 +8,7 @@
 #include "serial/base_dispatcher.h"
 #include "serial/system_calls.h"
 #include "serial/unique_fd.h"
+#include "serial/uucp_lock.h"
 
 namespace linograf::serial {
 
@@ -99,6 +100,7 @@ class TNlkPosixDispatcher : public TNlkBaseDispatcher {
 
     SystemCalls& calls_;
     UniqueFd device_;
+    TUucpLock uucp_lock_;  // state lock; held from the open to the close of the device
     int open_errno_ = 0;
     std::string device_path_;
     EventFd thread_ack_;

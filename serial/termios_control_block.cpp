@@ -125,7 +125,9 @@ int32_t WriteTermiosControlBlock(SystemCalls& calls, int fd, const TDcb& dcb) {
     t.c_iflag &= ~(kRawInputOff | INPCK | IXON | IXOFF);
     t.c_oflag &= ~OPOST;
     t.c_lflag &= ~kRawLocalOff;
-    t.c_cflag &= ~(CBAUD | CIBAUD | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+    // HUPCL off: the last close must not drop DTR and RTS on its own; the port sets the lines
+    // as its DTR and RTS settings say, and a board that resets on a DTR edge stays undisturbed.
+    t.c_cflag &= ~(CBAUD | CIBAUD | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | HUPCL);
     t.c_cflag |= CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
     t.c_ispeed = t.c_ospeed = dcb.baud_rate;
     static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
@@ -185,6 +187,14 @@ int ReadTerminalSettings(SystemCalls& calls, int fd, TerminalSettings& settings)
     settings.vmin = t.c_cc[VMIN];
     settings.vtime = t.c_cc[VTIME];
     return 0;
+}
+
+int ClearHangUpOnClose(SystemCalls& calls, int fd) {
+    termios2 t{};
+    if (calls.Ioctl(fd, TCGETS2, &t) != 0) return -1;
+    if ((t.c_cflag & HUPCL) == 0) return 0;
+    t.c_cflag &= ~HUPCL;
+    return calls.Ioctl(fd, TCSETS2, &t) == 0 ? 0 : -1;
 }
 
 }  // namespace linograf::serial

@@ -40,4 +40,7 @@ struct TerminalSettings {
 };
 int ReadTerminalSettings(SystemCalls& calls, int fd, TerminalSettings& settings);
 
+// Clears HUPCL on the terminal, so that closing it leaves the modem lines as they are: 0, or -1.
+int ClearHangUpOnClose(SystemCalls& calls, int fd);
+
 }  // namespace linograf::serial

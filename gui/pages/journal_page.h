@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QAction;
+class QLabel;
 class QToolBar;
 
 namespace linograf {
@@ -17,6 +18,9 @@ public:
     TJournalPage(TTableModel* journal, QAction* aplay, QAction* excel, QWidget* parent = nullptr);
 
     QToolBar* ToolBar1;
+    // The port's connection state ("disconnected: /dev/ttyUSB0 at ..."); hidden while there is
+    // nothing to say.
+    QLabel* PortState;
     TDbGrid* Grid;
 };
 

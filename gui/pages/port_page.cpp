@@ -1,6 +1,7 @@
 #include "gui/pages/port_page.h"
 
 #include <QComboBox>
+#include <QIntValidator>
 #include <QLabel>
 #include <QResizeEvent>
 #include <QToolBar>
@@ -29,6 +30,10 @@ TPortPage::TPortPage(QAction* asave_port, QAction* acancel, QWidget* parent) : Q
     estop = MakeBox(QStringLiteral("estop"), QStringLiteral("Стоповые биты"), 160);
     econtrol = MakeBox(QStringLiteral("econtrol"), QStringLiteral("Управление потоком"), 184);
     Fill(espeed, kSpeedItems, kDesignSpeed);
+    // Any rate the driver can divide to, not only the list's: typed in, digits only, in range.
+    espeed->setEditable(true);
+    espeed->setInsertPolicy(QComboBox::NoInsert);
+    espeed->setValidator(new QIntValidator(kMinBaud, kMaxBaud, espeed));
     Fill(ebit, kDataBitsItems, kDesignDataBits);
     Fill(exor, kParityItems, kDesignParity);
     Fill(estop, kStopBitsItems, kDesignStopBits);

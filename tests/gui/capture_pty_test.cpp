@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QElapsedTimer>
 #include <QPushButton>
@@ -22,6 +23,7 @@
 #include "gui/com_select_form.h"
 #include "gui/db_grid.h"
 #include "gui/main_window.h"
+#include "gui/pages/journal_page.h"
 #include "gui/window_services.h"
 #include "serial/port_device_map.h"
 #include "tests/gui/gui_test_support.h"
@@ -94,6 +96,11 @@ TEST_F(CapturePtyTest, LinesBecomeJournalAndWorkbookRowsUntilStopped) {
     // A pseudo-terminal keeps 8 data bits without parity whatever it is asked; rate and stop bits
     // it takes.
     window->estop->setCurrentIndex(window->estop->findText("2"));
+    // The page's choices apply once confirmed and stored (OK on the port page, then on the
+    // parameters page).
+    window->asave_port->trigger();
+    window->asave_param->trigger();
+    EXPECT_EQ(ini.ReadInteger("com", "stop", -1), window->estop->findText("2"));
 
     window->aplay->trigger();
     ASSERT_TRUE(window->NlkComPort1()->IsOpen()) << errors.Messages().join("\n").toStdString();
@@ -249,6 +256,55 @@ TEST_F(CapturePtyTest, WithoutAChosenPortTheOperatorIsAsked) {
     EXPECT_FALSE(window->NlkComPort1()->IsOpen());
     ASSERT_EQ(errors.Messages().size(), 1);
     EXPECT_EQ(errors.Messages()[0], "The ComNumber property of the TNlkComPort has not been set.");
+}
+
+// The device behind the port vanishes (the master closes) and comes back behind the same link:
+// the window says so in its status bar and above the journal, keeps the rows it has, waits with
+// "Остановить" offered, and goes on once the device is back.
+TEST_F(CapturePtyTest, AnUnpluggedDeviceIsShownAndReopenedWhenItIsBack) {
+    window->eport->setCurrentIndex(window->eport->findText("COM3"));
+    window->aplay->trigger();
+    ASSERT_TRUE(window->NlkComPort1()->IsOpen()) << errors.Messages().join("\n").toStdString();
+    pty.Write("abcdeFGH\r");
+    ASSERT_TRUE(test::PumpUntil([&] { return Rows() == 1; }));
+    pty.CloseMaster();
+    const QString device = QString::fromStdString((ports / "com3").string());
+    ASSERT_TRUE(test::PumpUntil([&] { return window->StatusText().startsWith("disconnected: " + device + " at "); }))
+        << window->StatusText().toStdString();
+    EXPECT_TRUE(window->TabSheet1->PortState->isVisibleTo(window.get()));
+    EXPECT_EQ(window->TabSheet1->PortState->text(), window->StatusText());
+    EXPECT_TRUE(test::PumpUntil([&] { return window->aplay->text() == "Остановить"; })) << "still capturing";
+    EXPECT_EQ(Rows(), 1);
+
+    PtyPair second;
+    std::filesystem::remove(ports / "com3");
+    std::filesystem::create_symlink(second.slave_path(), ports / "com3");
+    ASSERT_TRUE(test::PumpUntil([&] { return window->StatusText().startsWith("reconnected: " + device); }))
+        << window->StatusText().toStdString();
+    EXPECT_FALSE(window->TabSheet1->PortState->isVisibleTo(window.get()));
+    second.Write("12345678\r");
+    ASSERT_TRUE(test::PumpUntil([&] { return Rows() == 2; }));
+    EXPECT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
+    window->aplay->trigger();
+    EXPECT_FALSE(window->NlkComPort1()->IsOpen());
+}
+
+// Stopping while the device is away ends the wait: it is not reopened when it comes back.
+TEST_F(CapturePtyTest, StopWhileTheDeviceIsAwayEndsTheWait) {
+    window->eport->setCurrentIndex(window->eport->findText("COM3"));
+    window->aplay->trigger();
+    ASSERT_TRUE(window->NlkComPort1()->IsOpen());
+    pty.CloseMaster();
+    ASSERT_TRUE(test::PumpUntil([&] { return window->StatusText().startsWith("disconnected: "); }));
+    window->aplay->trigger();
+    EXPECT_FALSE(window->NlkComPort1()->IsOpen());
+    PtyPair second;
+    std::filesystem::remove(ports / "com3");
+    std::filesystem::create_symlink(second.slave_path(), ports / "com3");
+    int rounds = 0;
+    test::PumpUntil([&] { return ++rounds > 200; });
+    EXPECT_FALSE(window->NlkComPort1()->IsOpen());
+    EXPECT_TRUE(test::PumpUntil([&] { return window->aplay->text() == "Начать сбор"; }));
 }
 
 }  // namespace

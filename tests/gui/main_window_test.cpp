@@ -14,12 +14,14 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QValidator>
 #include <filesystem>
 
 #include "gui/button_edit.h"
 #include "gui/db_grid.h"
 #include "gui/db_navigator.h"
 #include "gui/find_dialog.h"
+#include "gui/pages/journal_page.h"
 #include "gui/pages/port_page.h"
 #include "gui/qt_text.h"
 #include "gui/stacked_header_view.h"
@@ -255,7 +257,9 @@ TEST_F(MainWindowTest, ListItemsOfThePortSettingsPage) {
         QStringList items;
         for (int i = 0; i < c.box->count(); ++i) items << c.box->itemText(i);
         EXPECT_EQ(items, c.items);
-        EXPECT_FALSE(c.box->isEditable());
+        // The speed box also takes a rate typed in (TheSpeedBoxTakesATypedRate); the others are
+        // choices only.
+        EXPECT_EQ(c.box->isEditable(), c.box == window->espeed);
     }
 }
 
@@ -561,6 +565,74 @@ TEST_F(MainWindowTest, ConfirmingThePortPage) {
     EXPECT_FALSE(std::filesystem::exists(ini_path));
 }
 
+// The speed box takes any rate in range, typed in; a rate outside the list is stored in a key of
+// its own, given to the port, and shown again at the next start.
+TEST_F(MainWindowTest, TheSpeedBoxTakesATypedRate) {
+    WriteIni(FormatIni({{"A", 3}}, "filename=" + dir.File("log.xls") + "\ncomport=COM7\n"));
+    {
+        auto window = Open({7});
+        const QValidator* validator = window->espeed->validator();
+        ASSERT_NE(validator, nullptr);
+        struct Case {
+            const char* text;
+            bool acceptable;
+        } cases[] = {{"250000", true}, {"abc", false}, {"4000001", false}, {"-9600", false}, {"9600", true},
+                     {"49", false}, {"4000000", true}};
+        for (const Case& c : cases) {
+            QString text = c.text;
+            int position = 0;
+            EXPECT_EQ(validator->validate(text, position) == QValidator::Acceptable, c.acceptable) << c.text;
+        }
+        window->ShowPage(2);
+        window->eport->setCurrentIndex(0);
+        window->espeed->setEditText("0");  // nothing the driver could run
+        window->asave_port->trigger();
+        EXPECT_NE(TRequiredMarks::FindMark(window->espeed), nullptr);
+        window->espeed->setEditText("250000");
+        window->asave_port->trigger();
+        EXPECT_EQ(window->Marks().Counter(), 0);
+        EXPECT_TRUE(window->ecom->text().startsWith("COM7, 250000, ")) << window->ecom->text().toStdString();
+        window->asave_param->trigger();
+        EXPECT_EQ(ini.ReadInteger("com", "baud", 0), 250000);
+        EXPECT_EQ(ini.ReadInteger("com", "speed", 0), -1);
+        window->aplay->trigger();
+        EXPECT_EQ(Port(*window).last_settings.baud, 250000);
+        window->aplay->trigger();
+    }
+    auto again = Open({7});
+    EXPECT_EQ(again->espeed->currentText(), "250000");
+    // A rate of the list is stored as its position, as before.
+    again->espeed->setEditText("19200");
+    again->ShowPage(2);
+    again->asave_port->trigger();
+    again->asave_param->trigger();
+    EXPECT_EQ(ini.ReadInteger("com", "speed", -1), 13);
+    EXPECT_EQ(ini.ReadString("com", "baud", "x"), "");
+}
+
+// The settings file keeps the Windows program's position of the port and also the device's
+// stable path, which wins at start: plugging in another adapter moves positions, not paths.
+TEST_F(MainWindowTest, TheStoredDevicePathWinsOverThePosition) {
+    WriteIni(FormatIni({{"A", 3}}, "filename=" + dir.File("log.xls") + "\ncomport=COM9\n") +
+             "[com]\nport=0\ndevice=/dev/test9\n");
+    {
+        auto window = Open({2, 9});
+        EXPECT_EQ(window->eport->currentText(), "COM9");
+        window->ShowPage(2);
+        window->eport->setCurrentIndex(window->eport->findText("COM2"));
+        window->asave_port->trigger();
+        window->asave_param->trigger();
+        EXPECT_EQ(ini.ReadInteger("com", "port", -1), 0);
+        EXPECT_EQ(ini.ReadString("com", "device", ""), "/dev/test2");
+        window->aplay->trigger();
+        EXPECT_EQ(Port(*window).last_settings.device, "/dev/test2");
+        window->aplay->trigger();
+    }
+    // A file without the key (one from the Windows program) still selects by position.
+    WriteIni(FormatIni({{"A", 3}}) + "[com]\nport=1\n");
+    EXPECT_EQ(Open({2, 9})->eport->currentText(), "COM9");
+}
+
 TEST_F(MainWindowTest, ConfirmingWithJournalRowsAsksFirst) {
     WriteIni(FormatIni({{"A", 3}}, "filename=" + dir.File("old.xls") + "\ncomport=COM1\n"));
     auto window = Open({1});
@@ -677,6 +749,42 @@ TEST_F(MainWindowTest, ActionsAreReEvaluatedWhenIdle) {
     EXPECT_TRUE(test::PumpUntil([&] { return window->aplay->text() == "Начать сбор"; }));
     EXPECT_TRUE(window->excel->isEnabled());
     EXPECT_NE(window->aplay->icon().pixmap(16, 16).toImage(), stop);
+}
+
+// Before any port settings were confirmed, the port opens with its own defaults (9600 8N1, no
+// flow control), not with what the page shows (its parity box shows "Чет", even parity).
+TEST_F(MainWindowTest, FreshStartOpensThePortAt9600EightNoneOne) {
+    WriteIni(FormatIni({{"A", 3}}));
+    auto window = Open({2, 9});
+    FakePort& port = Port(*window);
+    EXPECT_EQ(window->exor->currentText(), "Чет");
+    window->eport->setCurrentIndex(1);
+    window->espeed->setCurrentIndex(window->espeed->findText("115200"));  // chosen, not confirmed
+    ASSERT_TRUE(test::PumpUntil([&] { return window->aplay->isEnabled(); }));
+    window->aplay->trigger();
+    ASSERT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.last_settings.com_number, 9);
+    EXPECT_EQ(port.last_settings.baud, 9600);
+    EXPECT_EQ(port.last_settings.data_bits, 8);
+    EXPECT_EQ(port.last_settings.parity, TPortParity::pNone);
+    EXPECT_EQ(port.last_settings.stop_bits, 1);
+    EXPECT_EQ(port.last_settings.flow, TPortFlow::kNone);
+    window->aplay->trigger();
+}
+
+// The window shows what the port reports about its device: a loss in the status bar and above
+// the journal, a reconnect in the status bar only.
+TEST_F(MainWindowTest, ConnectionChangesAreShown) {
+    auto window = Open({2});
+    FakePort& port = Port(*window);
+    ASSERT_TRUE(port.OnConnectionChange);
+    port.OnConnectionChange(true, "disconnected: /dev/ttyUSB0 at 2026-12-11 03:20:05 (the device hung up)");
+    EXPECT_EQ(window->StatusText(), "disconnected: /dev/ttyUSB0 at 2026-12-11 03:20:05 (the device hung up)");
+    EXPECT_TRUE(window->TabSheet1->PortState->isVisibleTo(window.get()));
+    EXPECT_EQ(window->TabSheet1->PortState->text(), window->StatusText());
+    port.OnConnectionChange(false, "reconnected: /dev/ttyUSB0 at 2026-12-11 03:21:00");
+    EXPECT_EQ(window->StatusText(), "reconnected: /dev/ttyUSB0 at 2026-12-11 03:21:00");
+    EXPECT_FALSE(window->TabSheet1->PortState->isVisibleTo(window.get()));
 }
 
 TEST_F(MainWindowTest, StartGivesThePageSettingsToThePortAndChoosesTheWorkbookFormat) {

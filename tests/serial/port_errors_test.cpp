@@ -1,10 +1,13 @@
 #include "serial/port_errors.h"
 
+#include <cerrno>
 #include <cstring>
 #include <functional>
 
 #include <gtest/gtest.h>
+
 #include "serial/open_result.h"
+#include "serial/platform_error.h"
 
 namespace linograf::serial {
 namespace {
@@ -131,13 +134,31 @@ TEST(PortErrors, RuntimeRangeAndUnmappedCodes) {
         EXPECT_EQ(e.ErrorCode(), 5);
     }
     EXPECT_THROW(CheckError(-8), EOutOfMemory);
-    try {  // a number without a table text takes the platform's text
-        CheckError(-87);
-        ADD_FAILURE();
-    } catch (const EInOutError& e) {
-        EXPECT_EQ(std::string(e.what()), std::string(std::strerror(87)));
-        EXPECT_EQ(e.ErrorCode(), 87);
+    // A number without a table text takes the platform's text of the errno it stands for: the
+    // Windows-style numbers this layer makes up from an errno go back to that errno (87 is EINVAL
+    // here, whatever errno 87 means), every other number is an errno passed through. The number
+    // itself stays the error code.
+    const struct {
+        int32_t code;
+        int error;
+    } kPlatformTexts[] = {{-87, EINVAL}, {-13, EACCES}, {-995, ECANCELED}, {-997, EINPROGRESS}, {-28, ENOSPC},
+                          {-110, ETIMEDOUT}};
+    for (const auto& c : kPlatformTexts) {
+        SCOPED_TRACE(c.code);
+        try {
+            CheckError(c.code);
+            ADD_FAILURE();
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(std::string(e.what()), std::string(std::strerror(c.error)));
+            EXPECT_EQ(e.ErrorCode(), -c.code);
+        } catch (const std::exception& e) {
+            // Beyond -162 a number is no runtime I/O error; its text is still the platform's.
+            EXPECT_LT(c.code, -162) << e.what();
+            EXPECT_EQ(ErrorMessage(c.code), std::string(std::strerror(c.error)));
+        }
     }
+    // An errno that equals one of those numbers does not pass through as that number.
+    EXPECT_NE(PlatformErrorFromErrno(EUSERS), kErrorInvalidParameter);
     try {
         CheckError(-3002);
         ADD_FAILURE();

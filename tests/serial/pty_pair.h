@@ -15,6 +15,8 @@ class PtyPair {
 
     const std::string& slave_path() const { return slave_path_; }
     int master() const { return master_; }
+    // The test's own descriptor of the slave (kept open for the pair's lifetime).
+    int slave() const { return slave_; }
     // Writes all of `bytes` to the master (blocking until the line discipline takes them).
     void Write(std::string_view bytes);
     // Closes the master: the slave side hangs up.
