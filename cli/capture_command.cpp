@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "text/cp1251.h"
+#include "cli/command_line.h"
 #include "cli/capture_port.h"
 #include "cli/demo_device.h"
 #include "core/capture_tally.h"
@@ -192,25 +193,18 @@ std::vector<std::pair<std::string, int>> ParseFormatOption(std::string_view text
     return fields;
 }
 
-TCaptureOptions ParseCaptureOptions(const std::vector<std::string>& arguments) {
+namespace {
+
+TCaptureOptions ReadCaptureOptions(const std::vector<std::string>& arguments) {
     TCaptureOptions options;
     int sources = 0;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string name = arguments[i];
-        std::optional<std::string> inline_value;
-        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inline_value = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        auto value = [&]() -> std::string {
-            if (inline_value) return *inline_value;
-            if (i + 1 == arguments.size()) throw ECaptureUsage(name + " needs a value");
-            return arguments[++i];
-        };
-        auto flag = [&] {
-            if (inline_value) throw ECaptureUsage(name + " takes no value");
-        };
-        if (name == "--help" || name == "-h") {
+    TCommandLineReader line(arguments);
+    while (line.Next()) {
+        const std::string name = line.Name();
+        if (!line.IsOption()) throw ECaptureUsage("unexpected argument \"" + name + "\"");
+        auto value = [&] { return line.Value(); };
+        auto flag = [&] { line.NoValue(); };
+        if (name == "--help") {
             flag();
             options.help = true;
         } else if (name == "--ini") {
@@ -282,11 +276,21 @@ TCaptureOptions ParseCaptureOptions(const std::vector<std::string>& arguments) {
                 throw ECaptureUsage("--seconds needs a positive number, not \"" + v + "\"");
             options.seconds = s;
         } else {
-            throw ECaptureUsage("unknown option \"" + arguments[i] + "\"");
+            line.Unknown();
         }
     }
     if (sources > 1) throw ECaptureUsage("give only one of --device, --port, --stdin and --demo");
     return options;
+}
+
+}  // namespace
+
+TCaptureOptions ParseCaptureOptions(const std::vector<std::string>& arguments) {
+    try {
+        return ReadCaptureOptions(arguments);
+    } catch (const ECommandLineError& error) {
+        throw ECaptureUsage(error.what());
+    }
 }
 
 int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cli/command_line.h"
 #include "serial/port_discovery.h"
 
 namespace linograf {
@@ -17,8 +18,11 @@ std::size_t Columns(const std::string& text) {
 }  // namespace
 
 int RunPortsCommand(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
-    for (const std::string& argument : arguments) {
-        if (argument == "--help" || argument == "-h") {
+    try {
+        TCommandLineReader line(arguments);
+        while (line.Next()) {
+            if (line.Name() != "--help") line.Unknown();
+            line.NoValue();
             std::fputs(
                 "Usage: linograf ports\n"
                 "Lists the serial ports present: the device, its stable name in /dev/serial/by-id, what\n"
@@ -27,7 +31,8 @@ int RunPortsCommand(const std::vector<std::string>& arguments, std::FILE* out, s
                 out);
             return 0;
         }
-        std::fprintf(err, "linograf ports: unknown option \"%s\"\n", argument.c_str());
+    } catch (const ECommandLineError& error) {
+        std::fprintf(err, "linograf ports: %s\n", error.what());
         return 2;
     }
     const std::vector<serial::TPortInfo> ports = serial::DiscoverPorts();
