@@ -4,12 +4,16 @@
 //   - zlib alone deflating the same XML bytes our writer produced (shared strings and worksheet
 //     part at the archive's level 1): the floor any .xlsx writer of these cells stands on.
 // BM_OurWrite times Write alone, the model filled beforehand; BM_OurFillAndWrite adds filling the
-// model with the cells, which is what libxlsxwriter's figure includes.
+// model with the cells, which is what libxlsxwriter's figure includes. BM_OurWriteMemory sets the
+// resident peak of one write beside the size of the model it writes: a write must not need a
+// copy of the workbook's text, let alone two.
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "bench/text_workbook.h"
@@ -55,6 +59,67 @@ void BM_OurFillAndWrite(benchmark::State& state) {
         book.Write();
     }
     state.SetItemsProcessed(state.iterations() * rows * 8);
+    std::remove(path.c_str());
+}
+
+// Resident bytes now, after handing freed heap back, so that what is counted is what is in use.
+double ResidentBytes() {
+    malloc_trim(0);
+    long pages = 0, resident = 0;
+    std::ifstream statm("/proc/self/statm");
+    statm >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+// Sets the high-water mark of the resident set back to the current resident set; false when the
+// kernel does not allow it.
+bool ResetResidentPeak() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
+
+double ResidentPeakBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) * 1024.0;
+    return 0;
+}
+
+void BM_OurWriteMemory(benchmark::State& state) {
+    const int rows = static_cast<int>(state.range(0));
+    const std::string path = OutputPath("ours_memory.xlsx");
+    double base = 0, model = 0, before = 0, peak = 0, after = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        base = ResidentBytes();
+        {
+            TTabulon4 book;
+            book.SetVersion(xvExcel2007);
+            FillDistinctTexts(book, rows);
+            book.SetFilename(Utf8ToWide(path));
+            before = ResidentBytes();
+            model = before - base;
+            if (!ResetResidentPeak()) {
+                state.SkipWithError("cannot reset the resident peak (/proc/self/clear_refs)");
+                break;
+            }
+            state.ResumeTiming();
+            book.Write();
+            state.PauseTiming();
+            peak = ResidentPeakBytes();
+            after = ResidentBytes();
+        }
+        state.ResumeTiming();
+    }
+    state.counters["model_MB"] = model / 1e6;
+    state.counters["peak_MB"] = peak / 1e6;
+    state.counters["write_extra_MB"] = (peak - before) / 1e6;
+    state.counters["after_MB"] = after / 1e6;
+    // The peak of the write over the model alone, the process's own start-up pages left out.
+    state.counters["peak_per_model"] = model > 0 ? (peak - base) / model : 0;
     std::remove(path.c_str());
 }
 
@@ -107,6 +172,7 @@ void BM_DeflateFloor(benchmark::State& state) {
 BENCHMARK(BM_DeflateFloor)->ROWS;
 BENCHMARK(BM_OurWrite)->ROWS;
 BENCHMARK(BM_OurFillAndWrite)->ROWS;
+BENCHMARK(BM_OurWriteMemory)->Arg(65535)->Arg(1048576)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_LibXlsxWriter)->ROWS;
 
 }  // namespace

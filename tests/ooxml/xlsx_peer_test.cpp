@@ -2,6 +2,7 @@
 // unzip -t, python3-openpyxl (values, types, styles, alignment, merges, widths, page setup) and
 // LibreOffice headless (CSV of the values).
 #include <filesystem>
+#include <sstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -287,6 +288,77 @@ for row in ws.iter_rows(min_row=1048576, max_row=1048576, min_col=16384, max_col
                                                   {path});
     ASSERT_EQ(result.exit_code, 0) << result.errors;
     EXPECT_EQ(result.output, "70000 0\n('last',)\n");
+}
+
+// A worksheet of several MB of XML and a shared strings part of about 1 MB leave the writer in
+// many pieces of deflated text: every value must come back, in openpyxl and in our own reader,
+// and no piece may be lost, doubled or cut at its seams (which fall inside texts and elements).
+namespace large_part {
+
+constexpr uint32_t kRows = 40000;
+
+std::string Text(uint32_t row) {
+    return "line " + std::to_string(row) + (row % 7 == 0 ? " <&> \"q\"" : "") + " \xD0\xB2\xD0\xB5\xD1\x81";
+}
+std::string Group(uint32_t row) { return "group " + std::to_string(row % 10); }
+int32_t Integer(uint32_t row) { return static_cast<int32_t>(row) * 3 - 1000; }
+double Float(uint32_t row) { return row + 0.5; }
+
+}  // namespace large_part
+
+TEST_F(XlsxPeers, LargePartsStreamedInPiecesReadBackWhole) {
+    using namespace large_part;
+    TTabulon4 book;
+    book.SetVersion(xvExcel2007);
+    TSheet& s = book.Sheet(0);
+    for (uint32_t row = 0; row < kRows; ++row) {
+        s.SetAsWideString(0, row, Utf8ToWide(Text(row)));
+        s.SetAsInteger(1, row, Integer(row));
+        s.SetAsFloat(2, row, Float(row));
+        s.SetAsWideString(3, row, Utf8ToWide(Group(row)));
+    }
+    const std::string path = Save(book, "large.xlsx");
+    const std::string package = linograf::test::ReadFileBytes(path);
+    // Each part is far larger than one piece the writer hands on (a few hundred KB).
+    EXPECT_GT(PartText(package, "xl/worksheets/sheet1.xml").size(), 5'000'000u);
+    EXPECT_GT(PartText(package, "xl/sharedStrings.xml").size(), 1'000'000u);
+
+    const std::string out = RunOpenpyxl(path, R"PY(
+ws = wb.active
+print(ws.max_row, ws.max_column)
+for row in ws.iter_rows(values_only=True):
+    print(*row, sep='\t')
+)PY");
+    // Compared line by line: one report of the first difference, not two texts of 2 MB.
+    std::istringstream lines(out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, std::to_string(kRows) + " 4");
+    uint32_t openpyxl_wrong = 0;
+    for (uint32_t row = 0; row < kRows; ++row) {
+        std::ostringstream expected;
+        expected << Text(row) << '\t' << Integer(row) << '\t' << row << ".5\t" << Group(row);
+        if (!std::getline(lines, line)) line = "(missing)";
+        if (line != expected.str() && openpyxl_wrong++ == 0)
+            ADD_FAILURE() << "row " << row << ": openpyxl read \"" << line << "\", expected \"" << expected.str()
+                          << '"';
+    }
+    EXPECT_EQ(openpyxl_wrong, 0u);
+    EXPECT_FALSE(std::getline(lines, line)) << "beyond the last row: " << line;
+
+    TTabulon4 back;
+    back.SetFilename(Utf8ToWide(path));
+    back.Read();
+    TSheet& r = back.Sheet(0);
+    uint32_t wrong = 0;
+    for (uint32_t row = 0; row < kRows; ++row) {
+        const bool same = r.AsString(0, row) == Utf8ToWide(Text(row)) && r.CellType(1, row) != ctNone &&
+                          r.AsFloat(1, row) == Integer(row) && r.AsFloat(2, row) == Float(row) &&
+                          r.AsString(3, row) == Utf8ToWide(Group(row));
+        if (!same && wrong++ == 0) ADD_FAILURE() << "first wrong row " << row;
+    }
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(r.CellType(0, kRows), ctNone);
 }
 
 }  // namespace

@@ -417,5 +417,89 @@ TEST(ZipWriting, RefusedAddsLeaveTheArchiveAsItWas) {
     EXPECT_EQ(zip.EntryCount(), 1);
 }
 
+// An entry streamed in pieces of every size, some of them larger than zlib's output block: the
+// peers read exactly the bytes put in, and the local header, written before the data, carries the
+// same CRC and sizes as the central record, with no data descriptor behind the data.
+TEST(ZipWriting, EntryStreamedInPiecesReadsBackWholeWithItsHeaderFilledIn) {
+    const std::string data = SampleText(3'000'000) + RandomBytes(200'000, 7) + SampleText(123'457);
+    TMemoryStream stream;
+    TNorvZip zip;
+    zip.SetEntryDateTime(FixedTime());
+    zip.SetStoreFolders(false);
+    stream.WriteBytes(TEndOfCentralDir{}.Encode());
+    zip.Open(stream);
+    zip.AddBytes("before.xml", "first part");
+    zip.BeginEntry("xl/worksheets/sheet1.xml");
+    EXPECT_TRUE(zip.EntryOpen());
+    const std::size_t sizes[] = {1, 7, 4096, 65536, 300'000, 1'000'000};
+    std::size_t at = 0;
+    for (int i = 0; at < data.size(); ++i) {
+        const std::size_t n = std::min(sizes[i % std::size(sizes)], data.size() - at);
+        zip.WriteEntryData(std::string_view(data).substr(at, n));
+        at += n;
+    }
+    zip.EndEntry();
+    EXPECT_FALSE(zip.EntryOpen());
+    zip.AddBytes("after.xml", "last part");
+    zip.Close();
+
+    const std::string archive = stream.Bytes();
+    const std::size_t central = CentralRecordOffset(archive, 1);
+    const std::size_t local = Get32(archive, central + 42);
+    ASSERT_EQ(Get32(archive, local), 0x04034b50u);
+    // Behind before.xml's header, name and data.
+    EXPECT_EQ(local, 30 + 10 + Get32(archive, 18));
+    EXPECT_EQ(Get16(archive, local + 6) & 8, 0) << "no data descriptor";
+    EXPECT_EQ(Get16(archive, local + 8), 8) << "deflated";
+    EXPECT_EQ(Get32(archive, local + 14), Get32(archive, central + 16)) << "CRC";
+    EXPECT_EQ(Get32(archive, local + 18), Get32(archive, central + 20)) << "compressed size";
+    EXPECT_EQ(Get32(archive, local + 22), data.size());
+    EXPECT_EQ(Get32(archive, central + 24), data.size());
+    EXPECT_LT(Get32(archive, local + 18), data.size() / 2);
+    EXPECT_EQ(Get16(archive, local + 26), 24) << "name length";
+    ExpectPeersRead(archive, {{"before.xml", "first part"}, {"xl/worksheets/sheet1.xml", data}, {"after.xml", "last part"}});
+
+    TMemoryStream again(archive);
+    TXLSZipArchive ours;
+    ours.Open(again);
+    EXPECT_TRUE(Extract(ours, "xl/worksheets/sheet1.xml") == data);
+}
+
+// A streamed entry replaces its namesake; one that gets no data is stored empty, as an added
+// empty stream is; a cancelled one leaves no trace.
+TEST(ZipWriting, StreamedEntriesReplaceStoreEmptyAndCancel) {
+    TMemoryStream stream;
+    TXLSZipArchive zip;
+    zip.Zip().SetEntryDateTime(FixedTime());
+    zip.CreateNew(stream);
+    TMemoryStream a(std::string("old styles")), b(std::string("workbook"));
+    zip.AddStream(u"", u"xl/styles.xml", a);
+    zip.AddStream(u"", u"xl/workbook.xml", b);
+
+    zip.BeginEntry(u"", u"XL/Styles.xml");
+    zip.WriteEntryData("new ");
+    zip.WriteEntryData("styles");
+    zip.EndEntry();
+    zip.BeginEntry(u"", u"xl/empty.xml");
+    zip.EndEntry();
+    EXPECT_EQ(zip.Zip().Entries()[3].central.method, 0);
+    EXPECT_EQ(zip.Zip().Entries()[3].central.compressed_size, 0u);
+
+    const std::string before = stream.Bytes();
+    zip.BeginEntry(u"", u"xl/cancelled.xml");
+    zip.WriteEntryData(SampleText(100'000));
+    // Nothing else may change the archive meanwhile.
+    TMemoryStream c(std::string("x"));
+    EXPECT_THROW(zip.AddStream(u"", u"xl/other.xml", c), EZipError);
+    zip.CancelEntry();
+    EXPECT_EQ(stream.Bytes(), before);
+
+    EXPECT_THAT(EntryNames(zip), ElementsAre("xl/", "xl/workbook.xml", "XL/Styles.xml", "xl/empty.xml"));
+    ExpectPeersRead(stream.Bytes(), {{"xl/", ""},
+                                     {"xl/workbook.xml", "workbook"},
+                                     {"XL/Styles.xml", "new styles"},
+                                     {"xl/empty.xml", ""}});
+}
+
 }  // namespace
 }  // namespace linograf::workbook::test

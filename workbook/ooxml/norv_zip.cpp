@@ -41,6 +41,9 @@ void TNorvZipEntriesEntry::UpdateFromRecords() {
 // ---------------------------------------------------------------------------------------------
 // Opening
 
+TNorvZip::TNorvZip() = default;
+TNorvZip::~TNorvZip() { Close(); }
+
 void TNorvZip::Open(TStream& stream) {
     Close();
     stream_ = &stream;
@@ -61,6 +64,8 @@ void TNorvZip::Open(TStream& stream) {
 }
 
 void TNorvZip::Close() {
+    // An entry still being streamed is dropped; the stream is left as it is.
+    deflater_.reset();
     const bool was_open = stream_ != nullptr;
     stream_ = nullptr;
     entries_.Clear();
@@ -281,6 +286,7 @@ void TNorvZip::AddStream(std::string_view name, TStream& source, std::uint32_t a
 
 void TNorvZip::AddBytes(std::string_view name, std::string_view data, std::uint32_t attributes) {
     if (stream_ == nullptr || !is_zip_file_) throw EZipError("ZIP archive is not open");
+    CheckNotStreaming();
     if (store_folders_ && store_relative_path_) AddFolderEntries(name);
     AddEntry(name, data, attributes);
     if (save_method_ == TZipSaveMethod::RebuildAll) RebuildArchive();
@@ -288,6 +294,7 @@ void TNorvZip::AddBytes(std::string_view name, std::string_view data, std::uint3
 
 void TNorvZip::AddFolderEntries(std::string_view name) {
     if (stream_ == nullptr || !is_zip_file_) throw EZipError("ZIP archive is not open");
+    CheckNotStreaming();
     const std::string normal = ToZipName(name);
     for (std::size_t slash = normal.find('/'); slash != std::string::npos; slash = normal.find('/', slash + 1)) {
         const std::string folder = normal.substr(0, slash + 1);
@@ -296,7 +303,11 @@ void TNorvZip::AddFolderEntries(std::string_view name) {
     }
 }
 
-void TNorvZip::AddEntry(std::string_view name, std::string_view data, std::uint32_t attributes) {
+void TNorvZip::CheckNotStreaming() const {
+    if (deflater_) throw EZipError("ZIP entry " + streamed_local_.name + " is still being written");
+}
+
+std::string TNorvZip::StoredName(std::string_view name) const {
     std::string n(name);
     if (!store_relative_path_) {
         const std::size_t cut = n.find_last_of("/\\");
@@ -308,6 +319,11 @@ void TNorvZip::AddEntry(std::string_view name, std::string_view data, std::uint3
     n.erase(0, first == std::string::npos ? n.size() : first);
     if (n.empty()) throw EZipError("Invalid file name for ZIP: " + std::string(name));
     if (n.size() > std::numeric_limits<std::uint16_t>::max()) throw EZipError("File name too long for ZIP: " + n);
+    return n;
+}
+
+void TNorvZip::AddEntry(std::string_view name, std::string_view data, std::uint32_t attributes) {
+    const std::string n = StoredName(name);
     if (data.size() > kMax32) throw EZipError(EntryError("File ", n, " is too large for ZIP"));
 
     // Compressed before anything changes, so a failure leaves the archive as it was.
@@ -374,6 +390,133 @@ void TNorvZip::AddEntry(std::string_view name, std::string_view data, std::uint3
     dirty_ = true;
     Changed(kZipEntryAdded);
     if (OnAddItem) OnAddItem(n);
+}
+
+void TNorvZip::BeginEntry(std::string_view name, std::uint32_t attributes) {
+    if (stream_ == nullptr || !is_zip_file_) throw EZipError("ZIP archive is not open");
+    CheckNotStreaming();
+    if (store_folders_ && store_relative_path_) AddFolderEntries(name);
+    const std::string n = StoredName(name);
+
+    TLocalFile local;
+    local.flags = IsNonAsciiUtf8(n) ? kFlagUtf8Name : 0;
+    local.method = kMethodDeflated;
+    const std::uint32_t dos = DateTimeToDos(NewEntryDateTime());
+    local.mod_time = static_cast<std::uint16_t>(dos & 0xFFFF);
+    local.mod_date = static_cast<std::uint16_t>(dos >> 16);
+    local.name_length = static_cast<std::uint16_t>(n.size());
+    local.name = n;
+
+    const int existing = IndexOf(n);
+    if (existing < 0 && static_cast<std::size_t>(entries_.Count()) >= kMaxEntries)
+        throw EZipError("Too many files in ZIP archive");
+    if (existing >= 0) {
+        const bool batch = batch_mode_;
+        batch_mode_ = true;
+        try {
+            RemoveEntry(existing);
+        } catch (...) {
+            batch_mode_ = batch;
+            throw;
+        }
+        batch_mode_ = batch;
+    }
+
+    // The header goes out now with CRC and sizes 0 and is written again once they are known:
+    // the stream is seekable, so no data descriptor (general purpose bit 3) is needed, which
+    // some readers, and the recovery from local headers, do not follow.
+    streamed_offset_ = end_record_.central_dir_offset;
+    streamed_end_ = streamed_offset_ + local.HeaderSize();
+    if (streamed_end_ > kMax32) throw EZipError(EntryError("File ", n, " does not fit into the ZIP archive"));
+    streamed_local_ = local;
+    streamed_attributes_ = attributes;
+    streamed_size_ = 0;
+    streamed_crc_ = Crc32({});
+    deflater_ = std::make_unique<TRawDeflater>(DeflateLevel(), [this](std::string_view packed) {
+        if (streamed_end_ + packed.size() > kMax32)
+            throw EZipError(EntryError("File ", streamed_local_.name, " does not fit into the ZIP archive"));
+        stream_->SetPosition(static_cast<std::int64_t>(streamed_end_));
+        stream_->WriteBuffer(packed.data(), packed.size());
+        streamed_end_ += packed.size();
+    });
+    try {
+        stream_->SetPosition(static_cast<std::int64_t>(streamed_offset_));
+        stream_->WriteBytes(local.Encode());
+    } catch (...) {
+        CancelEntry();
+        throw;
+    }
+}
+
+void TNorvZip::WriteEntryData(std::string_view data) {
+    if (!deflater_) throw EZipError("No ZIP entry is being written");
+    try {
+        if (streamed_size_ + data.size() > kMax32)
+            throw EZipError(EntryError("File ", streamed_local_.name, " is too large for ZIP"));
+        streamed_crc_ = Crc32(data, streamed_crc_);
+        streamed_size_ += data.size();
+        deflater_->Write(data);
+    } catch (...) {
+        CancelEntry();
+        throw;
+    }
+}
+
+void TNorvZip::EndEntry() {
+    if (!deflater_) throw EZipError("No ZIP entry is being written");
+    TLocalFile& local = streamed_local_;
+    const std::uint64_t data_start = streamed_offset_ + local.HeaderSize();
+    try {
+        deflater_->Finish();
+        // An empty entry is stored without data, as `AddBytes` stores it.
+        if (streamed_size_ == 0) {
+            local.method = kMethodStored;
+            streamed_end_ = data_start;
+        } else {
+            local.crc32 = streamed_crc_;
+        }
+        local.compressed_size = static_cast<std::uint32_t>(streamed_end_ - data_start);
+        local.uncompressed_size = static_cast<std::uint32_t>(streamed_size_);
+        std::uint64_t central_size = TCentralDirectoryFile::kFixedSize + local.name.size();
+        for (const TNorvZipEntriesEntry& entry : entries_) central_size += entry.CentralSize();
+        if (streamed_end_ + central_size > kMax32)
+            throw EZipError(EntryError("File ", local.name, " does not fit into the ZIP archive"));
+        stream_->SetPosition(static_cast<std::int64_t>(streamed_offset_));
+        stream_->WriteBytes(local.Encode());
+    } catch (...) {
+        CancelEntry();
+        throw;
+    }
+    deflater_.reset();
+
+    TNorvZipEntriesEntry& entry = entries_.Add();
+    TCentralDirectoryFile& c = entry.central;
+    c.flags = local.flags;
+    c.method = local.method;
+    c.mod_time = local.mod_time;
+    c.mod_date = local.mod_date;
+    c.crc32 = local.crc32;
+    c.compressed_size = local.compressed_size;
+    c.uncompressed_size = local.uncompressed_size;
+    c.name_length = local.name_length;
+    c.external_attributes = streamed_attributes_;
+    c.local_header_offset = static_cast<std::uint32_t>(streamed_offset_);
+    c.name = local.name;
+    entry.local = local;
+    entry.UpdateFromRecords();
+    WriteDirectoryAndEnd(streamed_end_);
+
+    dirty_ = true;
+    Changed(kZipEntryAdded);
+    if (OnAddItem) OnAddItem(c.name);
+    if (save_method_ == TZipSaveMethod::RebuildAll) RebuildArchive();
+}
+
+void TNorvZip::CancelEntry() {
+    if (!deflater_) return;
+    deflater_.reset();
+    // The directory goes back where the entry's header began, which cuts the entry off.
+    WriteDirectoryAndEnd(streamed_offset_);
 }
 
 std::string TNorvZip::CentralDirectoryBytes() const {
@@ -444,6 +587,7 @@ std::uint64_t TNorvZip::LocalPartSize(const TNorvZipEntriesEntry& entry) {
 
 void TNorvZip::RemoveEntry(int index) {
     if (stream_ == nullptr || !is_zip_file_) throw EZipError("ZIP archive is not open");
+    CheckNotStreaming();
     if (index < 0 || index >= entries_.Count()) throw EZipError("ZIP entry index out of bounds");
     const TNorvZipEntriesEntry removed = entries_[index];
     entries_.Delete(index);
@@ -482,6 +626,7 @@ void TNorvZip::RemoveEntry(int index) {
 
 void TNorvZip::RebuildArchive() {
     if (stream_ == nullptr || !is_zip_file_) throw EZipError("ZIP archive is not open");
+    CheckNotStreaming();
     if (OnRebuildZip) OnRebuildZip();
     TMemoryStream fresh;
     std::vector<std::uint32_t> offsets;

@@ -10,6 +10,7 @@
 // verifies the size and CRC-32 of what it produces.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@
 #include "workbook/ooxml/zip_records.h"
 
 namespace linograf::workbook {
+
+class TRawDeflater;
 
 enum class TZipSaveMethod { FastSave, RebuildAll };
 enum class TZipCompressionType { ctNormal, ctMaximum, ctFast, ctSuperFast, ctNone, ctUnknown };
@@ -71,10 +74,10 @@ private:
 
 class TNorvZip {
 public:
-    TNorvZip() = default;
+    TNorvZip();
     TNorvZip(const TNorvZip&) = delete;
     TNorvZip& operator=(const TNorvZip&) = delete;
-    ~TNorvZip() { Close(); }
+    ~TNorvZip();
 
     // Opens the archive held in `stream`; the stream stays the caller's and must outlive the
     // archive or the next `Close`. A stream that holds no archive leaves the archive closed
@@ -104,6 +107,20 @@ public:
     void AddStream(std::string_view name, TStream& source, std::uint32_t attributes = kAttrArchive);
     // Same, from bytes in memory.
     void AddBytes(std::string_view name, std::string_view data, std::uint32_t attributes = kAttrArchive);
+    // Writes entry `name` a piece at a time (folder entries first, as `AddStream`): `BeginEntry`
+    // writes its local header where the central directory stood, every `WriteEntryData` goes
+    // through the deflater straight into the stream behind it, and `EndEntry` fills in the
+    // header's CRC-32 and sizes and writes the central directory and end record again. So an entry
+    // of any size costs no copy of its text, compressed or not. An entry of the same name is
+    // removed at `BeginEntry`. Until `EndEntry` the stream holds no complete archive and nothing
+    // else may change the archive; a failure in `WriteEntryData` or `EndEntry`, or
+    // `CancelEntry`, drops the entry and leaves the archive as it was after the removal.
+    void BeginEntry(std::string_view name, std::uint32_t attributes = kAttrArchive);
+    void WriteEntryData(std::string_view data);
+    void EndEntry();
+    void CancelEntry();
+    bool EntryOpen() const { return deflater_ != nullptr; }
+
     // Adds an entry without data for each folder of `name` that is not yet in the archive.
     void AddFolderEntries(std::string_view name);
     void RemoveEntry(int index);
@@ -157,6 +174,10 @@ private:
     std::string CentralDirectoryBytes() const;
     void WriteDirectoryAndEnd(std::uint64_t offset);
     void AddEntry(std::string_view name, std::string_view data, std::uint32_t attributes);
+    // The name as stored (no leading "/", only the file name without relative paths); raises for
+    // names ZIP cannot carry.
+    std::string StoredName(std::string_view name) const;
+    void CheckNotStreaming() const;
     int DeflateLevel() const;
     TDateTime NewEntryDateTime() const;
     void Changed(int change);
@@ -178,6 +199,15 @@ private:
     bool store_folders_ = true;
     TZipCompressionType compression_type_ = TZipCompressionType::ctFast;
     std::optional<TDateTime> entry_date_time_;
+
+    // The entry being streamed (see `BeginEntry`).
+    std::unique_ptr<TRawDeflater> deflater_;
+    TLocalFile streamed_local_;
+    std::uint32_t streamed_attributes_ = 0;
+    std::uint64_t streamed_offset_ = 0;    // its local header
+    std::uint64_t streamed_end_ = 0;       // where the next compressed byte goes
+    std::uint64_t streamed_size_ = 0;      // uncompressed bytes so far
+    std::uint32_t streamed_crc_ = 0;
 };
 
 }  // namespace linograf::workbook

@@ -132,6 +132,7 @@ void TXLSWrite2007XML::WriteSheetData(TSheet& sheet) {
     while (TCellRef ref = cells.Next()) {
         const TCellType type = ref.cell->type;
         if (type == ctArrayFormula || type == ctStringArrayFormula || type == ctNone) continue;
+        xml_.FlushIfFull();
         if (!row_open || ref.row != current_row) {
             if (row_open) out += "</row>";
             out += "<row r=\"";

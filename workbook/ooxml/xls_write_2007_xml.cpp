@@ -88,6 +88,17 @@ void TXLSWrite2007XML::AddPart(std::u16string_view name) {
     xml_.AddToZip(zip_, name);
 }
 
+void TXLSWrite2007XML::StreamPart(std::u16string_view name, const std::function<void()>& generate) {
+    xml_.BeginZipPart(zip_, name);
+    try {
+        generate();
+    } catch (...) {
+        xml_.CancelZipPart();
+        throw;
+    }
+    xml_.EndZipPart();
+}
+
 void TXLSWrite2007XML::WritePackage(TStream& output, TStream* source) {
     // Numbers are formatted without the locale (see xml_text_writer.h), so the process-wide
     // decimal separator is left alone.
@@ -97,35 +108,23 @@ void TXLSWrite2007XML::WritePackage(TStream& output, TStream* source) {
     source_copied_ = false;
     if (source) CopySourcePackage(*source);
 
-    WriteWorkbookRelations();
-    AddPart(u"xl/_rels/workbook.xml.rels");
-    WriteWorkbook();
-    AddPart(u"xl/workbook.xml");
+    StreamPart(u"xl/_rels/workbook.xml.rels", [&] { WriteWorkbookRelations(); });
+    StreamPart(u"xl/workbook.xml", [&] { WriteWorkbook(); });
     // A package read from .xlsx keeps its own theme; one without a theme part gets the default
     // one, which its relationships then point at.
-    if (orig <= xvExcel97 || zip_.IndexOf(u"xl/theme/theme1.xml") < 0) {
-        WriteTheme();
-        AddPart(u"xl/theme/theme1.xml");
-    }
-    WriteStyles();
-    AddPart(u"xl/styles.xml");
-    WriteSharedStrings();
-    AddPart(u"xl/sharedStrings.xml");
+    if (orig <= xvExcel97 || zip_.IndexOf(u"xl/theme/theme1.xml") < 0)
+        StreamPart(u"xl/theme/theme1.xml", [&] { WriteTheme(); });
+    StreamPart(u"xl/styles.xml", [&] { WriteStyles(); });
+    StreamPart(u"xl/sharedStrings.xml", [&] { WriteSharedStrings(); });
     for (int i = book_.Sheets().Count() - 1; i >= 0; --i) {
-        WriteWorksheet(i);
-        AddPart(WorksheetPartName(i + 1));
-        WriteWorksheetRelations(i);
-        AddPart(WorksheetRelationsPartName(i + 1));
+        StreamPart(WorksheetPartName(i + 1), [&] { WriteWorksheet(i); });
+        StreamPart(WorksheetRelationsPartName(i + 1), [&] { WriteWorksheetRelations(i); });
     }
-    WriteCoreProperties();
-    AddPart(u"docProps/core.xml");
-    WriteAppProperties();
-    AddPart(u"docProps/app.xml");
-    WritePackageRelations();
-    AddPart(u"_rels/.rels");
+    StreamPart(u"docProps/core.xml", [&] { WriteCoreProperties(); });
+    StreamPart(u"docProps/app.xml", [&] { WriteAppProperties(); });
+    StreamPart(u"_rels/.rels", [&] { WritePackageRelations(); });
     if (zip_.IndexOf(u"[Content_Types].xml") < 0) {
-        WriteContentTypes();
-        AddPart(u"[Content_Types].xml");
+        StreamPart(u"[Content_Types].xml", [&] { WriteContentTypes(); });
     } else {
         AddOverridesToCopiedContentTypes();
     }
@@ -419,6 +418,7 @@ void TXLSWrite2007XML::WriteSharedStrings() {
     std::u16string text;
     std::string escaped;
     sst.ForEach([&](const TSSTEntry* const_entry) {
+        xml_.FlushIfFull();
         auto* entry = const_cast<TSSTEntry*>(const_entry);
         entry->SetIndex(position++);
         // The characters straight from the entry, into a buffer that keeps its capacity.

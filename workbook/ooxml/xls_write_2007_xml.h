@@ -5,12 +5,14 @@
 // the new package first; then the parts this writer generates replace their namesakes, in this
 // order: workbook relationships, workbook, theme, styles, shared strings, the worksheets from the
 // last to the first (each followed by its relationships), core and application properties,
-// package relationships, content types. Each part is appended to one text buffer and added to the
-// archive as soon as it is complete, so the package is never held as a tree.
+// package relationships, content types. Each part is appended to one text buffer and goes into the
+// archive as it is written, through the deflater in pieces of a few hundred KB, so neither the
+// package nor any one part's text is ever held whole.
 //
 // Elements of the workbook part and of the worksheets that the model does not interpret come
 // back from the saved-tag lists in their former order, between the generated elements.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -69,6 +71,8 @@ class TXLSWrite2007XML {
 
   private:
     void AddPart(std::u16string_view name);
+    // Runs `generate` with the text streamed into the part `name` as it is written.
+    void StreamPart(std::u16string_view name, const std::function<void()>& generate);
     void CopySourcePackage(TStream& source);
     void AddOverridesToCopiedContentTypes();
     void WriteRelationships(const TXMLRelations& relations);

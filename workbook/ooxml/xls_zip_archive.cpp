@@ -33,4 +33,10 @@ void TXLSZipArchive::AddStream(std::u16string_view folder, std::u16string_view n
     zip_.AddStream(ZipNameFromUtf16(full), stream, kAttrArchive);
 }
 
+void TXLSZipArchive::BeginEntry(std::u16string_view folder, std::u16string_view name) {
+    std::u16string full(folder);
+    full += name;
+    zip_.BeginEntry(ZipNameFromUtf16(full), kAttrArchive);
+}
+
 }  // namespace linograf::workbook

@@ -32,6 +32,13 @@ public:
     // an entry of that name is replaced.
     void AddStream(std::u16string_view folder, std::u16string_view name, TStream& stream);
 
+    // Streams entry folder + name a piece at a time (see TNorvZip::BeginEntry); an entry of that
+    // name is replaced.
+    void BeginEntry(std::u16string_view folder, std::u16string_view name);
+    void WriteEntryData(std::string_view data) { zip_.WriteEntryData(data); }
+    void EndEntry() { zip_.EndEntry(); }
+    void CancelEntry() { zip_.CancelEntry(); }
+
     // The archive itself, for its settings (entry time stamps, compression).
     TNorvZip& Zip() { return zip_; }
     const TNorvZip& Zip() const { return zip_; }

@@ -253,6 +253,7 @@ void TXLSWriteXML::EndTag() {
     buffer_ += stack_.back();
     buffer_ += '>';
     stack_.pop_back();
+    FlushIfFull();
 }
 
 void TXLSWriteXML::AddAttribute(bool condition, std::string_view name, std::string_view value) {
@@ -333,6 +334,45 @@ void TXLSWriteXML::ValueFixed(std::string_view name, double value) {
 }
 
 // ---- TXLSWriteXMLStream ---------------------------------------------------------------------------
+
+void TXLSWriteXML::SetSink(std::function<void(std::string_view)> sink, std::size_t threshold) {
+    sink_ = std::move(sink);
+    flush_at_ = sink_ ? threshold : static_cast<std::size_t>(-1);
+}
+
+void TXLSWriteXML::Flush() {
+    if (!sink_) return;
+    if (!buffer_.empty()) sink_(buffer_);
+    buffer_.clear();
+}
+
+void TXLSWriteXMLStream::BeginZipPart(TXLSZipArchive& zip, std::u16string_view name) {
+    if (!Text().empty()) throw std::logic_error("XML text written before the part began");
+    zip.BeginEntry(u"", name);
+    part_zip_ = &zip;
+    SetSink([&zip](std::string_view text) { zip.WriteEntryData(text); }, kPartPiece);
+}
+
+void TXLSWriteXMLStream::EndZipPart() {
+    if (part_zip_ == nullptr) throw std::logic_error("No part is being written");
+    TXLSZipArchive& zip = *part_zip_;
+    try {
+        Flush();
+    } catch (...) {
+        CancelZipPart();
+        throw;
+    }
+    SetSink(nullptr, 0);
+    part_zip_ = nullptr;
+    zip.EndEntry();
+}
+
+void TXLSWriteXMLStream::CancelZipPart() {
+    SetSink(nullptr, 0);
+    Clear();
+    if (part_zip_ != nullptr) part_zip_->CancelEntry();
+    part_zip_ = nullptr;
+}
 
 void TXLSWriteXMLStream::AddToZip(TXLSZipArchive& zip, std::u16string_view name) {
     // The buffer moves into the stream and back, so a part's bytes are never copied and the

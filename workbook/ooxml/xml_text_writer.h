@@ -16,6 +16,7 @@
 // Numbers never depend on the locale: general format and fixed two-decimal values always use
 // "." as their decimal separator.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,6 +87,17 @@ class TXLSWriteXML {
     // Empties the buffer; open elements and pending attributes stay.
     void Clear() { buffer_.clear(); }
 
+    // With a sink, the text written so far is handed to it and the buffer emptied whenever the
+    // buffer has reached `threshold` bytes at one of the points the writers offer (`FlushIfFull`:
+    // every end tag, every cell, every shared string), so a part of any size is held a piece at
+    // a time. Without one (the default) the whole text stays in the buffer.
+    void SetSink(std::function<void(std::string_view)> sink, std::size_t threshold);
+    void FlushIfFull() {
+        if (buffer_.size() >= flush_at_ && sink_) Flush();
+    }
+    // Hands the buffer, whatever its size, to the sink (if any) and empties it.
+    void Flush();
+
     const std::string& Text() const { return buffer_; }
     // Direct access for the hot loops (cells, shared strings), which append the same forms.
     std::string& Buffer() { return buffer_; }
@@ -98,6 +110,8 @@ class TXLSWriteXML {
     std::string buffer_;
     std::vector<std::string> stack_;
     std::string pending_;  // each attribute followed by one blank
+    std::function<void(std::string_view)> sink_;
+    std::size_t flush_at_ = static_cast<std::size_t>(-1);
 };
 
 // The buffer as a part of a package.
@@ -105,9 +119,20 @@ class TXLSWriteXMLStream : public TXLSWriteXML {
   public:
     // Adds the buffer as the entry `name` (replacing one of that name) and clears it.
     void AddToZip(TXLSZipArchive& zip, std::u16string_view name);
+    // Streams what is written from now on into the entry `name` (replacing one of that name),
+    // through the deflater in pieces of about `kPartPiece` bytes, until `EndZipPart`. The buffer
+    // must be empty. `CancelZipPart` drops the entry and the text not yet handed on.
+    void BeginZipPart(TXLSZipArchive& zip, std::u16string_view name);
+    void EndZipPart();
+    void CancelZipPart();
+
+    // Large enough that zlib works on long runs and the calls cost nothing beside the text, small
+    // enough to stay in the cache and to be nothing beside the workbook.
+    static constexpr std::size_t kPartPiece = std::size_t{256} << 10;
 
   private:
     TMemoryStream stream_;
+    TXLSZipArchive* part_zip_ = nullptr;
 };
 
 // Helpers for the SpreadsheetML parts.

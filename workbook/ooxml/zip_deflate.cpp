@@ -42,6 +42,60 @@ std::string DeflateRaw(std::string_view data, int level) {
     return out;
 }
 
+struct TRawDeflater::TState {
+    z_stream z{};
+    char chunk[1 << 16];
+};
+
+TRawDeflater::TRawDeflater(int level, std::function<void(std::string_view)> out)
+    : state_(std::make_unique<TState>()), out_(std::move(out)) {
+    if (deflateInit2(&state_->z, level, Z_DEFLATED, -kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw EZipError(kZLibError);
+}
+
+TRawDeflater::~TRawDeflater() { deflateEnd(&state_->z); }
+
+void TRawDeflater::Write(std::string_view data) {
+    if (finished_) throw EZipError(kZLibError);
+    // zlib counts input in 32 bits; a larger piece goes in slices.
+    constexpr std::size_t kSlice = std::size_t{1} << 30;
+    while (!data.empty()) {
+        const std::string_view slice = data.substr(0, kSlice);
+        state_->z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(slice.data()));
+        state_->z.avail_in = static_cast<uInt>(slice.size());
+        Run(Z_NO_FLUSH);
+        data.remove_prefix(slice.size());
+    }
+}
+
+void TRawDeflater::Finish() {
+    if (finished_) return;
+    state_->z.next_in = nullptr;
+    state_->z.avail_in = 0;
+    Run(Z_FINISH);
+    finished_ = true;
+}
+
+// Without a flush, zlib keeps what it cannot yet emit in its own window and buffers: the loop
+// ends once all input is taken and the output block was not filled up.
+void TRawDeflater::Run(int flush) {
+    z_stream& z = state_->z;
+    for (;;) {
+        z.next_out = reinterpret_cast<Bytef*>(state_->chunk);
+        z.avail_out = sizeof state_->chunk;
+        const int rc = deflate(&z, flush);
+        if (rc == Z_STREAM_ERROR) throw EZipError(kZLibError);
+        const std::size_t made = sizeof state_->chunk - z.avail_out;
+        if (made > 0) out_(std::string_view(state_->chunk, made));
+        if (flush == Z_FINISH) {
+            if (rc == Z_STREAM_END) return;
+            if (rc != Z_OK && rc != Z_BUF_ERROR) throw EZipError(kZLibError);
+        } else if (z.avail_in == 0 && z.avail_out != 0) {
+            return;
+        }
+    }
+}
+
 std::string InflateRaw(std::string_view data, std::uint64_t expected_size, const std::string& size_error) {
     if (data.size() > std::numeric_limits<uInt>::max()) throw EZipError(kZLibError);
     z_stream z{};

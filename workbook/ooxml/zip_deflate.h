@@ -3,6 +3,7 @@
 // as ZIP method 8 stores them, and the CRC-32 of APPNOTE.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,29 @@ namespace linograf::workbook {
 // Window bits 15, memory level 8, default strategy; `level` 0-9 or Z_DEFAULT_COMPRESSION (-1).
 // Raises EZipError "ZLib decompress error" when zlib fails (the text serves both directions).
 std::string DeflateRaw(std::string_view data, int level);
+
+// A raw deflate stream fed a piece at a time: the compressed bytes go to `out` as zlib makes them,
+// in blocks of at most 64 KB, so neither the input nor the output is ever held whole. The bytes
+// are those one DeflateRaw call over all the pieces would give at the same level.
+class TRawDeflater {
+public:
+    TRawDeflater(int level, std::function<void(std::string_view)> out);
+    ~TRawDeflater();
+    TRawDeflater(const TRawDeflater&) = delete;
+    TRawDeflater& operator=(const TRawDeflater&) = delete;
+
+    void Write(std::string_view data);
+    // Ends the stream; nothing may be written after it.
+    void Finish();
+
+private:
+    struct TState;
+    void Run(int flush);
+
+    std::unique_ptr<TState> state_;
+    std::function<void(std::string_view)> out_;
+    bool finished_ = false;
+};
 
 // Inflates `data` and returns exactly `expected_size` bytes. Output grows as it is produced, so a
 // stream that claims a large size but delivers little never reserves the claimed amount. Raises
