@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Configures and builds. Usage: scripts/build.sh [--sanitize | --bench | --program]
+# Configures and builds. Usage: scripts/build.sh [--sanitize | --threads | --bench | --program]
 #   (default)    build/        g++, RelWithDebInfo: the program and the tests
 #   --program    build/        the same configuration, but only the program
 #   --bench      build/        the same configuration with the benchmarks, and builds them too
 #   --sanitize   build-asan/   clang with AddressSanitizer + UndefinedBehaviorSanitizer, the tests and
 #                              the libFuzzer targets; no window (Qt Widgets is not instrumented)
+#   --threads    build-tsan/   clang with ThreadSanitizer: the tests of the serial port and the core
 # With CI set, warnings are errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +25,12 @@ case "$mode" in
     options+=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
               -DLINOGRAF_SANITIZE=ON -DLINOGRAF_FUZZ=ON -DLINOGRAF_GUI=OFF -DLINOGRAF_BENCH=OFF)
     ;;
-  *) echo "usage: $0 [--sanitize | --bench | --program]" >&2; exit 2 ;;
+  --threads)
+    dir=build-tsan
+    options+=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+              -DLINOGRAF_THREAD_SANITIZE=ON -DLINOGRAF_GUI=OFF -DLINOGRAF_BENCH=OFF)
+    ;;
+  *) echo "usage: $0 [--sanitize | --threads | --bench | --program]" >&2; exit 2 ;;
 esac
 # The benchmarks are built only when asked for (scripts/bench.sh).
 if [ -z "$mode" ]; then options+=(-DLINOGRAF_BENCH=OFF); fi

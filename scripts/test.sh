@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test. Usage: scripts/test.sh [--sanitize] [ctest options...]
+# Sets up, builds and runs every test. Usage: scripts/test.sh [--sanitize | --threads] [ctest options...]
 # With CI set, a skipped test fails the run: CI has every peer the tests need installed by
 # scripts/setup.sh, so a skip there means a missing setup step, not a reason.
 set -euo pipefail
@@ -7,13 +7,15 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh --tests
 mode=""
-if [ "${1:-}" = "--sanitize" ]; then mode=--sanitize; shift; fi
+case "${1:-}" in --sanitize | --threads) mode=$1; shift ;; esac
 bash scripts/build.sh $mode
 dir=build
 [ "$mode" = "--sanitize" ] && dir=build-asan
+[ "$mode" = "--threads" ] && dir=build-tsan
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 status=0
