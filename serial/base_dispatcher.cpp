@@ -447,7 +447,7 @@ bool TNlkBaseDispatcher::DispatchTrigger(uint32_t msg, uint32_t w_param, uint16_
                 } depth(handler_depth_);
                 window->TriggerMessage(msg, w_param, l_param);
             },
-            delivery_timeout_, &late);
+            delivery_timeout_.load(), &late);
         if (outcome == GuiThread::SendResult::StillRunning) {
             // The handler outlived its wait. It still reads the ring through the get count, so the
             // ring is not advanced and no other delivery starts until it returns; the dispatcher

@@ -198,7 +198,8 @@ class TNlkBaseDispatcher {
     bool RingFull() const;
     bool BuffersAllocated() const;
     size_t TriggerWindowCount() const;
-    void SetDeliveryTimeout(std::chrono::milliseconds t) { delivery_timeout_ = t; }
+    // May be changed while the port is open: the dispatcher thread reads it at every delivery.
+    void SetDeliveryTimeout(std::chrono::milliseconds t) { delivery_timeout_.store(t); }
     // True while a trigger handler runs on the GUI thread.
     bool HandlerRunning() const { return handler_depth_.load() > 0; }
     // True while a handler that outlived its wait is still running.
@@ -331,7 +332,7 @@ class TNlkBaseDispatcher {
     void UpdateModemStatusWithChanges();
     void RecomputeHandlerFlags(PortHandlerKind kind);
 
-    std::chrono::milliseconds delivery_timeout_ = kDeliveryTimeout;
+    std::atomic<std::chrono::milliseconds> delivery_timeout_{kDeliveryTimeout};
 
     std::vector<WindowHandler> window_handlers_;
     std::vector<TTimerTrigger> timer_triggers_;
