@@ -31,6 +31,12 @@ function(linograf_add_bench)
   cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${B_NAME} ${B_SOURCES})
   target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark)
+  # The benchmarks' shared headers ("bench/bench_clock.h"), and nothing else of the source tree:
+  # the libraries' layering holds for the benchmarks too.
+  set(root "${PROJECT_BINARY_DIR}/include/bench")
+  file(MAKE_DIRECTORY "${root}")
+  file(CREATE_LINK "${PROJECT_SOURCE_DIR}/bench" "${root}/bench" SYMBOLIC)
+  target_include_directories(${B_NAME} PRIVATE "${root}")
 endfunction()
 
 # linograf_add_fuzzer(NAME <name> SOURCES <files...> LIBS <targets...>)
