@@ -34,46 +34,39 @@ char16_t TSSTEntry::Char(size_t i) const {
 
 TSST2::TSST2() = default;
 
-TSST2::~TSST2() {
-    FreeEntries(root_);
+TSST2::~TSST2() = default;
+
+void TSST2::FreeEntry(TSSTEntry* e) {
+    size_t bytes = sizeof(TSSTEntry) + e->KeyBytes();
+    if (e->type_ & kSSTExtended) bytes += 4 + e->Extended().size();
+    e->~TSSTEntry();
+    pool_.deallocate(e, bytes, alignof(TSSTEntry));
 }
-
-namespace {
-
-TSSTEntry* NewEntryBlock(size_t bytes) {
-    return static_cast<TSSTEntry*>(::operator new(bytes));
-}
-
-void FreeEntryBlock(TSSTEntry* e) {
-    ::operator delete(e);
-}
-
-}  // namespace
 
 TSST2::Slot* TSST2::Node::Find(unsigned b) {
-    const auto it = std::lower_bound(slots.begin(), slots.end(), b,
-                                     [](const Slot& s, unsigned byte) { return s.byte < byte; });
-    return it != slots.end() && it->byte == b ? &*it : nullptr;
+    if (dense) return &slots[b];
+    const auto it = std::lower_bound(bytes.begin(), bytes.end(), b);
+    return it != bytes.end() && *it == b ? &slots[static_cast<size_t>(it - bytes.begin())] : nullptr;
 }
 
 TSST2::Slot& TSST2::Node::FindOrAdd(unsigned b) {
-    const auto it = std::lower_bound(slots.begin(), slots.end(), b,
-                                     [](const Slot& s, unsigned byte) { return s.byte < byte; });
-    if (it != slots.end() && it->byte == b) return *it;
-    Slot& s = *slots.emplace(it);
-    s.byte = static_cast<uint8_t>(b);
-    return s;
-}
-
-void TSST2::FreeEntries(Node& node) {
-    for (Slot& s : node.slots) {
-        if (s.child) FreeEntries(*s.child);
-        for (const Chained& c : s.chain) {
-            c.entry->~TSSTEntry();
-            FreeEntryBlock(c.entry);
-        }
+    if (dense) return slots[b];
+    const auto it = std::lower_bound(bytes.begin(), bytes.end(), b);
+    const auto at = it - bytes.begin();
+    if (it != bytes.end() && *it == b) return slots[static_cast<size_t>(at)];
+    if (slots.size() == kDenseFrom) {
+        std::pmr::vector<Slot> all(slots.get_allocator());
+        all.reserve(256);
+        for (unsigned i = 0; i < 256; ++i) all.push_back(Slot{nullptr, std::pmr::vector<Chained>(slots.get_allocator())});
+        for (size_t i = 0; i < slots.size(); ++i) all[bytes[i]] = std::move(slots[i]);
+        slots = std::move(all);
+        bytes.clear();
+        bytes.shrink_to_fit();
+        dense = true;
+        return slots[b];
     }
-    node.slots.clear();
+    bytes.insert(it, static_cast<uint8_t>(b));
+    return *slots.emplace(slots.begin() + at, Slot{nullptr, std::pmr::vector<Chained>(slots.get_allocator())});
 }
 
 size_t TSST2::TCollisionHash::operator()(const TProbe& p) const {
@@ -162,7 +155,7 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
         return found;
     }
     const size_t tail = extended.empty() ? 0 : 4 + extended.size();
-    TSSTEntry* e = new (NewEntryBlock(sizeof(TSSTEntry) + bytes.size() + tail)) TSSTEntry;
+    TSSTEntry* e = new (pool_.allocate(sizeof(TSSTEntry) + bytes.size() + tail, alignof(TSSTEntry))) TSSTEntry;
     e->use_count_ = 1;
     e->char_count_ = chars;
     e->type_ = type;
@@ -199,15 +192,40 @@ void TSST2::Place(Node& node, int depth, Chained entry) {
     }
     // The ninth entry: the slot becomes an inner node. Re-placing oldest first keeps every
     // chain newest first.
-    std::vector<Chained> chain = std::move(slot.chain);
-    slot.chain = {};
-    slot.child = std::make_unique<Node>();
+    std::vector<Chained> chain(slot.chain.begin(), slot.chain.end());
+    slot.chain.clear();
+    slot.chain.shrink_to_fit();
+    slot.child = std::make_unique<Node>(&pool_);
     chain.push_back(entry);
     for (const Chained& c : chain) Place(*slot.child, depth + 1, c);
 }
 
+void TSST2::AddLoaded(TSSTEntry* entry) {
+    const auto place = static_cast<uint32_t>(loaded_.size());
+    const bool again = entry->index_ < place && loaded_[entry->index_].entry == entry;
+    if (!again) entry->index_ = place;
+    loaded_.push_back({entry, entry->index_, 0});
+}
+
+void TSST2::ApplyLoadedReferences(TSSTEntry* entry) {
+    if (entry->index_ >= loaded_.size()) return;
+    TLoaded& l = loaded_[entry->index_];
+    if (l.entry != entry) return;
+    entry->use_count_ += l.pending;
+    l.pending = 0;
+}
+
+void TSST2::ClearLoadIndex() {
+    // An entry freed during the load had its references applied first: only live entries have
+    // any left here.
+    for (TLoaded& l : loaded_)
+        if (l.pending) l.entry->use_count_ += l.pending;
+    loaded_ = {};
+}
+
 void TSST2::Release(TSSTEntry* entry) {
     if (!entry) return;
+    if (!loaded_.empty()) ApplyLoadedReferences(entry);
     if (--entry->use_count_ > 0) return;
     const uint32_t key = Key({entry->Data(), entry->KeyBytes()});
     Slot* slot = root_.Find(KeyByte(key, 0));
@@ -221,15 +239,19 @@ void TSST2::Release(TSSTEntry* entry) {
         }
     }
     if (!colliding_.empty()) colliding_.erase(entry);
-    entry->~TSSTEntry();
-    FreeEntryBlock(entry);
+    FreeEntry(entry);
     --count_;
     if (ref_total_ > 0) --ref_total_;
 }
 
 void TSST2::Clear() {
     colliding_.clear();
-    FreeEntries(root_);
+    {
+        // The nodes give their blocks back before the pool lets go of them all.
+        const Node old = std::move(root_);
+    }
+    pool_.release();
+    root_ = Node(&pool_);
     count_ = 0;
     ref_total_ = 0;
     loaded_ = {};

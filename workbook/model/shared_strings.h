@@ -4,6 +4,7 @@
 // entry; the BIFF8 writer numbers the entries in trie order at every write.
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <span>
 #include <string>
 #include <string_view>
@@ -101,21 +102,23 @@ class TSST2 {
     }
 
     // Readers: entries in file order, so string n of the file's table is found by its index.
-    // The index only points; the references are the entries' own use counts.
-    void AddLoaded(TSSTEntry* entry) { loaded_.push_back(entry); }
+    void AddLoaded(TSSTEntry* entry);
     // Room for this many entries in the load index, when the reader knows how many will come.
     void ReserveLoaded(size_t count) { loaded_.reserve(loaded_.size() + count); }
-    TSSTEntry* LoadedEntry(uint32_t index) const { return index < loaded_.size() ? loaded_[index] : nullptr; }
-    // A cell of the file takes string n: one more reference to it. Null when the file has no
-    // string n.
+    TSSTEntry* LoadedEntry(uint32_t index) const { return index < loaded_.size() ? loaded_[index].entry : nullptr; }
+    // A cell of the file takes string n: one more reference to it, counted beside the load index
+    // until the load ends (or the entry is released before). The cells of a big file name their
+    // strings in no order of the table's, and a count on the entry itself would cost a miss in
+    // main memory per cell, a quarter of reading the file. Null when the file has no string n.
     TSSTEntry* ReferenceLoaded(uint32_t index) {
         if (index >= loaded_.size()) return nullptr;
-        ++loaded_[index]->use_count_;
-        return loaded_[index];
+        TLoaded& l = loaded_[index];
+        ++loaded_[l.first].pending;
+        return l.entry;
     }
-    // Ends the load. The index must go before its entries can be freed by anybody else: a read
-    // ends with this whether it succeeded or not.
-    void ClearLoadIndex() { loaded_ = {}; }
+    // Ends the load: the counted references go to their entries. Every reader calls it however
+    // its read ends, before anything else can renumber or free the entries.
+    void ClearLoadIndex();
 
     // The EXTSST buckets of the last write.
     std::vector<TExtSSTBucket>& ExtSST() { return ext_sst_; }
@@ -138,19 +141,31 @@ class TSST2 {
     // One of a node's 256 slots, chosen by one byte of the key: an inner node one level down,
     // or a chain of entries, oldest first (the walk takes it from the newest).
     struct Slot {
-        uint8_t byte = 0;
         std::unique_ptr<Node> child;
-        std::vector<Chained> chain;
+        std::pmr::vector<Chained> chain;
     };
-    // A node keeps only the slots in use, in ascending order of their byte. A table of half a
-    // million texts splits tens of thousands of second-level slots into nodes of 9 to 20
-    // entries; with all 256 slots each they would take several times the memory of the texts,
-    // and every write of the live log walks all of them.
+    // A node keeps only the slots in use, in ascending order of their key byte, while they are
+    // few: a table of half a million texts splits tens of thousands of second-level slots into
+    // nodes of 9 to 20 entries, and with all 256 slots each they would take several times the
+    // memory of the texts, all of it walked at every write of the live log. Past kDenseFrom
+    // slots a node keeps all 256, found by the byte itself: a dense node filled in no order of
+    // its bytes would otherwise move half its slots at every new one. Either way the slots lie
+    // in the order of their bytes, which is the order of the walk.
     struct Node {
-        std::vector<Slot> slots;
+        // Room for the slots of a typical node below the second level from the start, rather
+        // than growing there by doubling.
+        explicit Node(std::pmr::memory_resource* memory) : bytes(memory), slots(memory) {
+            bytes.reserve(kFirstSlots);
+            slots.reserve(kFirstSlots);
+        }
+        std::pmr::vector<uint8_t> bytes;  // the slots' key bytes, while the node is sparse
+        std::pmr::vector<Slot> slots;
+        bool dense = false;
         Slot* Find(unsigned b);
         Slot& FindOrAdd(unsigned b);
     };
+    static constexpr size_t kDenseFrom = 64;
+    static constexpr size_t kFirstSlots = 16;
     static constexpr size_t kChainLimit = 8;
     // Inner levels use successive bytes of the key; a chain at the fourth level holds entries
     // with identical keys, which no further level could tell apart, and is not limited.
@@ -160,8 +175,8 @@ class TSST2 {
     TSSTEntry* Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t type, uint16_t runs,
                       std::span<const uint8_t> extended, uint32_t key);
     static bool Matches(const TSSTEntry* e, std::span<const uint8_t> bytes, uint16_t chars, uint8_t type);
-    static void Place(Node& node, int depth, Chained entry);
-    static void FreeEntries(Node& node);
+    void Place(Node& node, int depth, Chained entry);
+    void FreeEntry(TSSTEntry* e);
 
     template <typename F>
     static void Walk(const Node& node, F& visit) {
@@ -171,11 +186,25 @@ class TSST2 {
         }
     }
 
-    Node root_;
+    // Entries, chains and the nodes' slot lists come from one pool, freed all at once by Clear.
+    // A read makes a great many small blocks of a few sizes, and chains that grow by doubling
+    // give back the blocks they outgrew: with the general heap, that churn cost as much as all
+    // the rest of loading the table.
+    std::pmr::unsynchronized_pool_resource pool_;
+    Node root_{&pool_};
     size_t count_ = 0;
     uint32_t ref_total_ = 0;
     int record_limit_ = 8224;
-    std::vector<TSSTEntry*> loaded_;
+    // A place of the load index. A text the file holds twice has its references counted at its
+    // first place, so that a release finds all of them through the entry's index_, which holds
+    // that place during the load.
+    struct TLoaded {
+        TSSTEntry* entry;
+        uint32_t first;
+        uint32_t pending;
+    };
+    void ApplyLoadedReferences(TSSTEntry* entry);
+    std::vector<TLoaded> loaded_;
     std::vector<TExtSSTBucket> ext_sst_;
     std::vector<uint8_t> scratch_;
 
