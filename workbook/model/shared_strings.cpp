@@ -43,6 +43,19 @@ void TSST2::FreeEntry(TSSTEntry* e) {
     pool_.deallocate(e, bytes, alignof(TSSTEntry));
 }
 
+TSST2::Node* TSST2::NewNode() {
+    return new (pool_.allocate(sizeof(Node), alignof(Node))) Node(&pool_);
+}
+
+TSST2::Chain* TSST2::NewChain(uint32_t capacity) {
+    void* block = pool_.allocate(sizeof(Chain) + size_t{capacity} * sizeof(Chained), alignof(Chained));
+    return new (block) Chain{0, capacity};
+}
+
+void TSST2::FreeChain(Chain* chain) {
+    pool_.deallocate(chain, sizeof(Chain) + size_t{chain->capacity} * sizeof(Chained), alignof(Chained));
+}
+
 TSST2::Slot* TSST2::Node::Find(unsigned b) {
     if (dense) return &slots[b];
     const auto it = std::lower_bound(bytes.begin(), bytes.end(), b);
@@ -55,10 +68,8 @@ TSST2::Slot& TSST2::Node::FindOrAdd(unsigned b) {
     const auto at = it - bytes.begin();
     if (it != bytes.end() && *it == b) return slots[static_cast<size_t>(at)];
     if (slots.size() == kDenseFrom) {
-        std::pmr::vector<Slot> all(slots.get_allocator());
-        all.reserve(256);
-        for (unsigned i = 0; i < 256; ++i) all.push_back(Slot{nullptr, std::pmr::vector<Chained>(slots.get_allocator())});
-        for (size_t i = 0; i < slots.size(); ++i) all[bytes[i]] = std::move(slots[i]);
+        std::pmr::vector<Slot> all(256, Slot{}, slots.get_allocator());
+        for (size_t i = 0; i < slots.size(); ++i) all[bytes[i]] = slots[i];
         slots = std::move(all);
         bytes.clear();
         bytes.shrink_to_fit();
@@ -66,7 +77,7 @@ TSST2::Slot& TSST2::Node::FindOrAdd(unsigned b) {
         return slots[b];
     }
     bytes.insert(it, static_cast<uint8_t>(b));
-    return *slots.emplace(slots.begin() + at, Slot{nullptr, std::pmr::vector<Chained>(slots.get_allocator())});
+    return *slots.insert(slots.begin() + at, Slot{});
 }
 
 size_t TSST2::TCollisionHash::operator()(const TProbe& p) const {
@@ -136,16 +147,17 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
     int depth = 0;
     Slot* slot = node->Find(KeyByte(key, depth));
     while (slot && slot->child) {
-        node = slot->child.get();
+        node = slot->child;
         slot = node->Find(KeyByte(key, ++depth));
     }
     TSSTEntry* found = nullptr;
-    if (slot && slot->chain.size() > kLongChain) {
+    if (slot && slot->Size() > kLongChain) {
         if (const auto it = colliding_.find(TProbe{bytes, chars, type}); it != colliding_.end()) found = *it;
-    } else if (slot) {
-        for (const Chained& c : slot->chain)
-            if (c.key == key && Matches(c.entry, bytes, chars, type)) {
-                found = c.entry;
+    } else if (slot && slot->chain) {
+        const Chained* items = slot->chain->Items();
+        for (uint32_t i = 0; i < slot->chain->count; ++i)
+            if (items[i].key == key && Matches(items[i].entry, bytes, chars, type)) {
+                found = items[i].entry;
                 break;
             }
     }
@@ -170,9 +182,9 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
     // The last level's chains are the only ones that grow long, and only with keys that collide.
     if (depth == kLastDepth) {
         const Slot& last = *node->Find(KeyByte(key, depth));
-        if (last.chain.size() == kLongChain + 1) {
-            for (const Chained& c : last.chain) colliding_.insert(c.entry);
-        } else if (last.chain.size() > kLongChain + 1) {
+        if (last.Size() == kLongChain + 1) {
+            for (uint32_t i = 0; i < last.chain->count; ++i) colliding_.insert(last.chain->Items()[i].entry);
+        } else if (last.Size() > kLongChain + 1) {
             colliding_.insert(e);
         }
     }
@@ -186,18 +198,28 @@ void TSST2::Place(Node& node, int depth, Chained entry) {
         Place(*slot.child, depth + 1, entry);
         return;
     }
-    if (slot.chain.size() < kChainLimit || depth >= kLastDepth) {
-        slot.chain.push_back(entry);
+    const uint32_t count = static_cast<uint32_t>(slot.Size());
+    if (count < kChainLimit || depth >= kLastDepth) {
+        if (!slot.chain || count == slot.chain->capacity) {
+            // Only the last level's chains outgrow the limit, and only with keys that collide.
+            Chain* grown = NewChain(count ? 2 * count : 1);
+            if (count) std::memcpy(grown->Items(), slot.chain->Items(), count * sizeof(Chained));
+            grown->count = count;
+            if (slot.chain) FreeChain(slot.chain);
+            slot.chain = grown;
+        }
+        slot.chain->Items()[slot.chain->count++] = entry;
         return;
     }
     // The ninth entry: the slot becomes an inner node. Re-placing oldest first keeps every
-    // chain newest first.
-    std::vector<Chained> chain(slot.chain.begin(), slot.chain.end());
-    slot.chain.clear();
-    slot.chain.shrink_to_fit();
-    slot.child = std::make_unique<Node>(&pool_);
-    chain.push_back(entry);
+    // chain newest first. The new node's slots are another list: this slot stays put.
+    Chained chain[kChainLimit];
+    std::memcpy(chain, slot.chain->Items(), sizeof chain);
+    FreeChain(slot.chain);
+    slot.chain = nullptr;
+    slot.child = NewNode();
     for (const Chained& c : chain) Place(*slot.child, depth + 1, c);
+    Place(*slot.child, depth + 1, entry);
 }
 
 void TSST2::AddLoaded(TSSTEntry* entry) {
@@ -230,11 +252,16 @@ void TSST2::Release(TSSTEntry* entry) {
     const uint32_t key = Key({entry->Data(), entry->KeyBytes()});
     Slot* slot = root_.Find(KeyByte(key, 0));
     for (int depth = 1; slot && slot->child; ++depth) slot = slot->child->Find(KeyByte(key, depth));
-    if (slot) {
-        auto& chain = slot->chain;
-        for (auto it = chain.begin(); it != chain.end(); ++it) {
-            if (it->entry != entry) continue;
-            chain.erase(it);
+    if (slot && slot->chain) {
+        Chain* c = slot->chain;
+        Chained* items = c->Items();
+        for (uint32_t i = 0; i < c->count; ++i) {
+            if (items[i].entry != entry) continue;
+            std::memmove(items + i, items + i + 1, (c->count - i - 1) * sizeof(Chained));
+            if (--c->count == 0) {
+                FreeChain(c);
+                slot->chain = nullptr;
+            }
             break;
         }
     }

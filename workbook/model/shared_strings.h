@@ -138,11 +138,20 @@ class TSST2 {
         uint32_t key;
         TSSTEntry* entry;
     };
+    // The entries of a slot, oldest first (the walk takes them from the newest), in one block:
+    // `capacity` of them follow this header.
+    struct Chain {
+        uint32_t count;
+        uint32_t capacity;
+        Chained* Items() { return reinterpret_cast<Chained*>(this + 1); }
+        const Chained* Items() const { return reinterpret_cast<const Chained*>(this + 1); }
+    };
     // One of a node's 256 slots, chosen by one byte of the key: an inner node one level down,
-    // or a chain of entries, oldest first (the walk takes it from the newest).
+    // or a chain of entries. Two words: a big table has millions of slots.
     struct Slot {
-        std::unique_ptr<Node> child;
-        std::pmr::vector<Chained> chain;
+        Node* child = nullptr;
+        Chain* chain = nullptr;
+        size_t Size() const { return chain ? chain->count : 0; }
     };
     // A node keeps only the slots in use, in ascending order of their key byte, while they are
     // few: a table of half a million texts splits tens of thousands of second-level slots into
@@ -177,16 +186,21 @@ class TSST2 {
     static bool Matches(const TSSTEntry* e, std::span<const uint8_t> bytes, uint16_t chars, uint8_t type);
     void Place(Node& node, int depth, Chained entry);
     void FreeEntry(TSSTEntry* e);
+    Node* NewNode();
+    Chain* NewChain(uint32_t capacity);
+    void FreeChain(Chain* chain);
 
     template <typename F>
     static void Walk(const Node& node, F& visit) {
         for (const Slot& s : node.slots) {
             if (s.child) Walk(*s.child, visit);
-            for (auto it = s.chain.rbegin(); it != s.chain.rend(); ++it) visit(it->entry);
+            if (s.chain)
+                for (uint32_t i = s.chain->count; i-- > 0;) visit(s.chain->Items()[i].entry);
         }
     }
 
-    // Entries, chains and the nodes' slot lists come from one pool, freed all at once by Clear.
+    // Entries, chains, nodes and their slot lists come from one pool, freed all at once by Clear
+    // (inner nodes are never taken out of the trie, so they are never freed one by one).
     // A read makes a great many small blocks of a few sizes, and chains that grow by doubling
     // give back the blocks they outgrew: with the general heap, that churn cost as much as all
     // the rest of loading the table.
