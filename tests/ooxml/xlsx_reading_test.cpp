@@ -500,6 +500,28 @@ TEST_F(XlsxRead, TheSourcePackageIsKeptForTheNextWrite) {
     EXPECT_EQ(book_.TempStream()->ReadRest(), package);
 }
 
+// A package whose worksheet part is damaged after its shared strings were read: the error path
+// lets go of the strings no cell took, and must not touch them after.
+TEST_F(XlsxRead, ADamagedPartAfterTheSharedStringsEndsCleanly) {
+    const std::string package =
+        linograf::test::ReadFileBytes(std::string(LINOGRAF_OOXML_FIXTURES) + "/xlsx-use-after-free.xlsx");
+    try {
+        ReadBytes(package);
+        ADD_FAILURE() << "the damaged package was read";
+    } catch (const std::exception& e) {
+        EXPECT_THAT(e.what(), HasSubstr("ZLib decompress error"));
+    }
+    // Whatever the read left holds only strings its cells use, and goes on as a workbook.
+    size_t cells_with_text = 0;
+    for (int i = 0; i < book_.Sheets().Count(); ++i)
+        for (uint32_t row = 0; row < 100; ++row)
+            for (uint32_t col = 0; col < 30; ++col)
+                if (book_.Sheet(i).CellType(col, row) == ctString) ++cells_with_text;
+    EXPECT_LE(book_.SST().Count(), cells_with_text);
+    book_.Clear();
+    EXPECT_EQ(book_.SST().Count(), 0u);
+}
+
 TEST_F(XlsxRead, HostileAndBrokenPackagesEndInClearErrors) {
     const std::string laughs = Xml(
         "<!DOCTYPE lolz [<!ENTITY lol \"lol\"><!ENTITY lol2 "

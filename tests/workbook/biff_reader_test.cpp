@@ -453,6 +453,62 @@ TEST(BiffReaderRecords, HostileSharedStringTablesEndTheRead) {
     }
 }
 
+// An empty text may be held several times, in 8-bit or 16-bit form: all are one entry.
+TEST(BiffReaderRecords, TheEmptyTextHeldSeveralTimesIsOneString) {
+    test::TempDir dir;
+    Records r = MinimalGlobals({"S"});
+    r.Add(0x00FC, Bytes().U32(5).U32(4).U16(0).U8(0x01).U16(1).U8(0).Raw("a").U16(0).U8(0x01).U16(0).U8(0));
+    r.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
+    for (uint32_t i = 0; i < 5; ++i) r.Add(0x00FD, Bytes().U16(0).U16(i).U16(16).U32(i % 4));
+    r.Add(EOF_, "");
+    const std::string path = dir.File("empty.xls");
+    WriteXls(path, r.bytes());
+
+    TTabulon4 book;
+    ReadInto(book, path);
+    const std::u16string expected[] = {u"", u"a", u"", u"", u""};
+    for (uint32_t i = 0; i < 5; ++i) EXPECT_EQ(CellText(book.Sheet(0), i, 0), expected[i]) << i;
+    EXPECT_EQ(book.SST().Count(), 2u);
+    EXPECT_EQ(book.Sheet(0).Cells().Find(0, 0)->value.entry, book.Sheet(0).Cells().Find(3, 0)->value.entry);
+}
+
+// A read that fails part-way leaves what it read; its cells own their strings as any others, so
+// writing the workbook (which numbers the strings anew) and replacing cells leaves the other cells'
+// texts in place. (The sheet's records after its cells were never read, so the file written is
+// not complete; only the strings are looked at here.)
+TEST(BiffReaderRecords, AWorkbookLeftByAFailedReadCanBeChangedAndWritten) {
+    test::TempDir dir;
+    Records r = MinimalGlobals({"S"});
+    // "drop" comes before "keep" in the table as written: their keys end in 0xDD and 0xF4.
+    r.Add(0x00FC, Bytes().U32(5).U32(2).Str8("keep").Str8("drop"));
+    r.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
+    for (uint32_t row = 0; row < 4; ++row) r.Add(0x00FD, Bytes().U16(row).U16(0).U16(16).U32(0));
+    r.Add(0x00FD, Bytes().U16(0).U16(1).U16(16).U32(1));  // the stream ends without the sheet's EOF
+    const std::string path = dir.File("cut.xls");
+    WriteXls(path, r.bytes());
+
+    TTabulon4 book;
+    try {
+        ReadInto(book, path);
+        ADD_FAILURE() << "the read did not fail";
+    } catch (const std::exception& error) {
+        EXPECT_NE(std::string(error.what()).find("Unexpected end of file"), std::string::npos) << error.what();
+    }
+    TSheet& sheet = book.Sheet(0);
+    ASSERT_EQ(CellText(sheet, 0, 3), u"keep");
+    const std::string written = dir.File("written.xls");
+    book.SetFilename(Utf8ToWide(written));
+    book.Write();
+    for (uint32_t row = 0; row < 3; ++row) sheet.SetAsInteger(0, row, static_cast<int>(row));
+    sheet.SetAsInteger(1, 0, 9);
+    EXPECT_EQ(CellText(sheet, 0, 3), u"keep");
+    book.Write();
+    EXPECT_EQ(CellText(sheet, 0, 3), u"keep");
+    const bifftest::WrittenStream stream(written);
+    const bifftest::DecodedSST sst = bifftest::DecodeSST(stream.Substream(0));
+    EXPECT_EQ(sst.strings, (std::vector<std::u16string>{u"drop", u"keep"}));
+}
+
 TEST(BiffReaderRecords, EncryptedFileAsksForThePassword) {
     test::TempDir dir;
     Records r;

@@ -5,6 +5,7 @@
 #include "workbook/model/process_values.h"
 #include "workbook/biff/biff_reader.h"
 #include "workbook/biff/biff_shared_formula.h"
+#include "workbook/biff/biff_string.h"
 #include "text/code_page_text.h"
 #include "workbook/model/record_storage.h"
 #include "workbook/biff/rk_number.h"
@@ -101,10 +102,7 @@ bool TBiffReader::FastCell() {
         // without the general loop's steps for each.
         for (;;) {
             const uint32_t row = Get16(data_), col = Get16(data_ + 2);
-            if (CellInLimits(col, row)) {
-                PrefetchStrings();
-                SetSSTString(col, row, Get16(data_ + 4), Get32(data_ + 6));
-            }
+            if (CellInLimits(col, row)) SetSSTString(col, row, Get16(data_ + 4), Get32(data_ + 6));
             uint16_t id, length;
             if (!input_.PeekHeader(id, length) || id != kLABELSST || length < 10 || length > limit_) return true;
             input_.ReadHeader(id, length);
@@ -132,32 +130,6 @@ bool TBiffReader::FastCell() {
             break;
     }
     return true;
-}
-
-// Cells name their strings in row order, while the table holds them in the order the writer
-// chose (ours: by hash), so every LABELSST finds its place in the load index somewhere else in
-// an index larger than the nearer caches. The records are all in memory: a look-ahead asks for
-// the places of the cells some records further on before their cells are set.
-void TBiffReader::PrefetchStrings() {
-    if (!strings_loaded_) return;
-    if (ahead_ < input_.Position()) {
-        // Started, or restarted after other records: run two batches ahead at once.
-        ahead_ = input_.Position();
-        for (unsigned i = 0; i < kLookAhead; ++i) PrefetchNextString();
-    }
-    PrefetchNextString();
-}
-
-void TBiffReader::PrefetchNextString() {
-    const std::string_view rest = input_.Rest();
-    const size_t from = ahead_ - input_.Position();
-    if (rest.size() < from + 4) return;
-    const auto* p = reinterpret_cast<const uint8_t*>(rest.data() + from);
-    const uint16_t id = Get16(p), length = Get16(p + 2);
-    if (rest.size() - from - 4 < length) return;
-    ahead_ += 4 + length;
-    if (id != kLABELSST || length < 10) return;
-    book_.SST().PrefetchLoaded(Get32(p + 10));
 }
 
 void TBiffReader::SetSSTString(uint32_t col, uint32_t row, int xf, uint32_t index) {
@@ -384,14 +356,10 @@ void TBiffReader::Formula() {
                 f.Need(2 + chars);
                 data->string_result.assign(next_ + 2, next_ + 2 + static_cast<std::ptrdiff_t>(chars));
             } else {
-                const size_t chars = f.U16(0);
-                const bool wide = f.U8(2) & 1;
-                f.Need(3 + chars * (wide ? 2 : 1));
-                data->string_result.resize(chars);
-                for (size_t i = 0; i < chars; ++i)
-                    data->string_result[i] =
-                        wide ? static_cast<char16_t>(next_[3 + 2 * i] | (next_[4 + 2 * i] << 8))
-                             : next_[3 + i];
+                TBiffStringSource source(next_, next_length_, 0);
+                TBiffString text;
+                ReadBiffString(source, text);
+                data->string_result = text.Text();
             }
         }
     } else if (special && result[0] == 1) {

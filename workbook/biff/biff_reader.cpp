@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "workbook/biff/biff_string.h"
 #include "workbook/model/palette.h"
 #include "workbook/model/process_values.h"
 #include "workbook/model/record_storage.h"
@@ -89,6 +90,12 @@ void TBiffReader::ReadWorkbook(TStream* source) {
     last_col_ = static_cast<uint32_t>(LastColumn());
     last_row_ = static_cast<uint32_t>(LastRow());
     list_ = &book_.Globals();
+    // The load index points at entries that cells own once the read is over, successful or not,
+    // and that a later release may free.
+    struct TLoadIndexEnd {
+        TSST2& sst;
+        ~TLoadIndexEnd() { sst.ClearLoadIndex(); }
+    } load_index_end{book_.SST()};
     book_.SST().ClearLoadIndex();
     if (biff_ <= 2)
         for (int i = 0; i < 16; ++i) book_.Formats().Add();
@@ -147,8 +154,6 @@ void TBiffReader::ReadWorkbook(TStream* source) {
     // A file cut short must not read as a complete, smaller workbook.
     if (!finished) throw EBiffReadError(wrap(id_, "Unexpected end of file"));
     if (book_.OnProgress) book_.OnProgress(100);
-    // The load index points at entries the cells now own; it must not outlive the read.
-    book_.SST().ClearLoadIndex();
     input_.Close();
     data_ = next_ = nullptr;
 }
@@ -573,16 +578,12 @@ double TBiffReader::F64(size_t at) const {
 }
 
 std::u16string TBiffReader::WideString(size_t& at, bool short_count) const {
-    const size_t count = short_count ? U8(at) : U16(at);
-    at += short_count ? 1 : 2;
-    const bool wide = (U8(at) & 1) != 0;
-    ++at;
-    Need(at + count * (wide ? 2 : 1));
-    std::u16string text(count, u'\0');
-    for (size_t i = 0; i < count; ++i)
-        text[i] = wide ? static_cast<char16_t>(Get16(&data_[at + 2 * i])) : data_[at + i];
-    at += count * (wide ? 2 : 1);
-    return text;
+    Need(at);
+    TBiffStringSource source(data_, length_, at);
+    TBiffString text;
+    ReadBiffString(source, text, short_count);
+    at = source.pos;
+    return text.Text();
 }
 
 std::u16string TBiffReader::ByteString(size_t& at, bool short_count) const {

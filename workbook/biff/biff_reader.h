@@ -106,22 +106,11 @@ class TBiffReader {
     // The record after the current one, read into next_ when it has one of the given ids.
     bool ReadNextIf(std::initializer_list<uint16_t> ids);
 
-    // The shared string table loader's reading across CONTINUE records.
-    void SstNextContinue();
-    void SstRead(void* target, size_t count);
-    const uint8_t* SstTake(size_t count, std::vector<uint8_t>& gather);
-    const uint8_t* SstTake(size_t count, uint8_t* gather);
-    struct TSstString;
-    // The next string of the shared string table.
-    void SstString(TSstString& out);
-
     TSheet* CurrentSheet() const { return sheet_; }
     void EnterSheet(bool in_sheet);
     // The cell records that make up most of a file, handled before the general dispatch; false
     // for any other record.
     bool FastCell();
-    void PrefetchStrings();
-    void PrefetchNextString();
     bool CellInLimits(uint32_t col, uint32_t row) const { return col <= last_col_ && row <= last_row_; }
 
     TTabulon4& book_;
@@ -155,14 +144,6 @@ class TBiffReader {
     bool skipping_views_ = false;
     int fonts_read_ = 0;
     std::vector<TSharedFormula> shared_formulas_;
-
-    size_t sst_pos_ = 0;  // read position in the SST loader's current record
-
-    // The look-ahead over the LABELSST records that asks for their strings' places in the load
-    // index before their cells are set.
-    bool strings_loaded_ = false;
-    size_t ahead_ = 0;  // stream position of the next record the look-ahead reads
-    static constexpr unsigned kLookAhead = 16;
 };
 
 }  // namespace linograf::workbook

@@ -36,12 +36,11 @@ int TBiffRecordInput::Open(const std::string& file_name, TStream* source, TExtra
         source_bytes_ = source->ReadRest();
         file_ = source_bytes_;
     } else {
-        // Read into memory nobody fills first: the file is most of what a read touches.
         TFileStream input(file_name, TFileMode::fmOpenRead);
         const auto size = static_cast<size_t>(std::max<int64_t>(input.Size(), 0));
-        file_bytes_ = THugePageBuffer(size);
-        input.ReadBuffer(file_bytes_.Data(), size);
-        file_ = std::string_view(file_bytes_.Data(), size);
+        file_bytes_ = std::make_unique_for_overwrite<char[]>(size);
+        input.ReadBuffer(file_bytes_.get(), size);
+        file_ = std::string_view(file_bytes_.get(), size);
     }
     if (!TCompoundDocument::IsCompoundDocument(file_)) {
         const int version = source ? 0 : PlainFileVersion(file_);
@@ -99,7 +98,7 @@ void TBiffRecordInput::Read(void* target, size_t count) {
 
 void TBiffRecordInput::ReleaseFile() {
     file_ = {};
-    file_bytes_ = THugePageBuffer();
+    file_bytes_.reset();
     std::string().swap(source_bytes_);
 }
 

@@ -9,8 +9,6 @@
 #include <string>
 #include <string_view>
 
-#include "workbook/model/huge_page_memory.h"
-
 namespace linograf::workbook {
 
 class TStream;
@@ -61,8 +59,9 @@ class TBiffRecordInput {
 
     void ReleaseFile();
 
-    // The file as read: from the file itself, or from a source stream.
-    THugePageBuffer file_bytes_;
+    // The file as read: from the file itself (not cleared first: it is read over at once), or
+    // from a source stream.
+    std::unique_ptr<char[]> file_bytes_;
     std::string source_bytes_;
     std::string_view file_;
     // The record stream when it is not one piece of file_.
