@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "workbook/model/biff_records.h"
 #include "workbook/model/process_values.h"
 #include "workbook/biff/biff_reader.h"
 #include "workbook/biff/biff_shared_formula.h"
@@ -14,11 +15,6 @@
 namespace linograf::workbook {
 namespace {
 
-constexpr uint16_t kBLANK = 0x0201, kMULBLANK = 0x00BE, kNUMBER = 0x0203, kRK = 0x027E, kRK2 = 0x007E,
-                   kMULRK = 0x00BD, kLABELSST = 0x00FD, kLABEL = 0x0204, kRSTRING = 0x00D6, kBOOLERR = 0x0205,
-                   kFORMULA = 0x0006, kFORMULA3 = 0x0206, kFORMULA4 = 0x0406, kINTEGER2 = 0x0002,
-                   kNUMBER2 = 0x0003, kLABEL2 = 0x0004, kSHRFMLA = 0x04BC, kSHRFMLA5 = 0x00BC,
-                   kARRAY = 0x0221, kTABLE = 0x0236, kSTRING = 0x0207, kSTRING2 = 0x0007;
 
 // The error codes 1..7 of the BIFF error values; a value BIFF does not define reads as #N/A, the
 // one error every writer can write back.
@@ -81,30 +77,30 @@ bool TBiffReader::FastCell() {
     if (!sheet_ || !cells_placed_) return false;
     const uint8_t* p = data_;
     switch (id_) {
-        case kLABELSST:
+        case rec::LABELSST:
             if (length_ < 10) return false;
             break;
-        case kRK:
-        case kRK2:
+        case rec::RK:
+        case rec::RK2:
             if (length_ < 10) return false;
             break;
-        case kNUMBER:
+        case rec::NUMBER:
             if (length_ < 14) return false;
             break;
-        case kBLANK:
+        case rec::BLANK:
             if (length_ < 6) return false;
             break;
         default:
             return false;
     }
-    if (id_ == kLABELSST) {
+    if (id_ == rec::LABELSST) {
         // A sheet of texts is long runs of these: the run is read here, record after record,
         // without the general loop's steps for each.
         for (;;) {
             const uint32_t row = Get16(data_), col = Get16(data_ + 2);
             if (CellInLimits(col, row)) SetSSTString(col, row, Get16(data_ + 4), Get32(data_ + 6));
             uint16_t id, length;
-            if (!input_.PeekHeader(id, length) || id != kLABELSST || length < 10 || length > limit_) return true;
+            if (!input_.PeekHeader(id, length) || id != rec::LABELSST || length < 10 || length > limit_) return true;
             input_.ReadHeader(id, length);
             data_ = input_.Take(length);
             length_ = length;
@@ -115,11 +111,11 @@ bool TBiffReader::FastCell() {
     const int xf = Get16(p + 4);
     if (!CellInLimits(col, row)) return true;
     switch (id_) {
-        case kRK:
-        case kRK2:
+        case rec::RK:
+        case rec::RK2:
             sheet_->SetFloat(col, row, xf, DecodeRK(Get32(p + 6)));
             break;
-        case kNUMBER: {
+        case rec::NUMBER: {
             double v;
             std::memcpy(&v, p + 6, 8);
             sheet_->SetFloat(col, row, xf, v);
@@ -145,23 +141,23 @@ void TBiffReader::SetSSTString(uint32_t col, uint32_t row, int xf, uint32_t inde
 
 bool TBiffReader::DispatchCell() {
     switch (id_) {
-        case kBLANK:
-        case kMULBLANK:
-        case kNUMBER:
-        case kRK:
-        case kRK2:
-        case kMULRK:
-        case kLABELSST:
-        case kLABEL:
-        case kRSTRING:
-        case kBOOLERR:
-        case kFORMULA:
-        case kFORMULA3:
-        case kFORMULA4:
+        case rec::BLANK:
+        case rec::MULBLANK:
+        case rec::NUMBER:
+        case rec::RK:
+        case rec::RK2:
+        case rec::MULRK:
+        case rec::LABELSST:
+        case rec::LABEL:
+        case rec::RSTRING:
+        case rec::BOOLERR:
+        case rec::FORMULA:
+        case rec::FORMULA3:
+        case rec::FORMULA4:
             break;
-        case kINTEGER2:
-        case kNUMBER2:
-        case kLABEL2:
+        case rec::INTEGER2:
+        case rec::NUMBER2:
+        case rec::LABEL2:
             if (biff_ <= 4) break;
             return false;
         default:
@@ -175,14 +171,14 @@ bool TBiffReader::DispatchCell() {
     // Cells beyond the sheet limits cannot be written back; skipping them also keeps a hostile
     // file from spreading cells over the whole store.
     switch (id_) {
-        case kMULBLANK: {
+        case rec::MULBLANK: {
             const size_t count = length_ >= 6 ? (length_ - 6) / 2 : 0;
             for (size_t i = 0; i < count; ++i)
                 if (CellInLimits(col + i, row))
                     sheet->SetBlank(static_cast<uint32_t>(col + i), row, U16(4 + 2 * i));
             return true;
         }
-        case kMULRK: {
+        case rec::MULRK: {
             const size_t count = length_ >= 6 ? (length_ - 6) / 6 : 0;
             for (size_t i = 0; i < count; ++i)
                 if (CellInLimits(col + i, row))
@@ -190,9 +186,9 @@ bool TBiffReader::DispatchCell() {
                                     DecodeRK(U32(6 + 6 * i)));
             return true;
         }
-        case kFORMULA:
-        case kFORMULA3:
-        case kFORMULA4:
+        case rec::FORMULA:
+        case rec::FORMULA3:
+        case rec::FORMULA4:
             Formula();
             return true;
         default:
@@ -200,41 +196,41 @@ bool TBiffReader::DispatchCell() {
     }
     if (!CellInLimits(col, row)) return true;
     switch (id_) {
-        case kBLANK:
+        case rec::BLANK:
             sheet->SetBlank(col, row, U16(4));
             break;
-        case kNUMBER:
+        case rec::NUMBER:
             sheet->SetFloat(col, row, U16(4), F64(6));
             break;
-        case kRK:
-        case kRK2:
+        case rec::RK:
+        case rec::RK2:
             sheet->SetFloat(col, row, U16(4), DecodeRK(U32(6)));
             break;
-        case kLABELSST:
+        case rec::LABELSST:
             LabelSst();
             break;
-        case kLABEL:
+        case rec::LABEL:
             Label();
             break;
-        case kRSTRING: {
+        case rec::RSTRING: {
             const size_t count = U16(6);
             Need(8 + count);
             sheet->SetString(col, row, U16(4), DecodeSystemCodePage({data_ + 8, count}));
             break;
         }
-        case kBOOLERR:
+        case rec::BOOLERR:
             if (U8(7) == 0)
                 sheet->SetBoolean(col, row, U16(4), U8(6) != 0);
             else
                 sheet->SetError(col, row, U16(4), ErrorCode(U8(6)));
             break;
-        case kINTEGER2:
+        case rec::INTEGER2:
             sheet->SetFloat(col, row, kDefaultCellFormat, U16(7));
             break;
-        case kNUMBER2:
+        case rec::NUMBER2:
             sheet->SetFloat(col, row, kDefaultCellFormat, F64(7));
             break;
-        case kLABEL2: {
+        case rec::LABEL2: {
             const size_t count = U8(7);
             Need(8 + count);
             sheet->SetString(col, row, kDefaultCellFormat, DecodeSystemCodePage({data_ + 8, count}));
@@ -275,7 +271,7 @@ void TBiffReader::Formula() {
     size_t result_at = 6, options_at = 14, count_at = 20, tokens_at = 22;
     int xf;
     bool short_count = false;
-    if (biff_ == 2 && id_ == kFORMULA) {
+    if (biff_ == 2 && id_ == rec::FORMULA) {
         result_at = 7, options_at = 15, count_at = 16, tokens_at = 17;
         short_count = true;
         xf = kDefaultCellFormat;
@@ -297,7 +293,7 @@ void TBiffReader::Formula() {
     // The records a formula cell may bring along come first: the shared formula or array it
     // starts, then the text of its result.
     if (first == 0x01 && (options & 0x0008)) {
-        if (ReadNextIf({kSHRFMLA, kSHRFMLA5})) {
+        if (ReadNextIf({rec::SHRFMLA, rec::SHRFMLA5})) {
             const Fields f{next_, next_length_};
             const size_t shared_count = f.U16(8);
             f.Need(10 + shared_count);
@@ -330,10 +326,10 @@ void TBiffReader::Formula() {
                 keep = false;
         }
     } else if (first == 0x01) {
-        ReadNextIf({kARRAY});
+        ReadNextIf({rec::ARRAY});
         keep = false;
     } else if (first == 0x02) {
-        ReadNextIf({kTABLE});
+        ReadNextIf({rec::TABLE});
         keep = false;
     }
 
@@ -345,7 +341,7 @@ void TBiffReader::Formula() {
     if (special && result[0] == 0) {
         kind = ctStringFormula;
         // A text result missing its STRING record reads as an empty text.
-        if (ReadNextIf({biff_ == 2 ? kSTRING2 : kSTRING})) {
+        if (ReadNextIf({biff_ == 2 ? rec::STRING2 : rec::STRING})) {
             const Fields f{next_, next_length_};
             if (biff_ == 2) {
                 const size_t chars = f.U8(0);

@@ -2,6 +2,7 @@
 // merged areas, print settings, protection).
 #include <cstring>
 
+#include "workbook/model/biff_records.h"
 #include "workbook/model/process_values.h"
 #include "workbook/biff/biff_reader.h"
 #include "workbook/model/record_storage.h"
@@ -10,12 +11,6 @@
 namespace linograf::workbook {
 namespace {
 
-constexpr uint16_t kROW = 0x0208, kCOLINFO = 0x007D, kDIMENSIONS2 = 0x0000, kPANE = 0x0041,
-                   kMERGEDCELLS = 0x00E5, kHEADER = 0x0014, kFOOTER = 0x0015, kLEFTMARGIN = 0x0026,
-                   kRIGHTMARGIN = 0x0027, kTOPMARGIN = 0x0028, kBOTTOMMARGIN = 0x0029,
-                   kHORIZONTALPAGEBREAKS = 0x001B, kVERTICALPAGEBREAKS = 0x001A, kNOTE = 0x001C,
-                   kTABCOLOR = 0x0862, kSHEETPROTECTION = 0x0867, kSHRFMLA = 0x04BC, kSHRFMLA5 = 0x00BC,
-                   kARRAY = 0x0221, kTABLE = 0x0236, kSTRING = 0x0207;
 
 void Put16(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -28,21 +23,21 @@ bool TBiffReader::DispatchSheet() {
     TSheet* sheet = CurrentSheet();
     if (!sheet) return false;
     switch (id_) {
-        case kROW:
+        case rec::ROW:
             consumed_ = true;
             PlaceCells();
             sheet->Rows().LoadFromRecord(Data());
             return true;
-        case kCOLINFO:
+        case rec::COLINFO:
             if (biff_ < 5) return false;
             consumed_ = true;
             Place(kPlaceholderColInfo);
             sheet->Columns().LoadFromRecord(Data());
             return true;
         case rec::DIMENSIONS:
-        case kDIMENSIONS2: {
+        case rec::DIMENSIONS2: {
             consumed_ = true;
-            if (biff_ < 5 || (id_ == kDIMENSIONS2 && (biff_ == 5 || special_bof_))) return true;
+            if (biff_ < 5 || (id_ == rec::DIMENSIONS2 && (biff_ == 5 || special_bof_))) return true;
             if (biff_ == 8) {
                 Store(rec::DIMENSIONS, Data());
                 return true;
@@ -73,10 +68,10 @@ bool TBiffReader::DispatchSheet() {
                 Store(rec::SELECTION, Data());
             }
             return true;
-        case kPANE:
+        case rec::PANE:
             if (U8(8) > 3) throw std::runtime_error("Value out of range");
             return false;
-        case kMERGEDCELLS: {
+        case rec::MERGEDCELLS: {
             consumed_ = true;
             Place(kPlaceholderSheetObjects);
             const size_t count = U16(0);
@@ -88,48 +83,48 @@ bool TBiffReader::DispatchSheet() {
             }
             return true;
         }
-        case kHEADER:
-        case kFOOTER:
+        case rec::HEADER:
+        case rec::FOOTER:
             consumed_ = true;
             if (biff_ < 5) return true;
-            Header(id_ == kFOOTER);
+            Header(id_ == rec::FOOTER);
             return true;
-        case kLEFTMARGIN:
-        case kRIGHTMARGIN:
-        case kTOPMARGIN:
-        case kBOTTOMMARGIN: {
+        case rec::LEFTMARGIN:
+        case rec::RIGHTMARGIN:
+        case rec::TOPMARGIN:
+        case rec::BOTTOMMARGIN: {
             consumed_ = true;
             if (biff_ < 5) return true;
             Place(kPlaceholderMargins);
             const double value = F64(0);
             TPrintSettings& p = sheet->PrintSettings();
-            (id_ == kLEFTMARGIN    ? p.margin_left
-             : id_ == kRIGHTMARGIN ? p.margin_right
-             : id_ == kTOPMARGIN   ? p.margin_top
+            (id_ == rec::LEFTMARGIN    ? p.margin_left
+             : id_ == rec::RIGHTMARGIN ? p.margin_right
+             : id_ == rec::TOPMARGIN   ? p.margin_top
                                    : p.margin_bottom) = value;
             return true;
         }
-        case kHORIZONTALPAGEBREAKS:
-        case kVERTICALPAGEBREAKS:
+        case rec::HORIZONTALPAGEBREAKS:
+        case rec::VERTICALPAGEBREAKS:
             consumed_ = true;
-            PageBreaks(id_ == kHORIZONTALPAGEBREAKS);
+            PageBreaks(id_ == rec::HORIZONTALPAGEBREAKS);
             return true;
-        case kNOTE:
+        case rec::NOTE:
             if (biff_ >= 5) return false;
             consumed_ = true;
             return true;
-        case kTABCOLOR:
+        case rec::SHEETEXT:
             if (length_ > 16) sheet->SetTabColor(U8(16));
             return false;
-        case kSHEETPROTECTION:
+        case rec::SHEETPROTECTION:
             consumed_ = true;
             sheet->SetSheetProtection(TSheetProtections::FromMask(U16(19) & 0x7FFF));
             return true;
-        case kSHRFMLA:
-        case kSHRFMLA5:
-        case kARRAY:
-        case kTABLE:
-        case kSTRING:
+        case rec::SHRFMLA:
+        case rec::SHRFMLA5:
+        case rec::ARRAY:
+        case rec::TABLE:
+        case rec::STRING:
             // Parts of formula cells, taken with the FORMULA they follow; one found on its own has
             // no cell to belong to, and the writer generates what the cells need.
             consumed_ = true;

@@ -2,6 +2,7 @@
 // strings run on into.
 #include <algorithm>
 
+#include "workbook/model/biff_records.h"
 #include "workbook/biff/biff_reader.h"
 #include "workbook/biff/biff_string.h"
 #include "workbook/model/record_storage.h"
@@ -10,7 +11,6 @@
 namespace linograf::workbook {
 namespace {
 
-constexpr uint16_t kCONTINUE = 0x003C;
 
 uint16_t Get16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -27,7 +27,7 @@ void TBiffReader::Sst() {
     TSST2& sst = book_.SST();
     TBiffStringSource source(data_, length_, 0, [this](TBiffStringSource& s) {
         uint16_t id, length;
-        if (!input_.ReadHeader(id, length) || id != kCONTINUE)
+        if (!input_.ReadHeader(id, length) || id != rec::CONTINUE)
             throw std::runtime_error("CONTINUE record is missing in SST");
         if (length > limit_) throw std::runtime_error("Bad record in file");
         s.data = input_.Take(length);

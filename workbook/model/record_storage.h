@@ -61,6 +61,8 @@ public:
 
     // The record a named reference points at. Throws "[int] Unknown default record %.4X".
     TRawRecord& Named(uint16_t id);
+    // Whether the list has a named reference for the id.
+    bool HasNamed(uint16_t id) const { return FindRef(id) != nullptr; }
     const TRawRecord& Named(uint16_t id) const;
 
     // Little-endian field access in a named record; out-of-range offsets throw.
