@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -299,19 +300,21 @@ class LockWatch : public SystemCalls {
         return SystemCalls::TcFlush(fd, queue);
     }
     void Check(const char* call) {
-        if (lock == nullptr || std::this_thread::get_id() != watched) return;
+        std::recursive_mutex* const held = lock.load();
+        if (held == nullptr || std::this_thread::get_id() != watched.load()) return;
         // Another thread tries the lock: it must be taken (held by this very call's thread).
-        const bool free = std::async(std::launch::async, [this] {
-                              if (!lock->try_lock()) return false;
-                              lock->unlock();
+        const bool free = std::async(std::launch::async, [held] {
+                              if (!held->try_lock()) return false;
+                              held->unlock();
                               return true;
                           }).get();
         std::lock_guard guard(mutex);
         checked.push_back(call);
         if (free) unguarded.push_back(call);
     }
-    std::recursive_mutex* lock = nullptr;
-    std::thread::id watched;
+    // Set by the test thread while the port's own threads already make their calls.
+    std::atomic<std::recursive_mutex*> lock{nullptr};
+    std::atomic<std::thread::id> watched;
     std::mutex mutex;
     std::vector<std::string> checked, unguarded;
 };
