@@ -1,6 +1,5 @@
 // TBiffReader: the record loop, the substream structure (BOF, EOF, BOUNDSHEET), the
 // workbook-globals records and the settings records kept through the template lists.
-#include "workbook/model/biff_records.h"
 #include "workbook/biff/biff_reader.h"
 
 #include <cmath>
@@ -8,6 +7,7 @@
 #include <cstring>
 
 #include "workbook/biff/biff_string.h"
+#include "workbook/model/biff_records.h"
 #include "workbook/model/palette.h"
 #include "workbook/model/process_values.h"
 #include "workbook/model/record_storage.h"
@@ -319,11 +319,17 @@ void TBiffReader::Store(uint16_t id, std::span<const uint8_t> data) {
         return;
     }
     placed_[id] = true;
+    // The model and the writer reach a named record through fields at fixed offsets. A damaged
+    // file's shorter record of fixed size is filled up with zeros to its size, so the workbook
+    // read can be written again instead of failing at every write.
+    std::vector<uint8_t> kept(data.begin(), data.end());
+    if (const TBiffRecordInfo* info = FindBiffRecord(id); info && info->size > 0 && kept.size() < size_t(info->size))
+        kept.resize(static_cast<size_t>(info->size), 0);
     try {
-        list_->SetDefault(id, data);
+        list_->SetDefault(id, kept);
     } catch (const std::runtime_error&) {
         // The default entry was moved in by a later record already and has another length.
-        list_->Named(id).data.assign(data.begin(), data.end());
+        list_->Named(id).data = kept;
     }
 }
 

@@ -353,17 +353,7 @@ void TNorvZip::AddEntry(std::string_view name, std::string_view data, std::uint3
     if (existing < 0 && static_cast<std::size_t>(entries_.Count()) >= kMaxEntries)
         throw EZipError("Too many files in ZIP archive");
 
-    if (existing >= 0) {
-        const bool batch = batch_mode_;
-        batch_mode_ = true;
-        try {
-            RemoveEntry(existing);
-        } catch (...) {
-            batch_mode_ = batch;
-            throw;
-        }
-        batch_mode_ = batch;
-    }
+    if (existing >= 0) RemoveEntryForReplacement(existing);
 
     const std::uint64_t local_offset = end_record_.central_dir_offset;
     TNorvZipEntriesEntry& entry = entries_.Add();
@@ -392,6 +382,20 @@ void TNorvZip::AddEntry(std::string_view name, std::string_view data, std::uint3
     if (OnAddItem) OnAddItem(n);
 }
 
+// Removes the entry a new one of the same name replaces, in batch mode: the directory is written
+// once, with the new entry.
+void TNorvZip::RemoveEntryForReplacement(int index) {
+    const bool batch = batch_mode_;
+    batch_mode_ = true;
+    try {
+        RemoveEntry(index);
+    } catch (...) {
+        batch_mode_ = batch;
+        throw;
+    }
+    batch_mode_ = batch;
+}
+
 void TNorvZip::BeginEntry(std::string_view name, std::uint32_t attributes) {
     if (stream_ == nullptr || !is_zip_file_) throw EZipError("ZIP archive is not open");
     CheckNotStreaming();
@@ -410,17 +414,7 @@ void TNorvZip::BeginEntry(std::string_view name, std::uint32_t attributes) {
     const int existing = IndexOf(n);
     if (existing < 0 && static_cast<std::size_t>(entries_.Count()) >= kMaxEntries)
         throw EZipError("Too many files in ZIP archive");
-    if (existing >= 0) {
-        const bool batch = batch_mode_;
-        batch_mode_ = true;
-        try {
-            RemoveEntry(existing);
-        } catch (...) {
-            batch_mode_ = batch;
-            throw;
-        }
-        batch_mode_ = batch;
-    }
+    if (existing >= 0) RemoveEntryForReplacement(existing);
 
     // The header goes out now with CRC and sizes 0 and is written again once they are known:
     // the stream is seekable, so no data descriptor (general purpose bit 3) is needed, which

@@ -178,6 +178,7 @@ private:
     // names ZIP cannot carry.
     std::string StoredName(std::string_view name) const;
     void CheckNotStreaming() const;
+    void RemoveEntryForReplacement(int index);
     int DeflateLevel() const;
     TDateTime NewEntryDateTime() const;
     void Changed(int change);
