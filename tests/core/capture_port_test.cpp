@@ -90,10 +90,15 @@ class CapturePortTest : public ::testing::Test {
         return std::async(std::launch::async, [arguments] { return test::RunCommand(arguments); });
     }
     // Until the program has the terminal open with its own settings: the speed differs from the
-    // one the test set.
+    // one the test set. Opening goes on after the settings (input already waiting is discarded,
+    // then the port threads start), with nothing the test can see from outside; a sanitizer build
+    // on a busy machine takes a good part of a second for it, so the test gives it one.
     static bool WaitOpened(const Pty& pty, unsigned before) {
         for (int i = 0; i < 10000; ++i) {
-            if (pty.Settings().c_ospeed != before) return true;
+            if (pty.Settings().c_ospeed != before) {
+                std::this_thread::sleep_for(1s);
+                return true;
+            }
             std::this_thread::sleep_for(1ms);
         }
         return false;
