@@ -356,6 +356,20 @@ void TNorvZip::AddEntry(std::string_view name, std::string_view data, std::uint3
     if (existing >= 0) RemoveEntryForReplacement(existing);
 
     const std::uint64_t local_offset = end_record_.central_dir_offset;
+    AddEntryRecords(local, attributes, local_offset);
+
+    stream_->SetPosition(static_cast<std::int64_t>(local_offset));
+    stream_->WriteBytes(local.Encode());
+    stream_->WriteBytes(compressed);
+    WriteDirectoryAndEnd(local_offset + local.HeaderSize() + compressed.size());
+
+    dirty_ = true;
+    Changed(kZipEntryAdded);
+    if (OnAddItem) OnAddItem(n);
+}
+
+// The directory entry of a local header just written at `offset`.
+void TNorvZip::AddEntryRecords(const TLocalFile& local, std::uint32_t attributes, std::uint64_t offset) {
     TNorvZipEntriesEntry& entry = entries_.Add();
     TCentralDirectoryFile& c = entry.central;
     c.flags = local.flags;
@@ -367,19 +381,10 @@ void TNorvZip::AddEntry(std::string_view name, std::string_view data, std::uint3
     c.uncompressed_size = local.uncompressed_size;
     c.name_length = local.name_length;
     c.external_attributes = attributes;
-    c.local_header_offset = static_cast<std::uint32_t>(local_offset);
-    c.name = n;
+    c.local_header_offset = static_cast<std::uint32_t>(offset);
+    c.name = local.name;
     entry.local = local;
     entry.UpdateFromRecords();
-
-    stream_->SetPosition(static_cast<std::int64_t>(local_offset));
-    stream_->WriteBytes(local.Encode());
-    stream_->WriteBytes(compressed);
-    WriteDirectoryAndEnd(local_offset + local.HeaderSize() + compressed.size());
-
-    dirty_ = true;
-    Changed(kZipEntryAdded);
-    if (OnAddItem) OnAddItem(n);
 }
 
 // Removes the entry a new one of the same name replaces, in batch mode: the directory is written
@@ -483,26 +488,12 @@ void TNorvZip::EndEntry() {
     }
     deflater_.reset();
 
-    TNorvZipEntriesEntry& entry = entries_.Add();
-    TCentralDirectoryFile& c = entry.central;
-    c.flags = local.flags;
-    c.method = local.method;
-    c.mod_time = local.mod_time;
-    c.mod_date = local.mod_date;
-    c.crc32 = local.crc32;
-    c.compressed_size = local.compressed_size;
-    c.uncompressed_size = local.uncompressed_size;
-    c.name_length = local.name_length;
-    c.external_attributes = streamed_attributes_;
-    c.local_header_offset = static_cast<std::uint32_t>(streamed_offset_);
-    c.name = local.name;
-    entry.local = local;
-    entry.UpdateFromRecords();
+    AddEntryRecords(local, streamed_attributes_, streamed_offset_);
     WriteDirectoryAndEnd(streamed_end_);
 
     dirty_ = true;
     Changed(kZipEntryAdded);
-    if (OnAddItem) OnAddItem(c.name);
+    if (OnAddItem) OnAddItem(local.name);
     if (save_method_ == TZipSaveMethod::RebuildAll) RebuildArchive();
 }
 

@@ -179,6 +179,7 @@ private:
     std::string StoredName(std::string_view name) const;
     void CheckNotStreaming() const;
     void RemoveEntryForReplacement(int index);
+    void AddEntryRecords(const TLocalFile& local, std::uint32_t attributes, std::uint64_t offset);
     int DeflateLevel() const;
     TDateTime NewEntryDateTime() const;
     void Changed(int change);
