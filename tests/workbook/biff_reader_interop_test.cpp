@@ -156,7 +156,7 @@ std::vector<std::string> DumpLikeXlrd(TTabulon4& book) {
                     kind = "b", value = std::to_string(cell.value.formula->boolean_or_error);
                     break;
                 case ctErrorFormula:
-                    kind = "e", value = std::to_string(cell.value.formula->boolean_or_error);
+                    kind = "e", value = std::to_string(kErrorBytes[(cell.value.formula->boolean_or_error - 1) % 7]);
                     break;
                 default:
                     kind = "?";
