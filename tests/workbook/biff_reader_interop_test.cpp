@@ -388,5 +388,64 @@ TEST_F(BiffReaderInterop, ReadsWhatLibreOfficeWritesAndKeepsItsSummaries) {
     EXPECT_EQ(office.at("1 0 0"), "s " + Utf16Hex(u"second sheet"));
 }
 
+
+// A BIFF5 workbook whose 8-bit texts are in the code page its CODEPAGE record names: sheet name,
+// text cells and a formula's text result read as xlrd reads them (xlrd honours CODEPAGE too), and
+// the BIFF8 file written from it holds the same texts.
+constexpr const char* kXlrdTexts = R"(
+import sys, xlrd
+book = xlrd.open_workbook(sys.argv[1], formatting_info=True)
+for si, sh in enumerate(book.sheets()):
+    print("sheet", si, sh.name.encode("utf-16-le").hex())
+    for r in range(sh.nrows):
+        for c in range(sh.ncols):
+            v = sh.cell_value(r, c)
+            if v != "":
+                print("cell", si, r, c, str(v).encode("utf-16-le").hex())
+)";
+
+TEST_F(BiffReaderInterop, Biff5TextsReadInTheirCodePage) {
+    using biffreadtest::Bytes;
+    using biffreadtest::Records;
+    // The same bytes mean other letters in each code page: 0xCF 0xF0 0xE8 0xE2 0xE5 0xF2 is
+    // "Привет" in 1251 and "Ïðèâåò" in 1252.
+    const std::string word = "\xCF\xF0\xE8\xE2\xE5\xF2";
+    for (const uint16_t code_page : {1251, 1252}) {
+        auto globals = [&](uint32_t sheet_at) {
+            Records r;
+            r.Add(0x0809, Bytes().U16(0x0500).U16(0x0005).U16(0).U16(0));
+            r.Add(0x0042, Bytes().U16(code_page));
+            r.Add(0x0085, Bytes().U32(sheet_at).U8(0).U8(0).U8(static_cast<uint32_t>(word.size())).Raw(word));
+            r.Add(0x000A, "");
+            return r;
+        };
+        const size_t sheet_at = globals(0).bytes().size();
+        Records book5 = globals(static_cast<uint32_t>(sheet_at));
+        book5.Add(0x0809, Bytes().U16(0x0500).U16(0x0010).U16(0).U16(0));
+        book5.Add(0x0000, Bytes().U16(0).U16(2).U16(0).U16(2));  // DIMENSIONS: rows 0-1, columns 0-1
+        book5.Add(0x0204, Bytes().U16(0).U16(0).U16(15).U16(static_cast<uint32_t>(word.size())).Raw(word));
+        // A formula with a text result: the text follows in a STRING record.
+        book5.Add(0x0006, Bytes().U16(1).U16(0).U16(15).U8(0).Fill(5, 0).U16(0xFFFF).U16(0).U32(0).U16(8).U8(0x17).U8(6).Raw(word));
+        book5.Add(0x0207, Bytes().U16(static_cast<uint32_t>(word.size())).Raw(word));
+        book5.Add(0x000A, "");
+        const std::string path = dir.File("biff5-" + std::to_string(code_page) + ".xls");
+        biffreadtest::WriteXls(path, book5.bytes(), u"Book");
+        const std::vector<std::string> original = DumpWithPython(kXlrdTexts, path);
+        ASSERT_EQ(original.size(), 3u) << code_page;
+        EXPECT_EQ(original[0], "sheet 0 " + Utf16Hex(code_page == 1251 ? u"Привет" : u"Ïðèâåò"));
+
+        TTabulon4 book;
+        Read(book, path);
+        book.Sheet(0).SetAsWideString(0, 2, u"новая строка");
+        book.SetVersion(xvExcel97);
+        const std::string out = dir.File("biff8-" + std::to_string(code_page) + ".xls");
+        book.SetFilename(Utf8ToWide(out));
+        book.Write();
+        std::vector<std::string> expected = original;
+        expected.push_back("cell 0 2 0 " + Utf16Hex(u"новая строка"));
+        EXPECT_EQ(DumpWithPython(kXlrdTexts, out), expected) << code_page;
+    }
+}
+
 }  // namespace
 }  // namespace linograf::workbook
