@@ -68,6 +68,10 @@ class TBiffReader {
     bool Dispatch();
     bool DispatchGlobals();
     bool DispatchSheet();
+    bool SheetLayoutRecord(TSheet& sheet);
+    bool SheetPrintRecord(TSheet& sheet);
+    bool SheetContentRecord(TSheet& sheet);
+    void Dimensions();
     bool DispatchCell();
     bool DispatchSettings();
 
