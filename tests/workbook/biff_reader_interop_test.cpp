@@ -447,5 +447,84 @@ TEST_F(BiffReaderInterop, Biff5TextsReadInTheirCodePage) {
     }
 }
 
+// Formulas that need more than their tokens: an array formula (its cells point at the ARRAY
+// record after the first), a data table (TABLE), array constants (values after the tokens) in a
+// plain and in a shared formula. Written back, each keeps those records and bytes as they were,
+// and xlrd and LibreOffice read the same workbook from both files.
+TEST_F(BiffReaderInterop, ArrayFormulasDataTablesAndArrayConstantsStayFormulas) {
+    using biffreadtest::Bytes;
+    using biffreadtest::Records;
+    auto formula = [](uint32_t row, uint32_t col, double result, uint16_t options, const std::string& tokens,
+                      const std::string& extra = {}) {
+        return Bytes().U16(row).U16(col).U16(15).F64(result).U16(options).U32(0).U16(
+                   static_cast<uint32_t>(tokens.size())).Raw(tokens).Raw(extra).str();
+    };
+    const std::string exp_c1 = Bytes().U8(0x01).U16(0).U16(2).str();
+    const std::string exp_f1 = Bytes().U8(0x01).U16(0).U16(5).str();
+    // {1,2}: one row of two numbers.
+    const std::string array_tokens = Bytes().U8(0x60).Fill(7, 0).str();
+    const std::string array_values = Bytes().U8(1).U16(0).U8(1).F64(1).U8(1).F64(2).str();
+    const std::string sum = Bytes().U8(0x42).U8(1).U16(4).str();
+    // C1:C2 = A1:A2*2
+    const std::string array_formula = Bytes().U8(0x65).U16(0).U16(1).U16(0xC000).U16(0xC000).U8(0x1E).U16(2).U8(0x05).str();
+    const std::string array_record = Bytes().U16(0).U16(1).U8(2).U8(2).U16(0).U32(0).U16(
+        static_cast<uint32_t>(array_formula.size())).Raw(array_formula).str();
+    const std::string table_record = Bytes().U16(1).U16(1).U8(3).U8(3).U8(0x00).U8(0).U16(0).U16(0).U16(0).U16(0).str();
+    // Shared: the cell's own column A plus SUM({1,2}).
+    const std::string shared_tokens = Bytes().U8(0x2C).U16(0).U16(0xC000 | 0xFB).str() + array_tokens + sum + "\x03";
+    const std::string shared_record =
+        Bytes().U16(0).U16(1).U8(5).U8(5).U8(0).U8(2).U16(static_cast<uint32_t>(shared_tokens.size())).Raw(shared_tokens).Raw(array_values).str();
+
+    auto globals = [&](uint32_t sheet_at) {
+        Records r = biffreadtest::MinimalGlobals({});
+        r.Add(0x0085, Bytes().U32(sheet_at).U8(0).U8(0).U8(6).U8(0).Raw("Groups"));
+        r.Add(0x000A, "");
+        return r;
+    };
+    Records book8 = globals(static_cast<uint32_t>(globals(0).size()));
+    book8.Add(0x0809, biffreadtest::BofData(0x0010));
+    book8.Add(0x0200, Bytes().U32(0).U32(2).U16(0).U16(6).U16(0).str());
+    book8.Add(0x0203, Bytes().U16(0).U16(0).U16(15).F64(3).str());
+    book8.Add(0x0203, Bytes().U16(1).U16(0).U16(15).F64(4).str());
+    book8.Add(0x0006, formula(0, 2, 6, 0, exp_c1)).Add(0x0221, array_record);
+    book8.Add(0x0006, formula(1, 2, 8, 0, exp_c1));
+    book8.Add(0x0006, formula(1, 3, 0, 0, Bytes().U8(0x02).U16(1).U16(3).str())).Add(0x0236, table_record);
+    book8.Add(0x0006, formula(0, 4, 3, 0, array_tokens + sum, array_values));
+    book8.Add(0x0006, formula(0, 5, 6, 0x0008, exp_f1)).Add(0x04BC, shared_record);
+    book8.Add(0x0006, formula(1, 5, 7, 0x0008, exp_f1));
+    book8.Add(0x000A, "");
+    const std::string path = dir.File("groups.xls");
+    biffreadtest::WriteXls(path, book8.bytes());
+    const std::vector<std::string> original = DumpWithPython(kXlrdDump, path);
+
+    TTabulon4 book;
+    Read(book, path);
+    const std::string out = dir.File("groups_appended.xls");
+    AppendRowAndCheckWithXlrd(book, original, 2, out);
+
+    // The records and bytes that make the formulas what they are went out unchanged.
+    const std::string written = bifftest::WorkbookStreamOf(out);
+    std::vector<std::string> arrays, tables, formula_tails;
+    for (const TBiffRecordView& r : RecordsOf(written)) {
+        if (r.id == 0x0221) arrays.emplace_back(r.data);
+        if (r.id == 0x0236) tables.emplace_back(r.data);
+        if (r.id == 0x0006 && r.data.size() > 22) {
+            const size_t count = bifftest::U16(r.data, 20);
+            formula_tails.emplace_back(r.data.substr(22 + count));
+        }
+    }
+    EXPECT_EQ(arrays, std::vector<std::string>{array_record});
+    EXPECT_EQ(tables, std::vector<std::string>{table_record});
+    EXPECT_EQ(std::count(formula_tails.begin(), formula_tails.end(), array_values), 3);
+
+    if (!HaveLibreOffice()) GTEST_SKIP() << "LibreOffice or python3-openpyxl is not installed";
+    std::map<std::string, std::string> before = LibreOfficeCells(path), after = LibreOfficeCells(out);
+    EXPECT_EQ(after.at("0 2 0"), "s " + Utf16Hex(u"новая строка"));
+    after.erase("0 2 0");
+    after.erase("0 2 1");
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(before.at("0 0 4"), "f " + Utf16Hex(u"=SUM({1,2})"));
+}
+
 }  // namespace
 }  // namespace linograf::workbook
