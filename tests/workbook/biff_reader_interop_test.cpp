@@ -526,5 +526,64 @@ TEST_F(BiffReaderInterop, ArrayFormulasDataTablesAndArrayConstantsStayFormulas) 
     EXPECT_EQ(before.at("0 0 4"), "f " + Utf16Hex(u"=SUM({1,2})"));
 }
 
+// A chart sheet between two worksheets: the model has no charts, so its substream goes back
+// unchanged, in its place, and the sheets after it keep their positions (which formulas and names
+// refer to) and their states. Cells put on it cannot be written, and the file is then left alone.
+TEST_F(BiffReaderInterop, ChartSheetsStayInTheirPlace) {
+    using biffreadtest::Bytes;
+    using biffreadtest::Records;
+    Records data, chart, after;
+    data.Add(0x0809, biffreadtest::BofData(0x0010));
+    data.Add(0x0203, Bytes().U16(0).U16(0).U16(15).F64(1.5).str());
+    data.Add(0x000A, "");
+    chart.Add(0x0809, biffreadtest::BofData(0x0020));
+    chart.Add(0x1002, Bytes().U32(0).U32(0).U32(0x01DF0000).U32(0x01340000).str());  // CHART: its frame
+    chart.Add(0x1033, "");                                                           // BEGIN
+    chart.Add(0x1034, "");                                                           // END
+    chart.Add(0x000A, "");
+    after.Add(0x0809, biffreadtest::BofData(0x0010));
+    after.Add(0x0203, Bytes().U16(0).U16(0).U16(15).F64(2.5).str());
+    after.Add(0x000A, "");
+    auto globals = [&](uint32_t first) {
+        Records r = biffreadtest::MinimalGlobals({});
+        const uint32_t at[] = {first, first + static_cast<uint32_t>(data.size()),
+                               first + static_cast<uint32_t>(data.size() + chart.size())};
+        r.Add(0x0085, Bytes().U32(at[0]).U8(0).U8(0).U8(4).U8(0).Raw("Data"));
+        r.Add(0x0085, Bytes().U32(at[1]).U8(0).U8(2).U8(5).U8(0).Raw("Chart"));
+        r.Add(0x0085, Bytes().U32(at[2]).U8(1).U8(0).U8(5).U8(0).Raw("After"));
+        r.Add(0x000A, "");
+        return r;
+    };
+    const std::string stream = globals(static_cast<uint32_t>(globals(0).size())).bytes() + data.bytes() +
+                               chart.bytes() + after.bytes();
+    const std::string path = dir.File("chart.xls");
+    biffreadtest::WriteXls(path, stream);
+    const std::vector<std::string> original = DumpWithPython(kXlrdDump, path);
+
+    TTabulon4 book;
+    Read(book, path);
+    ASSERT_EQ(book.Sheets().Count(), 3);
+    const std::string out = dir.File("chart_appended.xls");
+    AppendRowAndCheckWithXlrd(book, original, 1, out);
+
+    // The directory names the same sheets, types and states in the same order, and the chart's
+    // records are the ones it was read with.
+    auto directory = [](const std::string& bytes) {
+        std::vector<std::string> entries;
+        for (const TBiffRecordView& r : RecordsOf(bytes))
+            if (r.id == 0x0085) entries.emplace_back(r.data.substr(4, 2));
+        return entries;
+    };
+    EXPECT_EQ(directory(bifftest::WorkbookStreamOf(out)), directory(stream));
+    const char* names = "import sys, xlrd\nprint(xlrd.open_workbook(sys.argv[1]).sheet_names())";
+    EXPECT_EQ(DumpWithPython(names, out), DumpWithPython(names, path));
+    EXPECT_NE(bifftest::WorkbookStreamOf(out).find(chart.bytes()), std::string::npos);
+
+    book.Sheet(1).SetAsFloat(0, 0, 1);
+    const std::string before = test::ReadFileBytes(out);
+    EXPECT_THROW(book.Write(), std::runtime_error);
+    EXPECT_EQ(test::ReadFileBytes(out), before);
+}
+
 }  // namespace
 }  // namespace linograf::workbook

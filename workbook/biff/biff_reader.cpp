@@ -366,9 +366,7 @@ bool TBiffReader::Bof() {
             SkipSubstream(true);
             return true;
         }
-        // A chart sheet: the model has no chart sheets, so it is left out.
-        ++next_substream_;
-        SkipSubstream(false);
+        ChartSheet();
         return !boundsheets_.empty() && next_substream_ < static_cast<int>(boundsheets_.size()) - 1;
     }
     if (type == 0x0100) throw std::runtime_error("BIFF4 Workbook unhandled");
@@ -417,6 +415,27 @@ bool TBiffReader::Bof() {
     store_bof();
     lowest_version_ = length_ >= 16 ? U32(12) : 0;
     return true;
+}
+
+// The model has no charts: a BIFF8 chart sheet's substream is kept whole, in a sheet of its own
+// that the writer puts back unchanged, so the sheets after it keep the positions that formulas and
+// names refer to. An older file's chart cannot go into a BIFF8 file and is left out.
+void TBiffReader::ChartSheet() {
+    ++next_substream_;
+    if (biff_ != 8) {
+        SkipSubstream(false);
+        return;
+    }
+    ++sheet_index_;
+    TSheet& sheet = book_.Sheets().Add(kChartSheetKind);
+    if (next_substream_ < static_cast<int>(boundsheets_.size())) {
+        sheet.SetName(boundsheets_[next_substream_].name);
+        sheet.SetHidden(boundsheets_[next_substream_].hidden);
+    }
+    TDefaultRecordStorage* list = list_;
+    list_ = &sheet.Records();
+    SkipSubstream(true);
+    list_ = list;
 }
 
 // Walks to the EOF that closes the substream whose BOF is the current record, keeping its

@@ -78,6 +78,7 @@ class TBiffReader {
     bool Bof();
     bool Eof();
     void SkipSubstream(bool keep);
+    void ChartSheet();
     void Font();
     void Format();
     void Xf();
