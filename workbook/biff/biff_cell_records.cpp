@@ -7,7 +7,6 @@
 #include "workbook/biff/biff_reader.h"
 #include "workbook/biff/biff_shared_formula.h"
 #include "workbook/biff/biff_string.h"
-#include "text/code_page_text.h"
 #include "workbook/model/record_storage.h"
 #include "workbook/biff/rk_number.h"
 #include "workbook/model/tabulon4.h"
@@ -215,7 +214,7 @@ bool TBiffReader::DispatchCell() {
         case rec::RSTRING: {
             const size_t count = U16(6);
             Need(8 + count);
-            sheet->SetString(col, row, U16(4), DecodeSystemCodePage({data_ + 8, count}));
+            sheet->SetString(col, row, U16(4), Decode({data_ + 8, count}));
             break;
         }
         case rec::BOOLERR:
@@ -233,7 +232,7 @@ bool TBiffReader::DispatchCell() {
         case rec::LABEL2: {
             const size_t count = U8(7);
             Need(8 + count);
-            sheet->SetString(col, row, kDefaultCellFormat, DecodeSystemCodePage({data_ + 8, count}));
+            sheet->SetString(col, row, kDefaultCellFormat, Decode({data_ + 8, count}));
             break;
         }
         default:
@@ -257,136 +256,167 @@ void TBiffReader::Label() {
         text = WideString(at, false);
     } else {
         Need(8 + count);
-        text.assign(data_ + 8, data_ + 8 + static_cast<std::ptrdiff_t>(count));
+        text = Decode({data_ + 8, count});
     }
     CurrentSheet()->SetString(U16(2), U16(0), U16(4), text);
 }
 
-// The formula's token list is kept for BIFF8 files, whose tokens the writer can write back; the
-// tokens of older files, array formulas and data tables (which need records the writer does not
-// write) are replaced by the cached result as a plain value.
+// The formula's token list is kept for BIFF8 files, whose tokens the writer can write back, with
+// the array constants after them and the ARRAY or TABLE record of the range the cell heads; the
+// tokens of older files are replaced by the cached result as a plain value.
 void TBiffReader::Formula() {
-    TSheet& sheet = *CurrentSheet();
-    const uint32_t row = U16(0), col = U16(2);
+    TFormulaRecord f = FormulaFields();
+    auto data = std::make_unique<TFormulaData>();
+    const bool keep = FormulaGroup(f, *data) && biff_ == 8 && !f.tokens.empty();
+    const TCellType kind = FormulaResult(f, *data);
+    // A formula without tokens and with a number for its result is no cell at all.
+    if (kind == ctNumberFormula && f.tokens.empty()) return;
+    data->tokens = std::move(f.tokens);
+    data->extra = std::move(f.extra);
+    data->options = f.options;
+    PlaceFormula(f, kind, std::move(data), keep);
+}
+
+// BIFF2 has a one-byte option and token count and no cell format; BIFF3 and BIFF4 files of
+// versions before 6 have a shorter options field.
+TBiffReader::TFormulaRecord TBiffReader::FormulaFields() const {
+    TFormulaRecord f;
+    f.row = U16(0);
+    f.col = U16(2);
     size_t result_at = 6, options_at = 14, count_at = 20, tokens_at = 22;
-    int xf;
-    bool short_count = false;
-    if (biff_ == 2 && id_ == rec::FORMULA) {
+    const bool short_count = biff_ == 2 && id_ == rec::FORMULA;
+    if (short_count) {
         result_at = 7, options_at = 15, count_at = 16, tokens_at = 17;
-        short_count = true;
-        xf = kDefaultCellFormat;
+        f.xf = kDefaultCellFormat;
     } else {
         if ((biff_ == 3 || biff_ == 4) && lowest_version_ != 6) count_at = 16, tokens_at = 18;
-        xf = U16(4);
+        f.xf = U16(4);
     }
-    uint8_t result[8];
     Need(result_at + 8);
-    std::memcpy(result, data_ + result_at, 8);
-    const uint16_t options = short_count ? U8(options_at) : U16(options_at);
+    std::memcpy(f.result, data_ + result_at, 8);
+    f.options = short_count ? U8(options_at) : U16(options_at);
     const size_t count = short_count ? U8(count_at) : U16(count_at);
     Need(tokens_at + count);
-    std::vector<uint8_t> tokens(data_ + static_cast<std::ptrdiff_t>(tokens_at),
-                                data_ + static_cast<std::ptrdiff_t>(tokens_at + count));
-    bool keep = biff_ == 8 && count > 0;
-    const int first = count > 0 ? tokens[0] : -1;
+    const uint8_t* tokens = data_ + static_cast<std::ptrdiff_t>(tokens_at);
+    f.tokens.assign(tokens, tokens + static_cast<std::ptrdiff_t>(count));
+    f.extra.assign(tokens + static_cast<std::ptrdiff_t>(count), data_ + static_cast<std::ptrdiff_t>(length_));
+    return f;
+}
 
-    // The records a formula cell may bring along come first: the shared formula or array it
-    // starts, then the text of its result.
-    if (first == 0x01 && (options & 0x0008)) {
-        if (ReadNextIf({rec::SHRFMLA, rec::SHRFMLA5})) {
-            const Fields f{next_, next_length_};
-            const size_t shared_count = f.U16(8);
-            f.Need(10 + shared_count);
-            shared_formulas_.push_back(
-                {f.U16(0), f.U16(2), f.U8(4), f.U8(5),
-                 std::vector<uint8_t>(next_ + 10, next_ + 10 + static_cast<std::ptrdiff_t>(shared_count))});
-        }
-        if (keep) {
-            if (count < 5) throw std::runtime_error("Record too short");
-            const uint32_t master_row = static_cast<uint32_t>(tokens[1] | (tokens[2] << 8));
-            const uint32_t master_col = static_cast<uint32_t>(tokens[3] | (tokens[4] << 8));
-            const TSharedFormula* group = nullptr;
-            for (const TSharedFormula& s : shared_formulas_) {
-                if (master_row >= s.first_row && master_row <= s.last_row && master_col >= s.first_col &&
-                    master_col <= s.last_col) {
-                    group = &s;
-                    break;
-                }
-            }
-            if (!group) {
-                char message[96];
-                std::snprintf(message, sizeof message, "Fixup error in shared formula at C=%u,R=%u (%s)", col,
-                              row, CellName(col, row).c_str());
-                throw std::runtime_error(message);
-            }
-            std::optional<std::vector<uint8_t>> own = SharedFormulaForCell(group->tokens, col, row);
-            if (own)
-                tokens = std::move(*own);
-            else
-                keep = false;
-        }
-    } else if (first == 0x01) {
-        ReadNextIf({rec::ARRAY});
-        keep = false;
-    } else if (first == 0x02) {
-        ReadNextIf({rec::TABLE});
-        keep = false;
+// A formula whose tokens start with ptgExp belongs to a shared formula (its tokens are made the
+// cell's own) or to an array formula; ptgTbl marks a cell of a data table. The cell that heads an
+// array or table is followed by its ARRAY or TABLE record, kept with the cell; the other cells
+// keep their reference to the head.
+bool TBiffReader::FormulaGroup(TFormulaRecord& f, TFormulaData& data) {
+    const int first = f.tokens.empty() ? -1 : f.tokens[0];
+    if (first == 0x01 && (f.options & 0x0008)) return SharedFormulaTokens(f);
+    if (first != 0x01 && first != 0x02) return true;
+    if (ReadNextIf({first == 0x01 ? rec::ARRAY : rec::TABLE})) {
+        data.group_record_id = next_id_;
+        data.group_record.assign(next_, next_ + static_cast<std::ptrdiff_t>(next_length_));
     }
+    data.in_shared_group = true;
+    return true;
+}
 
+bool TBiffReader::SharedFormulaTokens(TFormulaRecord& f) {
+    if (ReadNextIf({rec::SHRFMLA, rec::SHRFMLA5})) {
+        const Fields s{next_, next_length_};
+        const size_t shared_count = s.U16(8);
+        s.Need(10 + shared_count);
+        const uint8_t* tokens = next_ + 10;
+        shared_formulas_.push_back({s.U16(0), s.U16(2), s.U8(4), s.U8(5),
+                                    std::vector<uint8_t>(tokens, tokens + static_cast<std::ptrdiff_t>(shared_count)),
+                                    std::vector<uint8_t>(tokens + static_cast<std::ptrdiff_t>(shared_count),
+                                                         next_ + static_cast<std::ptrdiff_t>(next_length_))});
+    }
+    if (biff_ != 8) return false;
+    if (f.tokens.size() < 5) throw std::runtime_error("Record too short");
+    const uint32_t master_row = static_cast<uint32_t>(f.tokens[1] | (f.tokens[2] << 8));
+    const uint32_t master_col = static_cast<uint32_t>(f.tokens[3] | (f.tokens[4] << 8));
+    const TSharedFormula* group = nullptr;
+    for (const TSharedFormula& s : shared_formulas_) {
+        if (master_row >= s.first_row && master_row <= s.last_row && master_col >= s.first_col &&
+            master_col <= s.last_col) {
+            group = &s;
+            break;
+        }
+    }
+    if (!group) {
+        char message[96];
+        std::snprintf(message, sizeof message, "Fixup error in shared formula at C=%u,R=%u (%s)", f.col, f.row,
+                      CellName(f.col, f.row).c_str());
+        throw std::runtime_error(message);
+    }
+    std::optional<std::vector<uint8_t>> own = SharedFormulaForCell(group->tokens, f.col, f.row);
+    if (!own) return false;
+    f.tokens = std::move(*own);
+    f.extra = group->extra;
+    return true;
+}
+
+// The cached result ([MS-XLS] FormulaValue): a double, or, with 0xFFFF in its last two bytes, a
+// type byte (0 text, 1 boolean, 2 error, 3 empty text) and the value in its third byte. A text
+// result's characters follow in a STRING record.
+TCellType TBiffReader::FormulaResult(const TFormulaRecord& f, TFormulaData& data) {
+    const uint8_t* result = f.result;
     const bool special = result[6] == 0xFF && result[7] == 0xFF && result[0] < 4;
-    auto data = std::make_unique<TFormulaData>();
-    data->tokens = std::move(tokens);
-    data->options = options;
-    TCellType kind = ctNumberFormula;
-    if (special && result[0] == 0) {
-        kind = ctStringFormula;
-        // A text result missing its STRING record reads as an empty text.
-        if (ReadNextIf({biff_ == 2 ? rec::STRING2 : rec::STRING})) {
-            const Fields f{next_, next_length_};
-            if (biff_ == 2) {
-                const size_t chars = f.U8(0);
-                f.Need(1 + chars);
-                data->string_result.assign(next_ + 1, next_ + 1 + static_cast<std::ptrdiff_t>(chars));
-            } else if (biff_ < 8) {
-                const size_t chars = f.U16(0);
-                f.Need(2 + chars);
-                data->string_result.assign(next_ + 2, next_ + 2 + static_cast<std::ptrdiff_t>(chars));
-            } else {
-                TBiffStringSource source(next_, next_length_, 0);
-                TBiffString text;
-                ReadBiffString(source, text);
-                data->string_result = text.Text();
-            }
-        }
-    } else if (special && result[0] == 1) {
-        kind = ctBooleanFormula;
-        data->boolean_or_error = result[2] ? 1 : 0;
-    } else if (special && result[0] == 2) {
-        kind = ctErrorFormula;
-        data->boolean_or_error = result[2];
-    } else if (special && result[0] == 3) {
-        kind = ctStringFormula;
-    } else {
-        std::memcpy(&data->number, result, 8);
-        if (count == 0) return;
+    if (!special) {
+        std::memcpy(&data.number, result, 8);
+        return ctNumberFormula;
     }
-    if (!CellInLimits(col, row)) return;
+    switch (result[0]) {
+        case 1:
+            data.boolean_or_error = result[2] ? 1 : 0;
+            return ctBooleanFormula;
+        case 2:
+            data.boolean_or_error = ErrorCode(result[2]);
+            return ctErrorFormula;
+        case 3:
+            return ctStringFormula;
+        default:
+            break;
+    }
+    // A text result missing its STRING record reads as an empty text.
+    if (!ReadNextIf({biff_ == 2 ? rec::STRING2 : rec::STRING})) return ctStringFormula;
+    const Fields s{next_, next_length_};
+    if (biff_ == 2) {
+        const size_t chars = s.U8(0);
+        s.Need(1 + chars);
+        data.string_result = Decode({next_ + 1, chars});
+    } else if (biff_ < 8) {
+        const size_t chars = s.U16(0);
+        s.Need(2 + chars);
+        data.string_result = Decode({next_ + 2, chars});
+    } else {
+        TBiffStringSource source(next_, next_length_, 0);
+        TBiffString text;
+        ReadBiffString(source, text);
+        data.string_result = text.Text();
+    }
+    return ctStringFormula;
+}
+
+void TBiffReader::PlaceFormula(const TFormulaRecord& f, TCellType kind, std::unique_ptr<TFormulaData> data,
+                               bool keep) {
+    if (!CellInLimits(f.col, f.row)) return;
+    TSheet& sheet = *CurrentSheet();
     if (keep) {
-        sheet.SetFormula(col, row, xf, kind, std::move(data));
+        sheet.SetFormula(f.col, f.row, f.xf, kind, std::move(data));
         return;
     }
     switch (kind) {
         case ctStringFormula:
-            sheet.SetString(col, row, xf, data->string_result);
+            sheet.SetString(f.col, f.row, f.xf, data->string_result);
             break;
         case ctBooleanFormula:
-            sheet.SetBoolean(col, row, xf, data->boolean_or_error != 0);
+            sheet.SetBoolean(f.col, f.row, f.xf, data->boolean_or_error != 0);
             break;
         case ctErrorFormula:
-            sheet.SetError(col, row, xf, ErrorCode(data->boolean_or_error));
+            sheet.SetError(f.col, f.row, f.xf, data->boolean_or_error);
             break;
         default:
-            sheet.SetFloat(col, row, xf, data->number);
+            sheet.SetFloat(f.col, f.row, f.xf, data->number);
             break;
     }
 }

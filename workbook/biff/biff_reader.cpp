@@ -69,7 +69,7 @@ std::vector<uint8_t> XfFromBiff5(std::span<const uint8_t> d) {
 
 }  // namespace
 
-TBiffReader::TBiffReader(TTabulon4& book) : book_(book) {}
+TBiffReader::TBiffReader(TTabulon4& book) : book_(book), decoder_(std::make_unique<TCodePageDecoder>()) {}
 
 TBiffReader::~TBiffReader() = default;
 
@@ -238,11 +238,9 @@ bool TBiffReader::DispatchSettings() {
         case rec::DELTA:
         case rec::ITERATION:  // calculation
         case rec::WINDOWPROTECT:
-        case rec::DATEMODE:
         case rec::PRINTHEADERS:
         case rec::PRINTGRIDLINES:
         case rec::BACKUP:
-        case rec::CODEPAGE:
         case rec::DEFCOLWIDTH:
         case rec::SAVERECALC:
         case rec::GUTS:
@@ -268,6 +266,14 @@ bool TBiffReader::DispatchSettings() {
             // A sheet's password belongs to the sheet's own protection, kept as it is.
             if (sheet_index_ >= 0) return false;
             Store(id_, Data());
+            return true;
+        case rec::DATEMODE:
+            // The same two bytes in every version: the 1904 date system of a Mac workbook of any
+            // age stays, so its date numbers keep their days.
+            Store(id_, Data());
+            return true;
+        case rec::CODEPAGE:
+            CodePage();
             return true;
         case rec::WINDOW1:
             consumed_ = true;
@@ -360,9 +366,7 @@ bool TBiffReader::Bof() {
             SkipSubstream(true);
             return true;
         }
-        // A chart sheet: the model has no chart sheets, so it is left out.
-        ++next_substream_;
-        SkipSubstream(false);
+        ChartSheet();
         return !boundsheets_.empty() && next_substream_ < static_cast<int>(boundsheets_.size()) - 1;
     }
     if (type == 0x0100) throw std::runtime_error("BIFF4 Workbook unhandled");
@@ -411,6 +415,27 @@ bool TBiffReader::Bof() {
     store_bof();
     lowest_version_ = length_ >= 16 ? U32(12) : 0;
     return true;
+}
+
+// The model has no charts: a BIFF8 chart sheet's substream is kept whole, in a sheet of its own
+// that the writer puts back unchanged, so the sheets after it keep the positions that formulas and
+// names refer to. An older file's chart cannot go into a BIFF8 file and is left out.
+void TBiffReader::ChartSheet() {
+    ++next_substream_;
+    if (biff_ != 8) {
+        SkipSubstream(false);
+        return;
+    }
+    ++sheet_index_;
+    TSheet& sheet = book_.Sheets().Add(kChartSheetKind);
+    if (next_substream_ < static_cast<int>(boundsheets_.size())) {
+        sheet.SetName(boundsheets_[next_substream_].name);
+        sheet.SetHidden(boundsheets_[next_substream_].hidden);
+    }
+    TDefaultRecordStorage* list = list_;
+    list_ = &sheet.Records();
+    SkipSubstream(true);
+    list_ = list;
 }
 
 // Walks to the EOF that closes the substream whose BOF is the current record, keeping its
@@ -465,9 +490,11 @@ void TBiffReader::Font() {
         }
         const size_t count = U8(name_at);
         Need(name_at + 1 + count);
-        d[14] = static_cast<uint8_t>(count);
-        d.insert(d.end(), data_ + static_cast<std::ptrdiff_t>(name_at + 1),
-                 data_ + static_cast<std::ptrdiff_t>(name_at + 1 + count));
+        // The name in the file's code page becomes UTF-16.
+        const std::u16string name = Decode({data_ + name_at + 1, count});
+        d[14] = static_cast<uint8_t>(name.size());
+        d[15] = 0x01;
+        for (char16_t c : name) d.insert(d.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
     }
     TXFont font;
     font.LoadFromRecord(d);
@@ -527,8 +554,9 @@ void TBiffReader::Style() {
 }
 
 void TBiffReader::Palette() {
-    // Kept as it is as well: the writer adds its own only when the colours differ from the
-    // default palette.
+    // The colours go into the palette and the writer writes the one PALETTE record from it (when
+    // they differ from the default palette); a copy of the record would make it two.
+    consumed_ = true;
     const size_t count = std::min<size_t>(U16(0), 57);
     Need(2 + 4 * count);
     TPalette& palette = workbook::Palette();
@@ -588,10 +616,22 @@ std::u16string TBiffReader::ByteString(size_t& at, bool short_count) const {
     const size_t count = short_count ? U8(at) : U16(at);
     at += short_count ? 1 : 2;
     Need(at + count);
-    std::u16string text(data_ + static_cast<std::ptrdiff_t>(at),
-                        data_ + static_cast<std::ptrdiff_t>(at + count));
+    std::u16string text = Decode({data_ + at, count});
     at += count;
     return text;
+}
+
+// The code page of the file's 8-bit texts. A BIFF8 file holds its texts in UTF-16 and says so
+// (1200); the texts of an older file become UTF-16 as they are read, so the BIFF8 file written
+// from it says 1200 as well.
+void TBiffReader::CodePage() {
+    consumed_ = true;
+    const uint16_t code_page = U16(0);
+    if (biff_ < 8 && code_page != 1200) decoder_ = std::make_unique<TCodePageDecoder>(code_page);
+    if (biff_ < 5) return;
+    std::vector<uint8_t> d(2);
+    Put16(d.data(), biff_ == 8 ? code_page : 1200);
+    Store(id_, d);
 }
 
 bool TBiffReader::ReadNextIf(std::initializer_list<uint16_t> ids) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "workbook/biff/biff_record_input.h"
+#include "text/code_page_text.h"
 #include "workbook/model/sheet.h"
 
 namespace linograf::workbook {
@@ -51,18 +52,33 @@ class TBiffReader {
     struct TSharedFormula {
         uint32_t first_row, last_row, first_col, last_col;
         std::vector<uint8_t> tokens;
+        std::vector<uint8_t> extra;  // the array constants' values after the tokens
+    };
+    // A FORMULA record's fields in any of the layouts.
+    struct TFormulaRecord {
+        uint32_t row = 0, col = 0;
+        int xf = 0;
+        uint8_t result[8] = {};
+        uint16_t options = 0;
+        std::vector<uint8_t> tokens;
+        std::vector<uint8_t> extra;  // after the tokens, up to the record's end
     };
 
     // Returns false when the record ends the read.
     bool Dispatch();
     bool DispatchGlobals();
     bool DispatchSheet();
+    bool SheetLayoutRecord(TSheet& sheet);
+    bool SheetPrintRecord(TSheet& sheet);
+    bool SheetContentRecord(TSheet& sheet);
+    void Dimensions();
     bool DispatchCell();
     bool DispatchSettings();
 
     bool Bof();
     bool Eof();
     void SkipSubstream(bool keep);
+    void ChartSheet();
     void Font();
     void Format();
     void Xf();
@@ -76,7 +92,15 @@ class TBiffReader {
     void PageBreaks(bool horizontal);
     void MergedCells();
     void Pane();
+    // A FORMULA record and the records it brings along: its fields, the shared formula, array
+    // or data table it belongs to, its cached result, and the cell it becomes.
     void Formula();
+    TFormulaRecord FormulaFields() const;
+    // False when the tokens cannot be kept and the cell becomes its cached result.
+    bool FormulaGroup(TFormulaRecord& f, TFormulaData& data);
+    bool SharedFormulaTokens(TFormulaRecord& f);
+    TCellType FormulaResult(const TFormulaRecord& f, TFormulaData& data);
+    void PlaceFormula(const TFormulaRecord& f, TCellType kind, std::unique_ptr<TFormulaData> data, bool keep);
     void LabelSst();
     // LABELSST into the current sheet; a missing string raises "Read error at" the position.
     void SetSSTString(uint32_t col, uint32_t row, int xf, uint32_t index);
@@ -100,8 +124,11 @@ class TBiffReader {
     // A BIFF8 string at `at`: character count (u16, or u8 with short_count), option byte and
     // characters; `at` is moved past it.
     std::u16string WideString(size_t& at, bool short_count) const;
-    // BIFF5 string: count (u8 or u16) and 8-bit characters widened byte for byte.
+    // BIFF5 string: count (u8 or u16) and 8-bit characters in the file's code page.
     std::u16string ByteString(size_t& at, bool short_count) const;
+    // 8-bit characters in the code page of the file's CODEPAGE record (BIFF5 and older).
+    std::u16string Decode(std::span<const uint8_t> bytes) const { return decoder_->Decode(bytes); }
+    void CodePage();
 
     // The record after the current one, read into next_ when it has one of the given ids.
     bool ReadNextIf(std::initializer_list<uint16_t> ids);
@@ -144,6 +171,7 @@ class TBiffReader {
     bool skipping_views_ = false;
     int fonts_read_ = 0;
     std::vector<TSharedFormula> shared_formulas_;
+    std::unique_ptr<TCodePageDecoder> decoder_;
 };
 
 }  // namespace linograf::workbook

@@ -31,6 +31,8 @@ int FixedSize(uint8_t ptg) {
     }
     if (ptg < 0x20 || ptg > 0x7F) return -1;
     switch (ptg & 0x1F) {
+        case 0x00:
+            return 7;  // ptgArray: its values follow the tokens, the same for every cell
         case 0x01:
             return 2;  // ptgFunc
         case 0x02:
@@ -41,9 +43,10 @@ int FixedSize(uint8_t ptg) {
             return 4;  // ptgRef
         case 0x05:
             return 8;  // ptgArea
+        case 0x06:
         case 0x07:
         case 0x08:
-            return 6;  // ptgMemErr, ptgMemNoMem
+            return 6;  // ptgMemArea, ptgMemErr, ptgMemNoMem
         case 0x09:
             return 2;  // ptgMemFunc
         case 0x0A:
@@ -63,7 +66,7 @@ int FixedSize(uint8_t ptg) {
         case 0x1D:
             return 10;  // ptgArea3d, ptgAreaErr3d
         default:
-            return -1;  // ptgArray, ptgMemArea (data after the tokens), others
+            return -1;
     }
 }
 

@@ -19,38 +19,32 @@ void Put16(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
+// A sheet's own records in three groups: its layout (rows, columns, extent, window), its print
+// settings, and what lies on it besides cells. The groups take disjoint record ids; false leaves
+// the record to the template list as it is.
 bool TBiffReader::DispatchSheet() {
     TSheet* sheet = CurrentSheet();
     if (!sheet) return false;
+    return SheetLayoutRecord(*sheet) || SheetPrintRecord(*sheet) || SheetContentRecord(*sheet);
+}
+
+bool TBiffReader::SheetLayoutRecord(TSheet& sheet) {
     switch (id_) {
         case rec::ROW:
             consumed_ = true;
             PlaceCells();
-            sheet->Rows().LoadFromRecord(Data());
+            sheet.Rows().LoadFromRecord(Data());
             return true;
         case rec::COLINFO:
             if (biff_ < 5) return false;
             consumed_ = true;
             Place(kPlaceholderColInfo);
-            sheet->Columns().LoadFromRecord(Data());
+            sheet.Columns().LoadFromRecord(Data());
             return true;
         case rec::DIMENSIONS:
-        case rec::DIMENSIONS2: {
-            consumed_ = true;
-            if (biff_ < 5 || (id_ == rec::DIMENSIONS2 && (biff_ == 5 || special_bof_))) return true;
-            if (biff_ == 8) {
-                Store(rec::DIMENSIONS, Data());
-                return true;
-            }
-            // BIFF5 holds 16-bit rows; BIFF8 has 32-bit ones.
-            std::vector<uint8_t> d(14, 0);
-            Put16(d.data(), U16(0));
-            Put16(d.data() + 4, U16(2));
-            Put16(d.data() + 8, U16(4));
-            Put16(d.data() + 10, U16(6));
-            Store(rec::DIMENSIONS, d);
+        case rec::DIMENSIONS2:
+            Dimensions();
             return true;
-        }
         case rec::WINDOW2: {
             consumed_ = true;
             if (biff_ < 5) return true;
@@ -71,18 +65,29 @@ bool TBiffReader::DispatchSheet() {
         case rec::PANE:
             if (U8(8) > 3) throw std::runtime_error("Value out of range");
             return false;
-        case rec::MERGEDCELLS: {
-            consumed_ = true;
-            Place(kPlaceholderSheetObjects);
-            const size_t count = U16(0);
-            Need(2 + 8 * count);
-            for (size_t i = 0; i < count; ++i) {
-                const size_t at = 2 + 8 * i;
-                const int32_t row1 = U16(at), row2 = U16(at + 2), col1 = U16(at + 4), col2 = U16(at + 6);
-                if (row1 <= row2 && col1 <= col2) sheet->MergedCells().Add(col1, row1, col2, row2);
-            }
-            return true;
-        }
+        default:
+            return false;
+    }
+}
+
+void TBiffReader::Dimensions() {
+    consumed_ = true;
+    if (biff_ < 5 || (id_ == rec::DIMENSIONS2 && (biff_ == 5 || special_bof_))) return;
+    if (biff_ == 8) {
+        Store(rec::DIMENSIONS, Data());
+        return;
+    }
+    // BIFF5 holds 16-bit rows; BIFF8 has 32-bit ones.
+    std::vector<uint8_t> d(14, 0);
+    Put16(d.data(), U16(0));
+    Put16(d.data() + 4, U16(2));
+    Put16(d.data() + 8, U16(4));
+    Put16(d.data() + 10, U16(6));
+    Store(rec::DIMENSIONS, d);
+}
+
+bool TBiffReader::SheetPrintRecord(TSheet& sheet) {
+    switch (id_) {
         case rec::HEADER:
         case rec::FOOTER:
             consumed_ = true;
@@ -97,11 +102,11 @@ bool TBiffReader::DispatchSheet() {
             if (biff_ < 5) return true;
             Place(kPlaceholderMargins);
             const double value = F64(0);
-            TPrintSettings& p = sheet->PrintSettings();
+            TPrintSettings& p = sheet.PrintSettings();
             (id_ == rec::LEFTMARGIN    ? p.margin_left
              : id_ == rec::RIGHTMARGIN ? p.margin_right
              : id_ == rec::TOPMARGIN   ? p.margin_top
-                                   : p.margin_bottom) = value;
+                                       : p.margin_bottom) = value;
             return true;
         }
         case rec::HORIZONTALPAGEBREAKS:
@@ -109,16 +114,26 @@ bool TBiffReader::DispatchSheet() {
             consumed_ = true;
             PageBreaks(id_ == rec::HORIZONTALPAGEBREAKS);
             return true;
+        default:
+            return false;
+    }
+}
+
+bool TBiffReader::SheetContentRecord(TSheet& sheet) {
+    switch (id_) {
+        case rec::MERGEDCELLS:
+            MergedCells();
+            return true;
         case rec::NOTE:
             if (biff_ >= 5) return false;
             consumed_ = true;
             return true;
         case rec::SHEETEXT:
-            if (length_ > 16) sheet->SetTabColor(U8(16));
+            if (length_ > 16) sheet.SetTabColor(U8(16));
             return false;
         case rec::SHEETPROTECTION:
             consumed_ = true;
-            sheet->SetSheetProtection(TSheetProtections::FromMask(U16(19) & 0x7FFF));
+            sheet.SetSheetProtection(TSheetProtections::FromMask(U16(19) & 0x7FFF));
             return true;
         case rec::SHRFMLA:
         case rec::SHRFMLA5:
@@ -131,6 +146,18 @@ bool TBiffReader::DispatchSheet() {
             return true;
         default:
             return false;
+    }
+}
+
+void TBiffReader::MergedCells() {
+    consumed_ = true;
+    Place(kPlaceholderSheetObjects);
+    const size_t count = U16(0);
+    Need(2 + 8 * count);
+    for (size_t i = 0; i < count; ++i) {
+        const size_t at = 2 + 8 * i;
+        const int32_t row1 = U16(at), row2 = U16(at + 2), col1 = U16(at + 4), col2 = U16(at + 6);
+        if (row1 <= row2 && col1 <= col2) CurrentSheet()->MergedCells().Add(col1, row1, col2, row2);
     }
 }
 

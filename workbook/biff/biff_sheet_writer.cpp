@@ -2,6 +2,7 @@
 // records generated from the sheet model (columns, rows, cells, margins, merged areas, ...).
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "workbook/biff/biff_record_buffer.h"
@@ -99,6 +100,155 @@ private:
     int count_ = 0;
     uint32_t row_ = 0, first_col_ = 0, last_col_ = 0;
 };
+
+// Every cell record goes into the stream one way: room for the whole record, its header and the
+// cell's six bytes put in place, the rest filled in by the caller through Body.
+class TCellRecord {
+public:
+    TCellRecord(TXLSStream& stream, uint16_t id, size_t length, const TCellRef& c, uint32_t xf)
+        : stream_(stream), size_(4 + length) {
+        if (length > static_cast<size_t>(TBiffWriter::kRecordLimit)) throw std::runtime_error("Record too long");
+        p_ = stream_.Reserve(size_);
+        PutCellHeader(p_, id, static_cast<uint16_t>(length), c.row, c.col, xf);
+    }
+    uint8_t* Body() { return p_ + 10; }
+    void Done() { stream_.Advance(size_); }
+
+private:
+    TXLSStream& stream_;
+    size_t size_;
+    uint8_t* p_;
+};
+
+// A blank cell and the blank cells right after it in the same row, also across the store's
+// 128-column blocks, up to the last column a BIFF8 row has: one BLANK or one MULBLANK.
+void PutBlankRun(TXLSStream& stream, TSheet& sheet, TCellStorage::Iterator& it, const TCellRef& c, uint32_t xf,
+                 int& visited) {
+    uint16_t xfs[kLastBiffColumn + 1];
+    size_t count = 0;
+    xfs[count++] = static_cast<uint16_t>(xf);
+    uint32_t last = c.col;
+    while (last < kLastBiffColumn) {
+        const TCellRef next = it.NextBlankInRun();
+        if (!next) break;
+        ++visited;
+        if (next.col != last + 1) throw std::runtime_error("Row error in writing MULBLANK");
+        xfs[count++] = static_cast<uint16_t>(sheet.CellFormatIndex(*next.cell));
+        last = next.col;
+    }
+    if (count == 1) {
+        TCellRecord(stream, rec::BLANK, 6, c, xf).Done();
+        return;
+    }
+    TCellRecord r(stream, rec::MULBLANK, 6 + 2 * count, c, xf);
+    uint8_t* p = r.Body() - 2;  // the first cell's format is the one in the cell bytes
+    for (size_t i = 0; i < count; ++i) Put16(p + 2 * i, xfs[i]);
+    Put16(p + 2 * count, last);
+    r.Done();
+}
+
+// A number goes into the row's run of RK numbers when it has an RK form; else a NUMBER.
+void PutNumber(TXLSStream& stream, TRKRun& run, const TCellRef& c, uint32_t xf, double value) {
+    const std::optional<uint32_t> rk = EncodeRK(value);
+    if (rk && run.Continues(c.col)) {
+        run.Add(c.row, c.col, static_cast<uint16_t>(xf), *rk);
+        return;
+    }
+    run.Flush(stream);
+    TCellRecord r(stream, rec::NUMBER, 14, c, xf);
+    std::memcpy(r.Body(), &value, 8);
+    r.Done();
+}
+
+void PutBoolErr(TXLSStream& stream, const TCellRef& c, uint32_t xf, uint8_t value, bool error) {
+    TCellRecord r(stream, rec::BOOLERR, 8, c, xf);
+    r.Body()[0] = value;
+    r.Body()[1] = error ? 1 : 0;
+    r.Done();
+}
+
+uint8_t ErrorByte(uint8_t code, const TCellRef& c) {
+    if (code < 1 || code > 7) {
+        char message[64];
+        std::snprintf(message, sizeof message, "Invalid error value in cell %u:%u", c.col, c.row);
+        throw std::runtime_error(message);
+    }
+    return kErrorBytes[code - 1];
+}
+
+// FORMULA: the cached result, the options, the tokens and the data after them; then the ARRAY or
+// TABLE record of the range the cell heads, and the text of a text result.
+void PutFormula(TXLSStream& stream, const TCell& cell, const TCellRef& c, uint32_t xf, bool recalc) {
+    const TFormulaData& f = *cell.value.formula;
+    // The cached result: a number, or a type byte (0 text, 1 boolean, 2 error) with the value in
+    // the third byte and 0xFFFF in the last two.
+    uint8_t result[8] = {0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (cell.type == ctNumberFormula || cell.type == ctArrayFormula) {
+        std::memcpy(result, &f.number, 8);
+    } else if (cell.type == ctBooleanFormula) {
+        result[0] = 1;
+        result[2] = f.boolean_or_error;
+    } else if (cell.type == ctErrorFormula) {
+        result[0] = 2;
+        result[2] = ErrorByte(f.boolean_or_error, c);
+    }
+    // Tokens and their data are one formula: cut short, the formula would be another one, or
+    // none that reads at all.
+    if (22 + f.tokens.size() + f.extra.size() > static_cast<size_t>(TBiffWriter::kRecordLimit))
+        throw std::runtime_error("Formula too long in cell " + std::to_string(c.col) + ":" + std::to_string(c.row));
+    TCellRecord r(stream, rec::FORMULA, 22 + f.tokens.size() + f.extra.size(), c, xf);
+    uint8_t* p = r.Body();
+    std::memcpy(p, result, 8);
+    Put16(p + 8, recalc ? 0x0002 : 0);
+    Put32(p + 10, 0);
+    Put16(p + 14, static_cast<uint32_t>(f.tokens.size()));
+    if (!f.tokens.empty()) std::memcpy(p + 16, f.tokens.data(), f.tokens.size());
+    if (!f.extra.empty()) std::memcpy(p + 16 + f.tokens.size(), f.extra.data(), f.extra.size());
+    r.Done();
+    if (f.group_record_id != 0) stream.WriteRecord(f.group_record_id, f.group_record.data(), f.group_record.size());
+    if (cell.type == ctStringFormula || cell.type == ctStringArrayFormula) {
+        const std::u16string_view s = std::u16string_view(f.string_result).substr(0, 4000);
+        TRecordBuffer text;
+        text.U16(static_cast<uint16_t>(s.size())).U8(0x01).Wide(s);
+        stream.WriteRecord(rec::STRING, text.View());
+    }
+}
+
+// One cell of a row in the record of its kind.
+void PutCell(TXLSStream& stream, TSheet& sheet, TCellStorage::Iterator& it, const TCellRef& c, TRKRun& run,
+             int& visited) {
+    const TCell& cell = *c.cell;
+    const uint32_t xf = static_cast<uint32_t>(sheet.CellFormatIndex(cell));
+    switch (cell.type) {
+        case ctNone:
+            break;
+        case ctBlank:
+            PutBlankRun(stream, sheet, it, c, xf, visited);
+            break;
+        case ctInteger:
+            PutNumber(stream, run, c, xf, static_cast<double>(cell.value.integer));
+            break;
+        case ctFloat:
+            PutNumber(stream, run, c, xf, cell.value.number);
+            break;
+        case ctString: {
+            if (!cell.value.entry) throw std::runtime_error("Text cell without a string");
+            TCellRecord r(stream, rec::LABELSST, 10, c, xf);
+            Put32(r.Body(), cell.value.entry->Index());
+            r.Done();
+            break;
+        }
+        case ctBoolean:
+            PutBoolErr(stream, c, xf, cell.small ? 1 : 0, false);
+            break;
+        case ctError:
+            PutBoolErr(stream, c, xf, ErrorByte(cell.small, c), true);
+            break;
+        default:
+            if (IsFormulaCell(cell.type) && cell.value.formula) PutFormula(stream, cell, c, xf, sheet.RecalcFormulas());
+            break;
+    }
+}
 
 }  // namespace
 
@@ -270,123 +420,19 @@ void TBiffWriter::WriteCells(TSheet& sheet) {
     uint32_t previous_row = UINT32_MAX;
     int visited = 0;
     const bool progress = static_cast<bool>(book_.OnProgress);
-    TRecordBuffer r;
     auto it = sheet.Cells().Cells();
     try {
         for (TCellRef c = it.Next(); c; c = it.Next()) {
             ++visited;
             if (progress && visited % 100 == 0) book_.ProgressStep();
-            if (c.col > kLastBiffColumn || c.row > kLastBiffRow) {
-                run.Flush(stream_);
-                continue;
-            }
-            if (c.row != previous_row) run.Flush(stream_);
-            previous_row = c.row;
+            // A run of RK numbers ends with its row, at a cell BIFF8 cannot hold and at any cell
+            // other than a number.
             const TCell& cell = *c.cell;
-            if (cell.type != ctInteger && cell.type != ctFloat) run.Flush(stream_);
-            const uint32_t xf = static_cast<uint32_t>(sheet.CellFormatIndex(cell));
-            switch (cell.type) {
-                case ctNone:
-                    break;
-                case ctBlank: {
-                    // The blank cells right after it in the same row, also across the store's
-                    // 128-column blocks, up to the last column a BIFF8 row has.
-                    r.Clear().U16(static_cast<uint16_t>(c.row)).U16(static_cast<uint16_t>(c.col)).U16(static_cast<uint16_t>(xf));
-                    uint32_t last = c.col;
-                    while (last < kLastBiffColumn) {
-                        const TCellRef next = it.NextBlankInRun();
-                        if (!next) break;
-                        ++visited;
-                        if (next.col != last + 1) throw std::runtime_error("Row error in writing MULBLANK");
-                        r.U16(static_cast<uint16_t>(sheet.CellFormatIndex(*next.cell)));
-                        last = next.col;
-                    }
-                    if (last == c.col) {
-                        stream_.WriteRecord(rec::BLANK, r.View());
-                    } else {
-                        r.U16(static_cast<uint16_t>(last));
-                        stream_.WriteRecord(rec::MULBLANK, r.View());
-                    }
-                    break;
-                }
-                case ctInteger:
-                case ctFloat: {
-                    const double value = cell.type == ctInteger ? static_cast<double>(cell.value.integer) : cell.value.number;
-                    const std::optional<uint32_t> rk = EncodeRK(value);
-                    if (rk && run.Continues(c.col)) {
-                        run.Add(c.row, c.col, static_cast<uint16_t>(xf), *rk);
-                        break;
-                    }
-                    run.Flush(stream_);
-                    uint8_t* p = stream_.Reserve(18);
-                    PutCellHeader(p, rec::NUMBER, 14, c.row, c.col, xf);
-                    std::memcpy(p + 10, &value, 8);
-                    stream_.Advance(18);
-                    break;
-                }
-                case ctString: {
-                    if (!cell.value.entry) throw std::runtime_error("Text cell without a string");
-                    uint8_t* p = stream_.Reserve(14);
-                    PutCellHeader(p, rec::LABELSST, 10, c.row, c.col, xf);
-                    Put32(p + 10, cell.value.entry->Index());
-                    stream_.Advance(14);
-                    break;
-                }
-                case ctBoolean: {
-                    uint8_t* p = stream_.Reserve(12);
-                    PutCellHeader(p, rec::BOOLERR, 8, c.row, c.col, xf);
-                    p[10] = cell.small ? 1 : 0;
-                    p[11] = 0;
-                    stream_.Advance(12);
-                    break;
-                }
-                case ctError: {
-                    if (cell.small < 1 || cell.small > 7) {
-                        char message[64];
-                        std::snprintf(message, sizeof message, "Invalid error value in cell %u:%u", c.col, c.row);
-                        throw std::runtime_error(message);
-                    }
-                    uint8_t* p = stream_.Reserve(12);
-                    PutCellHeader(p, rec::BOOLERR, 8, c.row, c.col, xf);
-                    p[10] = kErrorBytes[cell.small - 1];
-                    p[11] = 1;
-                    stream_.Advance(12);
-                    break;
-                }
-                default: {
-                    if (!IsFormulaCell(cell.type) || !cell.value.formula) break;
-                    const TFormulaData& f = *cell.value.formula;
-                    // The cached result: a number, or a marker byte (0 text, 1 boolean, 2 error)
-                    // followed by the value and 0xFFFF in the last two bytes.
-                    uint8_t result[8] = {0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-                    if (cell.type == ctNumberFormula || cell.type == ctArrayFormula) {
-                        std::memcpy(result, &f.number, 8);
-                    } else if (cell.type == ctBooleanFormula) {
-                        result[0] = 1;
-                        result[2] = f.boolean_or_error;
-                    } else if (cell.type == ctErrorFormula) {
-                        result[0] = 2;
-                        result[2] = f.boolean_or_error;
-                    }
-                    const size_t tokens = std::min<size_t>(f.tokens.size(), kRecordLimit - 22);
-                    r.Clear()
-                        .U16(static_cast<uint16_t>(c.row))
-                        .U16(static_cast<uint16_t>(c.col))
-                        .U16(static_cast<uint16_t>(xf))
-                        .Raw(result, 8)
-                        .U16(sheet.RecalcFormulas() ? 0x0002 : 0)
-                        .U32(0)
-                        .U16(static_cast<uint16_t>(tokens))
-                        .Raw(f.tokens.data(), tokens);
-                    stream_.WriteRecord(rec::FORMULA, r.View());
-                    if (cell.type == ctStringFormula || cell.type == ctStringArrayFormula) {
-                        const std::u16string_view s = std::u16string_view(f.string_result).substr(0, 4000);
-                        r.Clear().U16(static_cast<uint16_t>(s.size())).U8(0x01).Wide(s);
-                        stream_.WriteRecord(rec::STRING, r.View());
-                    }
-                    break;
-                }
-            }
+            const bool fits = c.col <= kLastBiffColumn && c.row <= kLastBiffRow;
+            if (!fits || c.row != previous_row || (cell.type != ctInteger && cell.type != ctFloat)) run.Flush(stream_);
+            if (!fits) continue;
+            previous_row = c.row;
+            PutCell(stream_, sheet, it, c, run, visited);
         }
         run.Flush(stream_);
     } catch (const std::exception& error) {

@@ -40,6 +40,15 @@ void TBiffWriter::Write(TStream* target) {
     WriteGlobals();
     for (int i = 0; i < book_.Sheets().Count(); ++i) {
         TSheet& sheet = book_.Sheet(i);
+        sheet_index_ = i;
+        if (sheet.Kind() == kChartSheetKind) {
+            PatchBoundsheet(i);
+            for (int r = 0; r < sheet.Records().Count(); ++r) {
+                const TRawRecord& entry = sheet.Records().Items(r);
+                stream_.WriteRecord(entry.id, entry.data.data(), entry.data.size());
+            }
+            continue;
+        }
         sheet.Records().SetU16(rec::PROTECT, 0, sheet.SheetProtection() == kAllSheetProtections ? 0 : 1);
         sheet.CalcDimensions();
         if (!sheet.Records().DefaultsCopied()) sheet.Records().CopyDefaults();
@@ -60,8 +69,11 @@ void TBiffWriter::PrepareDirectory() {
         uint16_t options = sheet.Records().U16(rec::WINDOW2, 0);
         options = i == selected ? (options | 0x0200) : (options & ~0x0200);
         sheet.Records().SetU16(rec::WINDOW2, 0, options);
-        // BOUNDSHEET sheet types: worksheet 0, macro module 6, macro sheet 1.
-        const uint8_t type = sheet.Kind() == 1 ? 6 : sheet.Kind() == 2 ? 1 : 0;
+        // A chart sheet writes only the records it was read with: cells put on it would be lost.
+        if (sheet.Kind() == kChartSheetKind && !sheet.Cells().Empty())
+            throw EBiffWriteError("Cells cannot be written to the chart sheet \"" + WideToUtf8(sheet.Name()) + "\"");
+        // BOUNDSHEET sheet types: worksheet 0, macro module 6, macro sheet 1, chart 2.
+        const uint8_t type = sheet.Kind() == 1 ? 6 : sheet.Kind() == 2 ? 1 : sheet.Kind() == kChartSheetKind ? 2 : 0;
         directory_.push_back({type, static_cast<uint8_t>(sheet.Hidden()), sheet.Name(), 0});
     }
 }

@@ -49,6 +49,11 @@ struct TFormulaData {
     uint8_t boolean_or_error = 0;
     uint16_t options = 0;
     bool in_shared_group = false;
+    // BIFF8 only, written back as read: the data after the tokens (the values of array
+    // constants), and the ARRAY or TABLE record of the range this cell heads (id 0 for none).
+    std::vector<uint8_t> extra;
+    uint16_t group_record_id = 0;
+    std::vector<uint8_t> group_record;
 };
 
 struct TCell {

@@ -47,6 +47,10 @@ enum TSheetProtection : uint8_t {
 using TSheetProtections = EnumSet<TSheetProtection>;
 inline constexpr TSheetProtections kAllSheetProtections = TSheetProtections::FromMask(0x7FFF);
 
+// Sheet kinds besides the worksheet (0): a VB module (1), a macro sheet (2), and a chart sheet,
+// whose records the model keeps as they were read and whose cells it never writes.
+inline constexpr uint8_t kChartSheetKind = 3;
+
 class TSheet final : public TFormatChangeListener {
 public:
     TSheet(TSheets& owner, TWorkbookModel& book, int creation_number, uint8_t kind);
