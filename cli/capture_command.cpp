@@ -19,6 +19,7 @@
 #include "cli/command_line.h"
 #include "cli/capture_port.h"
 #include "cli/demo_device.h"
+#include "core/capture_settings.h"
 #include "core/capture_tally.h"
 #include "core/format_journal.h"
 #include "core/ini_file.h"
@@ -400,7 +401,7 @@ int TCaptureSession::Prepare(std::FILE* err) {
                    err);
         return 2;
     }
-    const std::string encoding = options_.encoding ? *options_.encoding : ini_.ReadString("app", kEncodingKey, "");
+    const std::string encoding = options_.encoding ? *options_.encoding : StoredEncoding(ini_);
     if (!encoding.empty() && !IsWindows1251Name(encoding)) {
         try {
             decoder_ = std::make_unique<TDeviceTextDecoder>(encoding);
@@ -419,7 +420,7 @@ void TCaptureSession::WireLog() {
     run_.capture = std::make_unique<TLineCapture>(run_.tables.cformat_, run_.tables.cdata);
     run_.capture->SetDeviceText(decoder_.get());
     run_.log->ValuesAreUtf8 = run_.capture->JournalIsUtf8();
-    run_.log->StampArrival = options_.timestamp.value_or(ini_.ReadInteger("app", kTimestampKey, 0) != 0);
+    run_.log->StampArrival = options_.timestamp.value_or(StoredTimestamp(ini_));
     run_.log->FileTemplate = [this] { return file_template_; };
     run_.log->OnNotice = [this](const std::string& text) { progress_.Message(Cp1251ToUtf8(text)); };
     // Writes run on the log's own thread; what they report is shown from here.

@@ -36,7 +36,8 @@ struct TCaptureOptions {
     double demo_rate = 5;  // lines a second from the simulated scale
     // Reopen a device that vanished once it is back (--no-reconnect: end the capture instead).
     bool reconnect = true;
-    // Each row starts with the time its line arrived (--timestamp; else the settings file's key).
+    // Each row starts with the time its line arrived (--timestamp; else the settings file's key,
+    // core/capture_settings.h).
     std::optional<bool> timestamp;
     // The device's text encoding, any name iconv knows (--encoding; else the settings file's key,
     // else Windows-1251).
@@ -47,11 +48,6 @@ struct TCaptureOptions {
     double health_seconds = 60;
 };
 
-// The settings file's keys for the options above (section "app"): "timestamp" 1 or 0 (a file
-// without it, such as one from the Windows program, reads as 0) and "encoding" (empty or missing:
-// Windows-1251).
-inline constexpr const char* kTimestampKey = "timestamp";
-inline constexpr const char* kEncodingKey = "encoding";
 
 // A command line the command cannot run with; the message says what is wrong.
 class ECaptureUsage : public std::invalid_argument {
