@@ -87,9 +87,10 @@ class CapturePortTest : public ::testing::Test {
     void SetUp() override {
         if (!test::PythonHasModule("openpyxl")) GTEST_SKIP() << "python3-openpyxl missing";
     }
-    std::future<test::CommandResult> Capture(std::vector<std::string> arguments) {
+    // `ini`: the settings file (by default one that does not exist).
+    std::future<test::CommandResult> Capture(std::vector<std::string> arguments, std::string ini = {}) {
         arguments.insert(arguments.begin(), {LINOGRAF_PROGRAM, "capture"});
-        arguments.push_back("--ini=" + dir.File("none.ini"));
+        arguments.push_back("--ini=" + (ini.empty() ? dir.File("none.ini") : ini));
         return std::async(std::launch::async, [arguments] { return test::RunCommand(arguments); });
     }
     // Until the program has the terminal open with its own settings: the speed differs from the
@@ -283,8 +284,14 @@ TEST_F(CapturePortTest, TimestampedRowsStartWithTheirArrivalTimeAsRealDates) {
         SetSpeed(pty, 38400, 0);
         const std::string path = dir.File(std::string("stamped") + ext);
         constexpr int kLines = 5;
-        auto run = Capture({"--device", pty.name, "--timestamp", "--format", "N:2,V:4", "--file", path, "--lines",
-                            std::to_string(kLines)});
+        // The option, or the settings file's key.
+        const bool by_option = std::string(ext) == ".xls";
+        const std::string ini = dir.File("stamp.ini");
+        test::WriteFileBytes(ini, "[app]\ntimestamp=1\n");
+        std::vector<std::string> arguments = {"--device", pty.name, "--format", "N:2,V:4", "--file", path, "--lines",
+                                              std::to_string(kLines)};
+        if (by_option) arguments.push_back("--timestamp");
+        auto run = Capture(arguments, by_option ? std::string() : ini);
         ASSERT_TRUE(WaitOpened(pty, 38400));
         std::vector<double> written;
         for (int n = 0; n < kLines; ++n) {
@@ -342,8 +349,14 @@ for hex_line in sys.argv[2:]:
         Pty pty;
         SetSpeed(pty, 38400, 0);
         const std::string path = dir.File(std::string("encoded_") + c.encoding + c.ext);
-        auto run = Capture({"--device", pty.name, "--encoding", c.encoding, "--format", "A:5,B:5", "--file", path,
-                            "--lines", std::to_string(c.lines.size())});
+        std::vector<std::string> options = {"--device", pty.name,  "--format", "A:5,B:5", "--file",
+                                            path,       "--lines", std::to_string(c.lines.size())};
+        // The .xlsx cases name the encoding in the settings file, the others on the command line.
+        const std::string ini = dir.File("encoding.ini");
+        test::WriteFileBytes(ini, std::string("[app]\nencoding=") + c.encoding + "\n");
+        const bool by_option = std::string(c.ext) == ".xls";
+        if (by_option) options.insert(options.end(), {"--encoding", c.encoding});
+        auto run = Capture(options, by_option ? std::string() : ini);
         ASSERT_TRUE(WaitOpened(pty, 38400));
         std::vector<std::string> arguments = {c.encoding};
         for (const std::string& line : c.lines) {
