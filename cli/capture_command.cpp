@@ -560,8 +560,8 @@ void TCaptureSession::CapturePort() {
     if (options_.source == TCaptureSource::kDemo) demo = std::make_unique<TDemoDevice>();
     const TPortSettings settings = PortSettingsFor(demo.get());
     device_label_ = options_.source == TCaptureSource::kDevice ? options_.device
-                    : !settings.device.empty()                ? settings.device
-                                                              : "COM" + std::to_string(settings.com_number);
+                    : !settings.device.empty()                 ? settings.device
+                                                               : "COM" + std::to_string(settings.com_number);
 
     serial::PlainGuiThread gui;
     serial::TNlkComPort port(gui);
@@ -581,13 +581,13 @@ void TCaptureSession::CapturePort() {
         last_delivery = SteadyClock::now();
         for (uint16_t i = 0; i < count; ++i) TakeByte(static_cast<char>(cp.GetChar()));
     });
-    TCaptureReconnect reconnect(port, options_.reconnect,
-                                options_.source == TCaptureSource::kDevice ? options_.device : "",
-                                [&] { return run_.capture->BufferBytes(); },
-                                [&](const std::string& text) {
-                                    last_error_ = text;
-                                    progress_.Message(text);
-                                });
+    TCaptureReconnect reconnect(
+        port, options_.reconnect, options_.source == TCaptureSource::kDevice ? options_.device : "",
+        [&] { return run_.capture->BufferBytes(); },
+        [&](const std::string& text) {
+            last_error_ = text;
+            progress_.Message(text);
+        });
     port.SetOpen(true);
     if (demo) demo->Start(options_.demo_rate);
 
@@ -606,7 +606,9 @@ void TCaptureSession::CapturePort() {
         gui.PumpUntil(done, std::chrono::milliseconds(200));
         show_port_errors();
         reconnect.Poll();
-        state_ = !reconnect.Disconnected() ? "capturing" : options_.reconnect ? "reconnecting" : "disconnected";
+        state_ = !reconnect.Disconnected() ? "capturing"
+                 : options_.reconnect      ? "reconnecting"
+                                           : "disconnected";
         Tick();
     }
     if (demo) demo->Stop();

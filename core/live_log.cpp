@@ -393,7 +393,8 @@ void TLiveLog::PutRow(const std::vector<std::string>& values, std::optional<TDat
     if (arrival) {
         sheet.SetAsFloat(0, static_cast<uint32_t>(row), *arrival);
         workbook::TCell* cell = sheet.Cells().Find(0, static_cast<uint32_t>(row));
-        if (cell != nullptr) cell->xf = workbook::WithNumberFormat(sheet.Workbook().Formats(), cell->xf, kArrivalFormat);
+        if (cell != nullptr)
+            cell->xf = workbook::WithNumberFormat(sheet.Workbook().Formats(), cell->xf, kArrivalFormat);
         first = 1;
     }
     for (std::size_t j = 0; j < values.size(); ++j)

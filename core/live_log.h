@@ -176,7 +176,7 @@ class TLiveLog {
     struct TPostedRow {
         std::string name;  // the expanded template
         std::vector<std::string> values;
-        std::optional<TDateTime> arrival;  // with StampArrival
+        std::optional<TDateTime> arrival;       // with StampArrival
         std::shared_ptr<const THeader> header;  // set when the name changed since the last post
         bool reselect = false;                  // the first row after a capture start
     };

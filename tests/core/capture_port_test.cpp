@@ -226,7 +226,6 @@ TEST_F(CapturePortTest, PortsListsTheFakeTreeWithoutOpeningAnything) {
     EXPECT_NE(result.output.find(row), std::string::npos) << result.output;
 }
 
-
 // Cells of the first sheet after the header as the peer reads them: column 0 as seconds since the
 // epoch when the peer takes it for a date (else "text:" and its value), the others as texts.
 const char* const kArrivalScript = R"(
@@ -288,8 +287,8 @@ TEST_F(CapturePortTest, TimestampedRowsStartWithTheirArrivalTimeAsRealDates) {
         const bool by_option = std::string(ext) == ".xls";
         const std::string ini = dir.File("stamp.ini");
         test::WriteFileBytes(ini, "[app]\ntimestamp=1\n");
-        std::vector<std::string> arguments = {"--device", pty.name, "--format", "N:2,V:4", "--file", path, "--lines",
-                                              std::to_string(kLines)};
+        std::vector<std::string> arguments = {"--device", pty.name, "--format", "N:2,V:4",
+                                              "--file",   path,     "--lines",  std::to_string(kLines)};
         if (by_option) arguments.push_back("--timestamp");
         auto run = Capture(arguments, by_option ? std::string() : ini);
         ASSERT_TRUE(WaitOpened(pty, 38400));
@@ -330,9 +329,25 @@ TEST_F(CapturePortTest, FieldsOfAnotherEncodingAreConvertedEachOnItsOwn) {
         std::vector<std::string> lines;  // each at least 10 bytes: fields A:5 and B:5 from the right
     };
     const std::vector<Case> cases = {
-        {"UTF-8", ".xlsx", {"\xD0\x92\xD0\xB5\xD1\x81" "abcd", " \xE2\x82\xAC" "1x\xFFyz ", "hello world"}},
-        {"UTF-8", ".xls", {"\xD0\x92\xD0\xB5\xD1\x81" "abcd", "xab\xE2\x82\xAC\xE2\x82\xAC" "q"}},
-        {"ISO-8859-1", ".xls", {"caf\xE9 na\xEFve", "\xB5\xB0\xA9" "AB12345", "\xFF\xFE\xFD\xFC\xFB\xE0\xE1\xE2\xE3\xE4"}},
+        {"UTF-8",
+         ".xlsx",
+         {"\xD0\x92\xD0\xB5\xD1\x81"
+          "abcd",
+          " \xE2\x82\xAC"
+          "1x\xFFyz ",
+          "hello world"}},
+        {"UTF-8",
+         ".xls",
+         {"\xD0\x92\xD0\xB5\xD1\x81"
+          "abcd",
+          "xab\xE2\x82\xAC\xE2\x82\xAC"
+          "q"}},
+        {"ISO-8859-1",
+         ".xls",
+         {"caf\xE9 na\xEFve",
+          "\xB5\xB0\xA9"
+          "AB12345",
+          "\xFF\xFE\xFD\xFC\xFB\xE0\xE1\xE2\xE3\xE4"}},
         {"latin1", ".xlsx", {"caf\xE9 na\xEFve", "\xA0\xA0x\xA0\xA0y\xA0\xA0z\xA0"}},
     };
     const char* const expected_script = R"(
@@ -349,8 +364,8 @@ for hex_line in sys.argv[2:]:
         Pty pty;
         SetSpeed(pty, 38400, 0);
         const std::string path = dir.File(std::string("encoded_") + c.encoding + c.ext);
-        std::vector<std::string> options = {"--device", pty.name,  "--format", "A:5,B:5", "--file",
-                                            path,       "--lines", std::to_string(c.lines.size())};
+        std::vector<std::string> options = {"--device", pty.name, "--format", "A:5,B:5",
+                                            "--file",   path,     "--lines",  std::to_string(c.lines.size())};
         // The .xlsx cases name the encoding in the settings file, the others on the command line.
         const std::string ini = dir.File("encoding.ini");
         test::WriteFileBytes(ini, std::string("[app]\nencoding=") + c.encoding + "\n");
@@ -419,8 +434,8 @@ print(status['last_error'])
     SetSpeed(*first, 38400, 0);
     std::filesystem::create_symlink(first->name, link);
     const std::string path = dir.File("status.xlsx");
-    auto run = Capture({"--device", link, "--status-file", status_path, "--format", "V:4", "--file", path,
-                        "--lines", "2"});
+    auto run = Capture(
+        {"--device", link, "--status-file", status_path, "--format", "V:4", "--file", path, "--lines", "2"});
     ASSERT_TRUE(WaitOpened(*first, 38400));
     auto started = wait_status([](const auto& f) { return f[0] == "capturing"; });
     EXPECT_EQ(started[1], link);
@@ -454,12 +469,14 @@ print(status['last_error'])
 // Without a terminal on standard error (a service's journal), a health line comes at the interval.
 TEST_F(CapturePortTest, HealthLinesGoToStandardErrorWithoutATerminal) {
     const std::string path = dir.File("health.xlsx");
-    auto run = Capture({"--demo", "--demo-rate", "20", "--seconds", "3.5", "--health-seconds", "1", "--file", path});
+    auto run =
+        Capture({"--demo", "--demo-rate", "20", "--seconds", "3.5", "--health-seconds", "1", "--file", path});
     ASSERT_EQ(run.wait_for(60s), std::future_status::ready);
     const test::CommandResult result = run.get();
     ASSERT_EQ(result.exit_code, 0) << result.output << result.errors;
-    const std::regex health(R"(linograf: health: capturing, (\d+) lines received, (\d+) rows written, (\d+) rows waiting, file )" +
-                            std::regex_replace(path, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") + "\n");
+    const std::regex health(
+        R"(linograf: health: capturing, (\d+) lines received, (\d+) rows written, (\d+) rows waiting, file )" +
+        std::regex_replace(path, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") + "\n");
     std::smatch match;
     ASSERT_TRUE(std::regex_search(result.errors, match, health)) << result.errors;
     EXPECT_GT(std::stoll(match[1]), 0);

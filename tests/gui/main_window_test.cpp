@@ -1062,7 +1062,8 @@ TEST_F(MainWindowTest, ArrivalTimeCheckBoxIsStoredAndStampsEachRow) {
     FakePort& port = Port(*window);
     window->aplay->trigger();
     ASSERT_TRUE(port.IsOpen());
-    const double fed = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    const double fed =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     port.Feed("abc\r");
     window->aplay->trigger();
     ASSERT_FALSE(port.IsOpen());
