@@ -19,6 +19,7 @@
 #include "cli/command_line.h"
 #include "cli/capture_port.h"
 #include "cli/demo_device.h"
+#include "core/capture_settings.h"
 #include "core/capture_tally.h"
 #include "core/format_journal.h"
 #include "core/ini_file.h"
@@ -33,6 +34,8 @@
 #include "serial/port_discovery.h"
 #include "workbook/model/tabulon4.h"
 #include "text/wide_text.h"
+#include "text/device_text.h"
+#include "cli/capture_status.h"
 
 namespace linograf {
 
@@ -79,6 +82,14 @@ void PrintCaptureUsage(std::FILE* to) {
         "  --format NAME:SIZE,...  the record format: field names and widths in bytes, in order\n"
         "  --file TEMPLATE      the workbook file name template; .xls or .xlsx, with {dd} {mm} {yy}\n"
         "                       {yyyy} {hh} {nn} {ss} for the date and time\n"
+        "  --timestamp          each row starts with the time its line arrived (date and time with\n"
+        "                       milliseconds, from this computer's clock)\n"
+        "  --encoding NAME      the device's text encoding, any name \"iconv -l\" lists (default\n"
+        "                       Windows-1251); field sizes still count bytes\n"
+        "  --status-file PATH   keep a JSON status (state, device, file, counts, last error) in PATH,\n"
+        "                       replaced whole at most once a second\n"
+        "  --health-seconds S   when standard error is not a terminal, a health line every S seconds\n"
+        "                       (default 60)\n"
         "  --lines N            stop after N lines\n"
         "  --seconds S          stop after S seconds\n"
         "  --help               show this help and exit\n"
@@ -266,6 +277,28 @@ TCaptureOptions ReadCaptureOptions(const std::vector<std::string>& arguments) {
         } else if (name == "--file") {
             options.file = value();
             if (options.file->empty()) throw ECaptureUsage("--file needs a file name template");
+        } else if (name == "--timestamp") {
+            flag();
+            options.timestamp = true;
+        } else if (name == "--encoding") {
+            options.encoding = value();
+            if (!options.encoding->empty() && !IsWindows1251Name(*options.encoding)) {
+                try {
+                    TDeviceTextDecoder check(*options.encoding);
+                } catch (const EUnknownEncoding& error) {
+                    throw ECaptureUsage(std::string("--encoding: ") + error.what());
+                }
+            }
+        } else if (name == "--status-file") {
+            options.status_file = value();
+            if (options.status_file->empty()) throw ECaptureUsage("--status-file needs a file name");
+        } else if (name == "--health-seconds") {
+            const std::string v = value();
+            char* end = nullptr;
+            const double s = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end != '\0' || !(s >= 1) || s > 1e6)
+                throw ECaptureUsage("--health-seconds needs a number of seconds from 1, not \"" + v + "\"");
+            options.health_seconds = s;
         } else if (name == "--lines") {
             options.lines = PositiveInteger(name, value());
         } else if (name == "--seconds") {
@@ -293,6 +326,364 @@ TCaptureOptions ParseCaptureOptions(const std::vector<std::string>& arguments) {
     }
 }
 
+namespace {
+
+// One capture from its settings to its summary, in the steps RunCaptureCommand takes.
+class TCaptureSession {
+  public:
+    TCaptureSession(const TCaptureOptions& options, std::FILE* out, std::FILE* err)
+        : options_(options),
+          out_(out),
+          progress_(err),
+          health_(err, std::chrono::duration_cast<SteadyClock::duration>(
+                           std::chrono::duration<double>(options.health_seconds))),
+          ini_(ResolveIniPath(options.ini)) {}
+
+    // The record format, the file name template and the device's text; 0 when the capture can
+    // start, else the exit status (a message has been printed).
+    int Prepare(std::FILE* err);
+    void WireLog();
+    // Takes bytes until the capture is finished; returns 2 for a usage error found on the way.
+    int Capture();
+    // Writes what is left and prints the summary; returns the exit status.
+    int Finish(int status);
+
+  private:
+    bool Finished() const;
+    std::string CurrentFile() const;
+    TCaptureStatus Status() const;
+    // From the capture's loop: events of the writer, the live line, the status file, health.
+    void Tick();
+    void TakeByte(char c);
+    void CaptureStdin();
+    void CapturePort();
+    TPortSettings PortSettingsFor(const TDemoDevice* demo) const;
+    void InstallSignals();
+    void RestoreSignals();
+
+    const TCaptureOptions& options_;
+    std::FILE* out_;
+    TProgress progress_;
+    THealthLog health_;
+    TIniFile ini_;
+    TRun run_;
+    std::string file_template_;
+    std::unique_ptr<TDeviceTextDecoder> decoder_;
+    std::unique_ptr<TCaptureStatusFile> status_file_;
+    std::string device_label_;
+    std::string state_ = "capturing";
+    std::string last_error_;
+    std::vector<std::string> summary_notes_;
+    SteadyClock::time_point started_;
+    struct sigaction old_int_ {};
+    struct sigaction old_term_ {};
+};
+
+int TCaptureSession::Prepare(std::FILE* err) {
+    // The record format: --format, else the simulated scale's own, else the settings file's.
+    if (options_.format) {
+        LoadFields(run_.tables, ParseFormatOption(*options_.format));
+    } else if (options_.source == TCaptureSource::kDemo) {
+        LoadFields(run_.tables, DemoRecordFormat());
+    } else {
+        run_.tables.LoadFormat(ini_);
+    }
+    if (run_.tables.JournalColumns().empty()) {
+        std::fputs(
+            "linograf capture: the record format has no fields; give --format NAME:SIZE,... or set the "
+            "format in the window\n",
+            err);
+        return 2;
+    }
+    file_template_ = options_.file ? Utf8ToCp1251(*options_.file) : ini_.ReadString("app", "filename", "");
+    if (file_template_.empty()) {
+        std::fputs("linograf capture: no file name template; give --file TEMPLATE or set it in the window\n",
+                   err);
+        return 2;
+    }
+    const std::string encoding = options_.encoding ? *options_.encoding : StoredEncoding(ini_);
+    if (!encoding.empty() && !IsWindows1251Name(encoding)) {
+        try {
+            decoder_ = std::make_unique<TDeviceTextDecoder>(encoding);
+        } catch (const EUnknownEncoding& error) {
+            std::fprintf(err, "linograf capture: the settings file's %s: %s\n", kEncodingKey, error.what());
+            return 2;
+        }
+    }
+    if (options_.status_file) status_file_ = std::make_unique<TCaptureStatusFile>(*options_.status_file);
+    return 0;
+}
+
+void TCaptureSession::WireLog() {
+    run_.columns = std::make_unique<TJournalLogColumns>(run_.tables);
+    run_.log = std::make_unique<TLiveLog>(run_.book, *run_.columns);
+    run_.capture = std::make_unique<TLineCapture>(run_.tables.cformat_, run_.tables.cdata);
+    run_.capture->SetDeviceText(decoder_.get());
+    run_.log->ValuesAreUtf8 = run_.capture->JournalIsUtf8();
+    run_.log->StampArrival = options_.timestamp.value_or(StoredTimestamp(ini_));
+    run_.log->FileTemplate = [this] { return file_template_; };
+    run_.log->OnNotice = [this](const std::string& text) { progress_.Message(Cp1251ToUtf8(text)); };
+    // Writes run on the log's own thread; what they report is shown from here.
+    run_.log->OnError = [this](const ELiveLogError& error) {
+        ++run_.tally.errors;
+        run_.tally.write_error = error.what();
+        last_error_ = error.what();
+        progress_.Message(error.what());
+    };
+    run_.tables.cdata.AfterPost = [this](TMemTable& journal) {
+        ++run_.lines;
+        run_.log->cdataAfterPost(journal);
+    };
+    run_.log->CaptureStarting(LogVersionForTemplate(file_template_));
+}
+
+bool TCaptureSession::Finished() const {
+    if (g_stop_signal != 0) return true;
+    if (options_.lines && run_.lines >= *options_.lines) return true;
+    if (options_.seconds &&
+        std::chrono::duration<double>(SteadyClock::now() - started_).count() >= *options_.seconds)
+        return true;
+    return false;
+}
+
+std::string TCaptureSession::CurrentFile() const {
+    const std::vector<std::string> files = run_.log->FilesWritten();
+    return files.empty() ? std::string() : files.back();
+}
+
+TCaptureStatus TCaptureSession::Status() const {
+    TCaptureStatus status;
+    status.state = state_;
+    status.device = device_label_;
+    status.file = CurrentFile();
+    status.lines_received = run_.log->RowsPosted();
+    status.rows_written = run_.log->RowsWritten();
+    status.rows_waiting = run_.log->UnwrittenRows();
+    status.last_error = last_error_;
+    return status;
+}
+
+void TCaptureSession::Tick() {
+    run_.log->DeliverEvents();
+    progress_.Show(run_.lines, CurrentFile());
+    const TCaptureStatus status = Status();
+    health_.Poll(status);
+    if (status_file_) {
+        try {
+            status_file_->Update(status);
+        } catch (const std::exception& error) {
+            // The capture goes on: the device's lines matter more than the monitor's view.
+            ++run_.tally.errors;
+            progress_.Message(std::string("status file: ") + error.what());
+            status_file_.reset();
+        }
+    }
+}
+
+// Every byte taken is cut into lines, also past the line limit: what was received is logged.
+void TCaptureSession::TakeByte(char c) {
+    try {
+        run_.capture->TakeByte(c);
+    } catch (const std::exception& error) {
+        ++run_.tally.errors;
+        last_error_ = error.what();
+        progress_.Message(error.what());
+    }
+    ForgetPostedRows(run_.tables.cdata);
+}
+
+void TCaptureSession::InstallSignals() {
+    g_stop_signal = 0;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &old_int_);
+    ::sigaction(SIGTERM, &action, &old_term_);
+}
+
+void TCaptureSession::RestoreSignals() {
+    ::sigaction(SIGINT, &old_int_, nullptr);
+    ::sigaction(SIGTERM, &old_term_, nullptr);
+}
+
+void TCaptureSession::CaptureStdin() {
+    device_label_.clear();
+    run_.capture->PortOpened();
+    Tick();
+    char buffer[4096];
+    bool end_of_input = false;
+    while (!end_of_input && !Finished()) {
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&p, 1, 200);
+        if (ready > 0) {
+            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n <= 0 && !(n < 0 && errno == EINTR)) end_of_input = true;
+            for (ssize_t i = 0; i < n; ++i) TakeByte(buffer[i]);
+        }
+        Tick();
+    }
+}
+
+TPortSettings TCaptureSession::PortSettingsFor(const TDemoDevice* demo) const {
+    // The component's own defaults (9600 8N1, no flow control) unless the operator confirmed port
+    // settings in the window; the simulated scale has line settings of its own, and the settings
+    // file describes the real device.
+    TPortSettings settings;
+    if (options_.source != TCaptureSource::kDemo) {
+        if (const auto stored = StoredLineSettings(ini_)) settings = *stored;
+    }
+    if (demo != nullptr) {
+        settings.device = demo->DevicePath();
+    } else if (options_.source == TCaptureSource::kDevice) {
+        // A node that has a by-id link is reopened through it after an unplug: the link follows
+        // the adapter to whatever number the kernel gives it next.
+        settings.device = serial::StablePathOf(options_.device);
+    } else if (options_.source == TCaptureSource::kPort) {
+        settings.com_number = options_.port;
+    } else {
+        settings.device = StoredCaptureDevice(ini_);
+        if (settings.device.empty())
+            throw ECaptureUsage(
+                "no port is chosen in the settings file (or it is not present); give --device PATH, "
+                "--port N, --stdin or --demo (\"linograf ports\" lists the ports)");
+    }
+    if (options_.baud) settings.baud = *options_.baud;
+    if (options_.data_bits) settings.data_bits = *options_.data_bits;
+    if (options_.parity) settings.parity = *options_.parity;
+    if (options_.stop_bits) settings.stop_bits = *options_.stop_bits;
+    if (options_.flow) settings.flow = *options_.flow;
+    return settings;
+}
+
+void TCaptureSession::CapturePort() {
+    std::unique_ptr<TDemoDevice> demo;
+    if (options_.source == TCaptureSource::kDemo) demo = std::make_unique<TDemoDevice>();
+    const TPortSettings settings = PortSettingsFor(demo.get());
+    device_label_ = options_.source == TCaptureSource::kDevice ? options_.device
+                    : !settings.device.empty()                 ? settings.device
+                                                               : "COM" + std::to_string(settings.com_number);
+
+    serial::PlainGuiThread gui;
+    serial::TNlkComPort port(gui);
+    serial::LoadNlkComPort1(port);
+    port.SetPromptForPort(false);
+    ApplyPortSettings(settings, port);
+    port.SetOnPortOpen([&](serial::TNlkComPort&) { run_.capture->PortOpened(); });
+    bool closing = false;
+    auto last_delivery = SteadyClock::now();
+    port.SetOnTriggerAvail([&](serial::TNlkComPort& cp, uint16_t count) {
+        // A closing port hands out no bytes any more (GetChar gives 0): they are counted, not
+        // taken as NULs into the line.
+        if (closing) {
+            run_.tally.bytes_not_taken += count;
+            return;
+        }
+        last_delivery = SteadyClock::now();
+        for (uint16_t i = 0; i < count; ++i) TakeByte(static_cast<char>(cp.GetChar()));
+    });
+    TCaptureReconnect reconnect(
+        port, options_.reconnect, options_.source == TCaptureSource::kDevice ? options_.device : "",
+        [&] { return run_.capture->BufferBytes(); },
+        [&](const std::string& text) {
+            last_error_ = text;
+            progress_.Message(text);
+        });
+    port.SetOpen(true);
+    if (demo) demo->Start(options_.demo_rate);
+
+    std::size_t errors_shown = 0;
+    auto show_port_errors = [&] {
+        const std::vector<std::string> shown = gui.shown_errors();
+        for (; errors_shown < shown.size(); ++errors_shown) {
+            ++run_.tally.errors;
+            last_error_ = shown[errors_shown];
+            progress_.Message(shown[errors_shown]);
+        }
+    };
+    auto done = [&] { return Finished() || reconnect.GaveUp(); };
+    Tick();
+    while (!done()) {
+        gui.PumpUntil(done, std::chrono::milliseconds(200));
+        show_port_errors();
+        reconnect.Poll();
+        state_ = !reconnect.Disconnected() ? "capturing"
+                 : options_.reconnect      ? "reconnecting"
+                                           : "disconnected";
+        Tick();
+    }
+    if (demo) demo->Stop();
+    // Bytes the port threads have already read are still on their way to this thread: they are
+    // taken until the deliveries pause, so a stop loses none of them.
+    DrainDeliveries(gui, last_delivery);
+    closing = true;
+    port.SetOpen(false);
+    show_port_errors();
+    // A device that vanished and is not back is a capture that did not run to its end.
+    if (reconnect.Disconnected()) {
+        ++run_.tally.errors;
+        state_ = "disconnected";
+    }
+    summary_notes_ = reconnect.SummaryLines();
+}
+
+int TCaptureSession::Capture() {
+    InstallSignals();
+    started_ = SteadyClock::now();
+    try {
+        if (options_.source == TCaptureSource::kStdin)
+            CaptureStdin();
+        else
+            CapturePort();
+    } catch (const ECaptureUsage& error) {
+        progress_.Message(error.what());
+        return 2;
+    } catch (const std::exception& error) {
+        ++run_.tally.errors;
+        last_error_ = error.what();
+        progress_.Message(error.what());
+    }
+    return 0;
+}
+
+int TCaptureSession::Finish(int status) {
+    // Every posted row is written before the program ends; rows a failed write left in memory get
+    // a last chance. The stop signals stay caught meanwhile, so a second Ctrl+C does not cut the
+    // last write short.
+    try {
+        run_.log->Flush();
+    } catch (const std::exception& error) {
+        ++run_.tally.errors;
+        run_.tally.write_error = error.what();
+        last_error_ = error.what();
+        progress_.Message(error.what());
+    }
+    if (status_file_) {
+        if (state_ == "capturing") state_ = "stopped";
+        try {
+            status_file_->Finish(Status());
+        } catch (const std::exception& error) {
+            ++run_.tally.errors;
+            progress_.Message(std::string("status file: ") + error.what());
+        }
+    }
+    RestoreSignals();
+    progress_.Clear();
+    if (status == 2) return status;
+
+    run_.tally.lines_received = run_.log->RowsPosted();
+    run_.tally.lines_written = run_.log->RowsWritten();
+    run_.tally.unfinished_bytes = static_cast<std::int64_t>(run_.capture->Line().size());
+    run_.tally.files = run_.log->FilesWritten();
+    if (const std::string loss = CaptureLossMessage(run_.tally); !loss.empty()) progress_.Message(loss);
+    std::fprintf(out_, "linograf capture: %s\n", CaptureSummaryLine(run_.tally).c_str());
+    for (const std::string& file : run_.tally.files) std::fprintf(out_, "  %s\n", file.c_str());
+    for (const std::string& note : summary_notes_) std::fprintf(out_, "%s\n", note.c_str());
+    std::fflush(out_);
+    return CaptureExitStatus(run_.tally);
+}
+
+}  // namespace
+
 int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
     TCaptureOptions options;
     try {
@@ -306,221 +697,10 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
         PrintCaptureUsage(out);
         return 0;
     }
-
-    TProgress progress(err);
-    TRun run;
-    TIniFile ini(ResolveIniPath(options.ini));
-
-    // The record format: --format, else the simulated scale's own, else the settings file's.
-    if (options.format) {
-        LoadFields(run.tables, ParseFormatOption(*options.format));
-    } else if (options.source == TCaptureSource::kDemo) {
-        LoadFields(run.tables, DemoRecordFormat());
-    } else {
-        run.tables.LoadFormat(ini);
-    }
-    if (run.tables.JournalColumns().empty()) {
-        std::fputs(
-            "linograf capture: the record format has no fields; give --format NAME:SIZE,... or set the "
-            "format in the window\n",
-            err);
-        return 2;
-    }
-    const std::string file_template =
-        options.file ? Utf8ToCp1251(*options.file) : ini.ReadString("app", "filename", "");
-    if (file_template.empty()) {
-        std::fputs("linograf capture: no file name template; give --file TEMPLATE or set it in the window\n",
-                   err);
-        return 2;
-    }
-
-    run.columns = std::make_unique<TJournalLogColumns>(run.tables);
-    run.log = std::make_unique<TLiveLog>(run.book, *run.columns);
-    run.capture = std::make_unique<TLineCapture>(run.tables.cformat_, run.tables.cdata);
-    run.log->FileTemplate = [&file_template] { return file_template; };
-    run.log->OnNotice = [&](const std::string& text) { progress.Message(Cp1251ToUtf8(text)); };
-    // Writes run on the log's own thread; what they report is shown from here.
-    run.log->OnError = [&](const ELiveLogError& error) {
-        ++run.tally.errors;
-        run.tally.write_error = error.what();
-        progress.Message(error.what());
-    };
-    run.tables.cdata.AfterPost = [&](TMemTable& journal) {
-        ++run.lines;
-        run.log->cdataAfterPost(journal);
-    };
-    run.log->CaptureStarting(LogVersionForTemplate(file_template));
-
-    const bool limited = options.lines.has_value();
-    const std::int64_t line_limit = options.lines.value_or(0);
-    // Every byte taken is cut into lines, also past the line limit: what was received is logged.
-    auto take_byte = [&](char c) {
-        try {
-            run.capture->TakeByte(c);
-        } catch (const std::exception& error) {
-            ++run.tally.errors;
-            progress.Message(error.what());
-        }
-        ForgetPostedRows(run.tables.cdata);
-    };
-
-    g_stop_signal = 0;
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    struct sigaction old_int {
-    }, old_term{};
-    ::sigaction(SIGINT, &action, &old_int);
-    ::sigaction(SIGTERM, &action, &old_term);
-
-    const auto started = SteadyClock::now();
-    auto finished = [&] {
-        if (g_stop_signal != 0) return true;
-        if (limited && run.lines >= line_limit) return true;
-        if (options.seconds &&
-            std::chrono::duration<double>(SteadyClock::now() - started).count() >= *options.seconds)
-            return true;
-        return false;
-    };
-    auto current_file = [&] {
-        const std::vector<std::string> files = run.log->FilesWritten();
-        return files.empty() ? std::string() : files.back();
-    };
-
-    int status = 0;
-    std::vector<std::string> summary_notes;
-    try {
-        if (options.source == TCaptureSource::kStdin) {
-            run.capture->PortOpened();
-            char buffer[4096];
-            bool end_of_input = false;
-            while (!end_of_input && !finished()) {
-                pollfd p{STDIN_FILENO, POLLIN, 0};
-                const int ready = ::poll(&p, 1, 200);
-                if (ready > 0) {
-                    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-                    if (n <= 0 && !(n < 0 && errno == EINTR)) end_of_input = true;
-                    for (ssize_t i = 0; i < n; ++i) take_byte(buffer[i]);
-                }
-                run.log->DeliverEvents();
-                progress.Show(run.lines, current_file());
-            }
-        } else {
-            std::unique_ptr<TDemoDevice> demo;
-            // The component's own defaults (9600 8N1, no flow control) unless the operator
-            // confirmed port settings in the window; the simulated scale has line settings of its
-            // own, and the settings file describes the real device.
-            TPortSettings settings;
-            if (options.source != TCaptureSource::kDemo) {
-                if (const auto stored = StoredLineSettings(ini)) settings = *stored;
-            }
-            if (options.source == TCaptureSource::kDemo) {
-                demo = std::make_unique<TDemoDevice>();
-                settings.device = demo->DevicePath();
-            } else if (options.source == TCaptureSource::kDevice) {
-                // A node that has a by-id link is reopened through it after an unplug: the link
-                // follows the adapter to whatever number the kernel gives it next.
-                settings.device = serial::StablePathOf(options.device);
-            } else if (options.source == TCaptureSource::kPort) {
-                settings.com_number = options.port;
-            } else {
-                settings.device = StoredCaptureDevice(ini);
-                if (settings.device.empty())
-                    throw ECaptureUsage(
-                        "no port is chosen in the settings file (or it is not present); give --device PATH, "
-                        "--port N, --stdin or --demo (\"linograf ports\" lists the ports)");
-            }
-            if (options.baud) settings.baud = *options.baud;
-            if (options.data_bits) settings.data_bits = *options.data_bits;
-            if (options.parity) settings.parity = *options.parity;
-            if (options.stop_bits) settings.stop_bits = *options.stop_bits;
-            if (options.flow) settings.flow = *options.flow;
-
-            serial::PlainGuiThread gui;
-            serial::TNlkComPort port(gui);
-            serial::LoadNlkComPort1(port);
-            port.SetPromptForPort(false);
-            ApplyPortSettings(settings, port);
-            port.SetOnPortOpen([&](serial::TNlkComPort&) { run.capture->PortOpened(); });
-            bool closing = false;
-            auto last_delivery = SteadyClock::now();
-            port.SetOnTriggerAvail([&](serial::TNlkComPort& cp, uint16_t count) {
-                // A closing port hands out no bytes any more (GetChar gives 0): they are counted,
-                // not taken as NULs into the line.
-                if (closing) {
-                    run.tally.bytes_not_taken += count;
-                    return;
-                }
-                last_delivery = SteadyClock::now();
-                for (uint16_t i = 0; i < count; ++i) take_byte(static_cast<char>(cp.GetChar()));
-            });
-            TCaptureReconnect reconnect(port, options.reconnect,
-                                        options.source == TCaptureSource::kDevice ? options.device : "",
-                                        [&] { return run.capture->BufferBytes(); },
-                                        [&](const std::string& text) { progress.Message(text); });
-            port.SetOpen(true);
-            if (demo) demo->Start(options.demo_rate);
-
-            std::size_t errors_shown = 0;
-            auto show_port_errors = [&] {
-                const std::vector<std::string> shown = gui.shown_errors();
-                for (; errors_shown < shown.size(); ++errors_shown) {
-                    ++run.tally.errors;
-                    progress.Message(shown[errors_shown]);
-                }
-            };
-            auto done = [&] { return finished() || reconnect.GaveUp(); };
-            while (!done()) {
-                gui.PumpUntil(done, std::chrono::milliseconds(200));
-                show_port_errors();
-                run.log->DeliverEvents();
-                reconnect.Poll();
-                progress.Show(run.lines, current_file());
-            }
-            if (demo) demo->Stop();
-            // Bytes the port threads have already read are still on their way to this thread:
-            // they are taken until the deliveries pause, so a stop loses none of them.
-            DrainDeliveries(gui, last_delivery);
-            closing = true;
-            port.SetOpen(false);
-            show_port_errors();
-            // A device that vanished and is not back is a capture that did not run to its end.
-            if (reconnect.Disconnected()) ++run.tally.errors;
-            summary_notes = reconnect.SummaryLines();
-        }
-    } catch (const ECaptureUsage& error) {
-        progress.Message(error.what());
-        status = 2;
-    } catch (const std::exception& error) {
-        ++run.tally.errors;
-        progress.Message(error.what());
-    }
-
-    // Every posted row is written before the program ends; rows a failed write left in memory get
-    // a last chance. The stop signals stay caught meanwhile, so a second Ctrl+C does not cut the
-    // last write short.
-    try {
-        run.log->Flush();
-    } catch (const std::exception& error) {
-        ++run.tally.errors;
-        run.tally.write_error = error.what();
-        progress.Message(error.what());
-    }
-    ::sigaction(SIGINT, &old_int, nullptr);
-    ::sigaction(SIGTERM, &old_term, nullptr);
-    progress.Clear();
-    if (status == 2) return status;
-
-    run.tally.lines_received = run.log->RowsPosted();
-    run.tally.lines_written = run.log->RowsWritten();
-    run.tally.unfinished_bytes = static_cast<std::int64_t>(run.capture->Line().size());
-    run.tally.files = run.log->FilesWritten();
-    if (const std::string loss = CaptureLossMessage(run.tally); !loss.empty()) progress.Message(loss);
-    std::fprintf(out, "linograf capture: %s\n", CaptureSummaryLine(run.tally).c_str());
-    for (const std::string& file : run.tally.files) std::fprintf(out, "  %s\n", file.c_str());
-    for (const std::string& note : summary_notes) std::fprintf(out, "%s\n", note.c_str());
-    std::fflush(out);
-    return CaptureExitStatus(run.tally);
+    TCaptureSession session(options, out, err);
+    if (const int status = session.Prepare(err); status != 0) return status;
+    session.WireLog();
+    return session.Finish(session.Capture());
 }
 
 }  // namespace linograf

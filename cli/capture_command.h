@@ -36,7 +36,18 @@ struct TCaptureOptions {
     double demo_rate = 5;  // lines a second from the simulated scale
     // Reopen a device that vanished once it is back (--no-reconnect: end the capture instead).
     bool reconnect = true;
+    // Each row starts with the time its line arrived (--timestamp; else the settings file's key,
+    // core/capture_settings.h).
+    std::optional<bool> timestamp;
+    // The device's text encoding, any name iconv knows (--encoding; else the settings file's key,
+    // else Windows-1251).
+    std::optional<std::string> encoding;
+    // The JSON status file kept up to date for monitoring tools.
+    std::optional<std::string> status_file;
+    // How often the health line goes to standard error when it is not a terminal.
+    double health_seconds = 60;
 };
+
 
 // A command line the command cannot run with; the message says what is wrong.
 class ECaptureUsage : public std::invalid_argument {

@@ -12,6 +12,19 @@ std::string_view CutField(std::string_view line, std::int64_t start, std::int64_
     return line.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(length));
 }
 
+namespace {
+
+// At most `limit` bytes of UTF-8 text, cut before a character rather than inside one, so the
+// journal's length limit never leaves half a character.
+std::string_view Utf8Prefix(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+}  // namespace
+
 std::string_view TrimControls(std::string_view value) {
     while (!value.empty() && static_cast<unsigned char>(value.front()) <= 32) value.remove_prefix(1);
     while (!value.empty() && static_cast<unsigned char>(value.back()) <= 32) value.remove_suffix(1);
@@ -35,13 +48,22 @@ void TLineCapture::FinishLine() {
     while (!format_.Bof()) {
         const std::int64_t size = fsize.AsInteger();
         position -= size;
-        std::string_view value = TrimControls(CutField(line, position, size));
+        std::string_view value = CutField(line, position, size);
+        if (decoder_ != nullptr) {
+            // Converted before trimming: in UTF-8 the bytes up to 32 are the blanks and control
+            // characters themselves, never part of another character.
+            decoded_ = decoder_->ToUtf8(value);
+            value = decoded_;
+        }
+        value = TrimControls(value);
 
         char digits[16];
         auto [end, ignored] = std::to_chars(digits, digits + sizeof digits, id.AsInteger());
         field_name_.assign("field");
         field_name_.append(digits, end);
-        journal_.FieldByName(field_name_).SetAsString(value);
+        TField& column = journal_.FieldByName(field_name_);
+        if (decoder_ != nullptr) value = Utf8Prefix(value, static_cast<std::size_t>(column.Size()));
+        column.SetAsString(value);
         format_.Prior();
     }
     journal_.Post();

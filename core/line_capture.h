@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/mem_table.h"
+#include "text/device_text.h"
 
 namespace linograf {
 
@@ -44,6 +45,12 @@ public:
     // the journal table; both are used as they are at each line, so a rebuild that remakes them
     // in place needs no new capture.
     TLineCapture(TMemTable& format, TMemTable& journal) : format_(format), journal_(journal) {}
+
+    // The device's text encoding when it is not Windows-1251 (nullptr: the bytes go into the
+    // journal as they are). With a decoder each field's bytes are converted to UTF-8 before they
+    // are trimmed and stored, and the journal holds UTF-8. The decoder must outlive the capture.
+    void SetDeviceText(TDeviceTextDecoder* decoder) { decoder_ = decoder; }
+    bool JournalIsUtf8() const { return decoder_ != nullptr; }
 
     // The port was opened: nothing left from an earlier opening starts the first line.
     void PortOpened() { buffer_.clear(); }
@@ -84,6 +91,8 @@ private:
     TMemTable& journal_;
     std::string buffer_;
     std::string field_name_;  // reused for the journal column names
+    TDeviceTextDecoder* decoder_ = nullptr;
+    std::string decoded_;
 };
 
 }  // namespace linograf

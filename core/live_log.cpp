@@ -9,6 +9,7 @@
 #include "text/cp1251.h"
 #include "core/file_ext.h"
 #include "text/wide_text.h"
+#include "workbook/model/format_changes.h"
 
 namespace linograf {
 
@@ -35,6 +36,11 @@ std::string ErrorText(const std::exception_ptr& error) {
 }
 
 }  // namespace
+
+const std::string& TLiveLog::ArrivalTitle() {
+    static const std::string title = Utf8ToCp1251("Время поступления");
+    return title;
+}
 
 TLiveLog::TLiveLog(workbook::TTabulon4& book, const TLogColumns& columns) : book_(book), columns_(columns) {}
 
@@ -125,6 +131,8 @@ void TLiveLog::DeliverEvents() {
 
 void TLiveLog::cdataAfterPost(TMemTable& journal) {
     TPostedRow row;
+    // The post runs as the line's carriage return is taken: this is when the line ended.
+    if (StampArrival) row.arrival = Clock();
     row.name = ExpandFileTemplate(FileTemplate ? FileTemplate() : std::string(), Clock);
     // Column 0 of the journal is its id, which is not logged.
     row.values.reserve(static_cast<std::size_t>(journal.FieldCount()));
@@ -133,6 +141,10 @@ void TLiveLog::cdataAfterPost(TMemTable& journal) {
     if (reselect_next_ || row.name != last_posted_name_) {
         auto header = std::make_shared<THeader>();
         const int count = columns_.ColumnCount();
+        if (StampArrival) {
+            header->titles.push_back(ArrivalTitle());
+            header->widths.push_back(kArrivalColumnWidth);
+        }
         for (int i = 0; i < count; ++i) {
             header->titles.push_back(columns_.ColumnTitle(i));
             int width = -1;
@@ -255,7 +267,7 @@ void TLiveLog::PutOne(TPostedRow& row) {
                    Utf8ToCp1251("файл ") + file_name_ + Utf8ToCp1251(" заполнен (последняя строка ") +
                        std::to_string(LastRowIndex()) + ")");
     }
-    PutRow(row.values);
+    PutRow(row.values, row.arrival);
 }
 
 void TLiveLog::LeaveFile() {
@@ -373,12 +385,21 @@ void TLiveLog::PutHeader() {
     }
 }
 
-void TLiveLog::PutRow(const std::vector<std::string>& values) {
+void TLiveLog::PutRow(const std::vector<std::string>& values, std::optional<TDateTime> arrival) {
     workbook::TSheet& sheet = book_.Sheet(0);
     const int row = book_.Tag();
     sheet.Rows().AddIfNone(static_cast<uint32_t>(row));
+    std::size_t first = 0;
+    if (arrival) {
+        sheet.SetAsFloat(0, static_cast<uint32_t>(row), *arrival);
+        workbook::TCell* cell = sheet.Cells().Find(0, static_cast<uint32_t>(row));
+        if (cell != nullptr)
+            cell->xf = workbook::WithNumberFormat(sheet.Workbook().Formats(), cell->xf, kArrivalFormat);
+        first = 1;
+    }
     for (std::size_t j = 0; j < values.size(); ++j)
-        sheet.SetAsWideString(static_cast<int>(j), row, Cp1251ToUtf16(values[j]));
+        sheet.SetAsWideString(static_cast<int>(first + j), row,
+                              ValuesAreUtf8 ? workbook::Utf8ToWide(values[j]) : Cp1251ToUtf16(values[j]));
     book_.SetTag(row + 1);
     ++unwritten_rows_;
 }

@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -138,6 +139,18 @@ class TLiveLog {
     // A write or a file choice failed (UTF-8 message). Without a handler the error is raised from
     // DeliverEvents (and so from the post, WaitIdle or Flush).
     std::function<void(const ELiveLogError&)> OnError;
+    // Each row starts with the time it was posted (its line ended) as a date-time cell, under the
+    // title kArrivalTitle; the journal's values follow it. Set it before the first post.
+    bool StampArrival = false;
+    // The journal's values are UTF-8 (a device encoding other than Windows-1251) rather than
+    // Windows-1251. Set it before the first post.
+    bool ValuesAreUtf8 = false;
+    // Windows-1251.
+    static const std::string& ArrivalTitle();
+    // Milliseconds shown: lines of a fast device arrive within the same second.
+    static constexpr std::u16string_view kArrivalFormat = u"dd.mm.yyyy hh:mm:ss.000";
+    static constexpr int kArrivalColumnWidth = 150;
+
     // Called on the writer thread when something waits for DeliverEvents; the window uses it to
     // have its event loop call DeliverEvents. Set it before the first post.
     std::function<void()> OnEventsWaiting;
@@ -163,6 +176,7 @@ class TLiveLog {
     struct TPostedRow {
         std::string name;  // the expanded template
         std::vector<std::string> values;
+        std::optional<TDateTime> arrival;       // with StampArrival
         std::shared_ptr<const THeader> header;  // set when the name changed since the last post
         bool reselect = false;                  // the first row after a capture start
     };
@@ -180,7 +194,7 @@ class TLiveLog {
     void SelectFile(const std::string& name, int first, std::string why);
     void StartNewFile();
     void PutHeader();
-    void PutRow(const std::vector<std::string>& values);
+    void PutRow(const std::vector<std::string>& values, std::optional<TDateTime> arrival);
     void WriteFile();
     // The workbook is about to be given to another file: rows still unwritten get one more try,
     // and when that fails the loss is reported.

@@ -3,6 +3,7 @@
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -32,6 +33,7 @@
 #include "gui/pages/port_page.h"
 #include "gui/pictures.h"
 #include "gui/qt_text.h"
+#include "core/capture_settings.h"
 #include "core/silent_abort.h"
 #include "gui/table_model.h"
 
@@ -238,6 +240,7 @@ void TfrmMain::CreateRegions() {
     AGrid = TabSheet2->AGrid;
     DBNavigator1 = TabSheet2->DBNavigator1;
     efile = TabSheet2->efile;
+    etimestamp = TabSheet2->etimestamp;
     ecom = TabSheet2->ecom;
     eport = TabSheet3->eport;
     espeed = TabSheet3->espeed;
@@ -261,6 +264,7 @@ void TfrmMain::FormCreate() {
     tables_.LoadFormat(ini_);
     FillPortList();
     efile->setText(FromCp1251(ini_.ReadString("app", "filename", "")));
+    etimestamp->setChecked(StoredTimestamp(ini_));
     ecom->setText(FromCp1251(ini_.ReadString("app", "comport", "")));
     SelectPosition(eport, ini_.ReadInteger("com", "port", kDefaultPort));
     // The stable path names the device itself; the position only names a place in a list that
@@ -370,6 +374,7 @@ QString TfrmMain::StatusText() const {
 void TfrmMain::aplayExecute() {
     if (!port_) throw std::runtime_error("No serial port component");
     if (!port_->IsOpen()) {
+        live_log_->StampArrival = etimestamp->isChecked();
         live_log_->CaptureStarting(LogVersionForTemplate(ToCp1251(efile->text())));
         port_->Open(CurrentPortSettings());
     } else {
@@ -442,6 +447,7 @@ void TfrmMain::asave_paramExecute() {
     }
 
     ini_.WriteString("app", "filename", ToCp1251(efile->text()));
+    ini_.WriteInteger("app", kTimestampKey, etimestamp->isChecked() ? 1 : 0);
     ini_.WriteString("app", "comport", ToCp1251(ecom->text()));
     ini_.WriteInteger("com", "port", eport->currentIndex());
     // A typed rate that is one of the items is stored as its position, as the Windows program

@@ -26,6 +26,7 @@
 #include "workbook/model/tabulon4.h"
 
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -105,6 +106,7 @@ class TfrmMain : public QMainWindow {
     TDbGrid* AGrid;
     TDbNavigator* DBNavigator1;
     TButtonEdit* efile;
+    QCheckBox* etimestamp;
     TButtonEdit* ecom;
     QComboBox* eport;
     QComboBox* espeed;

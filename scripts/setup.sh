@@ -4,7 +4,8 @@
 #   scripts/setup.sh           what building and running the program needs
 #   scripts/setup.sh --tests   that, and what the tests, benchmarks and fuzzers need: the
 #                              independent peers that open our files, clang for the sanitizer
-#                              build, locales for the comma-decimal tests, clang-format
+#                              build, locales for the comma-decimal tests, clang-format, and the
+#                              tools that check the package (man, systemd-analyze)
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,9 @@ packages=(
   cmake ninja-build g++ ccache pkg-config
   # libraries
   qt6-base-dev zlib1g-dev libexpat1-dev
+  # the Debian package (cpack -G DEB computes its dependencies with dpkg-shlibdeps, which needs
+  # file), and the Qt translations the window loads
+  dpkg-dev file qt6-translations-l10n
 )
 if [ "${1:-}" = "--tests" ]; then
   packages+=(
@@ -20,6 +24,8 @@ if [ "${1:-}" = "--tests" ]; then
     # independent peers the tests open our files with
     python3 python3-xlrd python3-openpyxl python3-olefile python3-xlwt python3-xlsxwriter
     libxlsxwriter-dev unzip libreoffice-calc-nogui
+    # the unpacked package's man page, its service unit and its desktop entry
+    man-db systemd desktop-file-utils
     # windows on the offscreen platform and under Xvfb for screenshots
     fonts-dejavu-core xvfb xauth
   )

@@ -1,5 +1,6 @@
 #include "gui/pages/parameters_page.h"
 
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QResizeEvent>
@@ -22,6 +23,10 @@ TParametersPage::TParametersPage(TTableModel* format, QAction* asave_param, QAct
     efile = new TButtonEdit(this);
     efile->setObjectName(QStringLiteral("efile"));
     efile->setGeometry(132, 63, 374, 21);
+    // Beside the section's title, where the page has room without moving the Windows layout.
+    etimestamp = new QCheckBox(QStringLiteral("Время поступления строки в первом столбце"), this);
+    etimestamp->setObjectName(QStringLiteral("etimestamp"));
+    etimestamp->setGeometry(132, 41, 374, 19);
     Label1 = MakeLabel(QStringLiteral("Label1"),
                        QStringLiteral("В имени файла допустимо использование шаблонных констант "
                                       "{dd}{mm}{yyyy}{hh}{nn}{ss}"),

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class QAction;
+class QCheckBox;
 class QLabel;
 class QToolBar;
 
@@ -24,6 +25,8 @@ public:
     QLabel* Label6;
     QLabel* Label7;
     TButtonEdit* efile;
+    // Each logged row starts with the time its line arrived (settings key app/timestamp).
+    QCheckBox* etimestamp;
     QLabel* Label1;
     QLabel* Label8;
     QLabel* Label13;

@@ -495,6 +495,10 @@ TEST(CaptureOptions, WrongCommandLinesAreRefused) {
         {"--seconds"},
         {"--demo=yes"},
         {"--file", ""},
+        {"--encoding", "NO-SUCH-ENCODING"},
+        {"--timestamp=yes"},
+        {"--status-file", ""},
+        {"--health-seconds", "0"},
     };
     for (const auto& arguments : wrong) {
         std::string shown;

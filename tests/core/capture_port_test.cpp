@@ -1,4 +1,5 @@
-// `linograf capture` on a real serial device that goes away and comes back, and `linograf ports`.
+// `linograf capture` on a real serial device that goes away and comes back, and `linograf ports`;
+// what a service needs of it: arrival times, device encodings, the status file, health lines.
 // The built program runs as its own process on pseudo-terminals the test plays the device on
 // (closing the master is the unplug); python3-xlrd and python3-openpyxl read what it wrote.
 #include <asm/termbits.h>
@@ -13,6 +14,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sstream>
 #include <future>
 #include <regex>
 #include <thread>
@@ -84,9 +87,10 @@ class CapturePortTest : public ::testing::Test {
     void SetUp() override {
         if (!test::PythonHasModule("openpyxl")) GTEST_SKIP() << "python3-openpyxl missing";
     }
-    std::future<test::CommandResult> Capture(std::vector<std::string> arguments) {
+    // `ini`: the settings file (by default one that does not exist).
+    std::future<test::CommandResult> Capture(std::vector<std::string> arguments, std::string ini = {}) {
         arguments.insert(arguments.begin(), {LINOGRAF_PROGRAM, "capture"});
-        arguments.push_back("--ini=" + dir.File("none.ini"));
+        arguments.push_back("--ini=" + (ini.empty() ? dir.File("none.ini") : ini));
         return std::async(std::launch::async, [arguments] { return test::RunCommand(arguments); });
     }
     // Until the program has the terminal open with its own settings: the speed differs from the
@@ -220,6 +224,262 @@ TEST_F(CapturePortTest, PortsListsTheFakeTreeWithoutOpeningAnything) {
                             (root / "dev/serial/by-id/usb-Silicon_Labs_CP2102-if00-port0").string() +
                             "  Silicon Labs CP2102 USB to UART Bridge Controller (0001)  ";
     EXPECT_NE(result.output.find(row), std::string::npos) << result.output;
+}
+
+// Cells of the first sheet after the header as the peer reads them: column 0 as seconds since the
+// epoch when the peer takes it for a date (else "text:" and its value), the others as texts.
+const char* const kArrivalScript = R"(
+import sys, time
+path = sys.argv[1]
+def epoch(dt):
+    return time.mktime(dt.timetuple()) + dt.microsecond / 1e6
+if path.endswith('.xls'):
+    import xlrd
+    book = xlrd.open_workbook(path)
+    sheet = book.sheet_by_index(0)
+    print(sheet.cell_value(0, 0))
+    for r in range(1, sheet.nrows):
+        first = sheet.cell(r, 0)
+        shown = ('%.3f' % epoch(xlrd.xldate.xldate_as_datetime(first.value, book.datemode))
+                 if first.ctype == xlrd.XL_CELL_DATE else 'text:%s' % first.value)
+        print('\t'.join([shown] + [str(sheet.cell_value(r, c)) for c in range(1, sheet.ncols)]))
+else:
+    import openpyxl
+    sheet = openpyxl.load_workbook(path).worksheets[0]
+    rows = list(sheet.iter_rows())
+    print(rows[0][0].value)
+    for row in rows[1:]:
+        first = row[0]
+        shown = '%.3f' % epoch(first.value) if first.is_date else 'text:%s' % first.value
+        print('\t'.join([shown] + ['' if c.value is None else str(c.value) for c in row[1:]]))
+)";
+
+std::vector<std::vector<std::string>> SplitLines(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> cells;
+        std::size_t start = 0;
+        for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+            cells.push_back(line.substr(start, tab - start));
+        cells.push_back(line.substr(start));
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+double EpochNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// Every row starts with the time its line arrived: a real date for both peers, within a second of
+// the moment the test wrote the line.
+TEST_F(CapturePortTest, TimestampedRowsStartWithTheirArrivalTimeAsRealDates) {
+    if (!test::PythonHasModule("xlrd")) GTEST_SKIP() << "python3-xlrd missing";
+    for (const char* ext : {".xls", ".xlsx"}) {
+        SCOPED_TRACE(ext);
+        Pty pty;
+        SetSpeed(pty, 38400, 0);
+        const std::string path = dir.File(std::string("stamped") + ext);
+        constexpr int kLines = 5;
+        // The option, or the settings file's key.
+        const bool by_option = std::string(ext) == ".xls";
+        const std::string ini = dir.File("stamp.ini");
+        test::WriteFileBytes(ini, "[app]\ntimestamp=1\n");
+        std::vector<std::string> arguments = {"--device", pty.name, "--format", "N:2,V:4",
+                                              "--file",   path,     "--lines",  std::to_string(kLines)};
+        if (by_option) arguments.push_back("--timestamp");
+        auto run = Capture(arguments, by_option ? std::string() : ini);
+        ASSERT_TRUE(WaitOpened(pty, 38400));
+        std::vector<double> written;
+        for (int n = 0; n < kLines; ++n) {
+            written.push_back(EpochNow());
+            pty.Write(std::to_string(10 + n) + "v" + std::to_string(n) + "xx\r");
+            std::this_thread::sleep_for(150ms);
+        }
+        ASSERT_EQ(run.wait_for(30s), std::future_status::ready);
+        const test::CommandResult result = run.get();
+        ASSERT_EQ(result.exit_code, 0) << result.output << result.errors;
+
+        const test::CommandResult peer = test::RunPython(kArrivalScript, {path});
+        ASSERT_EQ(peer.exit_code, 0) << peer.errors;
+        const auto rows = SplitLines(peer.output);
+        ASSERT_EQ(rows.size(), static_cast<std::size_t>(kLines + 1)) << peer.output;
+        EXPECT_EQ(rows[0], (std::vector<std::string>{"Время поступления"}));
+        for (int n = 0; n < kLines; ++n) {
+            const auto& row = rows[static_cast<std::size_t>(n + 1)];
+            ASSERT_EQ(row.size(), 3u) << peer.output;
+            EXPECT_EQ(row[1], std::to_string(10 + n));
+            EXPECT_EQ(row[2], "v" + std::to_string(n) + "xx");
+            ASSERT_EQ(row[0].rfind("text:", 0), std::string::npos) << "not a date: " << row[0];
+            EXPECT_NEAR(std::stod(row[0]), written[static_cast<std::size_t>(n)], 1.0) << n;
+        }
+    }
+}
+
+// Fields are cut from the device's bytes and each is converted from the device's encoding on its
+// own; what python's codecs make of the same field bytes (errors replaced, ends trimmed) is
+// expected, a character split by the field boundary included.
+TEST_F(CapturePortTest, FieldsOfAnotherEncodingAreConvertedEachOnItsOwn) {
+    if (!test::PythonHasModule("xlrd")) GTEST_SKIP() << "python3-xlrd missing";
+    struct Case {
+        const char* encoding;
+        const char* ext;
+        std::vector<std::string> lines;  // each at least 10 bytes: fields A:5 and B:5 from the right
+    };
+    const std::vector<Case> cases = {
+        {"UTF-8",
+         ".xlsx",
+         {"\xD0\x92\xD0\xB5\xD1\x81"
+          "abcd",
+          " \xE2\x82\xAC"
+          "1x\xFFyz ",
+          "hello world"}},
+        {"UTF-8",
+         ".xls",
+         {"\xD0\x92\xD0\xB5\xD1\x81"
+          "abcd",
+          "xab\xE2\x82\xAC\xE2\x82\xAC"
+          "q"}},
+        {"ISO-8859-1",
+         ".xls",
+         {"caf\xE9 na\xEFve",
+          "\xB5\xB0\xA9"
+          "AB12345",
+          "\xFF\xFE\xFD\xFC\xFB\xE0\xE1\xE2\xE3\xE4"}},
+        {"latin1", ".xlsx", {"caf\xE9 na\xEFve", "\xA0\xA0x\xA0\xA0y\xA0\xA0z\xA0"}},
+    };
+    const char* const expected_script = R"(
+import sys
+encoding = sys.argv[1]
+blanks = ''.join(chr(i) for i in range(33))
+for hex_line in sys.argv[2:]:
+    line = bytes.fromhex(hex_line)
+    fields = [line[-10:-5], line[-5:]]
+    print('\t'.join(f.decode(encoding, 'replace').strip(blanks) for f in fields))
+)";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.encoding) + c.ext);
+        Pty pty;
+        SetSpeed(pty, 38400, 0);
+        const std::string path = dir.File(std::string("encoded_") + c.encoding + c.ext);
+        std::vector<std::string> options = {"--device", pty.name, "--format", "A:5,B:5",
+                                            "--file",   path,     "--lines",  std::to_string(c.lines.size())};
+        // The .xlsx cases name the encoding in the settings file, the others on the command line.
+        const std::string ini = dir.File("encoding.ini");
+        test::WriteFileBytes(ini, std::string("[app]\nencoding=") + c.encoding + "\n");
+        const bool by_option = std::string(c.ext) == ".xls";
+        if (by_option) options.insert(options.end(), {"--encoding", c.encoding});
+        auto run = Capture(options, by_option ? std::string() : ini);
+        ASSERT_TRUE(WaitOpened(pty, 38400));
+        std::vector<std::string> arguments = {c.encoding};
+        for (const std::string& line : c.lines) {
+            pty.Write(line + "\r");
+            std::string hex;
+            for (const unsigned char byte : line) {
+                char digits[3];
+                std::snprintf(digits, sizeof digits, "%02x", byte);
+                hex += digits;
+            }
+            arguments.push_back(hex);
+        }
+        ASSERT_EQ(run.wait_for(30s), std::future_status::ready);
+        const test::CommandResult result = run.get();
+        ASSERT_EQ(result.exit_code, 0) << result.output << result.errors;
+
+        const test::CommandResult codecs = test::RunPython(expected_script, arguments);
+        ASSERT_EQ(codecs.exit_code, 0) << codecs.errors;
+        Rows expected{{"A", "B"}};
+        for (auto row : SplitLines(codecs.output)) {
+            while (!row.empty() && row.back().empty()) row.pop_back();
+            expected.push_back(row);
+        }
+        EXPECT_EQ(test::ReadPeerSheet(path).rows, expected);
+    }
+}
+
+// The status file as a monitor reads it (python's json), after each of: the start, a line, the
+// device's unplug, its return and the stop.
+TEST_F(CapturePortTest, StatusFileParsesAsJsonThroughoutACapture) {
+    const char* const status_script = R"(
+import json, sys
+status = json.load(open(sys.argv[1], encoding='utf-8'))
+assert sorted(status) == sorted(['state', 'device', 'file', 'lines_received', 'rows_written',
+                                 'rows_waiting', 'last_error']), sorted(status)
+print('\t'.join(str(status[k]) for k in ['state', 'device', 'file', 'lines_received', 'rows_written',
+                                          'rows_waiting']))
+print(status['last_error'])
+)";
+    const std::string status_path = dir.File("status.json");
+    // The fields of the file as python read them, once they satisfy `wanted`.
+    auto wait_status = [&](const std::function<bool(const std::vector<std::string>&)>& wanted) {
+        std::vector<std::string> fields;
+        for (int i = 0; i < 300; ++i) {
+            if (std::filesystem::exists(status_path)) {
+                const test::CommandResult read = test::RunPython(status_script, {status_path});
+                EXPECT_EQ(read.exit_code, 0) << read.errors;
+                const auto lines = SplitLines(read.output);
+                if (!lines.empty()) fields = lines[0];
+                if (fields.size() == 6 && wanted(fields)) return fields;
+            }
+            std::this_thread::sleep_for(100ms);
+        }
+        ADD_FAILURE() << "status not reached; last: " << ::testing::PrintToString(fields);
+        return fields;
+    };
+
+    const std::string link = dir.File("usb-Meter_0002-if00");
+    auto first = std::make_unique<Pty>();
+    SetSpeed(*first, 38400, 0);
+    std::filesystem::create_symlink(first->name, link);
+    const std::string path = dir.File("status.xlsx");
+    auto run = Capture(
+        {"--device", link, "--status-file", status_path, "--format", "V:4", "--file", path, "--lines", "2"});
+    ASSERT_TRUE(WaitOpened(*first, 38400));
+    auto started = wait_status([](const auto& f) { return f[0] == "capturing"; });
+    EXPECT_EQ(started[1], link);
+    EXPECT_EQ(started[3], "0");
+
+    first->Write("a1\r");
+    auto line = wait_status([](const auto& f) { return f[3] == "1" && f[4] == "1"; });
+    EXPECT_EQ(line[0], "capturing");
+    EXPECT_EQ(line[2], path);
+    EXPECT_EQ(line[5], "0");
+
+    ASSERT_TRUE(first->Drained());
+    first->Unplug();
+    auto lost = wait_status([](const auto& f) { return f[0] == "reconnecting"; });
+    EXPECT_EQ(lost[3], "1");
+
+    Pty second;
+    SetSpeed(second, 38400, 0);
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(second.name, link);
+    ASSERT_TRUE(WaitOpened(second, 38400));
+    wait_status([](const auto& f) { return f[0] == "capturing"; });
+    second.Write("b2\r");
+    ASSERT_EQ(run.wait_for(30s), std::future_status::ready);
+    const test::CommandResult result = run.get();
+    ASSERT_EQ(result.exit_code, 0) << result.output << result.errors;
+    const auto stopped = wait_status([](const auto&) { return true; });
+    EXPECT_EQ(stopped, (std::vector<std::string>{"stopped", link, path, "2", "2", "0"}));
+}
+
+// Without a terminal on standard error (a service's journal), a health line comes at the interval.
+TEST_F(CapturePortTest, HealthLinesGoToStandardErrorWithoutATerminal) {
+    const std::string path = dir.File("health.xlsx");
+    auto run =
+        Capture({"--demo", "--demo-rate", "20", "--seconds", "3.5", "--health-seconds", "1", "--file", path});
+    ASSERT_EQ(run.wait_for(60s), std::future_status::ready);
+    const test::CommandResult result = run.get();
+    ASSERT_EQ(result.exit_code, 0) << result.output << result.errors;
+    const std::regex health(
+        R"(linograf: health: capturing, (\d+) lines received, (\d+) rows written, (\d+) rows waiting, file )" +
+        std::regex_replace(path, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") + "\n");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(result.errors, match, health)) << result.errors;
+    EXPECT_GT(std::stoll(match[1]), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFont>
@@ -15,7 +16,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QValidator>
+#include <chrono>
 #include <filesystem>
+#include <sstream>
 
 #include "gui/button_edit.h"
 #include "gui/db_grid.h"
@@ -1037,6 +1040,56 @@ TEST_F(MainWindowTest, ExcelActionExportsTheJournalGrid) {
     ASSERT_TRUE(*ran);
     EXPECT_EQ(exports.size(), 1u);
     EXPECT_TRUE(errors.Messages().isEmpty());
+}
+
+// The arrival-time check box: a settings file from the Windows program (no key) reads as off; the
+// confirmed state is stored; a capture started with it on gives every row its arrival time, which
+// python3-openpyxl reads as a date.
+TEST_F(MainWindowTest, ArrivalTimeCheckBoxIsStoredAndStampsEachRow) {
+    if (!test::PythonHasModule("openpyxl")) GTEST_SKIP() << "python3-openpyxl missing";
+    const std::string path = dir.File("stamped.xlsx");
+    WriteIni(FormatIni({{"V", 3}}, "filename=" + path + "\ncomport=COM1\n"));
+    {
+        auto window = Open({1});
+        EXPECT_FALSE(window->etimestamp->isChecked());
+        window->ShowPage(1);
+        window->etimestamp->setChecked(true);
+        window->asave_param->trigger();
+        EXPECT_EQ(ini.ReadInteger("app", "timestamp", -1), 1);
+    }
+    auto window = Open({1});
+    EXPECT_TRUE(window->etimestamp->isChecked());
+    FakePort& port = Port(*window);
+    window->aplay->trigger();
+    ASSERT_TRUE(port.IsOpen());
+    const double fed =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    port.Feed("abc\r");
+    window->aplay->trigger();
+    ASSERT_FALSE(port.IsOpen());
+    EXPECT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
+
+    const test::CommandResult peer = test::RunPython(R"(
+import sys, time, openpyxl
+rows = list(openpyxl.load_workbook(sys.argv[1]).worksheets[0].iter_rows())
+print(rows[0][0].value, rows[0][1].value, sep='\t')
+stamp = rows[1][0]
+print(stamp.is_date, stamp.number_format, sep='\t')
+print('%.3f' % (time.mktime(stamp.value.timetuple()) + stamp.value.microsecond / 1e6), rows[1][1].value, sep='\t')
+)",
+                                                     {path});
+    ASSERT_EQ(peer.exit_code, 0) << peer.errors;
+    std::istringstream lines(peer.output);
+    std::string header, format, row;
+    std::getline(lines, header);
+    std::getline(lines, format);
+    std::getline(lines, row);
+    EXPECT_EQ(header, "Время поступления\tV");
+    EXPECT_EQ(format, "True\tdd.mm.yyyy hh:mm:ss.000");
+    const auto tab = row.find('\t');
+    ASSERT_NE(tab, std::string::npos) << peer.output;
+    EXPECT_NEAR(std::stod(row.substr(0, tab)), fed, 1.0);
+    EXPECT_EQ(row.substr(tab + 1), "abc");
 }
 
 }  // namespace
