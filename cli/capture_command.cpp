@@ -23,6 +23,7 @@
 #include "core/format_journal.h"
 #include "core/ini_file.h"
 #include "core/ini_location.h"
+#include "core/file_template_setting.h"
 #include "text/integer_text.h"
 #include "core/line_capture.h"
 #include "core/live_log.h"
@@ -327,7 +328,7 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
         return 2;
     }
     const std::string file_template =
-        options.file ? Utf8ToCp1251(*options.file) : ini.ReadString("app", "filename", "");
+        options.file ? *options.file : ReadFileTemplate(ini);
     if (file_template.empty()) {
         std::fputs("linograf capture: no file name template; give --file TEMPLATE or set it in the window\n",
                    err);
@@ -338,7 +339,7 @@ int RunCaptureCommand(const std::vector<std::string>& arguments, std::FILE* out,
     run.log = std::make_unique<TLiveLog>(run.book, *run.columns);
     run.capture = std::make_unique<TLineCapture>(run.tables.cformat_, run.tables.cdata);
     run.log->FileTemplate = [&file_template] { return file_template; };
-    run.log->OnNotice = [&](const std::string& text) { progress.Message(Cp1251ToUtf8(text)); };
+    run.log->OnNotice = [&](const std::string& text) { progress.Message(text); };
     // Writes run on the log's own thread; what they report is shown from here.
     run.log->OnError = [&](const ELiveLogError& error) {
         ++run.tally.errors;
