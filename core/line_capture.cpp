@@ -33,15 +33,18 @@ void TLineCapture::FinishLine() {
     TField& id = format_.FieldByName("id");
     TField& fsize = format_.FieldByName("fsize");
     while (!format_.Bof()) {
-        const std::int64_t size = fsize.AsInteger();
-        position -= size;
-        std::string_view value = TrimControls(CutField(line, position, size));
-
         char digits[16];
         auto [end, ignored] = std::to_chars(digits, digits + sizeof digits, id.AsInteger());
         field_name_.assign("field");
         field_name_.append(digits, end);
-        journal_.FieldByName(field_name_).SetAsString(value);
+        // A field the operator added during capture has no journal column until the parameters
+        // are confirmed: it takes no bytes meanwhile, so the line is still cut as the journal's
+        // columns were built and no line is lost for it.
+        if (TField* column = journal_.FindField(field_name_)) {
+            const std::int64_t size = fsize.AsInteger();
+            position -= size;
+            column->SetAsString(TrimControls(CutField(line, position, size)));
+        }
         format_.Prior();
     }
     journal_.Post();
