@@ -5,12 +5,13 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "gui/port_details.h"
 #include "serial/port_selection.h"
 
 namespace linograf {
 
 TComSelectForm::TComSelectForm(std::function<bool(int)> available, std::function<QString(int)> device_path,
-                               QWidget* parent)
+                               QWidget* parent, std::function<QString(int)> details)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("ComSelectForm"));
@@ -47,8 +48,33 @@ TComSelectForm::TComSelectForm(std::function<bool(int)> available, std::function
         const int n = serial::PortNumberFromEntry(entry);
         if (device_path)
             PortsComboBox->setItemData(PortsComboBox->count() - 1, device_path(n), Qt::ToolTipRole);
+        if (details) PortsComboBox->setItemData(PortsComboBox->count() - 1, details(n), kPortDetailsRole);
     }
     PortsComboBox->setCurrentIndex(PortsComboBox->count() > 0 ? 0 : -1);
+    if (details) {
+        // Below the designed dialog, which grows by the lines it needs: the device path, then
+        // what discovery knows of it.
+        LabelDetails = new QLabel(this);
+        LabelDetails->setObjectName(QStringLiteral("LabelDetails"));
+        LabelDetails->setWordWrap(true);
+        LabelDetails->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        auto show = [this] {
+            const int i = PortsComboBox->currentIndex();
+            QStringList lines;
+            if (i >= 0) {
+                lines << PortsComboBox->itemData(i, Qt::ToolTipRole).toString();
+                lines << PortsComboBox->itemData(i, kPortDetailsRole).toString();
+                lines.removeAll(QString());
+            }
+            LabelDetails->setText(lines.join(u'\n'));
+            const int width = 201;
+            const int height = LabelDetails->heightForWidth(width);
+            LabelDetails->setGeometry(8, 131, width, std::max(0, height));
+            setFixedSize(220, 131 + (height > 0 ? height + 8 : 0));
+        };
+        connect(PortsComboBox, &QComboBox::currentIndexChanged, this, show);
+        show();
+    }
 }
 
 int TComSelectForm::ChosenNumber() const {
@@ -57,8 +83,8 @@ int TComSelectForm::ChosenNumber() const {
 }
 
 int TComSelectForm::SelectPort(std::function<bool(int)> available, std::function<QString(int)> device_path,
-                               QWidget* parent) {
-    TComSelectForm form(std::move(available), std::move(device_path), parent);
+                               QWidget* parent, std::function<QString(int)> details) {
+    TComSelectForm form(std::move(available), std::move(device_path), parent, std::move(details));
     if (form.exec() != QDialog::Accepted) return 0;
     return form.ChosenNumber();
 }

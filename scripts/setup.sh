@@ -12,6 +12,8 @@ packages=(
   cmake ninja-build g++ ccache pkg-config
   # libraries
   qt6-base-dev zlib1g-dev libexpat1-dev
+  # Qt's own texts (standard buttons, file dialog, context menus) in the window's language
+  qt6-translations-l10n
 )
 if [ "${1:-}" = "--tests" ]; then
   packages+=(

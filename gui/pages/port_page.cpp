@@ -7,6 +7,7 @@
 #include <QToolBar>
 
 #include "gui/pages/page_toolbar.h"
+#include "gui/port_details.h"
 #include "core/port_settings.h"
 
 namespace linograf {
@@ -39,9 +40,14 @@ TPortPage::TPortPage(QAction* asave_port, QAction* acancel, QWidget* parent) : Q
     Fill(estop, kStopBitsItems, kDesignStopBits);
     Fill(econtrol, kFlowItems, kDesignFlow);
     LabelDevice = MakeLabel(QStringLiteral("LabelDevice"), QString(), 231, 67, this);
+    // The path, then what discovery knows of the device (by-id name, USB strings, access).
     auto show_device = [this] {
-        LabelDevice->setText(eport->currentIndex() < 0 ? QString()
-                                                       : eport->currentData(Qt::ToolTipRole).toString());
+        QStringList lines;
+        if (eport->currentIndex() >= 0) {
+            lines << eport->currentData(Qt::ToolTipRole).toString() << eport->currentData(kPortDetailsRole).toString();
+            lines.removeAll(QString());
+        }
+        LabelDevice->setText(lines.join(u'\n'));
         LabelDevice->adjustSize();
     };
     connect(eport, &QComboBox::currentIndexChanged, this, show_device);

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <set>
 
+#include "gui/port_details.h"
 #include "tests/gui/gui_test_support.h"
 
 namespace linograf {
@@ -126,6 +127,42 @@ TEST(ComSelectFormTest, ButtonsAndChosenNumber) {
             EXPECT_EQ(result, TComSelectForm::mrAbort);
         }
     }
+}
+
+// Beside its number each port tells its by-id name, what the USB adapter says it is and, when the
+// user may not open it, why; the entry's text stays "COMn" and its tooltip the path.
+TEST(ComSelectFormTest, DetailsOfTheSelectedPort) {
+    test::App();
+    serial::TPortInfo ftdi;
+    ftdi.device = "/dev/ttyUSB0";
+    ftdi.by_id = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0";
+    ftdi.usb = true;
+    ftdi.manufacturer = "FTDI";
+    ftdi.product = "FT232R USB UART";
+    ftdi.serial = "A10K3XYZ";
+    ftdi.may_open = true;
+    serial::TPortInfo denied;
+    denied.device = "/dev/ttyACM0";
+    denied.usb = true;
+    denied.product = "Arduino Uno";
+    denied.access_problem = "add yourself to the dialout group and log in again";
+    EXPECT_EQ(PortDetailsText(ftdi),
+              "usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0\nFTDI FT232R USB UART (A10K3XYZ)");
+    EXPECT_EQ(PortDetailsText(denied),
+              "Arduino Uno\nНет доступа: add yourself to the dialout group and log in again");
+
+    auto details = [&](int n) { return PortDetailsText(n == 3 ? ftdi : denied); };
+    TComSelectForm form(Present({3, 7}), Device, nullptr, details);
+    form.show();
+    ASSERT_NE(form.LabelDetails, nullptr);
+    EXPECT_EQ(form.PortsComboBox->itemText(0), "COM3");
+    EXPECT_EQ(form.PortsComboBox->itemData(0, Qt::ToolTipRole).toString(), Device(3));
+    EXPECT_EQ(form.LabelDetails->text(), Device(3) + "\n" + PortDetailsText(ftdi));
+    EXPECT_GT(form.height(), 131);
+    EXPECT_LE(form.LabelDetails->geometry().bottom(), form.height());
+    form.PortsComboBox->setCurrentIndex(1);
+    EXPECT_TRUE(form.LabelDetails->text().contains("dialout"));
+    EXPECT_EQ(form.ChosenNumber(), 7);
 }
 
 }  // namespace
