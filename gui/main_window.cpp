@@ -388,10 +388,7 @@ void TfrmMain::UpdateStatusCounts() {
 void TfrmMain::ArrangeControls() {
     const QRect panel = PContent->rect();
     Page->setGeometry(panel);
-    efile->resize(panel.width() - efile->x() - kMargin, efile->height());
-    ecom->resize(efile->width(), ecom->height());
-    AGrid->resize(panel.width() - AGrid->x() - kMargin, panel.height() - AGrid->y() - kMargin);
-    DBNavigator1->move(AGrid->x() + AGrid->width() - DBNavigator1->width(), DBNavigator1->y());
+    TabSheet2->LayOut(panel.width(), panel.height());
 }
 
 TPortSettings TfrmMain::CurrentPortSettings() const {
