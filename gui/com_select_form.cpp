@@ -4,6 +4,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 
 #include "gui/port_details.h"
 #include "serial/port_selection.h"
@@ -38,6 +39,14 @@ TComSelectForm::TComSelectForm(std::function<bool(int)> available, std::function
     AbortBtn = new QPushButton(QStringLiteral("Cancel"), this);
     AbortBtn->setObjectName(QStringLiteral("AbortBtn"));
     AbortBtn->setGeometry(124, 95, 85, 27);
+    // Wider than designed where the fonts at hand need it for the two lines of text.
+    const int extra = std::max(0, std::max(Label1->sizeHint().width(), Label2->sizeHint().width()) + 18 + 6 - 209);
+    if (extra > 0) {
+        setFixedSize(220 + extra, 131);
+        Bevel1->setGeometry(8, 8, 201 + extra, 42);
+        PortsComboBox->setGeometry(8, 64, 201 + extra, 21);
+        AbortBtn->move(124 + extra, 95);
+    }
     setTabOrder(OkBtn, AbortBtn);
     setTabOrder(AbortBtn, PortsComboBox);
     connect(OkBtn, &QPushButton::clicked, this, &QDialog::accept);
@@ -67,10 +76,10 @@ TComSelectForm::TComSelectForm(std::function<bool(int)> available, std::function
                 lines.removeAll(QString());
             }
             LabelDetails->setText(lines.join(u'\n'));
-            const int width = 201;
+            const int width = PortsComboBox->width();
             const int height = LabelDetails->heightForWidth(width);
             LabelDetails->setGeometry(8, 131, width, std::max(0, height));
-            setFixedSize(220, 131 + (height > 0 ? height + 8 : 0));
+            setFixedSize(width + 19, 131 + (height > 0 ? height + 8 : 0));
         };
         connect(PortsComboBox, &QComboBox::currentIndexChanged, this, show);
         show();

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFont>
+#include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
 #include <fstream>
@@ -79,6 +80,16 @@ int TakeScreenshots(TfrmMain& window, const QString& folder, const std::optional
         form.show();
         QApplication::processEvents();
         saved &= form.grab().save(folder + QStringLiteral("/select-port.png"));
+    }
+    {
+        // The confirmation the parameters page asks, shown without waiting for an answer: Qt's
+        // standard buttons in the window's language.
+        QMessageBox question(QMessageBox::Question, QStringLiteral("Linograf"),
+                             QStringLiteral("Текущие данные журнала будут удалены?"), QMessageBox::Yes | QMessageBox::No,
+                             &window);
+        question.show();
+        QApplication::processEvents();
+        saved &= question.grab().save(folder + QStringLiteral("/question.png"));
     }
     if (!saved) std::fprintf(stderr, "linograf: cannot save the screenshots in \"%s\"\n", folder.toUtf8().constData());
     SetErrorDisplay({});

@@ -28,7 +28,7 @@ TEST(ScreenshotsTest, AnErrorGoesToStandardErrorNotToAMessageBox) {
     EXPECT_NE(run.exit_code, 124) << "blocked";
     EXPECT_NE(run.exit_code, 0);
     EXPECT_NE(run.errors.find("/proc/linograf-none/"), std::string::npos) << run.errors;
-    for (const char* file : {"page-0.png", "page-1.png", "page-2.png", "select-port.png"})
+    for (const char* file : {"page-0.png", "page-1.png", "page-2.png", "select-port.png", "question.png"})
         EXPECT_TRUE(std::filesystem::exists(dir.File("shots/") + file)) << file;
 }
 
