@@ -141,7 +141,7 @@ void BM_LogWrite(benchmark::State& state) {
     workbook::TTabulon4 book;
     TJournalLogColumns columns(tables);
     TLiveLog log(book, columns);
-    log.FileTemplate = [&] { return Utf8ToCp1251(path); };
+    log.FileTemplate = [&] { return path; };
     log.CaptureStarting(LogVersionForTemplate(ext));
     tables.cdata.AfterPost = [&](TMemTable& journal) { log.cdataAfterPost(journal); };
     // The first batch reads the file: once per capture start, not per write.
@@ -195,7 +195,7 @@ void BM_SustainedLines(benchmark::State& state) {
         workbook::TTabulon4 book;
         TJournalLogColumns columns(tables);
         TLiveLog log(book, columns);
-        log.FileTemplate = [&] { return Utf8ToCp1251(path); };
+        log.FileTemplate = [&] { return path; };
         log.CaptureStarting(LogVersionForTemplate(ext));
         tables.cdata.AfterPost = [&](TMemTable& journal) { log.cdataAfterPost(journal); };
         PostBenchRow(tables, 0);

@@ -24,6 +24,7 @@
 #include "core/format_journal.h"
 #include "core/ini_file.h"
 #include "core/ini_location.h"
+#include "core/file_template_setting.h"
 #include "text/integer_text.h"
 #include "core/line_capture.h"
 #include "core/live_log.h"
@@ -395,7 +396,7 @@ int TCaptureSession::Prepare(std::FILE* err) {
             err);
         return 2;
     }
-    file_template_ = options_.file ? Utf8ToCp1251(*options_.file) : ini_.ReadString("app", "filename", "");
+    file_template_ = options_.file ? *options_.file : ReadFileTemplate(ini_);
     if (file_template_.empty()) {
         std::fputs("linograf capture: no file name template; give --file TEMPLATE or set it in the window\n",
                    err);
@@ -422,7 +423,7 @@ void TCaptureSession::WireLog() {
     run_.log->ValuesAreUtf8 = run_.capture->JournalIsUtf8();
     run_.log->StampArrival = options_.timestamp.value_or(StoredTimestamp(ini_));
     run_.log->FileTemplate = [this] { return file_template_; };
-    run_.log->OnNotice = [this](const std::string& text) { progress_.Message(Cp1251ToUtf8(text)); };
+    run_.log->OnNotice = [this](const std::string& text) { progress_.Message(text); };
     // Writes run on the log's own thread; what they report is shown from here.
     run_.log->OnError = [this](const ELiveLogError& error) {
         ++run_.tally.errors;

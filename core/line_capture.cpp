@@ -46,24 +46,27 @@ void TLineCapture::FinishLine() {
     TField& id = format_.FieldByName("id");
     TField& fsize = format_.FieldByName("fsize");
     while (!format_.Bof()) {
-        const std::int64_t size = fsize.AsInteger();
-        position -= size;
-        std::string_view value = CutField(line, position, size);
-        if (decoder_ != nullptr) {
-            // Converted before trimming: in UTF-8 the bytes up to 32 are the blanks and control
-            // characters themselves, never part of another character.
-            decoded_ = decoder_->ToUtf8(value);
-            value = decoded_;
-        }
-        value = TrimControls(value);
-
         char digits[16];
         auto [end, ignored] = std::to_chars(digits, digits + sizeof digits, id.AsInteger());
         field_name_.assign("field");
         field_name_.append(digits, end);
-        TField& column = journal_.FieldByName(field_name_);
-        if (decoder_ != nullptr) value = Utf8Prefix(value, static_cast<std::size_t>(column.Size()));
-        column.SetAsString(value);
+        // A field the operator added during capture has no journal column until the parameters
+        // are confirmed: it takes no bytes meanwhile, so the line is still cut as the journal's
+        // columns were built and no line is lost for it.
+        if (TField* column = journal_.FindField(field_name_)) {
+            const std::int64_t size = fsize.AsInteger();
+            position -= size;
+            std::string_view value = CutField(line, position, size);
+            if (decoder_ != nullptr) {
+                // Converted before trimming: in UTF-8 the bytes up to 32 are the blanks and control
+                // characters themselves, never part of another character.
+                decoded_ = decoder_->ToUtf8(value);
+                value = decoded_;
+            }
+            value = TrimControls(value);
+            if (decoder_ != nullptr) value = Utf8Prefix(value, static_cast<std::size_t>(column->Size()));
+            column->SetAsString(value);
+        }
         format_.Prior();
     }
     journal_.Post();

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 #include "base/atomic_file.h"
 #include "text/cp1251.h"
@@ -29,10 +31,30 @@ std::string ErrorText(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
-        return Utf8ToCp1251(e.what());
+        return e.what();
     } catch (...) {
         return "unknown error";
     }
+}
+
+// Another program holds the file open for editing: the rows wait, which is news, not a failure.
+class EFileLocked : public ELiveLogError {
+  public:
+    EFileLocked(const std::string& message, std::string notice)
+        : ELiveLogError(message), notice_(std::move(notice)) {}
+    const std::string& Notice() const { return notice_; }
+
+  private:
+    std::string notice_;
+};
+
+// The folders of a path the template names may not exist yet (a new "{yyyy}" folder on New
+// Year's Day); the write that follows reports what could not be made.
+void MakeFolderOf(const std::string& utf8_path) {
+    const std::filesystem::path folder = std::filesystem::path(utf8_path).parent_path();
+    if (folder.empty()) return;
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(folder, ignored)) std::filesystem::create_directories(folder, ignored);
 }
 
 }  // namespace
@@ -99,6 +121,15 @@ void TLiveLog::Report(TEvent::Kind kind, std::string text) {
         events_.push_back({kind, std::move(text)});
     }
     if (OnEventsWaiting) OnEventsWaiting();
+}
+
+void TLiveLog::ReportWriteFailure(const std::exception& error) {
+    if (error.what() == last_failure_) return;
+    last_failure_ = error.what();
+    if (const auto* locked = dynamic_cast<const EFileLocked*>(&error))
+        Report(TEvent::kNotice, locked->Notice());
+    else
+        Report(TEvent::kError, error.what());
 }
 
 void TLiveLog::DeliverEvents() {
@@ -219,7 +250,20 @@ std::vector<std::string> TLiveLog::FilesWritten() const {
 void TLiveLog::WriterLoop() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        const auto ready = [this] { return stopping_ || !queue_.empty(); };
+        if (retry_due_) {
+            if (!changed_.wait_for(lock, RetryInterval, ready)) {
+                writing_ = true;
+                lock.unlock();
+                RetryWrite();
+                lock.lock();
+                writing_ = false;
+                changed_.notify_all();
+                continue;
+            }
+        } else {
+            changed_.wait(lock, ready);
+        }
         if (queue_.empty()) break;  // stopping, and nothing is left to write
         std::vector<TPostedRow> batch(std::make_move_iterator(queue_.begin()),
                                       std::make_move_iterator(queue_.end()));
@@ -237,6 +281,22 @@ void TLiveLog::WriterLoop() {
     }
 }
 
+void TLiveLog::RetryWrite() {
+    std::lock_guard book_lock(book_mutex_);
+    if (unwritten_rows_ == 0 || file_name_.empty()) return;
+    try {
+        WriteFile();
+    } catch (const std::exception& error) {
+        ReportWriteFailure(error);
+    }
+    NoteRetry();
+}
+
+void TLiveLog::NoteRetry() {
+    std::lock_guard lock(mutex_);
+    retry_due_ = unwritten_rows_ > 0 && !file_name_.empty();
+}
+
 void TLiveLog::PutBatch(std::vector<TPostedRow>& batch) {
     for (TPostedRow& row : batch) {
         try {
@@ -250,12 +310,14 @@ void TLiveLog::PutBatch(std::vector<TPostedRow>& batch) {
             Report(TEvent::kError, error.what());
         }
     }
-    if (unwritten_rows_ == 0) return;
-    try {
-        WriteFile();
-    } catch (const std::exception& error) {
-        Report(TEvent::kError, error.what());
+    if (unwritten_rows_ > 0) {
+        try {
+            WriteFile();
+        } catch (const std::exception& error) {
+            ReportWriteFailure(error);
+        }
     }
+    NoteRetry();
 }
 
 void TLiveLog::PutOne(TPostedRow& row) {
@@ -264,8 +326,7 @@ void TLiveLog::PutOne(TPostedRow& row) {
     if (row.reselect || book_.Filename().empty() || row.name != expanded_name_) SelectFile(row.name, 1, {});
     if (book_.Tag() > LastRowIndex()) {
         SelectFile(expanded_name_, sibling_ + 1,
-                   Utf8ToCp1251("файл ") + file_name_ + Utf8ToCp1251(" заполнен (последняя строка ") +
-                       std::to_string(LastRowIndex()) + ")");
+                   "файл " + file_name_ + " заполнен (последняя строка " + std::to_string(LastRowIndex()) + ")");
     }
     PutRow(row.values, row.arrival);
 }
@@ -279,28 +340,28 @@ void TLiveLog::LeaveFile() {
             std::lock_guard lock(mutex_);
             lost_rows_ += unwritten_rows_;
         }
-        Report(TEvent::kError, std::to_string(unwritten_rows_) + " rows could not be written to \"" +
-                                   Cp1251ToUtf8(file_name_) + "\": " + error.what());
+        Report(TEvent::kError, std::to_string(unwritten_rows_) + " rows could not be written to \"" + file_name_ +
+                                   "\": " + error.what());
     }
     unwritten_rows_ = 0;
 }
 
 void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
     LeaveFile();
-    Report(TEvent::kStatus, Utf8ToCp1251("Выгрузка в файл ") + name);
+    Report(TEvent::kStatus, "Выгрузка в файл " + name);
     expanded_name_ = name;
     for (int n = first;; ++n) {
         if (n > kMaxSiblings) {
             // Nothing can be logged for this name; the next row tries again from the start.
             book_.SetFilename(u"");
-            throw ELiveLogError("No file name is left for the log: \"" + Cp1251ToUtf8(name) + "\" and " +
+            throw ELiveLogError("No file name is left for the log: \"" + name + "\" and " +
                                 std::to_string(kMaxSiblings - 1) + " siblings are in use");
         }
         const std::string candidate = SiblingName(name, n);
         file_name_ = candidate;
         sibling_ = n;
-        book_.SetFilename(Cp1251ToUtf16(candidate));
-        if (!EntryExists(Cp1251ToUtf8(candidate))) {
+        book_.SetFilename(workbook::Utf8ToWide(candidate));
+        if (!EntryExists(candidate)) {
             StartNewFile();
             break;
         }
@@ -309,8 +370,7 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
         } catch (...) {
             // The file is left exactly as it is: it holds something this log cannot account for.
             if (!why.empty()) why += "; ";
-            why += Utf8ToCp1251("файл ") + candidate + Utf8ToCp1251(" не удалось прочитать (") +
-                   ErrorText(std::current_exception()) + ")";
+            why += "файл " + candidate + " не удалось прочитать (" + ErrorText(std::current_exception()) + ")";
             continue;
         }
         // A file in which the reader found no cell at all may be no workbook (an empty or a text
@@ -320,7 +380,7 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
             any_cell = !book_.Sheet(i).Cells().Empty();
         if (!any_cell) {
             if (!why.empty()) why += "; ";
-            why += Utf8ToCp1251("файл ") + candidate + Utf8ToCp1251(" не содержит ни одной ячейки");
+            why += "файл " + candidate + " не содержит ни одной ячейки";
             continue;
         }
         workbook::TSheet& sheet = book_.Sheet(0);
@@ -335,8 +395,7 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
         const long long next = static_cast<long long>(sheet.LastRow()) + 1;
         if (next > LastRowIndex()) {
             if (!why.empty()) why += "; ";
-            why += Utf8ToCp1251("файл ") + candidate + Utf8ToCp1251(" заполнен (последняя строка ") +
-                   std::to_string(LastRowIndex()) + ")";
+            why += "файл " + candidate + " заполнен (последняя строка " + std::to_string(LastRowIndex()) + ")";
             continue;
         }
         book_.SetTag(static_cast<int>(next));
@@ -345,13 +404,13 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
     // A write of this file that a kill cut short left its temporary beside it; nobody else
     // removes it.
     try {
-        workbook::RemoveStaleTempFiles(Cp1251ToUtf8(file_name_));
+        workbook::RemoveStaleTempFiles(file_name_);
     } catch (...) {
         // Leftovers that cannot be removed cost disk space only; the log goes on.
     }
     if (file_name_ != name || !why.empty()) {
-        Report(TEvent::kStatus, Utf8ToCp1251("Выгрузка в файл ") + file_name_);
-        Report(TEvent::kNotice, Utf8ToCp1251("Запись идёт в файл ") + file_name_ + ": " + why);
+        Report(TEvent::kStatus, "Выгрузка в файл " + file_name_);
+        Report(TEvent::kNotice, "Запись идёт в файл " + file_name_ + ": " + why);
     }
 }
 
@@ -406,13 +465,16 @@ void TLiveLog::PutRow(const std::vector<std::string>& values, std::optional<TDat
 
 void TLiveLog::WriteFile() {
     // The window clears Filename at a capture start; rows left from before still belong here.
-    book_.SetFilename(Cp1251ToUtf16(file_name_));
-    const std::string path = Cp1251ToUtf8(file_name_);
+    book_.SetFilename(workbook::Utf8ToWide(file_name_));
+    const std::string& path = file_name_;
     const std::string lock = LockFileName(path);
     if (EntryExists(lock)) {
-        throw ELiveLogError("Cannot write \"" + path + "\": it is open for editing in another program (\"" +
-                            lock + "\" exists); the rows wait in memory for the next write");
+        throw EFileLocked("Cannot write \"" + path + "\": it is open for editing in another program (\"" + lock +
+                              "\" exists); the rows wait in memory for the next write",
+                          "Файл " + path + " открыт в другой программе (есть " + lock +
+                              "); строки ждут в памяти и будут записаны, как только файл освободится");
     }
+    MakeFolderOf(path);
     book_.Write();
     {
         std::lock_guard guard(mutex_);
@@ -422,6 +484,10 @@ void TLiveLog::WriteFile() {
             files_written_.push_back(path);
     }
     unwritten_rows_ = 0;
+    if (!last_failure_.empty()) {
+        last_failure_.clear();
+        Report(TEvent::kStatus, "Выгрузка в файл " + file_name_);
+    }
 }
 
 }  // namespace linograf

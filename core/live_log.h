@@ -18,7 +18,13 @@
 // nothing to extend), or that has no room for another row in its format, is left as it is, and
 // the rows go to the first sibling "<stem> (2)<ext>", "<stem> (3)<ext>", ... that is free (or a
 // readable workbook with room, such as the sibling an earlier run used). A workbook another program holds open for
-// editing is not replaced under it: the rows wait in memory for the next write.
+// editing (its LibreOffice lock file beside it, or such a lock a crash left) is not replaced under
+// it: the rows wait in memory, the log says so once, and the writer tries again every
+// RetryInterval until the lock is gone, so the rows reach the file without another line arriving.
+//
+// File names are UTF-8, as the file system takes them: a folder name with "é" or CJK characters
+// has no Windows-1251 form. A folder the expanded name needs (a new "{yyyy}" folder) is made.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -127,17 +133,19 @@ class TLiveLog {
     // The files a write has succeeded for (UTF-8), in the order of their first write.
     std::vector<std::string> FilesWritten() const;
 
-    // The file name template as typed (Windows-1251). Asked on the posting thread.
+    // The file name template as typed (UTF-8). Asked on the posting thread.
     std::function<std::string()> FileTemplate;
     TClock Clock = DateTimeNow;
     // Called on the posting thread, from DeliverEvents:
-    // the status bar text (Windows-1251): "Выгрузка в файл " and the file logged to.
+    // the status bar text (UTF-8): "Выгрузка в файл " and the file logged to.
     std::function<void(const std::string&)> OnStatusText;
     // Told once per change of file when the rows go to another file than the template names, and
-    // why (Windows-1251).
+    // why; and once when a write waits for a lock another program holds on the file (UTF-8).
     std::function<void(const std::string&)> OnNotice;
-    // A write or a file choice failed (UTF-8 message). Without a handler the error is raised from
-    // DeliverEvents (and so from the post, WaitIdle or Flush).
+    // A write or a file choice failed (UTF-8 message). A write that fails again with the same
+    // message is not reported again until a write succeeds, so a full disk gives one report, not
+    // one per line. Without a handler the error is raised from DeliverEvents (and so from the
+    // post, WaitIdle or Flush).
     std::function<void(const ELiveLogError&)> OnError;
     // Each row starts with the time it was posted (its line ended) as a date-time cell, under the
     // title kArrivalTitle; the journal's values follow it. Set it before the first post.
@@ -154,8 +162,10 @@ class TLiveLog {
     // Called on the writer thread when something waits for DeliverEvents; the window uses it to
     // have its event loop call DeliverEvents. Set it before the first post.
     std::function<void()> OnEventsWaiting;
+    // How long the writer waits before it tries again to write rows a failed write left.
+    std::chrono::milliseconds RetryInterval{1000};
 
-    // The name the template gave for the current file (Windows-1251); the file itself may be a
+    // The name the template gave for the current file (UTF-8); the file itself may be a
     // sibling of it (the workbook's Filename). Read it while the log is idle.
     const std::string& ExpandedName() const { return expanded_name_; }
     // The last row index the workbook's format can hold: 65535 for Excel 97-2003, 1048575 for
@@ -200,6 +210,12 @@ class TLiveLog {
     // and when that fails the loss is reported.
     void LeaveFile();
     void Report(TEvent::Kind kind, std::string text);
+    // A write failed: told once for each failure in a row of failures with the same message.
+    void ReportWriteFailure(const std::exception& error);
+    // Writer thread: rows a failed write left get another write.
+    void RetryWrite();
+    // Book mutex held: whether the writer must come back for rows left in the workbook.
+    void NoteRetry();
     void StartWriter();
 
     workbook::TTabulon4& book_;
@@ -217,6 +233,7 @@ class TLiveLog {
     std::vector<TEvent> events_;
     bool writing_ = false;
     bool stopping_ = false;
+    bool retry_due_ = false;  // a failed write left rows in the workbook
     std::int64_t posted_ = 0;
     std::int64_t written_ = 0;
     std::int64_t writes_ = 0;
@@ -227,9 +244,10 @@ class TLiveLog {
     std::mutex book_mutex_;
     std::shared_ptr<const THeader> header_;
     std::string expanded_name_;
-    std::string file_name_;  // Windows-1251 form of the workbook's Filename
+    std::string file_name_;  // UTF-8 form of the workbook's Filename
     int sibling_ = 1;        // the number of file_name_ among the siblings of expanded_name_
     int unwritten_rows_ = 0;
+    std::string last_failure_;  // the message of the failed write since the last success
 
     std::thread writer_;
 };

@@ -164,6 +164,7 @@ void TMemTable::CheckActive() const {
 }
 
 void TMemTable::AttachTo(std::shared_ptr<detail::TTableStore> store) {
+    ++layout_version_;
     store_ = std::move(store);
     store_->cursors.push_back(this);
     BuildFields();
@@ -171,6 +172,7 @@ void TMemTable::AttachTo(std::shared_ptr<detail::TTableStore> store) {
 
 void TMemTable::Detach() {
     if (!store_) return;
+    ++layout_version_;
     auto& cursors = store_->cursors;
     cursors.erase(std::remove(cursors.begin(), cursors.end(), this), cursors.end());
     store_.reset();

@@ -140,6 +140,10 @@ public:
     // same order, its own current row, starting on the first row. This table is closed first.
     void CloneCursor(TMemTable& source);
 
+    // Raised whenever the table's columns are made anew or left (open, close, clone): a TField
+    // pointer taken under one layout is freed under the next.
+    std::uint64_t LayoutVersion() const { return layout_version_; }
+
     // Columns of the open table.
     int FieldCount() const;
     TField& Fields(int index);
@@ -237,6 +241,7 @@ private:
     std::vector<std::pair<int, TObserver>> observers_;
     int next_observer_id_ = 1;
     int disable_count_ = 0;
+    std::uint64_t layout_version_ = 0;
     bool missed_change_ = false;
     int tag_ = 0;
 };

@@ -4,13 +4,15 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 
+#include "gui/port_details.h"
 #include "serial/port_selection.h"
 
 namespace linograf {
 
 TComSelectForm::TComSelectForm(std::function<bool(int)> available, std::function<QString(int)> device_path,
-                               QWidget* parent)
+                               QWidget* parent, std::function<QString(int)> details)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("ComSelectForm"));
@@ -37,6 +39,14 @@ TComSelectForm::TComSelectForm(std::function<bool(int)> available, std::function
     AbortBtn = new QPushButton(QStringLiteral("Cancel"), this);
     AbortBtn->setObjectName(QStringLiteral("AbortBtn"));
     AbortBtn->setGeometry(124, 95, 85, 27);
+    // Wider than designed where the fonts at hand need it for the two lines of text.
+    const int extra = std::max(0, std::max(Label1->sizeHint().width(), Label2->sizeHint().width()) + 18 + 6 - 209);
+    if (extra > 0) {
+        setFixedSize(220 + extra, 131);
+        Bevel1->setGeometry(8, 8, 201 + extra, 42);
+        PortsComboBox->setGeometry(8, 64, 201 + extra, 21);
+        AbortBtn->move(124 + extra, 95);
+    }
     setTabOrder(OkBtn, AbortBtn);
     setTabOrder(AbortBtn, PortsComboBox);
     connect(OkBtn, &QPushButton::clicked, this, &QDialog::accept);
@@ -47,8 +57,33 @@ TComSelectForm::TComSelectForm(std::function<bool(int)> available, std::function
         const int n = serial::PortNumberFromEntry(entry);
         if (device_path)
             PortsComboBox->setItemData(PortsComboBox->count() - 1, device_path(n), Qt::ToolTipRole);
+        if (details) PortsComboBox->setItemData(PortsComboBox->count() - 1, details(n), kPortDetailsRole);
     }
     PortsComboBox->setCurrentIndex(PortsComboBox->count() > 0 ? 0 : -1);
+    if (details) {
+        // Below the designed dialog, which grows by the lines it needs: the device path, then
+        // what discovery knows of it.
+        LabelDetails = new QLabel(this);
+        LabelDetails->setObjectName(QStringLiteral("LabelDetails"));
+        LabelDetails->setWordWrap(true);
+        LabelDetails->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        auto show = [this] {
+            const int i = PortsComboBox->currentIndex();
+            QStringList lines;
+            if (i >= 0) {
+                lines << PortsComboBox->itemData(i, Qt::ToolTipRole).toString();
+                lines << PortsComboBox->itemData(i, kPortDetailsRole).toString();
+                lines.removeAll(QString());
+            }
+            LabelDetails->setText(lines.join(u'\n'));
+            const int width = PortsComboBox->width();
+            const int height = LabelDetails->heightForWidth(width);
+            LabelDetails->setGeometry(8, 131, width, std::max(0, height));
+            setFixedSize(width + 19, 131 + (height > 0 ? height + 8 : 0));
+        };
+        connect(PortsComboBox, &QComboBox::currentIndexChanged, this, show);
+        show();
+    }
 }
 
 int TComSelectForm::ChosenNumber() const {
@@ -57,8 +92,8 @@ int TComSelectForm::ChosenNumber() const {
 }
 
 int TComSelectForm::SelectPort(std::function<bool(int)> available, std::function<QString(int)> device_path,
-                               QWidget* parent) {
-    TComSelectForm form(std::move(available), std::move(device_path), parent);
+                               QWidget* parent, std::function<QString(int)> details) {
+    TComSelectForm form(std::move(available), std::move(device_path), parent, std::move(details));
     if (form.exec() != QDialog::Accepted) return 0;
     return form.ChosenNumber();
 }

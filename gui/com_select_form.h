@@ -20,8 +20,10 @@ class TComSelectForm : public QDialog {
 
     // `available` tells whether port n can be used; `device_path` names the device behind it (shown
     // as each entry's tooltip).
+    // `details` (when given) tells more of each port (by-id name, USB strings, access): shown
+    // for the selected entry below the buttons.
     TComSelectForm(std::function<bool(int)> available, std::function<QString(int)> device_path,
-                   QWidget* parent = nullptr);
+                   QWidget* parent = nullptr, std::function<QString(int)> details = {});
 
     // The number of the selected entry (COM12 gives 12); 0 without a selection.
     int ChosenNumber() const;
@@ -29,7 +31,7 @@ class TComSelectForm : public QDialog {
     // Shows the dialog modally: the chosen number after OK, 0 after anything else or when OK was
     // pressed on an empty list.
     static int SelectPort(std::function<bool(int)> available, std::function<QString(int)> device_path,
-                          QWidget* parent = nullptr);
+                          QWidget* parent = nullptr, std::function<QString(int)> details = {});
 
     QLabel* Label1;
     QLabel* Label2;
@@ -37,6 +39,8 @@ class TComSelectForm : public QDialog {
     QComboBox* PortsComboBox;
     QPushButton* OkBtn;
     QPushButton* AbortBtn;
+    // The selected port's details; absent without a details source.
+    QLabel* LabelDetails = nullptr;
 };
 
 }  // namespace linograf

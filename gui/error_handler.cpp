@@ -1,6 +1,9 @@
 #include "gui/error_handler.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 #include <QWidget>
 
 #include "core/silent_abort.h"
@@ -56,8 +59,18 @@ bool TLinografApplication::notify(QObject* receiver, QEvent* event) {
 
 void ConfigureApplication(QApplication& application) {
     application.setApplicationName(QStringLiteral("Linograf"));
-    application.setApplicationDisplayName(QStringLiteral("Linograf"));
+    // No display name: Qt would append " — Linograf" to every window's title, and the operator
+    // knows the dialogs by their own captions ("Поиск", "Подождите пожалуйста...").
     QApplication::setKeyboardInputInterval(20000);
+    // The window speaks Russian whatever the machine's language, so Qt's own texts (standard
+    // buttons, the file dialog, context menus) do too. Without the translations installed they
+    // stay English; nothing else changes.
+    auto* translator = new QTranslator(&application);
+    if (translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(translator);
+    else
+        delete translator;
 }
 
 }  // namespace linograf

@@ -39,7 +39,8 @@ public:
 };
 
 // Process-wide settings made once before the main window is created: the application's title,
-// and the grids' incremental search, which ends 20000 ms after the last key.
+// the grids' incremental search, which ends 20000 ms after the last key, and Qt's own texts in
+// Russian.
 void ConfigureApplication(QApplication& application);
 
 }  // namespace linograf

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFont>
+#include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "core/global.h"
 #include "core/ini_location.h"
 #include "gui/main_window.h"
+#include "gui/port_details.h"
 #include "gui/window_services.h"
 
 namespace linograf {
@@ -43,14 +45,28 @@ void SubstituteFonts() {
     QApplication::setFont(font);
 }
 
+// Nobody is there to click a message box away: every error goes to standard error and into the
+// exit status instead.
 int TakeScreenshots(TfrmMain& window, const QString& folder, const std::optional<std::string>& sample) {
+    int errors = 0;
+    SetErrorDisplay([&errors](const QString& text) {
+        ++errors;
+        std::fprintf(stderr, "linograf: %s\n", text.toUtf8().constData());
+    });
     QDir().mkpath(folder);
     if (sample) {
         std::ifstream in(*sample, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "linograf: cannot read the sample \"%s\"\n", sample->c_str());
+            ++errors;
+        }
         const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         Guarded([&] {
             for (char c : bytes) window.LineCapture().TakeByte(c);
         });
+        // What the log has to tell about the sample's rows is told before the pictures are taken.
+        Guarded([&] { window.LiveLog().Flush(); });
+        window.UpdateStatusCounts();
     }
     bool saved = true;
     for (int page = 0; page < 3; ++page) {
@@ -58,11 +74,26 @@ int TakeScreenshots(TfrmMain& window, const QString& folder, const std::optional
         QApplication::processEvents();
         saved &= window.grab().save(QStringLiteral("%1/page-%2.png").arg(folder).arg(page));
     }
-    TComSelectForm form([&](int n) { return window.eport->findData(n) >= 0; }, DevicePathOfPort, &window);
-    form.show();
-    QApplication::processEvents();
-    saved &= form.grab().save(folder + QStringLiteral("/select-port.png"));
-    return saved ? 0 : 1;
+    {
+        TComSelectForm form([&](int n) { return window.eport->findData(n) >= 0; }, DevicePathOfPort, &window,
+                            PortDetailsOfPort);
+        form.show();
+        QApplication::processEvents();
+        saved &= form.grab().save(folder + QStringLiteral("/select-port.png"));
+    }
+    {
+        // The confirmation the parameters page asks, shown without waiting for an answer: Qt's
+        // standard buttons in the window's language.
+        QMessageBox question(QMessageBox::Question, QStringLiteral("Linograf"),
+                             QStringLiteral("Текущие данные журнала будут удалены?"), QMessageBox::Yes | QMessageBox::No,
+                             &window);
+        question.show();
+        QApplication::processEvents();
+        saved &= question.grab().save(folder + QStringLiteral("/question.png"));
+    }
+    if (!saved) std::fprintf(stderr, "linograf: cannot save the screenshots in \"%s\"\n", folder.toUtf8().constData());
+    SetErrorDisplay({});
+    return saved && errors == 0 ? 0 : 1;
 }
 
 }  // namespace

@@ -34,7 +34,10 @@
 #include "gui/pictures.h"
 #include "gui/qt_text.h"
 #include "core/capture_settings.h"
+#include "core/file_template_setting.h"
+#include "core/live_book_settings.h"
 #include "core/silent_abort.h"
+#include "gui/port_details.h"
 #include "gui/table_model.h"
 
 namespace linograf {
@@ -88,16 +91,33 @@ TfrmMain::TfrmMain(TIniFile& ini, TMainWindowServices services, QWidget* parent)
     // The live workbook log: every posted journal row goes into the workbook the template names.
     log_columns_ = std::make_unique<TGridLogColumns>(*Grid);
     live_log_ = std::make_unique<TLiveLog>(tabulon41_, *log_columns_);
-    live_log_->FileTemplate = [this] { return ToCp1251(efile->text()); };
-    live_log_->OnStatusText = [this](const std::string& text) { SetStatusText(FromCp1251(text)); };
-    live_log_->OnNotice = [this](const std::string& text) { SetStatusText(FromCp1251(text)); };
-    live_log_->OnError = [](const ELiveLogError& error) { ShowException(error); };
+    // File names are UTF-8: a folder named with "é" or CJK characters reaches the log whole.
+    live_log_->FileTemplate = [this] { return efile->text().toStdString(); };
+    live_log_->OnStatusText = [this](const std::string& text) {
+        StatusFile->setText(QString::fromStdString(text));
+        UpdateStatusCounts();
+    };
+    live_log_->OnNotice = [this](const std::string& text) { SetStatusText(QString::fromStdString(text)); };
+    live_log_->OnError = [this](const ELiveLogError& error) {
+        // The log tells each failure once; a box still open for an earlier one is not joined by
+        // another (the status bar keeps the newer text).
+        if (log_error_open_) {
+            SetStatusText(QString::fromStdString(error.what()));
+            return;
+        }
+        log_error_open_ = true;
+        ShowException(error);
+        log_error_open_ = false;
+    };
     // The writes run on the log's own thread; what they report comes back through the event loop.
     live_log_->OnEventsWaiting = [this] {
         QMetaObject::invokeMethod(
             this, [this] { Guarded([this] { live_log_->DeliverEvents(); }); }, Qt::QueuedConnection);
     };
-    tables_.cdata.AfterPost = [this](TMemTable& journal) { live_log_->cdataAfterPost(journal); };
+    tables_.cdata.AfterPost = [this](TMemTable& journal) {
+        ++lines_received_;
+        live_log_->cdataAfterPost(journal);
+    };
 
     tables_.StopCapture = [this] { StopCapture(); };
     tables_.JournalRebuilt = [this] { JournalRebuilt(); };
@@ -129,6 +149,12 @@ TfrmMain::TfrmMain(TIniFile& ini, TMainWindowServices services, QWidget* parent)
     }
 
     FormCreate();
+    // The counts in the status bar follow the writer thread, which tells nothing per row.
+    status_timer_ = new QTimer(this);
+    status_timer_->setInterval(250);
+    connect(status_timer_, &QTimer::timeout, this, &TfrmMain::UpdateStatusCounts);
+    status_timer_->start();
+    UpdateStatusCounts();
     qApp->installEventFilter(this);
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TfrmMain::UpdateActions);
@@ -253,6 +279,17 @@ void TfrmMain::CreateRegions() {
     StatusBar1 = new QLabel(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->addWidget(StatusBar1, 1);
+    // At a glance whether logging is healthy: lines in, rows in the file, the file, rows behind.
+    auto permanent = [this](const char* name) {
+        auto* label = new QLabel(this);
+        label->setObjectName(QString::fromLatin1(name));
+        statusBar()->addPermanentWidget(label);
+        return label;
+    };
+    StatusLines = permanent("StatusLines");
+    StatusRows = permanent("StatusRows");
+    StatusWaiting = permanent("StatusWaiting");
+    StatusFile = permanent("StatusFile");
 
     connect(efile, &TButtonEdit::ButtonClicked, this, [this] { Guarded([this] { efileButtonClick(); }); });
     connect(ecom, &TButtonEdit::ButtonClicked, this, [this] { Guarded([this] { ecomButtonClick(); }); });
@@ -263,7 +300,7 @@ void TfrmMain::CreateRegions() {
 void TfrmMain::FormCreate() {
     tables_.LoadFormat(ini_);
     FillPortList();
-    efile->setText(FromCp1251(ini_.ReadString("app", "filename", "")));
+    efile->setText(QString::fromStdString(ReadFileTemplate(ini_)));
     etimestamp->setChecked(StoredTimestamp(ini_));
     ecom->setText(FromCp1251(ini_.ReadString("app", "comport", "")));
     SelectPosition(eport, ini_.ReadInteger("com", "port", kDefaultPort));
@@ -304,8 +341,11 @@ void TfrmMain::FillPortList() {
     for (int n = 1; n <= kPortCount; ++n) {
         if (!services_.port_available || !services_.port_available(n)) continue;
         eport->addItem(QStringLiteral("COM%1").arg(n), n);
+        // The path stays alone in the tooltip role, where it is read as a path.
         if (services_.device_path)
             eport->setItemData(eport->count() - 1, services_.device_path(n), Qt::ToolTipRole);
+        if (services_.port_details)
+            eport->setItemData(eport->count() - 1, services_.port_details(n), kPortDetailsRole);
     }
     eport->setCurrentIndex(-1);
 }
@@ -329,23 +369,30 @@ void TfrmMain::ShowPage(int index) {
 
 void TfrmMain::UpdateActions() {
     const bool open = port_ && port_->IsOpen();
-    aplay->setEnabled(tables_.cformat.Active() && !tables_.cformat.IsEmpty());
+    // During an export the journal must stay as it is: no capture into it, no rebuild of it.
+    aplay->setEnabled(tables_.cformat.Active() && !tables_.cformat.IsEmpty() && !exporting_);
+    asave_param->setEnabled(!exporting_);
     const QString caption = open ? QStringLiteral("Остановить") : QStringLiteral("Начать сбор");
     if (aplay->text() != caption) {
         aplay->setText(caption);
         aplay->setToolTip(caption);
         aplay->setIcon(Picture(open ? TPicture::kStop : TPicture::kStart));
     }
-    excel->setEnabled(!open);
+    excel->setEnabled(!open && !exporting_);
+}
+
+void TfrmMain::UpdateStatusCounts() {
+    const long long written = live_log_->RowsWritten();
+    const long long waiting = live_log_->UnwrittenRows();
+    StatusLines->setText(QStringLiteral("Строк принято: %1").arg(lines_received_));
+    StatusRows->setText(QStringLiteral("записано: %1").arg(written));
+    StatusWaiting->setText(QStringLiteral("ждут записи: %1").arg(waiting));
 }
 
 void TfrmMain::ArrangeControls() {
     const QRect panel = PContent->rect();
     Page->setGeometry(panel);
-    efile->resize(panel.width() - efile->x() - kMargin, efile->height());
-    ecom->resize(efile->width(), ecom->height());
-    AGrid->resize(panel.width() - AGrid->x() - kMargin, panel.height() - AGrid->y() - kMargin);
-    DBNavigator1->move(AGrid->x() + AGrid->width() - DBNavigator1->width(), DBNavigator1->y());
+    TabSheet2->LayOut(panel.width(), panel.height());
 }
 
 TPortSettings TfrmMain::CurrentPortSettings() const {
@@ -372,10 +419,13 @@ QString TfrmMain::StatusText() const {
 }
 
 void TfrmMain::aplayExecute() {
+    if (exporting_) return;
     if (!port_) throw std::runtime_error("No serial port component");
     if (!port_->IsOpen()) {
         live_log_->StampArrival = etimestamp->isChecked();
-        live_log_->CaptureStarting(LogVersionForTemplate(ToCp1251(efile->text())));
+        live_log_->CaptureStarting(LogVersionForTemplate(efile->text().toStdString()));
+        // The log is idle now: its workbook gets the stored page settings, not the locale's.
+        ApplyLiveBookSettings(tabulon41_);
         port_->Open(CurrentPortSettings());
     } else {
         CloseAndFinishLog();
@@ -425,10 +475,21 @@ void TfrmMain::WaitForLog() {
 void TfrmMain::excelExecute() {
     if (!save_dialog_.Execute(QString())) return;
     if (!ExportGrid) throw std::runtime_error("The export of the journal is not available in this build");
+    // The export pumps events after every row; meanwhile nothing may change the journal under it.
+    exporting_ = true;
+    UpdateActions();
+    struct TExportEnd {
+        TfrmMain* window;
+        ~TExportEnd() {
+            window->exporting_ = false;
+            window->UpdateActions();
+        }
+    } end{this};
     ExportGrid(save_dialog_.FileName(), *Grid, windowTitle());
 }
 
 void TfrmMain::asave_paramExecute() {
+    if (exporting_) return;
     // A value still in the grid's editor or a row still being edited belongs to the format being
     // confirmed.
     AGrid->CommitEditor();
@@ -446,7 +507,7 @@ void TfrmMain::asave_paramExecute() {
         if (answer != QMessageBox::Yes) throw EAbort();
     }
 
-    ini_.WriteString("app", "filename", ToCp1251(efile->text()));
+    WriteFileTemplate(ini_, efile->text().toStdString());
     ini_.WriteInteger("app", kTimestampKey, etimestamp->isChecked() ? 1 : 0);
     ini_.WriteString("app", "comport", ToCp1251(ecom->text()));
     ini_.WriteInteger("com", "port", eport->currentIndex());

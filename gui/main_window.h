@@ -31,6 +31,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QStackedWidget;
+class QTimer;
 class QToolButton;
 
 namespace linograf {
@@ -48,6 +49,8 @@ struct TMainWindowServices {
     std::function<bool(int)> port_available;
     // The device behind port n, shown to the operator beside the port list.
     std::function<QString(int)> device_path;
+    // What the operator is told about port n beside its number: by-id name, USB strings, access.
+    std::function<QString(int)> port_details;
     // The stable name of a device (its /dev/serial/by-id link), stored with the chosen port.
     std::function<std::string(const std::string&)> stable_path;
     // The serial port NlkComPort1; without one, starting capture reports that there is none.
@@ -86,6 +89,7 @@ class TfrmMain : public QMainWindow {
     // The stable path of the device behind the port list's entry `index` ("" for none).
     std::string StableDeviceOfEntry(int index) const;
     void SetStatusText(const QString& text);
+    void UpdateStatusCounts();
     QString StatusText() const;
 
     // Export of the journal grid to `target`, titled `title`: the grid export with its progress
@@ -99,6 +103,13 @@ class TfrmMain : public QMainWindow {
     QWidget* PContent;
     QStackedWidget* Page;
     QLabel* StatusBar1;
+    // The status bar's permanent parts: lines received, rows written, rows waiting, the file.
+    QLabel* StatusLines;
+    QLabel* StatusRows;
+    QLabel* StatusWaiting;
+    QLabel* StatusFile;
+    // True while the journal is being exported.
+    bool Exporting() const { return exporting_; }
     TJournalPage* TabSheet1;
     TParametersPage* TabSheet2;
     TPortPage* TabSheet3;
@@ -171,6 +182,10 @@ class TfrmMain : public QMainWindow {
     bool port_closing_ = false;
     long long bytes_not_taken_ = 0;  // announced while the port was closing
     int grid_rows_ = kDefaultGridRows;
+    bool exporting_ = false;
+    bool log_error_open_ = false;
+    long long lines_received_ = 0;
+    QTimer* status_timer_ = nullptr;
     long long rows_left_grid_ = 0;
 };
 

@@ -20,12 +20,24 @@ TNlkCapturePort::TNlkCapturePort(std::function<std::optional<int>()> prompt) : p
     poll_->setInterval(250);
     QObject::connect(poll_, &QTimer::timeout, [this] {
         reconnect_.Poll();
-        if (!reconnect_.Disconnected()) poll_->stop();
+        if (!reconnect_.Disconnected()) {
+            poll_->stop();
+            return;
+        }
+        // The device's path is back but it does not open: the operator sees why, not only that
+        // the wait goes on.
+        if (const std::string& error = reconnect_.LastAttemptError(); error != shown_attempt_error_) {
+            shown_attempt_error_ = error;
+            if (OnConnectionChange && !error.empty())
+                OnConnectionChange(true, loss_text_ + "; last attempt to reopen failed: " + error);
+        }
     });
     reconnect_.OnLost = [this](const serial::TPortLoss& loss) {
         std::string text = "disconnected: " + loss.device + " at " + serial::LocalTimeText(loss.when) + " (" +
                            loss.reason + ")";
         text += reconnect_.Enabled() ? "; waiting for it to come back" : "; capture stopped";
+        loss_text_ = text;
+        shown_attempt_error_.clear();
         if (reconnect_.Enabled()) poll_->start();
         if (OnConnectionChange) OnConnectionChange(true, text);
     };

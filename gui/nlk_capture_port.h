@@ -6,6 +6,7 @@
 // handler.
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "core/capture_port.h"
 #include "core/port_settings.h"
@@ -41,6 +42,8 @@ class TNlkCapturePort : public TCapturePort {
     serial::TNlkComPort port_;
     serial::TPortReconnect reconnect_{port_, true};
     QTimer* poll_ = nullptr;  // looks for the vanished device while one is awaited
+    std::string loss_text_;            // what the last loss showed
+    std::string shown_attempt_error_;  // the failed reopen last shown
 };
 
 }  // namespace linograf

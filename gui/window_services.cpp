@@ -5,6 +5,7 @@
 
 #include "gui/com_select_form.h"
 #include "gui/nlk_capture_port.h"
+#include "gui/port_details.h"
 #include "serial/port_availability.h"
 #include "serial/port_device_map.h"
 #include "serial/port_discovery.h"
@@ -19,10 +20,11 @@ TMainWindowServices DefaultWindowServices() {
     TMainWindowServices services;
     services.port_available = serial::IsPortAvailable;
     services.device_path = DevicePathOfPort;
+    services.port_details = PortDetailsOfPort;
     services.stable_path = [](const std::string& path) { return serial::StablePathOf(path); };
     services.port = std::make_unique<TNlkCapturePort>([]() -> std::optional<int> {
         const int chosen = TComSelectForm::SelectPort(serial::IsPortAvailable, DevicePathOfPort,
-                                                      QApplication::activeWindow());
+                                                      QApplication::activeWindow(), PortDetailsOfPort);
         if (chosen <= 0) return std::nullopt;
         return chosen;
     });

@@ -22,12 +22,11 @@ THeaderLayout LayoutHeader(const std::vector<std::string>& titles, int first_row
             layout.cells.push_back({c, first_row + static_cast<int>(k), parts[c][k]});
 
     // Columns c and d belong to one run at level k (0-based) when both titles reach that level,
-    // agree in parts 0..k, and either both end there or both go on.
+    // have the same part k, and either both end there or both go on.
     auto same = [&](int c, int d, size_t k) {
         if (parts[c].size() <= k || parts[d].size() <= k) return false;
         if ((parts[c].size() == k + 1) != (parts[d].size() == k + 1)) return false;
-        return std::equal(parts[c].begin(), parts[c].begin() + static_cast<std::ptrdiff_t>(k + 1),
-                          parts[d].begin());
+        return parts[c][k] == parts[d][k];
     };
     for (int level = 0; level < layout.levels; ++level) {
         const size_t k = static_cast<size_t>(level);

@@ -2,10 +2,12 @@
 // The header block of an exported grid: the column titles split at "|" into levels, level k in
 // sheet row k + 1, and the merged areas that make them a multi-level header.
 //
-// Merge rule: at each level, a run of adjacent columns whose titles agree in that part and in
-// every part above it is merged once across the run; where the titles of the run end at that
-// level the merge reaches down to the last header row. A title that ends is never grouped with
-// one that goes on, so no two merged areas ever overlap, whatever the titles.
+// Merge rule: at each level, a run of adjacent columns whose titles have the same part there is
+// merged once across the run (whatever the parts above: "X|A|P" beside "Y|A|Q" merges A across
+// both columns); where the titles of the run end at that level the merge reaches down to the last
+// header row. That is the merge the run's first column asks for by counting its followers; the
+// merges its followers would ask for inside it are not made, and a title that ends is never
+// grouped with one that goes on, so no two merged areas ever overlap, whatever the titles.
 #include <string>
 #include <vector>
 

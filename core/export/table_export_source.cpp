@@ -33,6 +33,10 @@ void TTableExportSource::RestoreCursor() {
 
 TField& TTableExportSource::Field(int column) const {
     const TExportColumn& bound = Column(column);
+    if (fields_layout_ != table_.LayoutVersion()) {
+        fields_.clear();
+        fields_layout_ = table_.LayoutVersion();
+    }
     fields_.resize(columns_.size(), nullptr);
     TField*& field = fields_[static_cast<size_t>(column)];
     if (field == nullptr) field = &table_.FieldByName(bound.field_name);

@@ -57,8 +57,10 @@ class TTableExportSource : public TGridExportSource {
     int font_size_;
     TBookmark saved_;
     // The table column of each column, looked up by name once per export (SaveCursor starts one):
-    // a row's values then cost no name search.
+    // a row's values then cost no name search. Looked up again when the table's columns were
+    // made anew meanwhile (a journal rebuild while the export pumps events frees the old ones).
     mutable std::vector<TField*> fields_;
+    mutable std::uint64_t fields_layout_ = 0;
 };
 
 }  // namespace linograf

@@ -51,7 +51,8 @@ TfrmMessage::TfrmMessage(QWidget* parent) : QDialog(parent) {
     bar_ = new QProgressBar(this);
     bar_->setObjectName(QStringLiteral("PBar"));
     bar_->setGeometry(42, 29, 193, 16);
-    bar_->setRange(0, 0);
+    // A range of 0..0 is Qt's busy animation; the bar shows the rows done from the start.
+    bar_->setRange(0, 1);
     bar_->setValue(0);
     bar_->setTextVisible(false);
 }
@@ -67,6 +68,12 @@ void TfrmMessage::ShowNow() {
 }
 
 void TfrmMessage::SetMax(int max) {
+    // Nothing to count (an empty journal) is all done at once, not a busy animation.
+    if (max <= 0) {
+        bar_->setRange(0, 1);
+        bar_->setValue(1);
+        return;
+    }
     bar_->setRange(0, max);
     bar_->setValue(0);
 }

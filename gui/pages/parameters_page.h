@@ -35,8 +35,14 @@ public:
     TDbNavigator* DBNavigator1;
     TDbGrid* AGrid;
 
+    // Places the controls for a page `width` by `height` pixels: where designed while the texts
+    // fit, further right or down where a label (or a larger font) needs the room. The edit boxes
+    // and the format grid end 10 pixels short of the right and bottom edges.
+    void LayOut(int width, int height);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 };
 
 }  // namespace linograf

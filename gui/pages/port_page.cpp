@@ -1,12 +1,15 @@
 #include "gui/pages/port_page.h"
 
 #include <QComboBox>
+#include <QEvent>
+#include <algorithm>
 #include <QIntValidator>
 #include <QLabel>
 #include <QResizeEvent>
 #include <QToolBar>
 
 #include "gui/pages/page_toolbar.h"
+#include "gui/port_details.h"
 #include "core/port_settings.h"
 
 namespace linograf {
@@ -39,20 +42,53 @@ TPortPage::TPortPage(QAction* asave_port, QAction* acancel, QWidget* parent) : Q
     Fill(estop, kStopBitsItems, kDesignStopBits);
     Fill(econtrol, kFlowItems, kDesignFlow);
     LabelDevice = MakeLabel(QStringLiteral("LabelDevice"), QString(), 231, 67, this);
+    // The path, then what discovery knows of the device (by-id name, USB strings, access).
     auto show_device = [this] {
-        LabelDevice->setText(eport->currentIndex() < 0 ? QString()
-                                                       : eport->currentData(Qt::ToolTipRole).toString());
+        QStringList lines;
+        if (eport->currentIndex() >= 0) {
+            lines << eport->currentData(Qt::ToolTipRole).toString() << eport->currentData(kPortDetailsRole).toString();
+            lines.removeAll(QString());
+        }
+        LabelDevice->setText(lines.join(u'\n'));
         LabelDevice->adjustSize();
     };
     connect(eport, &QComboBox::currentIndexChanged, this, show_device);
+    LayOut();
+}
+
+void TPortPage::LayOut() {
+    constexpr int kGap = 6, kRowGap = 3;
+    int labels_right = 0;
+    for (const TRow& row : rows_) {
+        row.label->adjustSize();
+        labels_right = std::max(labels_right, row.label->x() + row.label->width());
+    }
+    Label3->adjustSize();
+    const int left = std::max(123, labels_right + kGap);
+    int bottom = Label3->geometry().bottom() + 1;
+    for (const TRow& row : rows_) {
+        const int height = std::max(21, row.box->fontMetrics().height() + 6);
+        const int top = std::max(row.top, bottom + kRowGap);
+        row.box->setGeometry(left, top, std::max(100, row.box->sizeHint().width()), height);
+        row.label->move(8, top + (height - row.label->height()) / 2);
+        bottom = top + height;
+    }
+    LabelDevice->move(eport->geometry().right() + 9, eport->y() + 3);
+    LabelDevice->adjustSize();
+}
+
+void TPortPage::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange && !rows_.empty()) LayOut();
 }
 
 QComboBox* TPortPage::MakeBox(const QString& name, const QString& label, int top) {
-    MakeLabel(QStringLiteral("Label_") + name, label, 8, top + 3, this);
+    QLabel* text = MakeLabel(QStringLiteral("Label_") + name, label, 8, top + 3, this);
     auto* box = new QComboBox(this);
     box->setObjectName(name);
     box->setEditable(false);
     box->setGeometry(123, top, 100, 21);
+    rows_.push_back({text, box, top});
     return box;
 }
 

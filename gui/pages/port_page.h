@@ -1,6 +1,7 @@
 #pragma once
 // Page 2, the port settings: the available ports and the five fixed line-setting lists.
 #include <QWidget>
+#include <vector>
 
 class QAction;
 class QComboBox;
@@ -26,11 +27,23 @@ public:
     // The device behind the selected port, beside the port list.
     QLabel* LabelDevice;
 
+    // The boxes stand where designed unless a label (or a larger font) needs more room: then
+    // further right, and the rows further apart.
+    void LayOut();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QComboBox* MakeBox(const QString& name, const QString& label, int top);
+
+    struct TRow {
+        QLabel* label;
+        QComboBox* box;
+        int top;  // as designed
+    };
+    std::vector<TRow> rows_;
 };
 
 }  // namespace linograf

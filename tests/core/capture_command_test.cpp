@@ -186,7 +186,9 @@ TEST_F(CaptureCommandTest, StandardInputLinesGoIntoTheWorkbook) {
 }
 
 TEST_F(CaptureCommandTest, RowsThatCannotBeWrittenMakeTheExitStatusAnError) {
-    const std::string path = dir.File("missing/stdin.xls");
+    // A file stands where the folder would be made.
+    test::WriteFileBytes(dir.File("blocked"), "x");
+    const std::string path = dir.File("blocked/stdin.xls");
     const test::CommandResult run =
         Linograf({"capture", "--stdin", "--format", "V:2", "--file", path}, "ab\rcd\rpart");
     EXPECT_EQ(run.exit_code, 1) << run.output << run.errors;

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <functional>
 
+#include "core/file_template_setting.h"
 #include "tests/support/temp_dir.h"
+#include "text/cp1251.h"
 
 namespace linograf {
 namespace {
@@ -208,6 +210,30 @@ TEST(IniFile, ReadsSeeChangesMadeByOthers) {
     EXPECT_EQ(ini.ReadInteger("com", "speed", 11), 11);
     WriteFileBytes(dir.File("l.ini"), "[com]\nspeed=3\n");
     EXPECT_EQ(ini.ReadInteger("com", "speed", 11), 3);
+}
+
+// The template keeps characters Windows-1251 lacks; the Windows key still reads as before, and a
+// change the Windows program makes to it wins over the whole form.
+TEST(FileTemplateSetting, KeepsCharactersOutsideWindows1251) {
+    test::TempDir dir;
+    TIniFile ini(dir.File("l.ini"));
+    struct Case {
+        std::string written, narrow_key, whole_key;
+    };
+    const Case cases[] = {
+        {"/data/Messwerte é/{yyyy}/w.xls", "/data/Messwerte ?/{yyyy}/w.xls", "/data/Messwerte é/{yyyy}/w.xls"},
+        {"/data/Журнал/{dd}.xlsx", Utf8ToCp1251("/data/Журнал/{dd}.xlsx"), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.written);
+        WriteFileTemplate(ini, c.written);
+        EXPECT_EQ(ini.ReadString("app", "filename", "-"), c.narrow_key);
+        EXPECT_EQ(ini.ReadString("app", kFileTemplateUtf8Key, "-"), c.whole_key);
+        EXPECT_EQ(ReadFileTemplate(TIniFile(dir.File("l.ini"))), c.written);
+    }
+    WriteFileTemplate(ini, "/data/é.xls");
+    ini.WriteString("app", "filename", Utf8ToCp1251("/data/другой.xls"));
+    EXPECT_EQ(ReadFileTemplate(ini), "/data/другой.xls");
 }
 
 }  // namespace

@@ -149,25 +149,23 @@ TEST_F(LineCaptureTest, AClosedJournalStopsTheBatchAndKeepsTheLine) {
     EXPECT_EQ(capture.Line(), "ab");
 }
 
-TEST_F(LineCaptureTest, AFieldWithoutJournalColumnLeavesItsRowBegun) {
-    Load({{"A", 2}});
-    tables.cformat.Append();  // field id 2, npp 20, size 1: no journal column until a rebuild
+// The operator may add fields while capture runs; they get journal columns when the parameters
+// are confirmed. Until then every line is cut as the journal was built, none is lost.
+TEST_F(LineCaptureTest, AFieldAddedDuringCaptureLosesNoLine) {
+    Load({{"A", 2}, {"B", 3}});
+    Feed("xxAAbbb\r");
+    tables.cformat.Append();  // field id 3, the highest npp: the first cut from the right end
+    tables.cformat.FieldByName("fsize").SetAsInteger(4);
     tables.cformat.Post();
-    try {
-        Feed("abc\rdef\r");
-        ADD_FAILURE() << "no error";
-    } catch (const EDatabaseError& e) {
-        EXPECT_STREQ(e.what(), "Field 'field2' not found");
-    }
-    EXPECT_TRUE(posted.empty());
-    EXPECT_EQ(tables.cdata.State(), TDataSetState::dsInsert);
-    EXPECT_EQ(capture.Line(), "abc");
-    tables.cformat.Last();  // take the new field out again: the next line stores the begun row first
-    tables.cformat.Delete();
-    Feed("xy\r");
-    // The begun row had no values yet (the missing column is the first cut); the next line is
-    // cut from the joined text "abcxy".
-    EXPECT_EQ(posted, (std::vector<Row>{{"1", ""}, {"2", "xy"}}));
+    EXPECT_NO_THROW(Feed("yyCCddd\rzzEEfff\r"));
+    EXPECT_EQ(posted, (std::vector<Row>{{"1", "AA", "bbb"}, {"2", "CC", "ddd"}, {"3", "EE", "fff"}}));
+    EXPECT_EQ(tables.cdata.State(), TDataSetState::dsBrowse);
+    EXPECT_EQ(capture.Line(), "");
+
+    tables.RebuildJournal();  // the confirmation: from now on the new field is cut, first
+    posted.clear();
+    Feed("AAbbbNNNN\r");
+    EXPECT_EQ(posted, (std::vector<Row>{{"1", "AA", "bbb", "NNNN"}}));
 }
 
 TEST_F(LineCaptureTest, ALineWithoutCarriageReturnStaysBounded) {

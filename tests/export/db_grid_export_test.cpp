@@ -128,6 +128,25 @@ print(sorted(sh.merged_cells))
     EXPECT_EQ(r.output, "10004 Дата Время Вес t0 19998\n[(2, 4, 1, 2), (3, 4, 0, 1)]\n");
 }
 
+// Qt shows a bar of range 0..0 as a busy animation, which never ends for an empty journal.
+TEST_F(DbGridExportTest, ProgressBarIsNeverBusy) {
+    bool busy = false;
+    Fill(0);
+    Export([&](TfrmMessage& form) { busy |= form.PBar()->maximum() == 0; });
+    EXPECT_GT(seen.polls, 0);
+    EXPECT_FALSE(busy);
+
+    TfrmMessage form;
+    EXPECT_GT(form.PBar()->maximum(), form.PBar()->minimum());
+    EXPECT_EQ(form.PBar()->value(), 0);
+    form.SetMax(0);
+    EXPECT_GT(form.PBar()->maximum(), 0);
+    EXPECT_EQ(form.PBar()->value(), form.PBar()->maximum());
+    form.SetMax(3);
+    EXPECT_EQ(form.PBar()->maximum(), 3);
+    EXPECT_EQ(form.PBar()->value(), 0);
+}
+
 TEST_F(DbGridExportTest, EscStopsTheExportWithoutAFile) {
     Fill(5000);
     table.Last();

@@ -241,7 +241,8 @@ TEST_F(GridExportTest, OrientationByTableWidth) {
     }
 }
 
-// The header rule never asks for overlapping merges; runs with the same parts above merge once.
+// The header rule never asks for overlapping merges; a run with the same part at one level merges
+// once, whatever the parts above it.
 TEST_F(GridExportTest, MultiLevelHeaders) {
     struct Case {
         std::vector<std::string> titles;
@@ -254,7 +255,9 @@ TEST_F(GridExportTest, MultiLevelHeaders) {
         {{"X|a", "X|b", "X|c"},
          {{"X", "X", "X"}, {"a", "b", "c"}},
          {"2 2 0 2", "3 3 0 0", "3 3 1 1", "3 3 2 2"}},
-        {{"X|A", "Y|A"}, {{"X", "Y"}, {"A", "A"}}, {"3 3 0 0", "3 3 1 1"}},
+        {{"X|A", "Y|A"}, {{"X", "Y"}, {"A", "A"}}, {"3 3 0 1"}},
+        {{"X|A|P", "Y|A|Q"}, {{"X", "Y"}, {"A", "A"}, {"P", "Q"}}, {"3 3 0 1", "4 4 0 0", "4 4 1 1"}},
+        {{"X|B", "X"}, {{"X", "X"}, {"B", "(none)"}}, {"3 3 0 0", "2 3 1 1"}},
         {{"A", "A"}, {{"A", "A"}}, {"2 2 0 1"}},
         {{"X", "X|B"}, {{"X", "X"}, {"(none)", "B"}}, {"2 3 0 0", "3 3 1 1"}},
         {{"Вес|Брутто", "Вес|Нетто", "Дата"},
@@ -518,6 +521,23 @@ TEST_F(GridExportTest, FailuresLeaveNoFile) {
     }
     EXPECT_EQ(test::ReadFileBytes(path), "old content");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+// A journal rebuilt while an export pumps events frees the columns the export had looked up: the
+// source looks them up again in the new journal instead of reading freed ones.
+TEST_F(GridExportTest, SourceFollowsTheTableWhenItsColumnsAreMadeAnew) {
+    OpenTable(1);
+    AddRow({"before"});
+    TTableExportSource source(table, {Bound("A", "field1")}, "MS Sans Serif", 8);
+    source.SaveCursor();
+    table.First();
+    EXPECT_EQ(source.AsString(0), "before");
+    table.CreateDataSet();  // the rebuild: same names, new columns
+    AddRow({"after"});
+    table.First();
+    EXPECT_EQ(source.AsString(0), "after");
+    table.Close();
+    EXPECT_THROW(source.AsString(0), EDatabaseError);
 }
 
 TEST_F(GridExportTest, OpenXmlFile) {

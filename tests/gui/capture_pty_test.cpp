@@ -120,7 +120,12 @@ TEST_F(CapturePtyTest, LinesBecomeJournalAndWorkbookRowsUntilStopped) {
     EXPECT_EQ(window->Grid->Model()->index(0, 0).data().toString(), "12345");
     EXPECT_EQ(window->Grid->Model()->index(0, 1).data().toString(), "678");
     EXPECT_EQ(window->Grid->Model()->index(1, 1).data().toString(), "FGH");
-    EXPECT_EQ(window->StatusText(), QString::fromStdString("Выгрузка в файл " + log_path));
+    // The status bar: the file, lines received, rows in the file, rows still waiting.
+    EXPECT_EQ(window->StatusFile->text(), QString::fromStdString("Выгрузка в файл " + log_path));
+    window->UpdateStatusCounts();
+    EXPECT_EQ(window->StatusLines->text(), "Строк принято: 2");
+    EXPECT_EQ(window->StatusRows->text(), "записано: 2");
+    EXPECT_EQ(window->StatusWaiting->text(), "ждут записи: 0");
     EXPECT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
     ASSERT_TRUE(test::PythonHasModule("xlrd")) << "python3-xlrd is not installed";
     EXPECT_EQ(SheetRows(log_path), "A|B\n12345|678\nabcde|FGH\n");
@@ -275,6 +280,16 @@ TEST_F(CapturePtyTest, AnUnpluggedDeviceIsShownAndReopenedWhenItIsBack) {
     EXPECT_EQ(window->TabSheet1->PortState->text(), window->StatusText());
     EXPECT_TRUE(test::PumpUntil([&] { return window->aplay->text() == "Остановить"; })) << "still capturing";
     EXPECT_EQ(Rows(), 1);
+
+    // The path comes back as something that is no serial port: the wait goes on, and why the
+    // reopen failed is shown.
+    std::filesystem::remove(ports / "com3");
+    std::filesystem::create_symlink("/dev/null", ports / "com3");
+    ASSERT_TRUE(test::PumpUntil([&] { return window->StatusText().contains("last attempt to reopen failed: "); }))
+        << window->StatusText().toStdString();
+    EXPECT_TRUE(window->StatusText().startsWith("disconnected: " + device + " at "));
+    EXPECT_EQ(window->TabSheet1->PortState->text(), window->StatusText());
+    EXPECT_TRUE(window->TabSheet1->PortState->isVisibleTo(window.get()));
 
     PtyPair second;
     std::filesystem::remove(ports / "com3");
