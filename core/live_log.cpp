@@ -36,7 +36,12 @@ std::string ErrorText(const std::exception_ptr& error) {
 
 }  // namespace
 
-TLiveLog::TLiveLog(workbook::TTabulon4& book, const TLogColumns& columns) : book_(book), columns_(columns) {}
+TLiveLog::TLiveLog(workbook::TTabulon4& book, const TLogColumns& columns) : book_(book), columns_(columns) {
+    // The log only ever adds rows after the last one, so a write can go on from the bytes of the
+    // one before instead of making every row's text again; the workbook itself notices any other
+    // change and then writes the file whole.
+    book_.SetAppendWrites(true);
+}
 
 TLiveLog::~TLiveLog() {
     {
