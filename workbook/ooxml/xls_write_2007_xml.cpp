@@ -47,7 +47,6 @@ std::string WorksheetOverride(int number) {
            std::string(kWorksheetContentType) + R"(" />)";
 }
 
-
 // "rId" + a decimal number (with an optional sign, as integer conversion takes it).
 bool ParseRelationId(std::string_view id, long long& number) {
     if (id.size() <= 3 || id.substr(0, 3) != "rId") return false;
