@@ -64,7 +64,12 @@ const std::string& TLiveLog::ArrivalTitle() {
     return title;
 }
 
-TLiveLog::TLiveLog(workbook::TTabulon4& book, const TLogColumns& columns) : book_(book), columns_(columns) {}
+TLiveLog::TLiveLog(workbook::TTabulon4& book, const TLogColumns& columns) : book_(book), columns_(columns) {
+    // The log only ever adds rows after the last one, so a write can go on from the bytes of the
+    // one before instead of making every row's text again; the workbook itself notices any other
+    // change and then writes the file whole.
+    book_.SetAppendWrites(true);
+}
 
 TLiveLog::~TLiveLog() {
     {
@@ -203,21 +208,43 @@ void TLiveLog::cdataAfterPost(TMemTable& journal) {
 
 bool TLiveLog::Idle() const {
     std::lock_guard lock(mutex_);
-    return queue_.empty() && !writing_;
+    return queue_.empty() && !writing_ && !retry_requested_;
 }
 
 void TLiveLog::WaitIdle() {
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return queue_.empty() && !writing_; });
+        changed_.wait(lock, [this] { return queue_.empty() && !writing_ && !retry_requested_; });
     }
     DeliverEvents();
 }
 
+void TLiveLog::StartFlush() {
+    // Without a writer no row was ever posted, so none is left unwritten.
+    if (!writer_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        retry_requested_ = true;
+        retry_ran_ = false;
+    }
+    changed_.notify_all();
+}
+
 void TLiveLog::Flush() {
+    if (!writer_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        if (!retry_ran_) retry_requested_ = true;
+    }
+    changed_.notify_all();
     WaitIdle();
-    std::lock_guard book_lock(book_mutex_);
-    if (unwritten_rows_ > 0) WriteFile();
+    std::string error;
+    {
+        std::lock_guard lock(mutex_);
+        retry_ran_ = false;
+        error.swap(retry_error_);
+    }
+    if (!error.empty()) throw ELiveLogError(error);
 }
 
 std::int64_t TLiveLog::RowsPosted() const {
@@ -250,8 +277,10 @@ std::vector<std::string> TLiveLog::FilesWritten() const {
 void TLiveLog::WriterLoop() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        const auto ready = [this] { return stopping_ || !queue_.empty(); };
-        if (retry_due_) {
+        const auto ready = [this] { return stopping_ || !queue_.empty() || retry_requested_; };
+        if (retry_due_ && !retry_requested_) {
+            // A held or failed file: try again now and then, so the rows reach it once it is
+            // free without waiting for the device's next line.
             if (!changed_.wait_for(lock, RetryInterval, ready)) {
                 writing_ = true;
                 lock.unlock();
@@ -263,6 +292,31 @@ void TLiveLog::WriterLoop() {
             }
         } else {
             changed_.wait(lock, ready);
+        }
+        if (queue_.empty() && retry_requested_) {
+            // Flush's one more write of rows a failed write left: here, so that the thread that
+            // asked (the window's) goes on painting meanwhile.
+            writing_ = true;
+            lock.unlock();
+            std::string error;
+            {
+                std::lock_guard book_lock(book_mutex_);
+                if (unwritten_rows_ > 0) {
+                    try {
+                        WriteFile();
+                    } catch (const std::exception& failure) {
+                        error = failure.what();
+                    }
+                }
+                NoteRetry();
+            }
+            lock.lock();
+            retry_requested_ = false;
+            retry_ran_ = true;
+            retry_error_ = std::move(error);
+            writing_ = false;
+            changed_.notify_all();
+            continue;
         }
         if (queue_.empty()) break;  // stopping, and nothing is left to write
         std::vector<TPostedRow> batch(std::make_move_iterator(queue_.begin()),

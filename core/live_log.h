@@ -110,10 +110,15 @@ class TLiveLog {
     void WaitIdle();
     // True when no row waits for the writer and no write runs.
     bool Idle() const;
-    // WaitIdle, then the rows a failed write left in memory get one more write; nothing when
-    // there are none. Raises the write error when it fails again. Capture ends with it, so no row
-    // is left unwritten silently.
+    // WaitIdle, then the rows a failed write left in memory get one more write on the writer
+    // thread; nothing when there are none. Raises the write error when it fails again. Capture
+    // ends with it, so no row is left unwritten silently. After StartFlush it waits for that
+    // write instead of asking for another.
     void Flush();
+    // Asks the writer for Flush's one more write and returns at once; Idle is false until it has
+    // run. The window calls it, waits for Idle with its event loop running, then calls Flush to
+    // learn how the write went. Posting thread only.
+    void StartFlush();
 
     // Posting thread: calls OnStatusText, OnNotice and OnError for what the writer has reported
     // since the last call, in order.
@@ -234,6 +239,11 @@ class TLiveLog {
     bool writing_ = false;
     bool stopping_ = false;
     bool retry_due_ = false;  // a failed write left rows in the workbook
+    // A write of the rows a failed write left is asked for / has run since Flush last looked, and
+    // how it failed ("" when it did not).
+    bool retry_requested_ = false;
+    bool retry_ran_ = false;
+    std::string retry_error_;
     std::int64_t posted_ = 0;
     std::int64_t written_ = 0;
     std::int64_t writes_ = 0;

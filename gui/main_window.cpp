@@ -455,8 +455,10 @@ void TfrmMain::CloseAndFinishLog() {
                           .arg(bytes_not_taken_));
     }
     UpdateActions();
+    // Rows a failed write left in memory get one more try, so none is left unwritten silently;
+    // it runs on the log's writer thread while the window goes on painting.
+    live_log_->StartFlush();
     WaitForLog();
-    // Rows a failed write left in memory get one more try, so none is left unwritten silently.
     live_log_->Flush();
 }
 

@@ -77,10 +77,19 @@ void TTabulon4::Write() {
     }
     CopyCalcOptionsToSheets();
     if (version_ == xvExcel2007) {
-        TAtomicFileWriter file(WideToUtf8(filename_));
-        WriteOpenXmlWorkbook(*this, file.Stream(), temp_stream_.get());
-        file.Commit();
+        last_write_appended_ = false;
+        try {
+            TAtomicFileWriter file(WideToUtf8(filename_));
+            WriteOpenXmlWorkbook(*this, file.Stream(), temp_stream_.get());
+            file.Commit();
+        } catch (...) {
+            // What the writer kept may describe a file that never reached the disk.
+            write_cache_.reset();
+            last_write_appended_ = false;
+            throw;
+        }
     } else {
+        write_cache_.reset();
         TBiffWriter(*this).Write(nullptr);
     }
     if (OnProgress) OnProgress(100);

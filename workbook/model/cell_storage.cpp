@@ -30,6 +30,7 @@ TCellStorage::~TCellStorage() {
 }
 
 TCell* TCellStorage::Find(uint32_t col, uint32_t row) {
+    if (row < lowest_changed_) lowest_changed_ = row;
     if (cached_ && col == cached_col_ && row == cached_row_)
         return cached_->type != ctNone ? cached_ : nullptr;
     if (col >= kStoreColumns || row >= kStoreRows) return nullptr;
@@ -48,6 +49,7 @@ TCell* TCellStorage::Find(uint32_t col, uint32_t row) {
 }
 
 TCell& TCellStorage::Place(uint32_t col, uint32_t row) {
+    if (row < lowest_changed_) lowest_changed_ = row;
     if (placed_block_ && row == cached_row_ && col == cached_col_ + 1 && (col & 0x7F) != 0) {
         Block& block = *placed_block_;
         const uint32_t i4 = col & 0x7F;
@@ -107,6 +109,18 @@ void TCellStorage::Clear() {
     }
     cached_ = nullptr;
     placed_block_ = nullptr;
+    lowest_changed_ = 0;
+}
+
+TCellStorage::Iterator TCellStorage::CellsFrom(uint32_t row) {
+    Iterator it(*this);
+    if (row >= kStoreRows) {
+        it.i1_ = 1024;  // past the end
+        return it;
+    }
+    it.i1_ = row >> 10;
+    it.i2_ = row & 0x3FF;
+    return it;
 }
 
 TCellRef TCellStorage::Iterator::Next() {

@@ -55,6 +55,15 @@ class TCellStorage {
         TCellRef last_;
     };
     Iterator Cells() { return Iterator(*this); }
+    // The same walk, beginning with the first cell in row `row` or after it.
+    Iterator CellsFrom(uint32_t row);
+
+    // The lowest row whose cells may have changed since `ForgetChanges`: every Place, Erase and
+    // Find counts (Find hands out a cell that can be changed), and so does Clear. A new store
+    // counts as changed from row 0. A writer that keeps the text of rows it wrote uses this to
+    // know they are still what it wrote.
+    uint32_t LowestChangedRow() const { return lowest_changed_; }
+    void ForgetChanges() { lowest_changed_ = kStoreRows; }
 
   private:
     using Block = std::vector<TCell>;      // level 4: a row's cells within 128 columns
@@ -69,6 +78,7 @@ class TCellStorage {
     // The block of the last cell placed, while no other block has been changed: a row filled
     // left to right places each next cell there without walking the levels again.
     Block* placed_block_ = nullptr;
+    uint32_t lowest_changed_ = 0;
 };
 
 }  // namespace linograf::workbook

@@ -145,7 +145,13 @@ void TTabulon4::SetRecomendReadOnly(bool on) {
         read_only_block_.clear();
 }
 
+void TTabulon4::SetAppendWrites(bool on) {
+    append_writes_ = on;
+    if (!on) write_cache_.reset();
+}
+
 void TTabulon4::Clear() {
+    write_cache_.reset();
     globals_.Reset();
     ooxml_records_.clear();
     open_xml_.Clear();

@@ -22,6 +22,7 @@
 #include "workbook/model/record_storage.h"
 #include "workbook/model/workbook_model.h"
 #include "workbook/model/workbook_options.h"
+#include "workbook/model/write_cache.h"
 
 namespace linograf::workbook {
 
@@ -105,6 +106,17 @@ public:
     // after any failure a file that was there is unchanged.
     void Write();
 
+    // A log that only ever appends rows turns this on: a write then keeps what it needs to write
+    // the next one without making again the text of the rows already in the file (Open XML only;
+    // a workbook changed in any other way is written whole). Off by default.
+    bool AppendWrites() const { return append_writes_; }
+    void SetAppendWrites(bool on);
+    // True when the last successful write took the rows already in the file from the cache.
+    bool LastWriteAppended() const { return last_write_appended_; }
+    void SetLastWriteAppended(bool on) { last_write_appended_ = on; }
+    // What the last successful write kept for the next one (see TWriteCache), or null.
+    std::unique_ptr<TWriteCache>& WriteCache() { return write_cache_; }
+
     // The BIFF8 writer's view.
     TRecordStorageGlobals& Globals() { return globals_; }
     // STYLE records kept from a read file; without styles of its own the writer writes the six
@@ -157,6 +169,9 @@ private:
     int tag_ = 0;
     std::unique_ptr<TStream> temp_stream_;
     std::string temp_file_name_;
+    bool append_writes_ = false;
+    bool last_write_appended_ = false;
+    std::unique_ptr<TWriteCache> write_cache_;
 
     int progress_total_ = 0;
     int progress_count_ = 0;

@@ -431,13 +431,8 @@ void TNorvZip::BeginEntry(std::string_view name, std::uint32_t attributes) {
     streamed_attributes_ = attributes;
     streamed_size_ = 0;
     streamed_crc_ = Crc32({});
-    deflater_ = std::make_unique<TRawDeflater>(DeflateLevel(), [this](std::string_view packed) {
-        if (streamed_end_ + packed.size() > kMax32)
-            throw EZipError(EntryError("File ", streamed_local_.name, " does not fit into the ZIP archive"));
-        stream_->SetPosition(static_cast<std::int64_t>(streamed_end_));
-        stream_->WriteBuffer(packed.data(), packed.size());
-        streamed_end_ += packed.size();
-    });
+    deflater_ = std::make_unique<TRawDeflater>(DeflateLevel(),
+                                               [this](std::string_view packed) { WriteDeflated(packed); });
     try {
         stream_->SetPosition(static_cast<std::int64_t>(streamed_offset_));
         stream_->WriteBytes(local.Encode());
@@ -487,6 +482,7 @@ void TNorvZip::EndEntry() {
         throw;
     }
     deflater_.reset();
+    recording_.reset();
 
     AddEntryRecords(local, streamed_attributes_, streamed_offset_);
     WriteDirectoryAndEnd(streamed_end_);
@@ -497,7 +493,59 @@ void TNorvZip::EndEntry() {
     if (save_method_ == TZipSaveMethod::RebuildAll) RebuildArchive();
 }
 
+void TNorvZip::WriteDeflated(std::string_view packed) {
+    if (streamed_end_ + packed.size() > kMax32)
+        throw EZipError(EntryError("File ", streamed_local_.name, " does not fit into the ZIP archive"));
+    stream_->SetPosition(static_cast<std::int64_t>(streamed_end_));
+    stream_->WriteBuffer(packed.data(), packed.size());
+    streamed_end_ += packed.size();
+    if (recording_) recording_->compressed += packed;
+}
+
+TZipEntryCheckpoint::TZipEntryCheckpoint() = default;
+TZipEntryCheckpoint::~TZipEntryCheckpoint() = default;
+
+void TNorvZip::ResumeEntry(std::unique_ptr<TZipEntryCheckpoint> from) {
+    if (!deflater_ || streamed_size_ != 0 || recording_) throw EZipError("No ZIP entry is being written");
+    if (!from) {
+        recording_ = std::make_unique<TZipEntryCheckpoint>();
+        return;
+    }
+    try {
+        if (streamed_end_ + from->compressed.size() > kMax32 || from->size > kMax32)
+            throw EZipError(EntryError("File ", streamed_local_.name, " does not fit into the ZIP archive"));
+        stream_->SetPosition(static_cast<std::int64_t>(streamed_end_));
+        stream_->WriteBuffer(from->compressed.data(), from->compressed.size());
+        streamed_end_ += from->compressed.size();
+        streamed_crc_ = from->crc;
+        streamed_size_ = from->size;
+        deflater_ = std::make_unique<TRawDeflater>(*from->deflater,
+                                                   [this](std::string_view packed) { WriteDeflated(packed); });
+        from->deflater.reset();
+        recording_ = std::move(from);
+    } catch (...) {
+        CancelEntry();
+        throw;
+    }
+}
+
+std::unique_ptr<TZipEntryCheckpoint> TNorvZip::CheckpointEntry() {
+    if (!deflater_ || !recording_) throw EZipError("No ZIP entry is being written");
+    try {
+        deflater_->SyncFlush();
+        std::unique_ptr<TZipEntryCheckpoint> point = std::move(recording_);
+        point->deflater = std::make_unique<TRawDeflater>(*deflater_, nullptr);
+        point->crc = streamed_crc_;
+        point->size = streamed_size_;
+        return point;
+    } catch (...) {
+        CancelEntry();
+        throw;
+    }
+}
+
 void TNorvZip::CancelEntry() {
+    recording_.reset();
     if (!deflater_) return;
     deflater_.reset();
     // The directory goes back where the entry's header began, which cuts the entry off.

@@ -25,6 +25,22 @@ namespace linograf::workbook {
 
 class TRawDeflater;
 
+// An entry being streamed, as it stood at a point where its compressed data ends on a byte
+// boundary (see TNorvZip::CheckpointEntry): the compressed bytes up to there, the deflater that
+// continues them, and the CRC-32 and length of the text they hold. A later entry can start from
+// it (TNorvZip::ResumeEntry) and deflate only the text that follows.
+struct TZipEntryCheckpoint {
+    TZipEntryCheckpoint();
+    ~TZipEntryCheckpoint();
+    TZipEntryCheckpoint(const TZipEntryCheckpoint&) = delete;
+    TZipEntryCheckpoint& operator=(const TZipEntryCheckpoint&) = delete;
+
+    std::string compressed;
+    std::unique_ptr<TRawDeflater> deflater;
+    std::uint32_t crc = 0;
+    std::uint64_t size = 0;
+};
+
 enum class TZipSaveMethod { FastSave, RebuildAll };
 enum class TZipCompressionType { ctNormal, ctMaximum, ctFast, ctSuperFast, ctNone, ctUnknown };
 
@@ -120,6 +136,14 @@ public:
     void EndEntry();
     void CancelEntry();
     bool EntryOpen() const { return deflater_ != nullptr; }
+    // Right after `BeginEntry`: the entry's compressed bytes from now on are also kept, to be
+    // handed out by `CheckpointEntry`. With `from`, the entry first gets the bytes of `from` and
+    // goes on with a copy of its deflater, so the text `from` holds is not deflated again; `from`
+    // is taken over (its bytes are moved, not copied, into the next checkpoint).
+    void ResumeEntry(std::unique_ptr<TZipEntryCheckpoint> from);
+    // Flushes the deflater to a byte boundary and returns the entry as it stands (see
+    // TZipEntryCheckpoint); the entry goes on afterwards, but its bytes are no longer kept.
+    std::unique_ptr<TZipEntryCheckpoint> CheckpointEntry();
 
     // Adds an entry without data for each folder of `name` that is not yet in the archive.
     void AddFolderEntries(std::string_view name);
@@ -178,6 +202,8 @@ private:
     // names ZIP cannot carry.
     std::string StoredName(std::string_view name) const;
     void CheckNotStreaming() const;
+    // The deflater's output of the streamed entry: into the stream behind what came before.
+    void WriteDeflated(std::string_view packed);
     void RemoveEntryForReplacement(int index);
     void AddEntryRecords(const TLocalFile& local, std::uint32_t attributes, std::uint64_t offset);
     int DeflateLevel() const;
@@ -210,6 +236,8 @@ private:
     std::uint64_t streamed_end_ = 0;       // where the next compressed byte goes
     std::uint64_t streamed_size_ = 0;      // uncompressed bytes so far
     std::uint32_t streamed_crc_ = 0;
+    // Set between ResumeEntry and CheckpointEntry: the entry's compressed bytes so far.
+    std::unique_ptr<TZipEntryCheckpoint> recording_;
 };
 
 }  // namespace linograf::workbook

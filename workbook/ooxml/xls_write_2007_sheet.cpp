@@ -71,6 +71,9 @@ void TXLSWrite2007XML::WriteWorksheet(int index) {
         if (tag.element == kXmlCols) {
             WriteColumns(sheet, index);
         } else if (tag.element == kXmlDimension) {
+            // Optional, and it would change with every appended row: a part that is extended at
+            // its end leaves it out.
+            if (book_.AppendWrites()) continue;
             // Rows appended since the file was read widen the area: it is taken from the cells.
             sheet.CalcDimensions();
             std::string ref = CellReference(sheet.FirstCol(), sheet.FirstRow());
@@ -119,12 +122,21 @@ void TXLSWrite2007XML::WriteColumns(TSheet& sheet, int index) {
     if (open) xml_.EndTag();
 }
 
-// The hot loop of every write: cells are appended to the buffer directly, in the same forms the
-// text writer produces (pending attributes each followed by a blank, so "<c r="A1" t="s" >").
 void TXLSWrite2007XML::WriteSheetData(TSheet& sheet) {
     xml_.BeginTag("sheetData");
+    if (sheet_rows_) {
+        sheet_rows_(sheet);
+    } else {
+        WriteSheetRows(sheet, 0);
+    }
+    xml_.EndTag();
+}
+
+// The hot loop of every write: cells are appended to the buffer directly, in the same forms the
+// text writer produces (pending attributes each followed by a blank, so "<c r="A1" t="s" >").
+uint32_t TXLSWrite2007XML::WriteSheetRows(TSheet& sheet, uint32_t from_row) {
     std::string& out = xml_.Buffer();
-    auto cells = sheet.Cells().Cells();
+    auto cells = sheet.Cells().CellsFrom(from_row);
     bool row_open = false;
     uint32_t current_row = 0;
     int since_progress = 0;
@@ -147,8 +159,9 @@ void TXLSWrite2007XML::WriteSheetData(TSheet& sheet) {
             book_.ProgressStep();
         }
     }
-    if (row_open) out += "</row>";
-    xml_.EndTag();
+    if (!row_open) return from_row;
+    out += "</row>";
+    return current_row + 1;
 }
 
 void TXLSWrite2007XML::WriteCell(TSheet& sheet, uint32_t col, uint32_t row, const TCell& cell) {

@@ -47,14 +47,6 @@ std::string WorksheetOverride(int number) {
            std::string(kWorksheetContentType) + R"(" />)";
 }
 
-std::u16string WorksheetPartName(int number) {
-    return u"xl/worksheets/sheet" + Utf8ToWide(std::to_string(number)) + u".xml";
-}
-
-std::u16string WorksheetRelationsPartName(int number) {
-    return u"xl/worksheets/_rels/sheet" + Utf8ToWide(std::to_string(number)) + u".xml.rels";
-}
-
 // "rId" + a decimal number (with an optional sign, as integer conversion takes it).
 bool ParseRelationId(std::string_view id, long long& number) {
     if (id.size() <= 3 || id.substr(0, 3) != "rId") return false;
@@ -77,6 +69,14 @@ std::string UtcTimeStamp() {
 }
 
 }  // namespace
+
+std::u16string WorksheetPartName(int number) {
+    return u"xl/worksheets/sheet" + Utf8ToWide(std::to_string(number)) + u".xml";
+}
+
+std::u16string WorksheetRelationsPartName(int number) {
+    return u"xl/worksheets/_rels/sheet" + Utf8ToWide(std::to_string(number)) + u".xml.rels";
+}
 
 void WriteOpenXmlWorkbook(TTabulon4& book, TStream& output, TStream* source_package) {
     TXLSWrite2007XML(book).WritePackage(output, source_package);
@@ -114,11 +114,15 @@ void TXLSWrite2007XML::WritePackage(TStream& output, TStream* source) {
     // one, which its relationships then point at.
     if (orig <= xvExcel97 || zip_.IndexOf(u"xl/theme/theme1.xml") < 0)
         StreamPart(u"xl/theme/theme1.xml", [&] { WriteTheme(); });
-    StreamPart(u"xl/styles.xml", [&] { WriteStyles(); });
-    StreamPart(u"xl/sharedStrings.xml", [&] { WriteSharedStrings(); });
-    for (int i = book_.Sheets().Count() - 1; i >= 0; --i) {
-        StreamPart(WorksheetPartName(i + 1), [&] { WriteWorksheet(i); });
-        StreamPart(WorksheetRelationsPartName(i + 1), [&] { WriteWorksheetRelations(i); });
+    if (book_.AppendWrites()) {
+        WriteAppendableParts();
+    } else {
+        StreamPart(u"xl/styles.xml", [&] { WriteStyles(); });
+        StreamPart(u"xl/sharedStrings.xml", [&] { WriteSharedStrings(); });
+        for (int i = book_.Sheets().Count() - 1; i >= 0; --i) {
+            StreamPart(WorksheetPartName(i + 1), [&] { WriteWorksheet(i); });
+            StreamPart(WorksheetRelationsPartName(i + 1), [&] { WriteWorksheetRelations(i); });
+        }
     }
     StreamPart(u"docProps/core.xml", [&] { WriteCoreProperties(); });
     StreamPart(u"docProps/app.xml", [&] { WriteAppProperties(); });
@@ -411,58 +415,69 @@ void TXLSWrite2007XML::WriteSharedStrings() {
     TSST2& sst = book_.SST();
     const size_t unique = sst.Count();
     xml_.XmlDeclaration();
-    xml_.BeginTag("sst", "xmlns=\"" + std::string(kMainNamespace) + "\" count=\"" +
-                             std::to_string(sst.RefTotal()) + "\" uniqueCount=\"" + std::to_string(unique) +
-                             '"');
+    // The counts would change with every appended row; they are optional, and a part that is
+    // extended at its end leaves them out.
+    if (book_.AppendWrites()) {
+        xml_.BeginTag("sst", "xmlns=\"" + std::string(kMainNamespace) + '"');
+    } else {
+        xml_.BeginTag("sst", "xmlns=\"" + std::string(kMainNamespace) + "\" count=\"" +
+                                 std::to_string(sst.RefTotal()) + "\" uniqueCount=\"" + std::to_string(unique) +
+                                 '"');
+    }
     uint32_t position = 0;
-    std::u16string text;
-    std::string escaped;
     sst.ForEach([&](const TSSTEntry* const_entry) {
-        xml_.FlushIfFull();
         auto* entry = const_cast<TSSTEntry*>(const_entry);
         entry->SetIndex(position++);
-        // The characters straight from the entry, into a buffer that keeps its capacity.
-        const std::span<const uint8_t> bytes = entry->CharBytes();
-        text.resize(entry->CharCount());
-        if (entry->Wide()) {
-            for (size_t i = 0; i < text.size(); ++i)
-                text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        } else {
-            std::copy(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(text.size()), text.begin());
-        }
-        std::string& out = xml_.Buffer();
-        if (entry->RunCount() == 0) {
-            out += "<si><t>";
-            AppendEscapedUtf8(out, text, true);
-            out += "</t></si>";
-            return;
-        }
-        out += "<si>";
-        auto run_text = [&](size_t from, size_t to, int font) {
-            if (from >= to) return;
-            out += "<r>";
-            if (font > 0 && font < book_.Fonts().Count()) {
-                out += "<rPr>";
-                WriteFont(font, true);
-                out += "</rPr>";
-            }
-            escaped.clear();
-            AppendEscapedUtf8(escaped, std::u16string_view(text).substr(from, to - from), true);
-            xml_.PreserveElement("t", escaped);
-            out += "</r>";
-        };
-        const int runs = entry->RunCount();
-        const size_t first = std::min<size_t>(entry->Run(0).position, text.size());
-        run_text(0, first, 0);
-        for (int r = 0; r < runs; ++r) {
-            const size_t from = std::min<size_t>(entry->Run(r).position, text.size());
-            const size_t to =
-                r + 1 < runs ? std::min<size_t>(entry->Run(r + 1).position, text.size()) : text.size();
-            run_text(from, to, entry->Run(r).font);
-        }
-        out += "</si>";
+        if (written_strings_) written_strings_->push_back(entry);
+        WriteSharedString(*entry);
     });
+    if (sst_rows_end_) sst_rows_end_();
     xml_.EndTag();
+}
+
+void TXLSWrite2007XML::WriteSharedString(const TSSTEntry& entry) {
+    xml_.FlushIfFull();
+    // The characters straight from the entry, into a buffer that keeps its capacity.
+    std::u16string& text = sst_text_;
+    std::string& escaped = sst_escaped_;
+    const std::span<const uint8_t> bytes = entry.CharBytes();
+    text.resize(entry.CharCount());
+    if (entry.Wide()) {
+        for (size_t i = 0; i < text.size(); ++i)
+            text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    } else {
+        std::copy(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(text.size()), text.begin());
+    }
+    std::string& out = xml_.Buffer();
+    if (entry.RunCount() == 0) {
+        out += "<si><t>";
+        AppendEscapedUtf8(out, text, true);
+        out += "</t></si>";
+        return;
+    }
+    out += "<si>";
+    auto run_text = [&](size_t from, size_t to, int font) {
+        if (from >= to) return;
+        out += "<r>";
+        if (font > 0 && font < book_.Fonts().Count()) {
+            out += "<rPr>";
+            WriteFont(font, true);
+            out += "</rPr>";
+        }
+        escaped.clear();
+        AppendEscapedUtf8(escaped, std::u16string_view(text).substr(from, to - from), true);
+        xml_.PreserveElement("t", escaped);
+        out += "</r>";
+    };
+    const int runs = entry.RunCount();
+    const size_t first = std::min<size_t>(entry.Run(0).position, text.size());
+    run_text(0, first, 0);
+    for (int r = 0; r < runs; ++r) {
+        const size_t from = std::min<size_t>(entry.Run(r).position, text.size());
+        const size_t to = r + 1 < runs ? std::min<size_t>(entry.Run(r + 1).position, text.size()) : text.size();
+        run_text(from, to, entry.Run(r).font);
+    }
+    out += "</si>";
 }
 
 // ---- Properties and content types -------------------------------------------------------------

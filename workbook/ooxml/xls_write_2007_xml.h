@@ -13,8 +13,10 @@
 // back from the saved-tag lists in their former order, between the generated elements.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/ooxml/xml_text_writer.h"
@@ -24,6 +26,8 @@ namespace linograf::workbook {
 class TTabulon4;
 class TSheet;
 class TStream;
+class TSSTEntry;
+class TOpenXmlAppendCache;
 
 // Writes the workbook as an Open XML package into output (an empty file), with the source
 // package kept from the last Open XML read, if any.
@@ -34,6 +38,10 @@ void WriteOpenXmlWorkbook(TTabulon4& book, TStream& output, TStream* source_pack
 // could never be written again is refused when it is read instead of at every write.
 void CheckSourcePackageCopies(TTabulon4& book, TStream& source_package);
 struct TCell;
+
+// "xl/worksheets/sheet<number>.xml" and its relationships part.
+std::u16string WorksheetPartName(int number);
+std::u16string WorksheetRelationsPartName(int number);
 
 class TXLSWrite2007XML {
   public:
@@ -70,6 +78,19 @@ class TXLSWrite2007XML {
     bool WriteDefaults() const { return write_defaults_; }
 
   private:
+    // With the workbook's AppendWrites on: styles, shared strings and worksheets. When the cache
+    // of the last write still fits, the shared strings and every worksheet start from their bytes
+    // of that write and only the rows added since (with the strings they bring) are made;
+    // otherwise they are written whole. Either way the parts' state is kept for the next write.
+    void WriteAppendableParts();
+    // The worksheet's text without its rows; `split` gets the position where the rows would go.
+    std::string WorksheetFrame(int index, size_t& split);
+    bool AppendCacheFits(const TOpenXmlAppendCache& cache, const std::string& styles,
+                         const std::vector<std::string>& frames);
+    void WriteSharedString(const TSSTEntry& entry);
+    // Writes the rows from `from_row` on; returns one past the last row written, or `from_row`
+    // when there was none.
+    uint32_t WriteSheetRows(TSheet& sheet, uint32_t from_row);
     void AddPart(std::u16string_view name);
     // Runs `generate` with the text streamed into the part `name` as it is written.
     void StreamPart(std::u16string_view name, const std::function<void()>& generate);
@@ -106,6 +127,14 @@ class TXLSWrite2007XML {
     bool fill_defaults_ = false;
     bool border_defaults_ = false;
     bool source_copied_ = false;
+    // Set while an appendable part is written (see WriteAppendableParts): what writes the rows
+    // inside sheetData instead of all of them, what runs before the end tag of the shared
+    // strings, and where the shared strings go in their order.
+    std::function<void(TSheet&)> sheet_rows_;
+    std::function<void()> sst_rows_end_;
+    std::vector<const TSSTEntry*>* written_strings_ = nullptr;
+    std::u16string sst_text_;
+    std::string sst_escaped_;
 };
 
 }  // namespace linograf::workbook

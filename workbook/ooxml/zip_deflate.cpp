@@ -53,7 +53,19 @@ TRawDeflater::TRawDeflater(int level, std::function<void(std::string_view)> out)
         throw EZipError(kZLibError);
 }
 
+TRawDeflater::TRawDeflater(const TRawDeflater& from, std::function<void(std::string_view)> out)
+    : state_(std::make_unique<TState>()), out_(std::move(out)), finished_(from.finished_) {
+    if (deflateCopy(&state_->z, &from.state_->z) != Z_OK) throw EZipError(kZLibError);
+}
+
 TRawDeflater::~TRawDeflater() { deflateEnd(&state_->z); }
+
+void TRawDeflater::SyncFlush() {
+    if (finished_) throw EZipError(kZLibError);
+    state_->z.next_in = nullptr;
+    state_->z.avail_in = 0;
+    Run(Z_SYNC_FLUSH);
+}
 
 void TRawDeflater::Write(std::string_view data) {
     if (finished_) throw EZipError(kZLibError);

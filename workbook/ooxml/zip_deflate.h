@@ -23,7 +23,15 @@ public:
     TRawDeflater(const TRawDeflater&) = delete;
     TRawDeflater& operator=(const TRawDeflater&) = delete;
 
+    // Goes on from where `from` stands (zlib's deflateCopy): the bytes `from` would make next are
+    // the ones this one makes, given to `out`. `from` is left as it was.
+    TRawDeflater(const TRawDeflater& from, std::function<void(std::string_view)> out);
+
     void Write(std::string_view data);
+    // Hands out everything written so far and ends on a byte boundary (Z_SYNC_FLUSH) without
+    // ending the stream: the bytes so far can be stored, and a copy of this deflater made now
+    // continues them later.
+    void SyncFlush();
     // Ends the stream; nothing may be written after it.
     void Finish();
 
