@@ -112,10 +112,12 @@ class TSST2 {
     // main memory per cell, a quarter of reading the file. Null when the file has no string n.
     TSSTEntry* ReferenceLoaded(uint32_t index) {
         if (index >= loaded_.size()) return nullptr;
-        TLoaded& l = loaded_[index];
-        ++loaded_[l.first].pending;
-        return l.entry;
+        CountLoaded(index);
+        return loaded_[index].entry;
     }
+    // The count of ReferenceLoaded alone, for a string n the load has.
+    void CountLoaded(uint32_t index) { ++loaded_[loaded_[index].first].pending; }
+    size_t LoadedCount() const { return loaded_.size(); }
     // Ends the load: the counted references go to their entries. Every reader calls it however
     // its read ends, before anything else can renumber or free the entries.
     void ClearLoadIndex();
