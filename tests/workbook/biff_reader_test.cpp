@@ -431,6 +431,23 @@ TEST(BiffReaderRecords, BadTextCellInARunIsNamedByItsRecord) {
         EXPECT_EQ(ReadError(path).rfind(expected, 0), 0u) << ReadError(path);
     }
 
+    // A run whose last record is cut off by the end of the stream: that record is named.
+    {
+        Records r = MinimalGlobals({"S"});
+        const int globals = 24;
+        r.Add(0x00FC, Bytes().U32(2).U32(2).U16(1).U8(0).Raw("a").U16(1).U8(0).Raw("b"));
+        r.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
+        for (uint32_t col = 0; col < 100; ++col) r.Add(0x00FD, Bytes().U16(0).U16(col).U16(16).U32(col % 2));
+        const size_t cut_at = r.size();
+        r.Header(0x00FD, 10).Raw(std::string("\0\0\x64\0", 4));
+        const std::string path = dir.File("cut.xls");
+        WriteXls(path, r.bytes());
+        char expected[80];
+        std::snprintf(expected, sizeof expected, "Error on reading record # %d, 00FD Offs: %.8X\rStream read error",
+                      globals + 3 + 100, static_cast<unsigned>(cut_at + 4));
+        EXPECT_EQ(ReadError(path).rfind(expected, 0), 0u) << ReadError(path);
+    }
+
     // The same run without the bad cell reads whole.
     Records good = MinimalGlobals({"S"});
     good.Add(0x00FC, Bytes().U32(2).U32(2).U16(1).U8(0).Raw("a").U16(1).U8(0).Raw("b"));

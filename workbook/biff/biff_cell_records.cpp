@@ -113,9 +113,10 @@ bool TBiffReader::FastCell() {
                     SetSSTString(col, row, Get16(data_ + 4), index);
                 }
             }
+            // A record cut off by the end of the stream goes the general way, after the batch.
             uint16_t id, length;
-            const bool more =
-                input_.PeekHeader(id, length) && id == rec::LABELSST && length >= 10 && length <= limit_;
+            const bool more = input_.PeekHeader(id, length) && id == rec::LABELSST && length >= 10 &&
+                              length <= limit_ && input_.Rest().size() - 4 >= length;
             if (count == kBatch || !more) {
                 sheet_->SetSSTStrings({batch, count});
                 count = 0;
