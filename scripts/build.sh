@@ -3,8 +3,8 @@
 #   (default)    build/        g++, RelWithDebInfo: the program and the tests
 #   --program    build/        the same configuration, but only the program
 #   --bench      build/        the same configuration with the benchmarks, and builds them too
-#   --sanitize   build-asan/   clang with AddressSanitizer + UndefinedBehaviorSanitizer, the tests and
-#                              the libFuzzer targets; no window (Qt Widgets is not instrumented)
+#   --sanitize   build-asan/   clang with AddressSanitizer + UndefinedBehaviorSanitizer, the tests (the
+#                              windows' too, offscreen) and the libFuzzer targets
 #   --threads    build-tsan/   clang with ThreadSanitizer: the tests of the serial port and the core
 # With CI set, warnings are errors.
 set -euo pipefail
@@ -23,7 +23,7 @@ case "$mode" in
   --sanitize)
     dir=build-asan
     options+=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-              -DLINOGRAF_SANITIZE=ON -DLINOGRAF_FUZZ=ON -DLINOGRAF_GUI=OFF -DLINOGRAF_BENCH=OFF)
+              -DLINOGRAF_SANITIZE=ON -DLINOGRAF_FUZZ=ON -DLINOGRAF_GUI=ON -DLINOGRAF_BENCH=OFF)
     ;;
   --threads)
     dir=build-tsan

@@ -404,23 +404,49 @@ TEST(BiffReaderRecords, HostileRecordsEndTheReadWithAClearError) {
 }
 
 // Text cells in a row are read as one run; a bad one in the middle of a run is still reported
-// as its own record, at its own place.
+// as its own record, at its own place, also past the first batch of a long run.
 TEST(BiffReaderRecords, BadTextCellInARunIsNamedByItsRecord) {
     test::TempDir dir;
-    Records r = MinimalGlobals({"S"});
-    const int globals = 24;  // BOF, 5 FONT, 17 XF, BOUNDSHEET
-    r.Add(0x00FC, Bytes().U32(2).U32(2).U16(1).U8(0).Raw("a").U16(1).U8(0).Raw("b"));
-    r.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
-    for (uint32_t col = 0; col < 3; ++col) r.Add(0x00FD, Bytes().U16(0).U16(col).U16(16).U32(col % 2));
-    r.Add(0x00FD, Bytes().U16(0).U16(3).U16(16).U32(9));
-    const size_t after_bad = r.size();
-    r.Add(0x00FD, Bytes().U16(0).U16(4).U16(16).U32(0)).Add(EOF_, "");
-    const std::string path = dir.File("run.xls");
-    WriteXls(path, r.bytes());
-    char expected[80];
-    std::snprintf(expected, sizeof expected, "Error on reading record # %d, 00FD Offs: %.8X\rRead error at ",
-                  globals + 3 + 3, static_cast<unsigned>(after_bad));
-    EXPECT_EQ(ReadError(path).rfind(expected, 0), 0u) << ReadError(path);
+    const struct {
+        uint32_t cells;
+        uint32_t bad;
+    } cases[] = {{5, 3}, {150, 100}, {150, 64}, {150, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bad);
+        Records r = MinimalGlobals({"S"});
+        const int globals = 24;  // BOF, 5 FONT, 17 XF, BOUNDSHEET
+        r.Add(0x00FC, Bytes().U32(2).U32(2).U16(1).U8(0).Raw("a").U16(1).U8(0).Raw("b"));
+        r.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
+        size_t after_bad = 0;
+        for (uint32_t col = 0; col < c.cells; ++col) {
+            r.Add(0x00FD, Bytes().U16(0).U16(col).U16(16).U32(col == c.bad ? 9 : col % 2));
+            if (col == c.bad) after_bad = r.size();
+        }
+        r.Add(EOF_, "");
+        const std::string path = dir.File("run.xls");
+        WriteXls(path, r.bytes());
+        char expected[80];
+        std::snprintf(expected, sizeof expected, "Error on reading record # %d, 00FD Offs: %.8X\rRead error at ",
+                      globals + 3 + static_cast<int>(c.bad), static_cast<unsigned>(after_bad));
+        EXPECT_EQ(ReadError(path).rfind(expected, 0), 0u) << ReadError(path);
+    }
+
+    // A run whose last record is cut off by the end of the stream: that record is named.
+    {
+        Records r = MinimalGlobals({"S"});
+        const int globals = 24;
+        r.Add(0x00FC, Bytes().U32(2).U32(2).U16(1).U8(0).Raw("a").U16(1).U8(0).Raw("b"));
+        r.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
+        for (uint32_t col = 0; col < 100; ++col) r.Add(0x00FD, Bytes().U16(0).U16(col).U16(16).U32(col % 2));
+        const size_t cut_at = r.size();
+        r.Header(0x00FD, 10).Raw(std::string("\0\0\x64\0", 4));
+        const std::string path = dir.File("cut.xls");
+        WriteXls(path, r.bytes());
+        char expected[80];
+        std::snprintf(expected, sizeof expected, "Error on reading record # %d, 00FD Offs: %.8X\rStream read error",
+                      globals + 3 + 100, static_cast<unsigned>(cut_at + 4));
+        EXPECT_EQ(ReadError(path).rfind(expected, 0), 0u) << ReadError(path);
+    }
 
     // The same run without the bad cell reads whole.
     Records good = MinimalGlobals({"S"});
@@ -428,10 +454,53 @@ TEST(BiffReaderRecords, BadTextCellInARunIsNamedByItsRecord) {
     good.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
     for (uint32_t col = 0; col < 5; ++col) good.Add(0x00FD, Bytes().U16(0).U16(col).U16(16).U32(col % 2));
     good.Add(EOF_, "");
+    const std::string path = dir.File("run.xls");
     WriteXls(path, good.bytes());
     TTabulon4 book;
     ReadInto(book, path);
     for (uint32_t col = 0; col < 5; ++col) EXPECT_EQ(CellText(book.Sheet(0), col, 0), col % 2 ? u"b" : u"a");
+}
+
+// A long run of text cells, over several rows and beyond the sheet's limits in part: each string
+// is counted once for every cell the file has naming it, so deleting those cells leaves it where
+// a string no cell names is.
+TEST(BiffReaderRecords, LongTextRunsCountEveryCellOnce) {
+    test::TempDir dir;
+    Records r = MinimalGlobals({"S"});
+    r.Add(0x00FC, Bytes().U32(300).U32(4).U16(1).U8(0).Raw("a").U16(1).U8(0).Raw("b").U16(1).U8(0).Raw("c")
+                      .U16(6).U8(0).Raw("unused"));
+    r.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
+    uint32_t named[3] = {};
+    for (uint32_t row = 0; row < 3; ++row)
+        for (uint32_t col = 0; col < 100; ++col) {
+            const uint32_t index = (row * 7 + col) % 3;
+            // Column 256 and beyond is outside a BIFF8 sheet: such cells are not read.
+            const uint32_t at = row == 2 && col >= 90 ? 256 + col : col;
+            if (at < 256) ++named[index];
+            r.Add(0x00FD, Bytes().U16(row).U16(at).U16(16).U32(index));
+        }
+    r.Add(EOF_, "");
+    const std::string path = dir.File("long.xls");
+    WriteXls(path, r.bytes());
+    TTabulon4 book;
+    ReadInto(book, path);
+    TSheet& sheet = book.Sheet(0);
+    const TSSTEntry* entries[3] = {};
+    const TSSTEntry* unused = nullptr;
+    book.SST().ForEach([&](const TSSTEntry* e) {
+        const std::u16string text = TSST2::Text(e);
+        if (text == u"unused") unused = e;
+        else entries[text[0] - u'a'] = e;
+    });
+    ASSERT_TRUE(unused && entries[0] && entries[1] && entries[2]);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(entries[i]->UseCount(), unused->UseCount() + named[i]) << i;
+    for (uint32_t row = 0; row < 3; ++row)
+        for (uint32_t col = 0; col < 100; ++col) {
+            const uint32_t index = (row * 7 + col) % 3;
+            if (row == 2 && col >= 90) continue;
+            EXPECT_EQ(CellText(sheet, col, row), std::u16string(1, static_cast<char16_t>(u'a' + index)));
+        }
+    EXPECT_EQ(sheet.CellType(256 + 90, 2), ctNone);
 }
 
 TEST(BiffReaderRecords, HostileSharedStringTablesEndTheRead) {

@@ -94,12 +94,33 @@ bool TBiffReader::FastCell() {
     }
     if (id_ == rec::LABELSST) {
         // A sheet of texts is long runs of these: the run is read here, record after record,
-        // without the general loop's steps for each.
+        // without the general loop's steps for each, and its cells go to the sheet a batch at a
+        // time. A cell naming a string the file does not have ends a batch and goes alone, so
+        // that its error names its own record.
+        const size_t strings = book_.SST().LoadedCount();
+        constexpr size_t kBatch = 64;
+        TLoadedString batch[kBatch];
+        size_t count = 0;
         for (;;) {
-            const uint32_t row = Get16(data_), col = Get16(data_ + 2);
-            if (CellInLimits(col, row)) SetSSTString(col, row, Get16(data_ + 4), Get32(data_ + 6));
+            const uint32_t row = Get16(data_), col = Get16(data_ + 2), index = Get32(data_ + 6);
+            if (CellInLimits(col, row)) {
+                if (index < strings) {
+                    batch[count++] = {col, row, Get16(data_ + 4), index};
+                } else {
+                    sheet_->SetSSTStrings({batch, count});
+                    count = 0;
+                    SetSSTString(col, row, Get16(data_ + 4), index);
+                }
+            }
+            // A record cut off by the end of the stream goes the general way, after the batch.
             uint16_t id, length;
-            if (!input_.PeekHeader(id, length) || id != rec::LABELSST || length < 10 || length > limit_) return true;
+            const bool more = input_.PeekHeader(id, length) && id == rec::LABELSST && length >= 10 &&
+                              length <= limit_ && input_.Rest().size() - 4 >= length;
+            if (count == kBatch || !more) {
+                sheet_->SetSSTStrings({batch, count});
+                count = 0;
+            }
+            if (!more) return true;
             input_.ReadHeader(id, length);
             data_ = input_.Take(length);
             length_ = length;

@@ -3,12 +3,14 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <string_view>
 #include <stdexcept>
 
 namespace linograf::workbook {
+
 
 std::span<const uint8_t> TSSTEntry::CharBytes() const {
     return {Data(), size_t{char_count_} * (Wide() ? 2 : 1)};
@@ -32,15 +34,17 @@ char16_t TSSTEntry::Char(size_t i) const {
     return Wide() ? static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8)) : static_cast<char16_t>(p[i]);
 }
 
-TSST2::TSST2() = default;
+TSST2::TSST2() {
+    static_assert(offsetof(TSSTEntry, type_) + 1 == TSSTEntry::kDataAt, "the data follow the last field");
+}
 
 TSST2::~TSST2() = default;
 
 void TSST2::FreeEntry(TSSTEntry* e) {
-    size_t bytes = sizeof(TSSTEntry) + e->KeyBytes();
-    if (e->type_ & kSSTExtended) bytes += 4 + e->Extended().size();
+    size_t data = e->KeyBytes();
+    if (e->type_ & kSSTExtended) data += 4 + e->Extended().size();
     e->~TSSTEntry();
-    pool_.deallocate(e, bytes, alignof(TSSTEntry));
+    pool_.deallocate(e, TSSTEntry::BlockBytes(data), alignof(TSSTEntry));
 }
 
 TSST2::Node* TSST2::NewNode() {
@@ -167,7 +171,8 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
         return found;
     }
     const size_t tail = extended.empty() ? 0 : 4 + extended.size();
-    TSSTEntry* e = new (pool_.allocate(sizeof(TSSTEntry) + bytes.size() + tail, alignof(TSSTEntry))) TSSTEntry;
+    TSSTEntry* e =
+        new (pool_.allocate(TSSTEntry::BlockBytes(bytes.size() + tail), alignof(TSSTEntry))) TSSTEntry;
     e->use_count_ = 1;
     e->char_count_ = chars;
     e->type_ = type;

@@ -2,6 +2,7 @@
 // The shared string table (SST): every distinct text of a workbook stored once, with a use count,
 // found again through a hash trie keyed by CRC-32 of the stored bytes. Text cells point at their
 // entry; the BIFF8 writer numbers the entries in trie order at every write.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <memory_resource>
@@ -47,15 +48,19 @@ class TSSTEntry {
   private:
     friend class TSST2;
     TSSTEntry() = default;
-    uint8_t* Data() { return reinterpret_cast<uint8_t*>(this + 1); }
-    const uint8_t* Data() const { return reinterpret_cast<const uint8_t*>(this + 1); }
+    // The data follow the fields directly, not the padding after them: a text of 17 8-bit
+    // characters then takes one of the pool's 32-byte blocks instead of a 48-byte one.
+    static constexpr size_t kDataAt = 13;
+    static size_t BlockBytes(size_t data) { return std::max(sizeof(TSSTEntry), kDataAt + data); }
+    uint8_t* Data() { return reinterpret_cast<uint8_t*>(this) + kDataAt; }
+    const uint8_t* Data() const { return reinterpret_cast<const uint8_t*>(this) + kDataAt; }
     size_t KeyBytes() const { return size_t{char_count_} * (Wide() ? 2 : 1) + size_t{run_count_} * 4; }
 
     uint32_t index_ = 0;
     uint32_t use_count_ = 0;
     uint16_t char_count_ = 0;
-    uint8_t type_ = 0;
     uint16_t run_count_ = 0;
+    uint8_t type_ = 0;
 };
 
 struct TExtSSTBucket {
@@ -112,10 +117,12 @@ class TSST2 {
     // main memory per cell, a quarter of reading the file. Null when the file has no string n.
     TSSTEntry* ReferenceLoaded(uint32_t index) {
         if (index >= loaded_.size()) return nullptr;
-        TLoaded& l = loaded_[index];
-        ++loaded_[l.first].pending;
-        return l.entry;
+        CountLoaded(index);
+        return loaded_[index].entry;
     }
+    // The count of ReferenceLoaded alone, for a string n the load has.
+    void CountLoaded(uint32_t index) { ++loaded_[loaded_[index].first].pending; }
+    size_t LoadedCount() const { return loaded_.size(); }
     // Ends the load: the counted references go to their entries. Every reader calls it however
     // its read ends, before anything else can renumber or free the entries.
     void ClearLoadIndex();

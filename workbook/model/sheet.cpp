@@ -1,5 +1,6 @@
 #include "workbook/model/sheet.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -301,6 +302,27 @@ void TSheet::SetSSTString(uint32_t col, uint32_t row, int xf, uint32_t index) {
     c.value.entry = entry;
     book_.Formats().Acquire(c.xf);
     Put(col, row, c);
+}
+
+void TSheet::SetSSTStrings(std::span<const TLoadedString> cells) {
+    TSST2& sst = book_.SST();
+    constexpr size_t kBatch = 32;
+    TSSTEntry* entries[kBatch];
+    for (size_t from = 0; from < cells.size(); from += kBatch) {
+        const std::span<const TLoadedString> batch = cells.subspan(from, std::min(kBatch, cells.size() - from));
+        for (size_t i = 0; i < batch.size(); ++i) entries[i] = sst.LoadedEntry(batch[i].index);
+        for (size_t i = 0; i < batch.size(); ++i) {
+            const TLoadedString& s = batch[i];
+            if (!entries[i]) throw std::out_of_range("No shared string " + std::to_string(s.index));
+            sst.CountLoaded(s.index);
+            TCell c;
+            c.type = ctString;
+            c.xf = book_.Formats().IdAt(s.xf);
+            c.value.entry = entries[i];
+            book_.Formats().Acquire(c.xf);
+            Put(s.col, s.row, c);
+        }
+    }
 }
 
 void TSheet::SetFormula(uint32_t col, uint32_t row, int xf, TCellType kind,

@@ -24,6 +24,15 @@ class TWorkbookModel;
 class TXLSRange;
 class TSST2;
 
+// A text cell as a reader found it: its place, its format position and the shared string it
+// names by its place in the file's table.
+struct TLoadedString {
+    uint32_t col;
+    uint32_t row;
+    int xf;
+    uint32_t index;
+};
+
 enum THiddenState : uint8_t { hsVisible = 0, hsHidden = 1, hsVeryHidden = 2 };
 
 enum TSheetOption : uint8_t {
@@ -114,6 +123,10 @@ public:
     // Points the cell at entry `index` of the shared strings as read; throws
     // "Read error at ..." style failures to the caller as std::out_of_range when there is none.
     void SetSSTString(uint32_t col, uint32_t row, int xf, uint32_t index);
+    // The same for a run of text cells, in order. Their strings are looked up together first:
+    // the lookups do not depend on each other, so their misses in main memory overlap instead of
+    // coming one after another, cell by cell.
+    void SetSSTStrings(std::span<const TLoadedString> cells);
     // A formula cell of kind ctNumberFormula..ctStringArrayFormula, for the readers.
     void SetFormula(uint32_t col, uint32_t row, int xf, TCellType kind, std::unique_ptr<TFormulaData> data);
 
