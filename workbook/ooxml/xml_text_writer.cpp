@@ -65,9 +65,13 @@ void AppendEscapedUtf8(std::string& out, std::u16string_view text, bool cell_tex
             default:
                 break;
         }
-        // A carriage return in element text would read back as a line feed (XML normalizes line
-        // ends), so cell text carries it escaped, as Excel writes it.
-        if (c < 0x20 && c != u'\t' && c != u'\n' && (c != u'\r' || cell_text)) {
+        // A carriage return written as it is reads back as a line feed (XML normalizes line
+        // ends); a character reference keeps it for every XML reader.
+        if (c == u'\r') {
+            out += "&#13;";
+            continue;
+        }
+        if (c < 0x20 && c != u'\t' && c != u'\n') {
             out += "_x";
             AppendHex4(out, c);
             out += '_';
