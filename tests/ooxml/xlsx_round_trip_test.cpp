@@ -17,6 +17,7 @@
 #include "tests/support/temp_dir.h"
 #include "text/wide_text.h"
 #include "workbook/model/tabulon4.h"
+#include "workbook/ooxml/xml_values.h"
 
 namespace linograf::workbook::test {
 namespace {
@@ -291,6 +292,39 @@ TEST_F(XlsxRoundTrip, NewFileHasSheet1AndNoWarnings) {
                          "cell 0 1 B1\tdatetime.datetime(2024, 5, 17, 0, 0)",
                          "cached 0 1 B1\tdatetime.datetime(2024, 5, 17, 0, 0)",
                      }));
+}
+
+// ISO 8601 cell values as serial dates: openpyxl's own conversion is the expectation.
+TEST_F(XlsxRoundTrip, IsoDatesAsSerialDatesOfEitherSystem) {
+    const std::vector<std::string> texts = {"2024-03-01T10:30:00.5Z", "1900-02-28", "1900-01-01", "1900-03-01",
+                                            "1999-12-31T23:59:59", "12:00", "2020-02-29T06:00:00+03:00"};
+    std::vector<std::string> argv = {linograf::test::kPython, "-c", R"PY(
+import sys, datetime
+from openpyxl.utils.datetime import to_excel, CALENDAR_MAC_1904
+for text in sys.argv[1:]:
+    t = text.replace('Z', '')
+    if 'T' in t and t[-6] in '+-': t = t[:-6]
+    if ':' in t and '-' not in t:
+        v = datetime.time.fromisoformat(t); print('%.17g %.17g' % (to_excel(v), to_excel(v))); continue
+    v = datetime.datetime.fromisoformat(t if 'T' in t else t + 'T00:00')
+    print('%.17g %.17g' % (to_excel(v), to_excel(v, CALENDAR_MAC_1904)))
+)PY"};
+    argv.insert(argv.end(), texts.begin(), texts.end());
+    const auto expected = linograf::test::RunCommand(argv);
+    ASSERT_EQ(expected.exit_code, 0) << expected.errors;
+    std::istringstream in(expected.output);
+    for (const std::string& text : texts) {
+        double in1900 = 0, in1904 = 0, ours1900 = -1, ours1904 = -1;
+        in >> in1900 >> in1904;
+        ASSERT_TRUE(XmlIsoDateToSerial(text, false, ours1900)) << text;
+        ASSERT_TRUE(XmlIsoDateToSerial(text, true, ours1904)) << text;
+        EXPECT_NEAR(ours1900, in1900, 1e-9) << text;
+        EXPECT_NEAR(ours1904, in1904, 1e-9) << text;
+    }
+    for (const char* bad : {"2024-13-01", "yesterday", "2024-03-01T10", "10:30 pm"}) {
+        double serial = 0;
+        EXPECT_FALSE(XmlIsoDateToSerial(bad, false, serial)) << bad;
+    }
 }
 
 }  // namespace

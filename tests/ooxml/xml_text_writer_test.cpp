@@ -86,8 +86,8 @@ TEST(XmlTextWriter, EscapingAndEncoding) {
         {u"\u041f\u0440\u0438\u0432\u0435\u0442", false, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
         {u"\U0001F600", false, "\xF0\x9F\x98\x80"},
         {std::u16string(1, char16_t(0xD800)) + u"x", false, "\xEF\xBF\xBDx"},
-        // Control characters XML cannot hold; tab, LF and CR stay.
-        {u"\x01|\x1F|\t\n\r", false, "_x0001_|_x001F_|\t\n\r"},
+        // Control characters XML cannot hold; tab and LF stay, CR goes as a character reference
+        {u"\x01|\x1F|\t\n\r", false, "_x0001_|_x001F_|\t\n&#13;"},
         // A literal escape in a cell text is protected; elsewhere it is left alone.
         {u"_x0041_ and _x00_", true, "_x005F_x0041_ and _x00_"},
         {u"_x0041_", false, "_x0041_"},
