@@ -131,3 +131,28 @@ TEST(CatRecords, FilesWithoutAWorkbookStreamAreRefused) {
 
 }  // namespace
 }  // namespace linograf
+
+namespace linograf {
+namespace {
+
+// An .xlsx that is no package (or an encrypted one, a compound document) is an error of `cat`,
+// not an empty listing.
+TEST(CatWorkbook, XlsxThatIsNoPackageIsAnError) {
+    test::TempDir dir;
+    const std::string text = dir.File("text.xlsx");
+    test::WriteFileBytes(text, "just text, no ZIP archive");
+    const std::string encrypted = dir.File("encrypted.xlsx");
+    workbook::TCompoundDocument document;
+    document.Root().CreateStream(u"EncryptedPackage", std::string("abc"));
+    document.SaveToFile(encrypted);
+    const std::pair<std::string, const char*> cases[] = {{text, "not a ZIP archive"}, {encrypted, "encrypted"}};
+    for (const auto& [path, message] : cases) {
+        const test::CommandResult result = test::RunCommand({LINOGRAF_PROGRAM, "cat", path});
+        EXPECT_EQ(result.exit_code, 1) << path;
+        EXPECT_TRUE(result.output.empty()) << result.output;
+        EXPECT_NE(result.errors.find(message), std::string::npos) << result.errors;
+    }
+}
+
+}  // namespace
+}  // namespace linograf

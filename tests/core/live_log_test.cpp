@@ -112,6 +112,12 @@ TEST_P(LiveLogTest, NewFileHoldsHeaderRowAndEveryPostedRow) {
     // Column entries for every grid column and two more.
     for (int c = 0; c <= 4; ++c) EXPECT_NE(book.Sheet(0).Columns().Items(c), nullptr) << c;
     EXPECT_EQ(book.Sheet(0).Columns().Items(5), nullptr);
+    // A new file is the start-up content: its one sheet is "Sheet1", as a new workbook's.
+    const test::CommandResult names = test::RunPython(
+        path.ends_with(".xlsx") ? "import sys, openpyxl\nprint(openpyxl.load_workbook(sys.argv[1]).sheetnames)"
+                                : "import sys, xlrd\nprint(xlrd.open_workbook(sys.argv[1]).sheet_names())",
+        {path});
+    EXPECT_EQ(names.output, "['Sheet1']\n") << names.errors;
 }
 
 // Linux folder names hold characters Windows-1251 has no place for, and a "{yyyy}" folder does
@@ -379,7 +385,9 @@ else:
     // (.xlsx): their rows must land the same way.
     for (int i = 3; i <= 5; ++i) {
         PostRow({"more", std::to_string(i), "kg"});
-        if (Ext() == ".xlsx") EXPECT_TRUE(book.LastWriteAppended()) << i;
+        if (Ext() == ".xlsx") {
+            EXPECT_TRUE(book.LastWriteAppended()) << i;
+        }
     }
 
     Rows expected = Header();

@@ -86,8 +86,8 @@ TEST(XmlTextWriter, EscapingAndEncoding) {
         {u"\u041f\u0440\u0438\u0432\u0435\u0442", false, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
         {u"\U0001F600", false, "\xF0\x9F\x98\x80"},
         {std::u16string(1, char16_t(0xD800)) + u"x", false, "\xEF\xBF\xBDx"},
-        // Control characters XML cannot hold; tab, LF and CR stay.
-        {u"\x01|\x1F|\t\n\r", false, "_x0001_|_x001F_|\t\n\r"},
+        // Control characters XML cannot hold; tab and LF stay, CR goes as a character reference
+        {u"\x01|\x1F|\t\n\r", false, "_x0001_|_x001F_|\t\n&#13;"},
         // A literal escape in a cell text is protected; elsewhere it is left alone.
         {u"_x0041_ and _x00_", true, "_x005F_x0041_ and _x00_"},
         {u"_x0041_", false, "_x0041_"},
@@ -111,9 +111,14 @@ const NumberCase kNumbers[] = {
     {0, "0"},
     {42, "42"},
     {-2.5, "-2.5"},
-    {1.0 / 3, "0.333333333333333"},
+    // The digits of the shortest text that reads back as the same double are Python's repr.
+    {1.0 / 3, "0.3333333333333333"},
+    {0.1 + 0.2, "0.30000000000000004"},
+    {123456789.12345678, "123456789.12345678"},
+    {1.7976931348623157e308, "1.7976931348623157E308"},
+    {5e-324, "5E-324"},
     {123456789012345.0, "123456789012345"},
-    {1234567890123456.0, "1.23456789012346E15"},
+    {1234567890123456.0, "1.234567890123456E15"},
     {-1.5e-7, "-1.5E-7"},
     {45000.75, "45000.75"},
     {9.765625, "9.765625"},

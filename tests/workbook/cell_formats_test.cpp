@@ -129,26 +129,26 @@ TEST_F(CellFormatsTest, AFontStaysWhileAnotherObjectStillShowsIt) {
     EXPECT_NE(formats.ById(column).FontIndex(), formats.ById(cell).FontIndex());
 }
 
-TEST_F(CellFormatsTest, CustomNumberFormatsGetIdsAboveTheBuiltInOnesAndAreReused) {
+TEST_F(CellFormatsTest, CustomNumberFormatsGetIdsFrom164AndAreReused) {
     TNumberFormats& numbers = formats.NumberFormats();
-    EXPECT_EQ(numbers.FindOrAdd(u"0.000"), 59);
-    EXPECT_EQ(numbers.FindOrAdd(u"0.000"), 59);
-    EXPECT_EQ(numbers.ById(59).UseCount(), 2);
-    EXPECT_EQ(numbers.FindOrAdd(u"0.0000"), 60);
+    EXPECT_EQ(numbers.FindOrAdd(u"0.000"), 164);
+    EXPECT_EQ(numbers.FindOrAdd(u"0.000"), 164);
+    EXPECT_EQ(numbers.ById(164).UseCount(), 2);
+    EXPECT_EQ(numbers.FindOrAdd(u"0.0000"), 165);
     EXPECT_EQ(numbers.FindOrAdd(u"0.00"), 2);
     EXPECT_EQ(numbers.FindOrAdd(u""), 0);
     // Case matters in format codes.
-    EXPECT_EQ(numbers.FindOrAdd(u"H:MM"), 61);
+    EXPECT_EQ(numbers.FindOrAdd(u"H:MM"), 166);
 
-    numbers.Release(59);
-    EXPECT_NE(numbers.FindById(59), nullptr);
-    numbers.Release(59);
-    EXPECT_EQ(numbers.FindById(59), nullptr);
+    numbers.Release(164);
+    EXPECT_NE(numbers.FindById(164), nullptr);
+    numbers.Release(164);
+    EXPECT_EQ(numbers.FindById(164), nullptr);
     numbers.Release(2);
     EXPECT_NE(numbers.FindById(2), nullptr);
     EXPECT_THROW(
-        try { numbers.ById(59); } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), "Can not find number format# 59");
+        try { numbers.ById(164); } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "Can not find number format# 164");
             throw;
         },
         std::runtime_error);
@@ -181,7 +181,7 @@ TEST_F(CellFormatsTest, NumberFormatOnAFormatOutsideAnyList) {
         EXPECT_STREQ(e.what(), "CellFormat has no parent");
     }
     XfId x = WithNumberFormat(formats, Default(), u"0.0");
-    EXPECT_EQ(formats.ById(x).NumberFormatIndex(), 59);
+    EXPECT_EQ(formats.ById(x).NumberFormatIndex(), 164);
 }
 
 TEST_F(CellFormatsTest, DefaultFormatsOnlyIntoAnEmptyList) {

@@ -38,17 +38,19 @@ std::string Message(const std::function<void()>& f) {
     return "no exception";
 }
 
-TEST_F(SheetTest, SheetsAreNamedByTheirCreationNumber) {
+TEST_F(SheetTest, SheetsAreNamedByTheirCreationNumberFromOneAfterAClear) {
     EXPECT_EQ(book.Sheets().Count(), 1);
     EXPECT_EQ(sheet.Name(), u"Sheet1");
     EXPECT_EQ(book.Sheets().Add().Name(), u"Sheet2");
     book.Sheets().Clear();
     EXPECT_EQ(book.Sheets().Count(), 0);
-    EXPECT_EQ(book.Sheets().Add().Name(), u"Sheet3");
+    // Cleared, the collection counts from 1 again: a new workbook's only sheet is "Sheet1".
+    EXPECT_EQ(book.Sheets().Add().Name(), u"Sheet1");
 
     TWorkbookModel other;
+    other.Sheets().Add();
     other.ClearModel();
-    EXPECT_EQ(other.Sheet(0).Name(), u"Sheet2");
+    EXPECT_EQ(other.Sheet(0).Name(), u"Sheet1");
 }
 
 TEST_F(SheetTest, RenamingChecksTheOtherSheetsWithoutRegardToCase) {

@@ -269,8 +269,9 @@ bool TBiffReader::DispatchSettings() {
             return true;
         case rec::DATEMODE:
             // The same two bytes in every version: the 1904 date system of a Mac workbook of any
-            // age stays, so its date numbers keep their days.
+            // age stays, so its date numbers keep their days, and dates put into it count from 1904.
             Store(id_, Data());
+            book_.SetDate1904(Data().size() >= 2 && U16(0) == 1);
             return true;
         case rec::CODEPAGE:
             CodePage();

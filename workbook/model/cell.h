@@ -54,6 +54,14 @@ struct TFormulaData {
     std::vector<uint8_t> extra;
     uint16_t group_record_id = 0;
     std::vector<uint8_t> group_record;
+    // False for a formula saved without a result (producers that do not calculate): no result
+    // is written for it, so whoever opens the file calculates it.
+    bool result_known = true;
+    // Open XML only: the formula element's own attributes other than the option bits (t, ref,
+    // si: shared groups, array and data-table formulas) and the cell's metadata attributes (cm,
+    // vm: dynamic arrays), as read, with a leading blank each; written back unchanged.
+    std::string xml_formula_attributes;
+    std::string xml_cell_attributes;
 };
 
 struct TCell {

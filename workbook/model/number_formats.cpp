@@ -91,7 +91,7 @@ int TNumberFormats::FindOrAdd(std::u16string_view text) {
             return f->id_;
         }
     }
-    ++highest_id_;
+    highest_id_ = std::max(highest_id_, kFirstCustomNumberFormat - 1) + 1;
     formats_.push_back(std::make_unique<TNumberFormat>(highest_id_, std::u16string(text), 1));
     return highest_id_;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Number formats: the format codes that XF records refer to by id. Ids 0..58 are Excel's built-in
 // formats; they are always present, written only once something uses them, and never removed.
-// Custom codes get ids above the highest id given so far and disappear when no longer used.
+// Custom codes get ids above the highest id given so far, from 164 on (ids below are reserved for
+// built-in formats, as Excel and other producers number them), and disappear when no longer used.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 namespace linograf::workbook {
 
 inline constexpr int kLastBuiltInNumberFormat = 58;
+inline constexpr int kFirstCustomNumberFormat = 164;
 
 class TNumberFormat {
 public:
@@ -40,7 +42,7 @@ public:
     void Reset();
 
     // The id for a format code: 0 for an empty code, the existing format's id (its use count
-    // raised) for a known code, else a new id one above the highest.
+    // raised) for a known code, else a new id one above the highest (164 at least).
     int FindOrAdd(std::u16string_view text);
     // Readers: a FORMAT record of a file. An existing id takes the new text.
     void AddFromRecord(int id, std::u16string_view text, int count);

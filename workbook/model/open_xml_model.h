@@ -415,6 +415,10 @@ struct TOpenXmlSheet {
     TXLSSavedTags saved_tags;
     TXMLRelations relations;
     std::map<uint32_t, TColumnEx12> columns;
+    // Set for a chart sheet: the Id of the workbook relationship to its part. The model cannot
+    // hold a chart, so the part (and what it refers to) is copied unchanged and only its place in
+    // the sheet order is kept, so later sheets keep their positions.
+    std::string chart_relation_id;
 };
 
 class TOpenXmlBook {

@@ -208,7 +208,7 @@ void TSheet::SetAsWideString(uint32_t col, uint32_t row, std::u16string_view tex
 }
 
 void TSheet::SetAsDateTime(uint32_t col, uint32_t row, double value) {
-    SetAsFloat(col, row, value);
+    SetAsFloat(col, row, book_.Date1904() ? value - kDays1900To1904 : value);
     std::u16string format = DateTimeFormatFor(value);
     if (format.empty()) return;
     TCell* cell = cells_.Find(col, row);
@@ -237,7 +237,7 @@ void TSheet::SetAsVariant(uint32_t col, uint32_t row, const TCellVariant& value)
             } else if constexpr (std::is_same_v<T, TVariantCurrency>) {
                 SetAsFloat(col, row, static_cast<double>(v.scaled) / 10000.0);
             } else if constexpr (std::is_same_v<T, TVariantDate>) {
-                SetAsFloat(col, row, v.value);
+                SetAsFloat(col, row, book_.Date1904() ? v.value - kDays1900To1904 : v.value);
             } else if constexpr (std::is_same_v<T, std::u16string>) {
                 SetAsWideString(col, row, v);
             } else if constexpr (std::is_same_v<T, std::string>) {

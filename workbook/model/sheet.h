@@ -33,6 +33,9 @@ struct TLoadedString {
     uint32_t index;
 };
 
+// Days from 1899-12-30 to 1904-01-01, the origins of the two date systems.
+inline constexpr double kDays1900To1904 = 1462;
+
 enum THiddenState : uint8_t { hsVisible = 0, hsHidden = 1, hsVeryHidden = 2 };
 
 enum TSheetOption : uint8_t {
@@ -111,6 +114,8 @@ public:
     void SetAsBoolean(uint32_t col, uint32_t row, bool value);
     void SetAsWideString(uint32_t col, uint32_t row, std::u16string_view text);
     // A number with a date, time or date-and-time format chosen by its whole and fractional parts.
+    // The value counts days from 1899-12-30; in a workbook of the 1904 date system it is stored
+    // counted from 1904-01-01. Variant dates are converted the same way.
     void SetAsDateTime(uint32_t col, uint32_t row, double value);
     void SetAsVariant(uint32_t col, uint32_t row, const TCellVariant& value);
 

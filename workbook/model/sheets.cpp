@@ -19,6 +19,7 @@ void TSheets::Clear() {
     for (auto& s : sheets_) s->Clear();
     book_.SST().Clear();
     sheets_.clear();
+    created_ = 0;
 }
 
 TSheet* TSheets::Find(std::u16string_view name) {

@@ -22,7 +22,7 @@ public:
     int Count() const { return static_cast<int>(sheets_.size()); }
     TSheet& Items(int index) { return *sheets_.at(index); }
     // Every sheet cleared, the shared strings emptied, then the sheets freed. Creation numbers
-    // go on counting.
+    // start again, so the first sheet added after is "Sheet1", as in a new workbook.
     void Clear();
     // The first sheet with the name, compared without regard to case, or null.
     TSheet* Find(std::u16string_view name);

@@ -19,6 +19,7 @@ void TWorkbookModel::ClearModel() {
     fonts_.Reset();
     formats_.Reset();
     style_formats_.Reset();
+    date1904_ = false;
     sheets_.Add();
 }
 

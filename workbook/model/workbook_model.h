@@ -29,6 +29,10 @@ public:
 
     TPaperSize DefaultPaperSize() const { return default_paper_size_; }
     void SetDefaultPaperSize(TPaperSize size) { default_paper_size_ = size; }
+    // Serial dates count from 1904-01-01 instead of 1899-12-30 (a workbook saved so keeps it;
+    // dates put into it are converted).
+    bool Date1904() const { return date1904_; }
+    void SetDate1904(bool on) { date1904_ = on; }
     bool ShowFormulas() const { return show_formulas_; }
     void SetShowFormulas(bool on) { show_formulas_ = on; }
 
@@ -44,6 +48,7 @@ private:
     TSST2 sst_;
     TPaperSize default_paper_size_ = psA4;
     bool show_formulas_ = false;
+    bool date1904_ = false;
     TSheets sheets_;
 };
 

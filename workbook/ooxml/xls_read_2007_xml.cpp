@@ -30,6 +30,14 @@ std::string WorkbookTargetPart(std::string_view target) {
     return base + std::string(target);
 }
 
+constexpr int kWorkbookProperties = XmlElementNumber("workbookPr");
+
+const std::string* FindAttribute(const TExXMLTag& tag, std::string_view name) {
+    for (const TExXMLValue& a : tag.attributes)
+        if (a.name == name) return &a.value;
+    return nullptr;
+}
+
 // xl/worksheets/sheet1.xml -> xl/worksheets/_rels/sheet1.xml.rels
 std::string RelationsPartOf(std::string_view part) {
     const size_t slash = part.rfind('/');
@@ -66,6 +74,16 @@ void TXLSRead2007XML::ReadPackage(TStream& input, TStream* temp) {
         TXLSZipArchive zip;
         input.SetPosition(0);
         zip.Open(input);
+        // An empty workbook in place of such a file would show nothing and say nothing.
+        if (!zip.Zip().IsZipFile()) {
+            uint8_t magic[4] = {};
+            input.SetPosition(0);
+            const bool compound = input.Read(magic, 4) == 4 && magic[0] == 0xD0 && magic[1] == 0xCF &&
+                                  magic[2] == 0x11 && magic[3] == 0xE0;
+            throw std::runtime_error(compound ? "The workbook is encrypted or no Open XML package (a compound "
+                                                "document, not a ZIP archive)"
+                                              : "The file is no Open XML package (not a ZIP archive)");
+        }
         try {
             ReadParts(zip);
         } catch (...) {
@@ -101,21 +119,24 @@ void TXLSRead2007XML::ReadParts(TXLSZipArchive& zip) {
     relations_ = &ox.Relations();
     ReadPart(zip, "xl/_rels/workbook.xml.rels", ptWorkbookRels);
     ox.Relations().SetSorted(true);
-    ReadPart(zip, "xl/workbook.xml", ptWorkbook);
+    if (!ReadPart(zip, "xl/workbook.xml", ptWorkbook))
+        throw std::runtime_error("The ZIP archive holds no workbook part (xl/workbook.xml)");
 
-    // Worksheet n goes by its fixed name; a package that names its parts otherwise is followed
-    // through the workbook's relationships.
+    // Worksheet n is the part its relationship names; a package without one goes by the fixed
+    // name. Chart sheets have no worksheet part: their parts are copied as they are.
     const int sheets = book_.Sheets().Count();
     std::vector<std::string> parts;
     for (int n = 1; n <= sheets; ++n) {
         std::string name = "xl/worksheets/sheet" + std::to_string(n) + ".xml";
-        if (zip.IndexOf(Utf8ToWide(name)) < 0 && n <= static_cast<int>(sheet_relation_ids_.size())) {
+        if (n <= static_cast<int>(sheet_relation_ids_.size())) {
             auto it = worksheet_targets_.find(sheet_relation_ids_[static_cast<size_t>(n - 1)]);
             if (it != worksheet_targets_.end() && zip.IndexOf(Utf8ToWide(it->second)) >= 0) name = it->second;
         }
         parts.push_back(std::move(name));
     }
+    auto chart = [&](int n) { return n <= ox.SheetCount() && !ox.Sheet(n - 1).chart_relation_id.empty(); };
     for (int n = 1; n <= sheets; ++n) {
+        if (chart(n)) continue;
         TXMLRelations& list = ox.Sheet(n - 1).relations;
         list.SetSorted(false);
         relations_ = &list;
@@ -123,6 +144,7 @@ void TXLSRead2007XML::ReadParts(TXLSZipArchive& zip) {
     }
     relations_ = nullptr;
     for (int n = 1; n <= sheets; ++n) {
+        if (chart(n)) continue;
         sheet_ = n - 1;
         if (!ReadPart(zip, parts[static_cast<size_t>(n - 1)], ptWorksheet)) break;
     }
@@ -264,7 +286,14 @@ bool TXLSRead2007XML::WorkbookElementEnded(TExXMLTag& tag, int depth) {
         XmlElementNumber("workbookPr"),
         XmlElementNumber("workbookProtection"),
     };
-    if (tag.number == xe::calcPr) {
+    if (tag.number == kWorkbookProperties) {
+        // Kept as saved XML; the date system also decides how dates read and appended count.
+        if (const std::string* on = FindAttribute(tag, "date1904"); on && XmlToBool(*on)) {
+            book_.SetDate1904(true);
+            book_.Globals().SetU16(rec::DATEMODE, 0, 1);
+        }
+        ox.SavedTags().push_back({tag.number, tag.SavedXml()});
+    } else if (tag.number == xe::calcPr) {
         ox.SetCalcId(XmlToInt(tag.Value(xa::calcId) ? *tag.Value(xa::calcId) : "", 0));
     } else if (tag.number == xe::definedNames || tag.number == xe::externalReferences ||
                tag.number == xe::sheets) {
@@ -284,9 +313,14 @@ void TXLSRead2007XML::ReadSheetElement(const TExXMLTag& tag) {
     TSheet& sheet =
         sheet_elements_ == 0 && book_.Sheets().Count() > 0 ? book_.Sheet(0) : book_.Sheets().Add(0);
     sheet.SetName(name);
-    ++sheet_elements_;
+    if (const std::string* state = tag.Value(xa::state))
+        sheet.SetHidden(*state == "veryHidden" ? hsVeryHidden : *state == "hidden" ? hsHidden : hsVisible);
+    const int index = sheet_elements_++;
     const std::string* id = tag.Value(xa::rid);
     sheet_relation_ids_.push_back(id ? *id : std::string());
+    if (id)
+        if (const TXMLRelation* rel = book_.OpenXml().Relations().Find(*id); rel && rel->type == "chartsheet")
+            book_.OpenXml().Sheet(index).chart_relation_id = *id;
 }
 
 void TXLSRead2007XML::ReadDefinedName(const TExXMLTag& tag) {

@@ -33,8 +33,8 @@ class TXLSRead2007XML : private TXmlElementHandler {
     explicit TXLSRead2007XML(TTabulon4& book);
 
     // Reads the package in `input`; when `temp` is given the whole input is copied into it as
-    // the source package of the next write. A stream that is no ZIP archive, or an archive
-    // without the expected parts, leaves a workbook with one empty sheet.
+    // the source package of the next write. A stream that is no ZIP archive (an encrypted
+    // workbook is a compound document) or an archive without a workbook part raises an error.
     void ReadPackage(TStream& input, TStream* temp);
 
     // The parts read, in reading order.

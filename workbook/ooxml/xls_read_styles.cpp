@@ -447,14 +447,14 @@ void TXLSRead2007XML::ReadSharedString(const TExXMLTag& si) {
             }
             font_index = static_cast<uint16_t>(std::min(found, 0xFFFF));
         }
-        const std::u16string part = DecodeText(t->text);
+        const std::u16string part = DecodeCellText(t->text);
         if (text.size() + part.size() > 0xFFFF) throw std::length_error("Text longer than 65535 characters");
         runs.push_back({static_cast<uint16_t>(text.size()), font_index});
         text += part;
     }
     if (!has_runs) {
         // An si without t still takes its place, so later indexes keep pointing at their string.
-        if (const TExXMLTag* t = si.Child(xe::t)) DecodeText(t->text, text);
+        if (const TExXMLTag* t = si.Child(xe::t)) DecodeCellText(t->text, text);
     }
     sst.AddLoaded(sst.AddEntry(text, false, runs, {}));
 }

@@ -9,6 +9,7 @@
 #include "workbook/ooxml/xls_read_2007_xml.h"
 #include "workbook/ooxml/xml_attribute_names.h"
 #include "workbook/ooxml/xml_element_numbers.h"
+#include "workbook/ooxml/xml_text_writer.h"
 #include "workbook/ooxml/xml_values.h"
 #include "workbook/model/tabulon4.h"
 
@@ -53,6 +54,13 @@ int IntAttribute(const TExXMLTag& tag, int attribute, int fallback) {
     return v ? XmlToInt(*v, fallback) : fallback;
 }
 
+std::string_view TrimmedValue(std::string_view text) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
 std::string_view LocalName(std::string_view name) {
     const size_t colon = name.find(':');
     return colon == std::string_view::npos ? name : name.substr(colon + 1);
@@ -60,12 +68,27 @@ std::string_view LocalName(std::string_view name) {
 
 // The text of an inline string: its t, or its runs' t joined.
 std::u16string InlineText(const TExXMLTag& is) {
-    if (const TExXMLTag* t = is.Child(xe::t)) return DecodeText(t->text);
+    if (const TExXMLTag* t = is.Child(xe::t)) return DecodeCellText(t->text);
     std::string joined;
     for (const auto& r : is.children)
         if (r->number == xe::r)
             if (const TExXMLTag* t = r->Child(xe::t)) joined += t->text;
-    return DecodeText(joined);
+    return DecodeCellText(joined);
+}
+
+// The attributes of `tag` that pass `keep`, as XML text with a leading blank each.
+template <typename Keep>
+std::string KeptAttributes(const TExXMLTag& tag, Keep keep) {
+    std::string out;
+    for (const TExXMLValue& a : tag.attributes) {
+        if (!keep(a)) continue;
+        out += ' ';
+        out += a.name;
+        out += "=\"";
+        out += EscapeXml(std::string_view(a.value));
+        out += '"';
+    }
+    return out;
 }
 
 }  // namespace
@@ -193,8 +216,11 @@ void TXLSRead2007XML::ReadCell(const TExXMLTag& tag) {
     const std::string_view type = t ? std::string_view(*t) : std::string_view("n");
     const int xf = std::max(IntAttribute(tag, xa::s, 0), 0) + 21;
     const TExXMLTag* v = tag.Child(xe::v);
-    const bool has_value = v && !v->text.empty();
-    const std::string_view value = has_value ? std::string_view(v->text) : std::string_view();
+    // Values keep their text as written (a string result may begin or end with blanks); the
+    // blanks around the other kinds' values are layout.
+    std::string_view value = v ? std::string_view(v->text) : std::string_view();
+    if (type != "str") value = TrimmedValue(value);
+    const bool has_value = !value.empty();
 
     if (const TExXMLTag* f = tag.Child(xe::f)) {
         auto data = std::make_unique<TFormulaData>();
@@ -207,21 +233,40 @@ void TXLSRead2007XML::ReadCell(const TExXMLTag& tag) {
         const std::string* ft = f->Value(xa::t);
         data->in_shared_group = ft && *ft == "shared";
         data->text = DecodeText(f->text);
-        TCellType kind;
+        // Shared groups (master with ref and si, members with si only), array and data-table
+        // formulas are told by these attributes; the model has no form for them, so they go
+        // back as they were, and so does the cell metadata of dynamic arrays.
+        data->xml_formula_attributes = KeptAttributes(*f, [](const TExXMLValue& a) {
+            return std::none_of(std::begin(kOptions), std::end(kOptions),
+                                [&](const auto& option) { return option.first == a.number; });
+        });
+        data->xml_cell_attributes = KeptAttributes(tag, [](const TExXMLValue& a) {
+            return a.name == "cm" || a.name == "vm" || a.name == "ph";
+        });
         // A formula without a cached result (as producers that do not calculate write it) reads
-        // with the empty result of its type, to be recalculated by whoever opens the file.
+        // with the empty result of its type and is written without one, so that whoever opens
+        // the file calculates it.
+        // An empty value (openpyxl writes <v></v>) is no result either, except as an empty text.
+        data->result_known = has_value || (type == "str" && v != nullptr);
+        TCellType kind;
         if (type == "n") {
             kind = ctNumberFormula;
             data->number = XmlToFloat(value);
         } else if (type == "str") {
             kind = ctStringFormula;
-            data->string_result = DecodeText(value);
+            data->string_result = DecodeCellText(value);
         } else if (type == "b") {
             kind = ctBooleanFormula;
             data->boolean_or_error = XmlToBool(value) ? 1 : 0;
         } else if (type == "e") {
             kind = ctErrorFormula;
             data->boolean_or_error = ErrorCode(value);
+        } else if (type == "d") {
+            kind = ctNumberFormula;
+            double serial = 0;
+            if (has_value && !XmlIsoDateToSerial(value, book_.Date1904(), serial))
+                throw std::runtime_error("Invalid date: " + std::string(value.substr(0, 40)));
+            data->number = serial;
         } else {
             throw std::runtime_error("Unknown Excel XML formula type");
         }
@@ -255,7 +300,13 @@ void TXLSRead2007XML::ReadCell(const TExXMLTag& tag) {
     } else if (type == "e") {
         sheet.SetError(at.col, at.row, xf, ErrorCode(value));
     } else if (type == "str") {
-        sheet.SetString(at.col, at.row, xf, DecodeText(value));
+        sheet.SetString(at.col, at.row, xf, DecodeCellText(value));
+    } else if (type == "d") {
+        // An ISO 8601 date goes in as the serial date it stands for, in the workbook's system.
+        double serial = 0;
+        if (!XmlIsoDateToSerial(value, book_.Date1904(), serial))
+            throw std::runtime_error("Invalid date: " + std::string(value.substr(0, 40)));
+        sheet.SetFloat(at.col, at.row, xf, serial);
     } else {
         throw std::runtime_error("Unknown Excel XML cell type");
     }

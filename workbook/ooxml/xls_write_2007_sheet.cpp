@@ -210,10 +210,18 @@ void TXLSWrite2007XML::WriteCell(TSheet& sheet, uint32_t col, uint32_t row, cons
             break;
     }
     const TFormulaData* f = cell.value.formula;
+    if (f && !f->xml_cell_attributes.empty()) {
+        out.append(f->xml_cell_attributes, 1);
+        out += ' ';
+    }
+    // A formula read without a result gets none, so that it is calculated when opened; a
+    // written 0 would be shown as its value.
+    const bool result = !f || f->result_known;
     switch (cell.type) {
         case ctNumberFormula:
             out += '>';
             WriteFormula(cell);
+            if (!result) break;
             out += "<v>";
             AppendGeneral(out, f ? f->number : 0);
             out += "</v>";
@@ -221,6 +229,7 @@ void TXLSWrite2007XML::WriteCell(TSheet& sheet, uint32_t col, uint32_t row, cons
         case ctStringFormula: {
             out += "t=\"str\" >";
             WriteFormula(cell);
+            if (!result) break;
             std::string escaped;
             if (f) AppendEscapedUtf8(escaped, f->string_result, true);
             xml_.PreserveElement("v", escaped);
@@ -229,11 +238,13 @@ void TXLSWrite2007XML::WriteCell(TSheet& sheet, uint32_t col, uint32_t row, cons
         case ctBooleanFormula:
             out += "t=\"b\" >";
             WriteFormula(cell);
+            if (!result) break;
             out += (f && f->boolean_or_error) ? "<v>1</v>" : "<v>0</v>";
             break;
         case ctErrorFormula:
             out += "t=\"e\" >";
             WriteFormula(cell);
+            if (!result) break;
             out += "<v>";
             out += ErrorText(f ? f->boolean_or_error : static_cast<uint8_t>(ceNA));
             out += "</v>";
@@ -246,25 +257,27 @@ void TXLSWrite2007XML::WriteCell(TSheet& sheet, uint32_t col, uint32_t row, cons
 }
 
 // The formula text and options come from the formula handler; the model keeps the text and the
-// option bits a reader found. Shared-formula groups are not kept, so every member is written
-// with its own text.
+// option bits a reader found, and the attributes of shared groups, array and data-table
+// formulas as they were read (a group member has no text of its own).
 void TXLSWrite2007XML::WriteFormula(const TCell& cell) {
     const TFormulaData* f = cell.value.formula;
     const uint16_t options = f ? f->options : 0;
-    xml_.AddAttribute((options & 0x01) != 0, "aca", true);
-    xml_.AddAttribute((options & 0x20) != 0, "dt2D", true);
-    xml_.AddAttribute((options & 0x40) != 0, "dtr", true);
-    xml_.AddAttribute((options & 0x08) != 0, "del1", true);
-    xml_.AddAttribute((options & 0x10) != 0, "del2", true);
-    xml_.AddAttribute((options & 0x04) != 0, "ca", true);
-    xml_.AddAttribute((options & 0x02) != 0, "bx", true);
-    xml_.BeginTag("f");
+    std::string& out = xml_.Buffer();
+    out += "<f";
+    static constexpr std::pair<uint16_t, std::string_view> kOptions[] = {
+        {0x01, " aca=\"1\""},  {0x20, " dt2D=\"1\""}, {0x40, " dtr=\"1\""}, {0x08, " del1=\"1\""},
+        {0x10, " del2=\"1\""}, {0x04, " ca=\"1\""},   {0x02, " bx=\"1\""},
+    };
+    for (const auto& [bit, text] : kOptions)
+        if (options & bit) out += text;
+    if (f) out += f->xml_formula_attributes;
+    out += '>';
     if (f) {
         std::u16string_view text = f->text;
         if (!text.empty() && text.front() == u'=') text.remove_prefix(1);
-        AppendEscapedUtf8(xml_.Buffer(), text);
+        AppendEscapedUtf8(out, text);
     }
-    xml_.EndTag();
+    out += "</f>";
 }
 
 void TXLSWrite2007XML::WriteMergeCells(TSheet& sheet) {

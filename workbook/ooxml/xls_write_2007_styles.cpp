@@ -307,7 +307,13 @@ void TXLSWrite2007XML::WriteBorder(const TBorder& border) {
 
 void TXLSWrite2007XML::WriteCellStyleFormats() {
     TCellFormats& style_formats = book_.StyleFormats();
-    if (style_formats.Count() == 0) return;
+    if (style_formats.Count() == 0) {
+        // Every cell format's xfId="0" names this one, the Normal style's format; without it
+        // openpyxl warns "Workbook contains no default style" and stricter programs repair.
+        xml_.WriteRaw(R"(<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" />)"
+                      "</cellStyleXfs>");
+        return;
+    }
     const auto& read = book_.OpenXml().StyleFormats();
     xml_.BeginTag("cellStyleXfs", "count=\"" + std::to_string(style_formats.Count()) + '"');
     for (int p = 0; p < style_formats.Count(); ++p) {
@@ -368,7 +374,11 @@ void TXLSWrite2007XML::WriteCellFormats() {
 
 void TXLSWrite2007XML::WriteCellStyles() {
     const auto& styles = book_.OpenXml().CellStyles();
-    if (styles.empty()) return;
+    if (styles.empty()) {
+        xml_.WriteRaw(R"(<cellStyles count="1"><cellStyle name="Normal" xfId="0" builtinId="0" />)"
+                      "</cellStyles>");
+        return;
+    }
     xml_.BeginTag("cellStyles", "count=\"" + std::to_string(styles.size()) + '"');
     for (const TEx12CellStyle& s : styles) {
         xml_.AddAttribute(s.builtin_id >= 0, "builtinId", s.builtin_id);

@@ -68,6 +68,18 @@ std::string UtcTimeStamp() {
     return text;
 }
 
+bool IsChartSheet(TTabulon4& book, int index) {
+    return index < book.OpenXml().SheetCount() && !book.OpenXml().Sheet(index).chart_relation_id.empty();
+}
+
+// Sheets written as worksheet parts: all but the chart sheets.
+int WorksheetCount(TTabulon4& book) {
+    int count = 0;
+    for (int i = 0; i < book.Sheets().Count(); ++i)
+        if (!IsChartSheet(book, i)) ++count;
+    return count;
+}
+
 }  // namespace
 
 std::u16string WorksheetPartName(int number) {
@@ -114,14 +126,25 @@ void TXLSWrite2007XML::WritePackage(TStream& output, TStream* source) {
     // one, which its relationships then point at.
     if (orig <= xvExcel97 || zip_.IndexOf(u"xl/theme/theme1.xml") < 0)
         StreamPart(u"xl/theme/theme1.xml", [&] { WriteTheme(); });
-    if (book_.AppendWrites()) {
+    // A chart sheet's part is copied, not written, and the kept bytes assume every sheet is a
+    // worksheet: such a workbook is written whole each time.
+    if (book_.AppendWrites() && WorksheetCount(book_) == book_.Sheets().Count()) {
         WriteAppendableParts();
     } else {
+        book_.WriteCache().reset();
+        book_.SetLastWriteAppended(false);
         StreamPart(u"xl/styles.xml", [&] { WriteStyles(); });
         StreamPart(u"xl/sharedStrings.xml", [&] { WriteSharedStrings(); });
         for (int i = book_.Sheets().Count() - 1; i >= 0; --i) {
-            StreamPart(WorksheetPartName(i + 1), [&] { WriteWorksheet(i); });
-            StreamPart(WorksheetRelationsPartName(i + 1), [&] { WriteWorksheetRelations(i); });
+            if (IsChartSheet(book_, i)) {
+                // Its part is copied from the source package; cells put into it would be lost.
+                if (!book_.Sheet(i).Cells().Empty())
+                    throw std::runtime_error("Cells cannot be written into a chart sheet");
+                continue;
+            }
+            const int number = WorksheetNumber(i);
+            StreamPart(WorksheetPartName(number), [&] { WriteWorksheet(i); });
+            StreamPart(WorksheetRelationsPartName(number), [&] { WriteWorksheetRelations(i); });
         }
     }
     StreamPart(u"docProps/core.xml", [&] { WriteCoreProperties(); });
@@ -158,7 +181,7 @@ bool IsFolderEntry(std::u16string_view name) {
 void CheckSourcePackageCopies(TTabulon4& book, TStream& source_package) {
     TXLSZipArchive from;
     from.Open(source_package);
-    const std::vector<std::u16string> rewritten = RewrittenParts(book.Sheets().Count());
+    const std::vector<std::u16string> rewritten = RewrittenParts(WorksheetCount(book));
     TMemoryStream part;
     for (int i = 0; i < from.EntryCount(); ++i) {
         const std::u16string name = from.EntryName(i);
@@ -177,7 +200,7 @@ void TXLSWrite2007XML::CopySourcePackage(TStream& source) {
     // at the same point, but are neither unpacked nor packed again only to be thrown away (a
     // workbook that is written after every added row would otherwise pay for its whole sheet
     // twice).
-    const std::vector<std::u16string> rewritten = RewrittenParts(book_.Sheets().Count());
+    const std::vector<std::u16string> rewritten = RewrittenParts(WorksheetCount(book_));
     TMemoryStream part;
     for (int i = 0; i < from.EntryCount(); ++i) {
         const std::u16string name = from.EntryName(i);
@@ -215,8 +238,8 @@ void TXLSWrite2007XML::AddOverridesToCopiedContentTypes() {
         if (part_name == "/xl/calcChain.xml" && zip_.IndexOf(u"xl/calcChain.xml") < 0) continue;
         need(part_name, line);
     }
-    for (int i = 0; i < book_.Sheets().Count(); ++i)
-        need("/xl/worksheets/sheet" + std::to_string(i + 1) + ".xml", WorksheetOverride(i + 1));
+    for (int n = 1; n <= WorksheetCount(book_); ++n)
+        need("/xl/worksheets/sheet" + std::to_string(n) + ".xml", WorksheetOverride(n));
     if (added.empty()) return;
     text.insert(end, added);
     xml_.Clear();
@@ -236,7 +259,7 @@ void TXLSWrite2007XML::RebuildWorkbookRelations() {
         return r.type == "worksheet" || r.type == "styles" || r.type == "sharedStrings" ||
                r.type == "calcChain";
     });
-    const int sheets = book_.Sheets().Count();
+    const int sheets = WorksheetCount(book_);
     auto add = [&](int number, std::string type, std::string target) {
         TXMLRelation r;
         r.id = "rId" + std::to_string(number);
@@ -262,12 +285,19 @@ void TXLSWrite2007XML::RebuildWorkbookRelations() {
         if (!ParseRelationId(all[i].id, number))
             throw std::runtime_error("Unknown Id in workbook relationship");
         std::string id = "rId" + std::to_string(i + 1);
-        // Only the relationships kept from the file can be named by external references.
-        if (all[i].type == "externalLink") renamed.emplace(all[i].id, id);
+        // Only the relationships kept from the file can be named by external references and
+        // chart sheets.
+        if (all[i].type == "externalLink" || all[i].type == "chartsheet") renamed.emplace(all[i].id, id);
         all[i].id = std::move(id);
         all[i].number = static_cast<int>(i + 1);
     }
     relations.SetSorted(true);
+    for (int i = 0; i < book_.Sheets().Count(); ++i) {
+        if (!IsChartSheet(book_, i)) continue;
+        std::string& id = book_.OpenXml().Sheet(i).chart_relation_id;
+        const auto it = renamed.find(id);
+        if (it != renamed.end()) id = it->second;
+    }
     // External references name their relationship by Id: they follow the renumbering.
     for (TXMLRelation& link : book_.OpenXml().ExternalLinks().All()) {
         const auto it = renamed.find(link.id);
@@ -302,11 +332,19 @@ void TXLSWrite2007XML::WriteWorksheetRelations(int index) {
     WriteRelationships(book_.OpenXml().Sheet(index).relations);
 }
 
+int TXLSWrite2007XML::WorksheetNumber(int index) const {
+    int number = 1;
+    for (int i = 0; i < index; ++i)
+        if (!IsChartSheet(book_, i)) ++number;
+    return number;
+}
+
 std::string TXLSWrite2007XML::WorksheetRelationId(int index) const {
-    const std::string target = "worksheets/sheet" + std::to_string(index + 1) + ".xml";
+    if (IsChartSheet(book_, index)) return book_.OpenXml().Sheet(index).chart_relation_id;
+    const std::string target = "worksheets/sheet" + std::to_string(WorksheetNumber(index)) + ".xml";
     for (const TXMLRelation& r : book_.OpenXml().Relations().All())
         if (r.type == "worksheet" && r.target == target) return r.id;
-    return "rId" + std::to_string(index + 1);
+    return "rId" + std::to_string(WorksheetNumber(index));
 }
 
 void TXLSWrite2007XML::WritePackageRelations() {
@@ -360,7 +398,10 @@ void TXLSWrite2007XML::WriteWorkbook() {
                 std::string& out = xml_.Buffer();
                 out += R"(<sheet name=")";
                 AppendEscapedUtf8(out, book_.Sheet(i).Name());
-                out += R"(" sheetId=")";
+                out += '"';
+                const THiddenState state = book_.Sheet(i).Hidden();
+                if (state != hsVisible) out += state == hsVeryHidden ? R"( state="veryHidden")" : R"( state="hidden")";
+                out += R"( sheetId=")";
                 out += std::to_string(i + 1);
                 out += R"(" r:id=")";
                 out += WorksheetRelationId(i);
@@ -450,9 +491,11 @@ void TXLSWrite2007XML::WriteSharedString(const TSSTEntry& entry) {
     }
     std::string& out = xml_.Buffer();
     if (entry.RunCount() == 0) {
-        out += "<si><t>";
-        AppendEscapedUtf8(out, text, true);
-        out += "</t></si>";
+        out += "<si>";
+        escaped.clear();
+        AppendEscapedUtf8(escaped, text, true);
+        xml_.PreserveElement("t", escaped);
+        out += "</si>";
         return;
     }
     out += "<si>";
@@ -527,7 +570,7 @@ void TXLSWrite2007XML::WriteContentTypes() {
     xml_.BeginTag("Types", R"(xmlns="http://schemas.openxmlformats.org/package/2006/content-types")");
     for (std::string_view line : kContentTypes) xml_.WriteRaw(line);
     // Worksheets are not "application/xml": strict consumers look for their own content type.
-    for (int i = 0; i < book_.Sheets().Count(); ++i) xml_.WriteRaw(WorksheetOverride(i + 1));
+    for (int n = 1; n <= WorksheetCount(book_); ++n) xml_.WriteRaw(WorksheetOverride(n));
     xml_.EndTag();
 }
 

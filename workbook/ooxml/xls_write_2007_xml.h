@@ -119,6 +119,9 @@ class TXLSWrite2007XML {
     void WriteMergeCells(TSheet& sheet);
     void WritePageSetup(TSheet& sheet);
     std::string WorksheetRelationId(int index) const;
+    // The part number of the sheet at `index` among the worksheets (chart sheets keep their own
+    // parts): 1 for the first worksheet.
+    int WorksheetNumber(int index) const;
 
     TTabulon4& book_;
     TXLSWriteExcelXMLStream xml_;

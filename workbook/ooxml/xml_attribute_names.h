@@ -297,6 +297,7 @@ LINOGRAF_XA(statusBar);
 LINOGRAF_XA(style);
 LINOGRAF_XA(t);
 LINOGRAF_XA(Target);
+LINOGRAF_XA(state);
 LINOGRAF_XA(TargetMode);
 LINOGRAF_XA(textRotation);
 LINOGRAF_XA(theme);

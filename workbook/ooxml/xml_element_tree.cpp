@@ -96,6 +96,9 @@ TScannedName ScanName(const char* name) {
     return {std::string_view(name, i), colon};
 }
 
+constexpr int kTextElement = XmlElementNumber("t");
+constexpr int kValueElement = XmlElementNumber("v");
+
 std::string_view Trim(std::string_view s) {
     size_t b = 0, e = s.size();
     while (b < e && static_cast<unsigned char>(s[b]) <= 0x20) ++b;
@@ -315,6 +318,9 @@ void TXLSReadExcelXMLStream::StartElement(const char* name, const char** attribu
         a.number = number;
         if (number == xa::xml_space) tag.preserve_space = a.value == "preserve";
     }
+    // A text element holds its text as written: XML keeps element content, and producers write
+    // leading and trailing blanks of cell texts without xml:space (other programs keep them).
+    if (tag.number == kTextElement || tag.number == kValueElement) tag.preserve_space = true;
 
     current_->children.push_back(std::move(node));
     current_ = &tag;

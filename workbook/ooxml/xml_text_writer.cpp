@@ -65,7 +65,13 @@ void AppendEscapedUtf8(std::string& out, std::u16string_view text, bool cell_tex
             default:
                 break;
         }
-        if (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') {
+        // A carriage return written as it is reads back as a line feed (XML normalizes line
+        // ends); a character reference keeps it for every XML reader.
+        if (c == u'\r') {
+            out += "&#13;";
+            continue;
+        }
+        if (c < 0x20 && c != u'\t' && c != u'\n') {
             out += "_x";
             AppendHex4(out, c);
             out += '_';
@@ -138,10 +144,10 @@ void AppendGeneral(std::string& out, double value) {
         AppendInt(out, static_cast<int64_t>(value));
         return;
     }
-    // 15 significant digits in scientific form; to_chars never looks at the locale.
+    // The fewest significant digits (at most 17) that read back as the same double: 15 digits
+    // would turn 0.30000000000000004 into 0.3. to_chars never looks at the locale.
     char buffer[40];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 14);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
     *result.ptr = '\0';
     char* e = std::strchr(buffer, 'e');
     const int exponent = std::atoi(e + 1);
@@ -293,7 +299,8 @@ void TXLSWriteXML::TextElement(std::string_view name, std::string_view text) {
 void TXLSWriteXML::PreserveElement(std::string_view name, std::string_view text) {
     buffer_ += '<';
     buffer_ += name;
-    if (!text.empty() && (text.front() == ' ' || text.back() == ' ')) buffer_ += R"( xml:space="preserve")";
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    if (!text.empty() && (blank(text.front()) || blank(text.back()))) buffer_ += R"( xml:space="preserve")";
     buffer_ += '>';
     buffer_ += text;
     buffer_ += "</";

@@ -38,7 +38,8 @@ std::string EscapeXml(std::u16string_view text, bool cell_text = false);
 // The same escaping for text that is already UTF-8.
 std::string EscapeXml(std::string_view utf8);
 
-// General format: shortest form with at most 15 significant digits, "1E20", "1E-6".
+// General format: the shortest form that reads back as the same double (at most 17 significant
+// digits), "1E20", "1E-6", "0.30000000000000004".
 void AppendGeneral(std::string& out, double value);
 std::string GeneralText(double value);
 // Fixed with two decimals: "11.00", "-0.25".

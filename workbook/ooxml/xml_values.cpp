@@ -5,6 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "base/date_time.h"
 #include "workbook/model/cell_storage.h"
 #include "text/wide_text.h"
 
@@ -41,6 +42,113 @@ void DecodeText(std::string_view text, std::u16string& out) {
         }
         out[i] = b;
     }
+}
+
+std::u16string DecodeCellText(std::string_view text) {
+    std::u16string out;
+    DecodeCellText(text, out);
+    return out;
+}
+
+void DecodeCellText(std::string_view text, std::u16string& out) {
+    DecodeText(text, out);
+    if (out.find(u"_x") == std::u16string::npos) return;
+    auto hex = [](char16_t c) -> int {
+        if (c >= u'0' && c <= u'9') return c - u'0';
+        if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+        if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+        return -1;
+    };
+    size_t to = 0;
+    for (size_t i = 0; i < out.size();) {
+        if (out[i] == u'_' && i + 7 <= out.size() && out[i + 1] == u'x' && out[i + 6] == u'_') {
+            int code = 0;
+            bool valid = true;
+            for (size_t k = i + 2; k < i + 6 && valid; ++k) {
+                const int digit = hex(out[k]);
+                valid = digit >= 0;
+                code = code * 16 + digit;
+            }
+            if (valid) {
+                out[to++] = static_cast<char16_t>(code);
+                i += 7;
+                continue;
+            }
+        }
+        out[to++] = out[i++];
+    }
+    out.resize(to);
+}
+
+bool XmlIsoDateToSerial(std::string_view text, bool date1904, double& serial) {
+    text = Trim(text);
+    size_t i = 0;
+    auto number = [&](size_t digits, int& value) {
+        if (i + digits > text.size()) return false;
+        value = 0;
+        for (size_t k = 0; k < digits; ++k) {
+            const char c = text[i + k];
+            if (c < '0' || c > '9') return false;
+            value = value * 10 + (c - '0');
+        }
+        i += digits;
+        return true;
+    };
+    auto expect = [&](char c) {
+        if (i >= text.size() || text[i] != c) return false;
+        ++i;
+        return true;
+    };
+    DateTimeParts date;
+    bool has_date = false, has_time = false;
+    double seconds_of_day = 0;
+    if (text.size() >= 10 && text[4] == '-') {
+        if (!number(4, date.year) || !expect('-') || !number(2, date.month) || !expect('-') ||
+            !number(2, date.day))
+            return false;
+        if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > 31) return false;
+        has_date = true;
+        if (i < text.size() && text[i] == 'T') ++i;
+    }
+    if (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        int hour = 0, minute = 0, second = 0;
+        if (!number(2, hour) || !expect(':') || !number(2, minute)) return false;
+        double fraction = 0;
+        if (i < text.size() && text[i] == ':') {
+            ++i;
+            if (!number(2, second)) return false;
+            if (i < text.size() && (text[i] == '.' || text[i] == ',')) {
+                const size_t from = i;
+                ++i;
+                while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+                std::string digits = "0." + std::string(text.substr(from + 1, i - from - 1));
+                fraction = XmlToFloat(digits);
+            }
+        }
+        if (hour > 24 || minute > 59 || second > 60) return false;
+        seconds_of_day = (hour * 60.0 + minute) * 60.0 + second + fraction;
+        has_time = true;
+    }
+    if (!has_date && !has_time) return false;
+    // A zone suffix: "Z" or "+hh:mm" / "-hh:mm"; nothing may follow it.
+    if (i < text.size() && text[i] == 'Z') {
+        ++i;
+    } else if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        int h = 0, m = 0;
+        ++i;
+        if (!number(2, h) || !expect(':') || !number(2, m)) return false;
+    }
+    if (i != text.size()) return false;
+    double days = 0;
+    if (has_date) {
+        days = EncodeDateTime(date);
+        // The 1900 system counts 1900-02-29, which never was: days before March 1900 are one
+        // less than their distance from the epoch.
+        if (!date1904 && days < 61 && days >= 2) days -= 1;
+        if (date1904) days -= 1462;
+    }
+    serial = days + seconds_of_day / 86400.0;
+    return true;
 }
 
 double XmlToFloat(std::string_view text) {

@@ -12,6 +12,15 @@ namespace linograf::workbook {
 std::u16string DecodeText(std::string_view text);
 // The same into `out`, whose storage is reused: for the many short texts of a large part.
 void DecodeText(std::string_view text, std::u16string& out);
+// Cell text (shared and inline strings, string results): DecodeText, then each "_xHHHH_" is the
+// character of that UTF-16 code, as the writers escape characters XML cannot carry ("_x000D_"
+// for a carriage return, "_x005F_" for an underscore that would otherwise start such an escape).
+std::u16string DecodeCellText(std::string_view text);
+void DecodeCellText(std::string_view text, std::u16string& out);
+// An ISO 8601 date, date-time or time ("2024-03-01", "2024-03-01T10:30:00.5Z", "10:30:00") as a
+// serial date of the 1900 or the 1904 date system; false for text of another shape. A time zone
+// suffix is ignored: cells hold wall-clock times.
+bool XmlIsoDateToSerial(std::string_view text, bool date1904, double& serial);
 // A decimal number with "." as separator; text that is no finite number gives 0.
 double XmlToFloat(std::string_view text);
 // A decimal integer; text that is no integer (or does not fit) gives the default.
