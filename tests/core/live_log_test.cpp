@@ -248,6 +248,8 @@ TEST_P(LiveLogTest, FailedWritesKeepRowsUntilAWriteSucceeds) {
 TEST_P(LiveLogTest, FlushRetriesLeftRowsOnTheWriterThread) {
     const fs::path folder = dir.path() / "later";
     const std::string path = (folder / "log").string() + Ext();
+    // A plain file where the folder belongs: the folder cannot be made, so the write fails.
+    test::WriteFileBytes(folder.string(), "not a folder");
     file_template = path;
     EXPECT_THROW(PostRow({"1", "1", "kg"}), ELiveLogError);
     EXPECT_EQ(log.UnwrittenRows(), 1);
@@ -259,6 +261,7 @@ TEST_P(LiveLogTest, FlushRetriesLeftRowsOnTheWriterThread) {
     }
     EXPECT_EQ(log.UnwrittenRows(), 1);
 
+    fs::remove(folder);
     fs::create_directory(folder);
     // The workbook reports its write's progress on the thread that writes it.
     std::mutex threads_mutex;
