@@ -100,14 +100,12 @@ void TDbGrid::SectionResized(int logical, int /*old_size*/, int new_size) {
     }
     if (rest_total == 0) return;
     const int rest = std::max(viewport()->width() - used, 0);
-    int given = 0;
     fitting_ = true;
     for (int i = logical + 1; i < header_->count(); ++i) {
         if (!stretch_[i]) continue;
         int width = static_cast<int>(static_cast<long long>(rest) * base_widths_[i] / rest_total);
         width = std::max(width, 8);
         base_widths_[i] = width;
-        given += width;
         header_->resizeSection(i, width);
     }
     fitting_ = false;
