@@ -427,6 +427,14 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
             why += "файл " + candidate + " не удалось прочитать (" + ErrorText(std::current_exception()) + ")";
             continue;
         }
+        // The rows go into the first sheet, so a workbook that opens with a chart sheet (or a macro
+        // or module sheet) has nowhere to take them; found now, not at the first write, so the
+        // rows are not held back by it.
+        if (book_.Sheets().Count() > 0 && !book_.IsWorksheet(0)) {
+            if (!why.empty()) why += "; ";
+            why += "первый лист файла " + candidate + " — не рабочий лист (диаграмма или макросы)";
+            continue;
+        }
         // A file in which the reader found no cell at all may be no workbook (an empty or a text
         // file that a lenient reader took for an empty package): it is not replaced either.
         bool any_cell = false;

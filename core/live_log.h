@@ -15,7 +15,8 @@
 //
 // A file is never written over unless this log can account for all of it: a file that fails to
 // read, that reads without a single cell (no workbook of any program's making, or one that holds
-// nothing to extend), or that has no room for another row in its format, is left as it is, and
+// nothing to extend), whose first sheet is a chart sheet or another sheet that takes no rows, or
+// that has no room for another row in its format, is left as it is, and
 // the rows go to the first sibling "<stem> (2)<ext>", "<stem> (3)<ext>", ... that is free (or a
 // readable workbook with room, such as the sibling an earlier run used). A workbook another program holds open for
 // editing (its LibreOffice lock file beside it, or such a lock a crash left) is not replaced under

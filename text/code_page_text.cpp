@@ -1,12 +1,9 @@
 #include "text/code_page_text.h"
 
-#include <iconv.h>
-
-#include <cerrno>
-
 #include <string_view>
 
 #include "text/cp1251.h"
+#include "text/iconv_text.h"
 
 namespace linograf::workbook {
 namespace {
@@ -30,10 +27,7 @@ std::string IconvName(uint16_t code_page) {
     }
 }
 
-void AppendUtf16(std::u16string& out, const char* bytes, size_t size) {
-    for (size_t i = 0; i + 1 < size; i += 2)
-        out.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
-}
+constexpr std::string_view kReplacementUtf16 = "\xFD\xFF";  // U+FFFD, little-endian
 
 }  // namespace
 
@@ -43,37 +37,20 @@ std::u16string DecodeSystemCodePage(std::span<const uint8_t> bytes) {
 
 TCodePageDecoder::TCodePageDecoder(uint16_t code_page) : code_page_(code_page) {
     if (code_page == kSystemCodePage) return;
-    const iconv_t cd = iconv_open("UTF-16LE", IconvName(code_page).c_str());
-    if (cd != reinterpret_cast<iconv_t>(-1)) converter_ = cd;
+    converter_ = std::make_unique<TIconvText>("UTF-16LE", IconvName(code_page), kReplacementUtf16);
+    if (!converter_->Opened()) converter_.reset();
 }
 
-TCodePageDecoder::~TCodePageDecoder() {
-    if (converter_) iconv_close(static_cast<iconv_t>(converter_));
-}
+TCodePageDecoder::~TCodePageDecoder() = default;
 
 std::u16string TCodePageDecoder::Decode(std::span<const uint8_t> bytes) const {
     if (!converter_) return DecodeSystemCodePage(bytes);
-    const iconv_t cd = static_cast<iconv_t>(converter_);
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    const std::string units =
+        converter_->Convert(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     std::u16string out;
-    out.reserve(bytes.size());
-    char* in = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
-    size_t in_left = bytes.size();
-    char buffer[512];
-    while (in_left > 0) {
-        char* to = buffer;
-        size_t to_left = sizeof buffer;
-        const size_t done = iconv(cd, &in, &in_left, &to, &to_left);
-        AppendUtf16(out, buffer, sizeof buffer - to_left);
-        if (done != static_cast<size_t>(-1)) continue;
-        if (errno == E2BIG) continue;
-        // An undefined byte or a sequence cut off at the end: one replacement character for the
-        // byte, and on with the next.
-        out.push_back(u'\uFFFD');
-        ++in;
-        --in_left;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
+    out.reserve(units.size() / 2);
+    for (size_t i = 0; i + 1 < units.size(); i += 2)
+        out.push_back(static_cast<char16_t>(static_cast<uint8_t>(units[i]) | (static_cast<uint8_t>(units[i + 1]) << 8)));
     return out;
 }
 

@@ -3,8 +3,13 @@
 // CODEPAGE record, or, without one, in the code page of the system that wrote them; this
 // program's systems use Windows-1251.
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+
+namespace linograf {
+class TIconvText;
+}
 
 namespace linograf::workbook {
 
@@ -30,7 +35,7 @@ class TCodePageDecoder {
 
   private:
     uint16_t code_page_;
-    void* converter_ = nullptr;  // an iconv descriptor, or null for the system code page
+    std::unique_ptr<TIconvText> converter_;  // null for the system code page
 };
 
 }  // namespace linograf::workbook

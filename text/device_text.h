@@ -4,11 +4,14 @@
 // cut from the bytes first (a record format's sizes count bytes), then each field is converted on
 // its own, so a character split by a field boundary, like any invalid sequence, comes out as
 // U+FFFD instead of ending the line.
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace linograf {
+
+class TIconvText;
 
 // The encoding name is unknown to iconv.
 class EUnknownEncoding : public std::invalid_argument {
@@ -31,7 +34,7 @@ class TDeviceTextDecoder {
 
   private:
     std::string encoding_;
-    void* descriptor_;  // iconv_t
+    std::unique_ptr<TIconvText> converter_;
 };
 
 // Windows-1251 under any of the names the settings and the command line accept for it: the journal

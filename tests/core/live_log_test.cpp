@@ -18,6 +18,7 @@
 #include "tests/core/peer_sheet.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
+#include "tests/workbook/biff_reader_test_support.h"
 #include "text/wide_text.h"
 
 namespace linograf {
@@ -149,13 +150,45 @@ TEST_P(LiveLogTest, RollsOverWhenTheExpandedNameChanges) {
                                                   "Выгрузка в файл " + File("m_1001")}));
 }
 
+// A BIFF8 file made record by record: a chart sheet (an empty chart) first, then a worksheet with
+// one number.
+void WriteChartFirstXls(const std::string& path) {
+    using workbook::biffreadtest::Bytes;
+    using workbook::biffreadtest::Records;
+    Records chart, data;
+    chart.Add(0x0809, workbook::biffreadtest::BofData(0x0020));
+    chart.Add(0x1002, Bytes().U32(0).U32(0).U32(0x01DF0000).U32(0x01340000).str());  // CHART: its frame
+    chart.Add(0x1033, "");                                                           // BEGIN
+    chart.Add(0x1034, "");                                                           // END
+    chart.Add(0x000A, "");
+    data.Add(0x0809, workbook::biffreadtest::BofData(0x0010));
+    data.Add(0x0203, Bytes().U16(0).U16(0).U16(15).F64(1.5).str());  // NUMBER at A1
+    data.Add(0x000A, "");
+    auto globals = [&](uint32_t first) {
+        Records r = workbook::biffreadtest::MinimalGlobals({});
+        r.Add(0x0085, Bytes().U32(first).U8(0).U8(2).U8(5).U8(0).Raw("Chart"));
+        r.Add(0x0085, Bytes().U32(first + static_cast<uint32_t>(chart.size())).U8(0).U8(0).U8(4).U8(0).Raw("Data"));
+        r.Add(0x000A, "");
+        return r;
+    };
+    const std::string stream =
+        globals(static_cast<uint32_t>(globals(0).size())).bytes() + chart.bytes() + data.bytes();
+    workbook::biffreadtest::WriteXls(path, stream);
+    // xlrd lists worksheets only: it finds the number on the sheet after the chart.
+    const test::CommandResult seen = test::RunPython(
+        "import sys, xlrd\nb = xlrd.open_workbook(sys.argv[1])\nprint(b.sheet_names(), b.sheet_by_index(0).cell_value(0, 0))",
+        {path});
+    EXPECT_EQ(seen.output, "['Data'] 1.5\n") << seen.errors;
+}
+
 TEST_P(LiveLogTest, UnreadableFileIsLeftAloneAndRowsGoToTheFirstFreeSibling) {
     struct Case {
         const char* what;
         std::function<void(const std::string& first, const std::string& second)> make;
         const char* used;  // the sibling the rows go to
+        const char* reason = "";  // what the notice says of the first file
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"text file",
          [](const std::string& f, const std::string&) { test::WriteFileBytes(f, "not a workbook\n"); },
          " (2)"},
@@ -176,6 +209,33 @@ TEST_P(LiveLogTest, UnreadableFileIsLeftAloneAndRowsGoToTheFirstFreeSibling) {
          },
          " (3)"},
     };
+    // A workbook whose data sheet comes after a chart sheet: cells to read, but no first worksheet
+    // to put rows in.
+    if (Ext() == ".xls") {
+        cases.push_back({"chart sheet first", [](const std::string& f, const std::string&) { WriteChartFirstXls(f); },
+                         " (2)", "первый лист файла"});
+    } else {
+        cases.push_back({"chart sheet first",
+                         [](const std::string& f, const std::string&) {
+                             const test::CommandResult made = test::RunPython(R"(
+import sys, openpyxl
+from openpyxl.chart import BarChart, Reference
+wb = openpyxl.Workbook()
+ws = wb.active
+ws.title = 'Data'
+for i in range(1, 4):
+    ws.append([i, i * i])
+chart = BarChart()
+chart.add_data(Reference(ws, min_col=2, min_row=1, max_row=3))
+wb.create_chartsheet('Chart', 0).add_chart(chart)
+wb.save(sys.argv[1])
+assert openpyxl.load_workbook(sys.argv[1]).sheetnames == ['Chart', 'Data']
+)",
+                                                                              {f});
+                             ASSERT_EQ(made.exit_code, 0) << made.errors;
+                         },
+                         " (2)", "первый лист файла"});
+    }
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -200,6 +260,7 @@ TEST_P(LiveLogTest, UnreadableFileIsLeftAloneAndRowsGoToTheFirstFreeSibling) {
         ASSERT_EQ(notices.size(), 1u);
         EXPECT_NE(notices[0].find(used), std::string::npos) << notices[0];
         EXPECT_NE(notices[0].find(first), std::string::npos) << notices[0];
+        EXPECT_NE(notices[0].find(c.reason), std::string::npos) << notices[0];
         EXPECT_EQ(statuses.back(), "Выгрузка в файл " + used);
     }
 }

@@ -10,6 +10,17 @@
 namespace linograf::workbook {
 namespace {
 
+// UTF-16LE bytes in hex, as Python prints them, as code units.
+std::u16string FromUtf16LeHex(const std::string& hex) {
+    std::u16string text;
+    for (size_t i = 0; i + 4 <= hex.size(); i += 4) {
+        const unsigned low = std::stoul(hex.substr(i, 2), nullptr, 16);
+        const unsigned high = std::stoul(hex.substr(i + 2, 2), nullptr, 16);
+        text.push_back(static_cast<char16_t>(low | (high << 8)));
+    }
+    return text;
+}
+
 // Python's view of the bytes 0x00..0xFF one at a time, as UTF-16 code units in hex.
 std::u16string PythonDecodes(const std::string& codec) {
     const test::CommandResult r = test::RunPython(
@@ -20,13 +31,7 @@ std::u16string PythonDecodes(const std::string& codec) {
         "sys.stdout.write(''.join(out).encode('utf-16-le').hex())\n",
         {codec});
     EXPECT_EQ(r.exit_code, 0) << r.errors;
-    std::u16string text;
-    for (size_t i = 0; i + 4 <= r.output.size(); i += 4) {
-        const unsigned low = std::stoul(r.output.substr(i, 2), nullptr, 16);
-        const unsigned high = std::stoul(r.output.substr(i + 2, 2), nullptr, 16);
-        text.push_back(static_cast<char16_t>(low | (high << 8)));
-    }
-    return text;
+    return FromUtf16LeHex(r.output);
 }
 
 TEST(CodePageDecoder, EverySingleByteCodePageReadsAsPythonReadsIt) {
@@ -58,6 +63,39 @@ TEST(CodePageDecoder, DoubleByteTextAndUnknownCodePages) {
     EXPECT_FALSE(unknown.Known());
     const std::vector<uint8_t> cyrillic = {0xCF, 0xF0, 0xE8};
     EXPECT_EQ(unknown.Decode(cyrillic), u"При");
+}
+
+// Multi-byte code pages against Python with errors replaced, the bytes cut where a character is
+// unfinished: what the cut leaves of one character is one replacement character, and an undefined
+// byte takes none of the bytes after it along.
+TEST(CodePageDecoder, MultiByteCodePagesReadAsPythonReadsThem) {
+    const struct {
+        uint16_t code_page;
+        const char* codec;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {65001, "utf-8", {'a', 0xE2, 0x82, 0xAC, 'b', 0xE2, 0x82}},
+        {65001, "utf-8", {0xFF, 'x', 0xF0, 0x9F, 0x98}},
+        {1200, "utf-16-le", {'A', 0, 0x16, 0x04, 'B'}},
+        {936, "gbk", {0xC4, 0xE3, 0xBA, 0xC3, 0xC4}},
+        {949, "cp949", {0xC7, 0xD1, 'k', 0xB1}},
+    };
+    for (const auto& c : cases) {
+        std::string hex;
+        for (uint8_t b : c.bytes) {
+            char digits[3];
+            std::snprintf(digits, sizeof digits, "%02x", b);
+            hex += digits;
+        }
+        const test::CommandResult r = test::RunPython(
+            "import sys\n"
+            "sys.stdout.write(bytes.fromhex(sys.argv[2]).decode(sys.argv[1], 'replace').encode('utf-16-le').hex())\n",
+            {c.codec, hex});
+        ASSERT_EQ(r.exit_code, 0) << r.errors;
+        const TCodePageDecoder decoder(c.code_page);
+        EXPECT_TRUE(decoder.Known()) << c.code_page;
+        EXPECT_EQ(decoder.Decode(c.bytes), FromUtf16LeHex(r.output)) << c.code_page << " " << hex;
+    }
 }
 
 }  // namespace

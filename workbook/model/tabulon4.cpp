@@ -145,6 +145,11 @@ void TTabulon4::SetRecomendReadOnly(bool on) {
         read_only_block_.clear();
 }
 
+bool TTabulon4::IsWorksheet(int index) {
+    if (Sheet(index).Kind() != 0) return false;
+    return index >= open_xml_.SheetCount() || open_xml_.Sheet(index).chart_relation_id.empty();
+}
+
 void TTabulon4::SetAppendWrites(bool on) {
     append_writes_ = on;
     if (!on) write_cache_.reset();

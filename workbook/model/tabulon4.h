@@ -129,6 +129,9 @@ public:
     // Styles, saved elements, relationships and names of the Open XML format that the BIFF model
     // has no room for: filled by the Open XML reader, read by the Open XML writer.
     TOpenXmlBook& OpenXml() { return open_xml_; }
+    // False for a chart sheet, whether read from a BIFF file (its kind) or from an Open XML package
+    // (the model keeps only its relationship there, with kind 0), and for a macro or module sheet.
+    bool IsWorksheet(int index);
     // The other elements (summary information and the like) of the compound document last read;
     // the next BIFF8 file written gets them back.
     TExtraObjects& ExtraObjects() { return extra_objects_; }
