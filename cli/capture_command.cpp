@@ -616,6 +616,10 @@ void TCaptureSession::CapturePort() {
     // Bytes the port threads have already read are still on their way to this thread: they are
     // taken until the deliveries pause, so a stop loses none of them.
     DrainDeliveries(gui, last_delivery);
+    // A device that keeps sending: the read thread stops, and what it had read still goes into
+    // lines before the close discards the rest of the kernel's buffer, so the bytes taken from
+    // the device and the bytes in lines agree.
+    run_.tally.bytes_not_taken += static_cast<std::int64_t>(port.StopReceiving());
     closing = true;
     port.SetOpen(false);
     show_port_errors();

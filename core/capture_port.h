@@ -18,6 +18,10 @@ public:
     // operator for one. Errors are thrown with the port's message; the port then stays closed.
     virtual void Open(const TPortSettings& settings) = 0;
     virtual void Close() = 0;
+    // Before Close: stops reading from the device and hands every byte already read to
+    // OnTriggerAvail before it returns. Returns the bytes read and left undelivered because the
+    // handler stopped taking them. A port with no reader of its own has nothing to stop.
+    virtual unsigned long long StopReceiving() { return 0; }
     // One received byte; only inside OnTriggerAvail, once per announced byte.
     virtual char GetChar() = 0;
 

@@ -441,8 +441,10 @@ void TfrmMain::CloseAndFinishLog() {
     const auto until = std::chrono::steady_clock::now() + kLongest;
     while (std::chrono::steady_clock::now() - last_delivery_ < kQuiet && std::chrono::steady_clock::now() < until)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+    // A device that keeps sending: reading stops, and every byte already read is still cut and
+    // posted before the close discards what the kernel holds.
+    bytes_not_taken_ = static_cast<long long>(port_->StopReceiving());
     port_closing_ = true;
-    bytes_not_taken_ = 0;
     try {
         port_->Close();
     } catch (...) {

@@ -62,6 +62,10 @@ void TNlkCapturePort::Open(const TPortSettings& settings) {
     port_.SetOpen(true);
 }
 
+unsigned long long TNlkCapturePort::StopReceiving() {
+    return port_.StopReceiving();
+}
+
 void TNlkCapturePort::Close() {
     // Stopping capture also stops waiting for a device that vanished.
     poll_->stop();

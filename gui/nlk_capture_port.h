@@ -30,6 +30,7 @@ class TNlkCapturePort : public TCapturePort {
     bool IsOpen() const override { return port_.Open() || Waiting(); }
     void Open(const TPortSettings& settings) override;
     void Close() override;
+    unsigned long long StopReceiving() override;
     // A device vanished and is awaited: the capture counts as running (the window offers Stop).
     bool Waiting() const { return reconnect_.Disconnected() && reconnect_.Enabled(); }
     char GetChar() override { return static_cast<char>(port_.GetChar()); }

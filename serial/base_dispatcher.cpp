@@ -44,6 +44,7 @@ int32_t TNlkBaseDispatcher::OpenDevice(const std::string& device_name, int32_t b
     }
     in_dispatch_ = false;
     close_requested_ = false;
+    stop_reading_ = false;
     device_lost_ = false;
     lost_errno_ = 0;
     {
@@ -131,6 +132,41 @@ void TNlkBaseDispatcher::ShutdownDevice() {
         return;
     }
     ReleaseBuffers();
+}
+
+uint64_t TNlkBaseDispatcher::StopReading(std::chrono::milliseconds idle_limit) {
+    if (stop_reading_.exchange(true) || !threads_started_) return UndeliveredBytes();
+    WakeReadThread();
+    // The handlers run on this thread: its pending work is pumped while the dispatcher thread
+    // moves the queued bytes into the ring and delivers them.
+    auto wait_slice = [this] {
+        if (gui_.IsGuiThread()) gui_.PumpPending();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    while (ThreadAlive(PortThread::Read)) wait_slice();
+    uint64_t left = UndeliveredBytes();
+    auto last_progress = std::chrono::steady_clock::now();
+    while (left > 0 && ThreadAlive(PortThread::Dispatcher) &&
+           std::chrono::steady_clock::now() - last_progress < idle_limit) {
+        WakeDispatcherThread();
+        wait_slice();
+        const uint64_t now = UndeliveredBytes();
+        if (now < left) last_progress = std::chrono::steady_clock::now();
+        left = now;
+    }
+    // A delivery that has taken its bytes completes when its handler returns: wait for that
+    // handler, so that the bytes it took count as delivered before the close.
+    while ((InDispatch() || DeliveryLate()) && ThreadAlive(PortThread::Dispatcher) &&
+           std::chrono::steady_clock::now() - last_progress < idle_limit)
+        wait_slice();
+    return UndeliveredBytes();
+}
+
+uint64_t TNlkBaseDispatcher::UndeliveredBytes() const {
+    uint64_t bytes = input_queue_.BytesQueued();
+    std::lock_guard receive(receive_lock_);
+    if (!ring_.empty()) bytes += UnreadCount();
+    return bytes;
 }
 
 void TNlkBaseDispatcher::ReleaseBuffers() {

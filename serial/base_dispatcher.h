@@ -87,6 +87,12 @@ class TNlkBaseDispatcher {
     int32_t OpenDevice(const std::string& device_name, int32_t baud, uint8_t parity, uint8_t data_bits,
                        uint8_t stop_bits, uint32_t in_size, uint32_t out_size, uint32_t line_flags);
     void ShutdownDevice();
+    // Stops taking bytes from the device and hands every byte already taken to the handlers
+    // before it returns, pumping the GUI thread's pending work meanwhile; the port stays open.
+    // Bytes still in the kernel's buffer are left there (a close discards them). Ends early when a
+    // handler stops taking bytes for `idle_limit`; returns the bytes then left undelivered.
+    uint64_t StopReading(std::chrono::milliseconds idle_limit = kDeliveryTimeout);
+    bool ReadingStopped() const { return stop_reading_.load(); }
     int32_t SetQueueSizes(uint32_t in_size, uint32_t out_size);
 
     // Line settings and flow control (serial/line_settings.cpp).
@@ -236,6 +242,8 @@ class TNlkBaseDispatcher {
     virtual void AcknowledgeThread() = 0;
     // Joins the port threads that have ended (GUI thread, from Destroy).
     virtual void JoinThreads() {}
+    // Ends the read thread's current wait, so that it sees StopReading's request at once.
+    virtual void WakeReadThread() {}
 
     // A port thread found the device gone: `error` is the errno, 0 for a hang-up without one.
     void MarkDeviceLost(int error);
@@ -308,6 +316,9 @@ class TNlkBaseDispatcher {
     // Set by a close the component asked for, before the threads are told to stop: such a stop
     // is no loss, and its queued bytes are not delivered to a port that is closing.
     std::atomic<bool> close_requested_{false};
+    // Set by StopReading: the read thread ends after queueing what it has read; the other threads
+    // go on, so that the queued bytes still reach the handlers.
+    std::atomic<bool> stop_reading_{false};
     std::atomic<bool> device_lost_{false};
     std::atomic<int> lost_errno_{0};
     std::string open_failure_text_;  // state lock
@@ -321,6 +332,8 @@ class TNlkBaseDispatcher {
 
     void FillReceiveRing();
     uint32_t UnreadCount() const;  // receive lock held
+    // Bytes read from the device and not yet taken by a handler: queued, or in the ring.
+    uint64_t UndeliveredBytes() const;
     bool CheckStatusTriggers();
     bool CheckTimerTriggers();
     bool CheckDataAndAvailTriggers();

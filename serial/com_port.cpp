@@ -93,6 +93,11 @@ void TNlkComPort::SetOpen(bool value) {
     }
 }
 
+uint64_t TNlkComPort::StopReceiving() {
+    if (state_ != PortState::Opened || !dispatcher_) return 0;
+    return dispatcher_->StopReading();
+}
+
 void TNlkComPort::Loaded() {
     loading_ = false;
     const bool wanted = open_ || force_open_;

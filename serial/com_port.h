@@ -108,6 +108,11 @@ class TNlkComPort : public ErrorOwner {
     // True: opens a closed port (errors raised here; the port then stays closed), or records a
     // reopen while a close completes. False: closes an open port.
     void SetOpen(bool value);
+    // Before a close that must keep everything received: stops reading from the device and hands
+    // every byte already read to OnTriggerAvail before it returns (GUI thread; the port stays
+    // open). Bytes the device sends afterwards stay in the kernel's buffer, and a close discards
+    // them. Returns the bytes read and left undelivered because a handler stopped taking them.
+    uint64_t StopReceiving();
     // One received byte. Inside OnTriggerAvail the n-th call returns the n-th announced byte (the
     // bytes count as taken when the handler returns); outside a handler the oldest unread byte.
     // No byte: raises EBufferIsEmpty ("Buffer is empty"). Closed port: opens it when AutoOpen is

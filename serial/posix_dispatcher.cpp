@@ -69,7 +69,9 @@ class TReadThread : public TNlkDispatcherThread {
             result = value;
             d.kill_threads_ = true;
         };
-        while (!Terminated() && !d.kill_threads_) {
+        // A stop of reading is looked at only between reads: a chunk taken from the device is
+        // always queued, so every byte read reaches the dispatcher thread.
+        while (!Terminated() && !d.kill_threads_ && !d.stop_reading_) {
             pollfd fds[2] = {{d.device_.get(), POLLIN, 0}, {d.data_received_.fd(), POLLIN, 0}};
             const int ready = d.calls_.Poll(fds, 2, kReadSliceMs);
             if (ready < 0) {
@@ -79,7 +81,7 @@ class TReadThread : public TNlkDispatcherThread {
                 break;
             }
             d.data_received_.Consume();
-            if (d.kill_threads_) break;
+            if (d.kill_threads_ || d.stop_reading_) break;
             const bool hang_up = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
             for (;;) {
                 if (!buffer) {
@@ -93,6 +95,7 @@ class TReadThread : public TNlkDispatcherThread {
                 if (n > 0) {
                     buffer->filled = static_cast<uint32_t>(n);
                     d.input_queue_.Push(std::move(buffer));
+                    if (d.stop_reading_) break;
                     continue;
                 }
                 if (n < 0) {
@@ -274,6 +277,10 @@ void TNlkPosixDispatcher::JoinThreads() {
             thread.reset();
         }
     }
+}
+
+void TNlkPosixDispatcher::WakeReadThread() {
+    data_received_.Set();
 }
 
 void TNlkPosixDispatcher::AcknowledgeThread() {

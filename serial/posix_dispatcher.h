@@ -79,6 +79,7 @@ class TNlkPosixDispatcher : public TNlkBaseDispatcher {
     bool DeviceOpen() const override;
     void AcknowledgeThread() override;
     void JoinThreads() override;
+    void WakeReadThread() override;
 
   private:
     friend class TReadThread;

@@ -482,5 +482,48 @@ TEST_F(CapturePortTest, HealthLinesGoToStandardErrorWithoutATerminal) {
     EXPECT_GT(std::stoll(match[1]), 0);
 }
 
+// A device that keeps sending while --lines stops the capture: the rows in the file are the first
+// lines the device sent, in order and without a gap, their count is the summary's, and the bytes
+// of the unfinished last line are the start of the line that followed.
+TEST_F(CapturePortTest, AStopWhileTheDeviceKeepsSendingKeepsEveryByteRead) {
+    Pty pty;
+    SetSpeed(pty, 38400, 0);
+    const std::string path = dir.File("busy.xlsx");
+    auto run = Capture({"--device", pty.name, "--baud", "115200", "--format", "N:7", "--file", path, "--lines", "300"});
+    ASSERT_TRUE(WaitOpened(pty, 38400));
+    ::fcntl(pty.master, F_SETFL, ::fcntl(pty.master, F_GETFL) | O_NONBLOCK);
+    std::string sent;
+    std::string pending;
+    for (int n = 1; run.wait_for(0s) != std::future_status::ready;) {
+        if (pending.empty()) pending = std::to_string(1000000 + n++) + "\r";
+        const ssize_t written = ::write(pty.master, pending.data(), pending.size());
+        if (written > 0) {
+            sent.append(pending, 0, static_cast<std::size_t>(written));
+            pending.erase(0, static_cast<std::size_t>(written));
+            continue;
+        }
+        pollfd fd{pty.master, POLLOUT, 0};
+        ::poll(&fd, 1, 10);
+    }
+    const test::CommandResult result = run.get();
+    ASSERT_EQ(result.exit_code, 0) << result.output << result.errors;
+    EXPECT_EQ(result.output.find("arrived while the port closed"), std::string::npos) << result.output;
+    const Rows rows = test::ReadPeerSheet(path).rows;
+    ASSERT_GT(rows.size(), 300u);
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        ASSERT_EQ(rows[i], std::vector<std::string>{std::to_string(1000000 + i)}) << "row " << i;
+    const std::size_t lines = rows.size() - 1;
+    EXPECT_NE(result.output.find(std::to_string(lines) + " lines received, " + std::to_string(lines) + " written"),
+              std::string::npos)
+        << result.output;
+    std::smatch unfinished;
+    const std::string output = result.output;
+    if (std::regex_search(output, unfinished, std::regex(R"((\d+) bytes? of an unfinished line)"))) {
+        const std::size_t bytes = std::stoul(unfinished[1]);
+        EXPECT_GE(sent.size(), lines * 8 + bytes);
+        EXPECT_LT(bytes, 8u) << "an unfinished line is shorter than a whole one";
+    }
+}
+
 }  // namespace
 }  // namespace linograf
