@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <numeric>
 
 #include "serial/com_port.h"
 #include "serial/port_availability.h"
@@ -300,7 +301,7 @@ TEST_F(ComPortOnPty, GetCharOnAClosedPortOpensItOnlyWithAutoOpen) {
 TEST_F(ComPortOnPty, TriggersAreDeliveredOnlyWhileAHandlerIsAssigned) {
     LoadNlkComPort1(port);
     // Assigned while open, the handler starts getting the bytes that arrive from then on; the
-    // bytes that came before are announced with them.
+    // bytes that came before are announced to it too, none lost to the time without a handler.
     port.SetOpen(true);
     pty.Write("ab");
     ASSERT_TRUE(Pump([&] { return port.Dispatcher()->BytesAvailable() == 2; }));
@@ -311,7 +312,11 @@ TEST_F(ComPortOnPty, TriggersAreDeliveredOnlyWhileAHandlerIsAssigned) {
     });
     pty.Write("c");
     ASSERT_TRUE(Pump([&] { return received == "abc"; }));
-    EXPECT_EQ(counts, (std::vector<uint16_t>{3}));
+    // The dispatcher thread may still be in the pass that queued "ab" when the handler comes, so
+    // that pass may announce them alone; either way the first call already has both.
+    ASSERT_FALSE(counts.empty());
+    EXPECT_GE(counts.front(), 2);
+    EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0), 3);
 }
 
 TEST_F(ComPortOnPty, AnErrorInAHandlerIsShownAndTheDeliveriesGoOn) {
