@@ -1,13 +1,13 @@
 #include "base/atomic_file.h"
 
-#include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <random>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -154,7 +154,8 @@ void TAtomicFileWriter::Discard() noexcept {
 }
 
 void TAtomicFileWriter::Commit() {
-    if (committed_ || !stream_) throw EStreamError("Cannot create file \"" + target_ + "\". Already committed");
+    if (committed_ || !stream_)
+        throw EStreamError("Cannot create file \"" + target_ + "\". Already committed");
     try {
         stream_->Flush();
         struct stat old {};

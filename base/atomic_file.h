@@ -13,7 +13,7 @@
 namespace linograf::workbook {
 
 class TAtomicFileWriter {
-public:
+  public:
     // Creates the temporary file. Raises EStreamError "Cannot create file "<target>". <reason>"
     // (for an empty name, a missing or read-only folder, ...).
     explicit TAtomicFileWriter(const std::string& target);
@@ -33,7 +33,7 @@ public:
     // the target is unchanged and the temporary file gone.
     void Commit();
 
-private:
+  private:
     void Discard() noexcept;
 
     std::string target_;

@@ -36,7 +36,8 @@ const std::int64_t kEpochOffsetDays = DaysFromCivil(1899, 12, 30);
 
 TDateTime EncodeDateTime(const DateTimeParts& p) {
     const std::int64_t days =
-        DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)) - kEpochOffsetDays;
+        DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)) -
+        kEpochOffsetDays;
     const double fraction =
         (((p.hour * 60.0 + p.minute) * 60.0 + p.second) * 1000.0 + p.millisecond) / kMsPerDay;
     // Before the epoch the fraction still counts forward within the day, as Excel stores it.
@@ -77,6 +78,8 @@ TDateTime ToDateTime(std::chrono::system_clock::time_point when) {
     return EncodeDateTime(p);
 }
 
-TDateTime DateTimeNow() { return ToDateTime(std::chrono::system_clock::now()); }
+TDateTime DateTimeNow() {
+    return ToDateTime(std::chrono::system_clock::now());
+}
 
 }  // namespace linograf

@@ -8,7 +8,7 @@ namespace linograf::workbook {
 
 template <typename E>
 class EnumSet {
-public:
+  public:
     constexpr EnumSet() = default;
     constexpr EnumSet(std::initializer_list<E> values) {
         for (E v : values) Include(v);
@@ -32,7 +32,7 @@ public:
     constexpr uint32_t Mask() const { return mask_; }
     friend constexpr bool operator==(EnumSet a, EnumSet b) { return a.mask_ == b.mask_; }
 
-private:
+  private:
     static constexpr uint32_t Bit(E v) { return uint32_t{1} << static_cast<unsigned>(v); }
     uint32_t mask_ = 0;
 };

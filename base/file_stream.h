@@ -15,7 +15,7 @@ enum class TFileMode {
 };
 
 class TFileStream : public TStream {
-public:
+  public:
     // Raises EStreamError "Cannot create file "<name>". <reason>" or "Cannot open file ...".
     TFileStream(const std::string& file_name, TFileMode mode);
     // Takes over `fd`, an open read-write descriptor (a file without a name, say); `file_name` is
@@ -35,7 +35,7 @@ public:
     // Forces written data to the disk (before a finished file replaces an older one).
     void Flush();
 
-private:
+  private:
     [[noreturn]] void Fail(const char* what);
 
     std::string file_name_;

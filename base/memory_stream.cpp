@@ -30,11 +30,18 @@ std::size_t TMemoryStream::Write(const void* buffer, std::size_t count) {
 std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
     std::int64_t base = 0;
     switch (origin) {
-        case TSeekOrigin::soBeginning: base = 0; break;
-        case TSeekOrigin::soCurrent: base = static_cast<std::int64_t>(position_); break;
-        case TSeekOrigin::soEnd: base = Size(); break;
+        case TSeekOrigin::soBeginning:
+            base = 0;
+            break;
+        case TSeekOrigin::soCurrent:
+            base = static_cast<std::int64_t>(position_);
+            break;
+        case TSeekOrigin::soEnd:
+            base = Size();
+            break;
     }
-    if ((offset < 0 && base + offset < 0) || (offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset))
+    if ((offset < 0 && base + offset < 0) ||
+        (offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset))
         throw EStreamError("Stream seek error");
     position_ = static_cast<std::size_t>(base + offset);
     return base + offset;

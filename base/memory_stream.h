@@ -9,7 +9,7 @@
 namespace linograf::workbook {
 
 class TMemoryStream : public TStream {
-public:
+  public:
     TMemoryStream() = default;
     explicit TMemoryStream(std::string bytes) : bytes_(std::move(bytes)) {}
 
@@ -29,7 +29,7 @@ public:
     // Takes the content out, leaving the stream empty.
     std::string Release();
 
-private:
+  private:
     std::string bytes_;
     std::size_t position_ = 0;
 };

@@ -46,7 +46,8 @@ std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
     std::vector<char> chunk(static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 20)));
     std::int64_t left = count;
     while (left > 0) {
-        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(chunk.size())));
+        const auto n =
+            static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(chunk.size())));
         source.ReadBuffer(chunk.data(), n);
         WriteBuffer(chunk.data(), n);
         left -= static_cast<std::int64_t>(n);

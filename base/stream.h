@@ -13,12 +13,12 @@ namespace linograf::workbook {
 
 // Short reads and failed writes of whole buffers, and failures of the file system.
 class EStreamError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class TStream {
-public:
+  public:
     virtual ~TStream() = default;
 
     // Reads up to `count` bytes at the position and advances it; returns the bytes read (0 at

@@ -21,9 +21,9 @@
 #include <memory>
 #include <string>
 
+#include "text/wide_text.h"
 #include "workbook/model/sheet.h"
 #include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
 
 namespace {
 
@@ -50,7 +50,8 @@ const std::string& TextFile() {
 }
 
 std::filesystem::path LibreOfficeFolder() {
-    return std::filesystem::temp_directory_path() / ("linograf_biff_read_bench_lo_" + std::to_string(::getpid()));
+    return std::filesystem::temp_directory_path() /
+           ("linograf_biff_read_bench_lo_" + std::to_string(::getpid()));
 }
 
 // TextFile saved again by LibreOffice; empty when LibreOffice is not there or fails.
@@ -62,7 +63,8 @@ const std::string& LibreOfficeFile() {
                                     " --headless --convert-to 'xls:MS Excel 97' --outdir " +
                                     (folder / "out").string() + " " + TextFile() + " >/dev/null 2>&1";
         const std::filesystem::path out = folder / "out" / std::filesystem::path(TextFile()).filename();
-        return std::system(command.c_str()) == 0 && std::filesystem::exists(out) ? out.string() : std::string();
+        return std::system(command.c_str()) == 0 && std::filesystem::exists(out) ? out.string()
+                                                                                 : std::string();
     }();
     return path;
 }
@@ -93,7 +95,8 @@ void ReadOurs(benchmark::State& state, const std::string& file) {
         benchmark::DoNotOptimize(book->Sheet(0).CellType(7, kRows - 1));
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kRows * kCols);
-    state.counters["faults_per_read"] = benchmark::Counter(static_cast<double>(faults) / static_cast<double>(state.iterations()));
+    state.counters["faults_per_read"] =
+        benchmark::Counter(static_cast<double>(faults) / static_cast<double>(state.iterations()));
 }
 
 void ReadXlrd(benchmark::State& state, const std::string& file) {

@@ -14,9 +14,9 @@
 #include <memory>
 #include <string>
 
+#include "text/wide_text.h"
 #include "workbook/model/sheet.h"
 #include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
 
 namespace {
 

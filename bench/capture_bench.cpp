@@ -115,14 +115,15 @@ BENCHMARK(BM_MemcpySameBytes)->Unit(benchmark::kMillisecond);
 
 // Prints the console table, then each capture figure as a ratio to the references.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         // With repetitions the median stands for the benchmark.
         for (const Run& run : runs) {
             auto rate = run.counters.find("bytes_per_second");
             if (run.error_occurred || rate == run.counters.end()) continue;
             const std::string name = run.run_name.str();
-            if (run.run_type == Run::RT_Iteration && !medians_.contains(name)) rates_[name] = rate->second.value;
+            if (run.run_type == Run::RT_Iteration && !medians_.contains(name))
+                rates_[name] = rate->second.value;
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
                 medians_.insert(name);
                 rates_[name] = rate->second.value;
@@ -145,7 +146,7 @@ public:
         }
     }
 
-private:
+  private:
     std::map<std::string, double> rates_;
     std::set<std::string> medians_;
 };

@@ -5,12 +5,12 @@
 // is set against copying the bytes once in memory.
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 #include "workbook/cfb/compound_document.h"
 #include "workbook/cfb/compound_file_writer.h"
@@ -32,7 +32,8 @@ const std::string& Records() {
 }
 
 std::string BenchFile() {
-    return (std::filesystem::temp_directory_path() / ("linograf_cfb_bench_" + std::to_string(::getpid()) + ".xls"))
+    return (std::filesystem::temp_directory_path() /
+            ("linograf_cfb_bench_" + std::to_string(::getpid()) + ".xls"))
         .string();
 }
 

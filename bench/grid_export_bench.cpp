@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_clock.h"
 #include "core/export/grid_export.h"
 #include "core/export/table_export_source.h"
-#include "bench/bench_clock.h"
+#include "text/wide_text.h"
 #include "workbook/model/sheet.h"
 #include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // The live log's cost: one write adding 1 row and one adding 100 rows to a .xls of 1,000 / 10,000
-// / 65,535 rows and a .xlsx of 1,000 / 10,000 / 100,000 / 1,048,575 rows, each beside the floor of writing the
-// file's bytes and forcing them to disk in the same iteration; and the lines a second the log keeps
-// up with when lines come without pause (rows share writes), beside one write per line. For
-// .xlsx, python3-openpyxl loading, appending a row and saving (times reported by the script,
-// interpreter start excluded).
+// / 65,535 rows and a .xlsx of 1,000 / 10,000 / 100,000 / 1,048,575 rows, each beside the floor of writing
+// the file's bytes and forcing them to disk in the same iteration; and the lines a second the log keeps up
+// with when lines come without pause (rows share writes), beside one write per line. For .xlsx,
+// python3-openpyxl loading, appending a row and saving (times reported by the script, interpreter start
+// excluded).
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "text/cp1251.h"
+#include "bench_clock.h"
 #include "core/format_journal.h"
 #include "core/ini_file.h"
 #include "core/live_log.h"
-#include "bench_clock.h"
-#include "workbook/model/tabulon4.h"
+#include "text/cp1251.h"
 #include "text/wide_text.h"
+#include "workbook/model/tabulon4.h"
 
 namespace {
 
@@ -174,10 +174,12 @@ void BM_LogWrite(benchmark::State& state) {
     // The writer starts on the first row posted, so a batch may take two writes (that row, then
     // the rest together): the writes an iteration took.
     state.counters["writes"] = static_cast<double>(log.Writes() - writes_before) / kWriteIterations;
-    state.counters["ratio_per_write"] = state.counters["ratio"] / std::max(1.0, static_cast<double>(state.counters["writes"]));
+    state.counters["ratio_per_write"] =
+        state.counters["ratio"] / std::max(1.0, static_cast<double>(state.counters["writes"]));
     // 1 when the last write went on from the bytes of the one before (.xlsx), 0 when it was whole.
     state.counters["appended"] = book.LastWriteAppended() ? 1 : 0;
-    state.SetLabel(ext + " one write adding " + std::to_string(batch) + " row(s) vs write+fsync of its bytes");
+    state.SetLabel(ext + " one write adding " + std::to_string(batch) +
+                   " row(s) vs write+fsync of its bytes");
 }
 
 // Lines a second the log keeps up with when they come without pause: 2,000 rows posted as fast as

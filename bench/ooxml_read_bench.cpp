@@ -20,12 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "base/file_stream.h"
 #include "bench/bench_clock.h"
 #include "bench/text_workbook.h"
-#include "base/file_stream.h"
-#include "workbook/ooxml/norv_zip.h"
-#include "workbook/model/tabulon4.h"
 #include "text/wide_text.h"
+#include "workbook/model/tabulon4.h"
+#include "workbook/ooxml/norv_zip.h"
 
 namespace {
 

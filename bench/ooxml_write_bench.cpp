@@ -16,14 +16,14 @@
 #include <fstream>
 #include <string>
 
-#include "bench/text_workbook.h"
-#include "bench/xlsxwriter_peer.h"
 #include "base/file_stream.h"
 #include "base/memory_stream.h"
+#include "bench/text_workbook.h"
+#include "bench/xlsxwriter_peer.h"
+#include "text/wide_text.h"
+#include "workbook/model/tabulon4.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/ooxml/zip_deflate.h"
-#include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
 
 namespace {
 

@@ -20,8 +20,8 @@ const std::string& SheetPart() {
         for (int row = 1; xml.size() < (32u << 20); ++row) {
             xml += "<row r=\"" + std::to_string(row) + "\">";
             for (int col = 0; col < 8; ++col)
-                xml += "<c r=\"" + std::string(1, static_cast<char>('A' + col)) + std::to_string(row) + "\" t=\"s\"><v>" +
-                       std::to_string(row * 8 + col) + "</v></c>";
+                xml += "<c r=\"" + std::string(1, static_cast<char>('A' + col)) + std::to_string(row) +
+                       "\" t=\"s\"><v>" + std::to_string(row * 8 + col) + "</v></c>";
             xml += "</row>";
         }
         return xml;

@@ -15,17 +15,16 @@
 #include <functional>
 #include <memory>
 
-#include "text/cp1251.h"
-#include "cli/command_line.h"
 #include "cli/capture_port.h"
+#include "cli/capture_status.h"
+#include "cli/command_line.h"
 #include "cli/demo_device.h"
 #include "core/capture_settings.h"
 #include "core/capture_tally.h"
+#include "core/file_template_setting.h"
 #include "core/format_journal.h"
 #include "core/ini_file.h"
 #include "core/ini_location.h"
-#include "core/file_template_setting.h"
-#include "text/integer_text.h"
 #include "core/line_capture.h"
 #include "core/live_log.h"
 #include "core/log_version.h"
@@ -33,10 +32,11 @@
 #include "serial/gui_thread.h"
 #include "serial/port_device_map.h"
 #include "serial/port_discovery.h"
-#include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
+#include "text/cp1251.h"
 #include "text/device_text.h"
-#include "cli/capture_status.h"
+#include "text/integer_text.h"
+#include "text/wide_text.h"
+#include "workbook/model/tabulon4.h"
 
 namespace linograf {
 

@@ -48,7 +48,6 @@ struct TCaptureOptions {
     double health_seconds = 60;
 };
 
-
 // A command line the command cannot run with; the message says what is wrong.
 class ECaptureUsage : public std::invalid_argument {
   public:

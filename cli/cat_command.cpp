@@ -4,9 +4,9 @@
 
 #include "cli/command_line.h"
 #include "text/integer_text.h"
-#include "workbook/record_dump.h"
-#include "workbook/model/tabulon4.h"
 #include "text/wide_text.h"
+#include "workbook/model/tabulon4.h"
+#include "workbook/record_dump.h"
 
 namespace linograf {
 

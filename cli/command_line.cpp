@@ -36,6 +36,8 @@ void TCommandLineReader::NoValue() const {
     if (has_inline_value_) throw ECommandLineError(name_ + " takes no value");
 }
 
-void TCommandLineReader::Unknown() const { throw ECommandLineError("unknown option \"" + name_ + "\""); }
+void TCommandLineReader::Unknown() const {
+    throw ECommandLineError("unknown option \"" + name_ + "\"");
+}
 
 }  // namespace linograf

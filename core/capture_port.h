@@ -10,7 +10,7 @@
 namespace linograf {
 
 class TCapturePort {
-public:
+  public:
     virtual ~TCapturePort() = default;
 
     virtual bool IsOpen() const = 0;

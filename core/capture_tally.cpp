@@ -28,8 +28,8 @@ std::string CaptureLossMessage(const TCaptureTally& tally) {
     if (missing <= 0) return {};
     std::string message = std::to_string(missing) + " of " + std::to_string(tally.lines_received) +
                           " received lines are not in a file";
-    message += tally.write_error.empty() ? std::string(": no write succeeded for them")
-                                         : ": " + tally.write_error;
+    message +=
+        tally.write_error.empty() ? std::string(": no write succeeded for them") : ": " + tally.write_error;
     return message;
 }
 

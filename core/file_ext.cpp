@@ -12,7 +12,9 @@ std::string_view::size_type ExtensionStart(std::string_view name) {
 }
 }  // namespace
 
-std::string_view ExtractFileExt(std::string_view name) { return name.substr(ExtensionStart(name)); }
+std::string_view ExtractFileExt(std::string_view name) {
+    return name.substr(ExtensionStart(name));
+}
 
 std::string ChangeFileExt(std::string_view name, std::string_view extension) {
     std::string result(name.substr(0, ExtensionStart(name)));

@@ -21,7 +21,7 @@ struct TJournalColumn {
 };
 
 class TFormatJournal {
-public:
+  public:
     static constexpr int kJournalValueLength = 255;
     static constexpr int kNameLength = 20;
     static constexpr int kJournalColumnWidth = 90;
@@ -59,7 +59,7 @@ public:
     // Called at the end of every rebuild, when JournalColumns() holds the new grid columns.
     std::function<void()> JournalRebuilt;
 
-private:
+  private:
     void cformatAfterInsert(TMemTable& table);
     void cdataAfterInsert(TMemTable& table);
 

@@ -9,7 +9,7 @@
 namespace linograf {
 
 class TGlobal {
-public:
+  public:
     // Computes nothing and touches no file: the caller passes the path (ResolveIniPath), and the
     // file comes into being with the first write. Only one holder may exist at a time; a second
     // throws std::logic_error.
@@ -24,7 +24,7 @@ public:
     // The holder of this process, or null before it is made and after it is freed.
     static TGlobal* Instance();
 
-private:
+  private:
     std::string ini_path_;
     std::unique_ptr<TIniFile> ini_file_;
 };

@@ -10,7 +10,7 @@
 namespace linograf {
 
 class EIniFileException : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -23,7 +23,7 @@ public:
 // first "=" of its line and its value the text after it, both without surrounding blanks and tabs.
 // Bytes are kept as they are: no conversion from or to any other code page happens here.
 class TIniFile {
-public:
+  public:
     // Values are read back cut to this many bytes.
     static constexpr std::size_t kMaxValueLength = 2047;
 
@@ -49,7 +49,7 @@ public:
     // even when there is no such section, so a refused write is reported here as well.
     void EraseSection(std::string_view section);
 
-private:
+  private:
     [[noreturn]] void FailWrite() const;
     void ReplaceFile(const std::string& content) const;
 

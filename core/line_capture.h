@@ -23,19 +23,19 @@ std::string_view TrimControls(std::string_view value);
 // A byte source over a buffer, with the GetChar of the port component: drives the capture in
 // tests, benchmarks and replays as the port does.
 class TByteBufferSource {
-public:
+  public:
     explicit TByteBufferSource(std::string_view bytes) : bytes_(bytes) {}
     char GetChar() { return position_ < bytes_.size() ? bytes_[position_++] : '\0'; }
     std::size_t Taken() const { return position_; }
     std::size_t Available() const { return bytes_.size() - position_; }
 
-private:
+  private:
     std::string_view bytes_;
     std::size_t position_ = 0;
 };
 
 class TLineCapture {
-public:
+  public:
     // A line longer than this keeps only its newest bytes. Fields are cut from the right end, so
     // the tail holds every value of any format up to this width, while a device that never sends
     // a carriage return can no longer make the buffer grow without end.
@@ -84,7 +84,7 @@ public:
     // Cuts the line into a new journal row and posts it, then empties the buffer.
     void FinishLine();
 
-private:
+  private:
     void DropOldBytes();
 
     TMemTable& format_;

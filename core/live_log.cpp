@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "base/atomic_file.h"
-#include "text/cp1251.h"
 #include "core/file_ext.h"
+#include "text/cp1251.h"
 #include "text/wide_text.h"
 #include "workbook/model/format_changes.h"
 
@@ -379,8 +379,9 @@ void TLiveLog::PutOne(TPostedRow& row) {
     // An empty Filename is the mark of a capture start (the window may clear it itself).
     if (row.reselect || book_.Filename().empty() || row.name != expanded_name_) SelectFile(row.name, 1, {});
     if (book_.Tag() > LastRowIndex()) {
-        SelectFile(expanded_name_, sibling_ + 1,
-                   "файл " + file_name_ + " заполнен (последняя строка " + std::to_string(LastRowIndex()) + ")");
+        SelectFile(
+            expanded_name_, sibling_ + 1,
+            "файл " + file_name_ + " заполнен (последняя строка " + std::to_string(LastRowIndex()) + ")");
     }
     PutRow(row.values, row.arrival);
 }
@@ -394,8 +395,8 @@ void TLiveLog::LeaveFile() {
             std::lock_guard lock(mutex_);
             lost_rows_ += unwritten_rows_;
         }
-        Report(TEvent::kError, std::to_string(unwritten_rows_) + " rows could not be written to \"" + file_name_ +
-                                   "\": " + error.what());
+        Report(TEvent::kError, std::to_string(unwritten_rows_) + " rows could not be written to \"" +
+                                   file_name_ + "\": " + error.what());
     }
     unwritten_rows_ = 0;
 }
@@ -424,7 +425,8 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
         } catch (...) {
             // The file is left exactly as it is: it holds something this log cannot account for.
             if (!why.empty()) why += "; ";
-            why += "файл " + candidate + " не удалось прочитать (" + ErrorText(std::current_exception()) + ")";
+            why +=
+                "файл " + candidate + " не удалось прочитать (" + ErrorText(std::current_exception()) + ")";
             continue;
         }
         // The rows go into the first sheet, so a workbook that opens with a chart sheet (or a macro
@@ -457,7 +459,8 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
         const long long next = static_cast<long long>(sheet.LastRow()) + 1;
         if (next > LastRowIndex()) {
             if (!why.empty()) why += "; ";
-            why += "файл " + candidate + " заполнен (последняя строка " + std::to_string(LastRowIndex()) + ")";
+            why +=
+                "файл " + candidate + " заполнен (последняя строка " + std::to_string(LastRowIndex()) + ")";
             continue;
         }
         book_.SetTag(static_cast<int>(next));
@@ -531,8 +534,8 @@ void TLiveLog::WriteFile() {
     const std::string& path = file_name_;
     const std::string lock = LockFileName(path);
     if (EntryExists(lock)) {
-        throw EFileLocked("Cannot write \"" + path + "\": it is open for editing in another program (\"" + lock +
-                              "\" exists); the rows wait in memory for the next write",
+        throw EFileLocked("Cannot write \"" + path + "\": it is open for editing in another program (\"" +
+                              lock + "\" exists); the rows wait in memory for the next write",
                           "Файл " + path + " открыт в другой программе (есть " + lock +
                               "); строки ждут в памяти и будут записаны, как только файл освободится");
     }

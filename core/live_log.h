@@ -18,8 +18,8 @@
 // nothing to extend), whose first sheet is a chart sheet or another sheet that takes no rows, or
 // that has no room for another row in its format, is left as it is, and
 // the rows go to the first sibling "<stem> (2)<ext>", "<stem> (3)<ext>", ... that is free (or a
-// readable workbook with room, such as the sibling an earlier run used). A workbook another program holds open for
-// editing (its LibreOffice lock file beside it, or such a lock a crash left) is not replaced under
+// readable workbook with room, such as the sibling an earlier run used). A workbook another program holds
+// open for editing (its LibreOffice lock file beside it, or such a lock a crash left) is not replaced under
 // it: the rows wait in memory, the log says so once, and the writer tries again every
 // RetryInterval until the lock is gone, so the rows reach the file without another line arriving.
 //

@@ -14,7 +14,7 @@
 namespace linograf {
 
 class EDatabaseError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -63,7 +63,7 @@ class TMemTable;
 // A column of a table as seen through one cursor: reads the cursor's current row (or the row
 // being edited or inserted) and writes the row being edited or inserted.
 class TField {
-public:
+  public:
     const std::string& FieldName() const;
     TFieldType DataType() const;
     int Size() const;
@@ -83,7 +83,7 @@ public:
     void SetAsInteger(std::int32_t value);
     void Clear();
 
-private:
+  private:
     friend class TMemTable;
     TField(TMemTable* table, int index) : table_(table), index_(index) {}
     const TCellValue& Value() const;
@@ -94,17 +94,17 @@ private:
 
 // A remembered row; valid while that row exists.
 class TBookmark {
-public:
+  public:
     TBookmark() = default;
     bool Empty() const { return row_.expired(); }
 
-private:
+  private:
     friend class TMemTable;
     std::weak_ptr<detail::TRecord> row_;
 };
 
 class TMemTable {
-public:
+  public:
     using TEvent = std::function<void(TMemTable&)>;
     using TObserver = std::function<void(const TDataChange&)>;
 
@@ -207,7 +207,7 @@ public:
     TEvent AfterInsert;
     TEvent AfterPost;
 
-private:
+  private:
     friend class TField;
     friend struct detail::TTableStore;
 

@@ -50,7 +50,8 @@ bool HasKey(const TIniFile& ini, std::string_view key) {
 
 std::optional<TPortSettings> StoredLineSettings(const TIniFile& ini) {
     bool any = false;
-    for (std::string_view key : {"speed", "bit", "xor", "stop", "control", "baud"}) any = any || HasKey(ini, key);
+    for (std::string_view key : {"speed", "bit", "xor", "stop", "control", "baud"})
+        any = any || HasKey(ini, key);
     if (!any) return std::nullopt;
     TPortPositions positions;
     positions.speed = ini.ReadInteger("com", "speed", kDefaultSpeed);

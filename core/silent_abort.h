@@ -6,7 +6,7 @@
 namespace linograf {
 
 class EAbort : public std::runtime_error {
-public:
+  public:
     EAbort() : std::runtime_error("Operation aborted") {}
 };
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
+#include "base/memory_stream.h"
+#include "workbook/biff/biff_reader.h"
 #include "workbook/biff/biff_writer.h"
 #include "workbook/cfb/compound_document.h"
-#include "base/memory_stream.h"
 #include "workbook/model/tabulon4.h"
-#include "workbook/biff/biff_reader.h"
 
 using namespace linograf::workbook;
 

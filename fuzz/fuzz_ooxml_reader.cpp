@@ -13,10 +13,10 @@
 #include <string_view>
 
 #include "base/memory_stream.h"
-#include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/model/tabulon4.h"
 #include "workbook/ooxml/xls_read_2007_xml.h"
 #include "workbook/ooxml/xls_write_2007_xml.h"
+#include "workbook/ooxml/xls_zip_archive.h"
 
 using namespace linograf::workbook;
 

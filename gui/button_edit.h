@@ -9,17 +9,17 @@ namespace linograf {
 class TButtonEdit : public QLineEdit {
     Q_OBJECT
 
-public:
+  public:
     explicit TButtonEdit(QWidget* parent = nullptr);
     QAction* Button() const { return button_; }
 
-Q_SIGNALS:
+  Q_SIGNALS:
     void ButtonClicked();
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     QAction* button_;
 };
 

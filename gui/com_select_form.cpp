@@ -40,7 +40,8 @@ TComSelectForm::TComSelectForm(std::function<bool(int)> available, std::function
     AbortBtn->setObjectName(QStringLiteral("AbortBtn"));
     AbortBtn->setGeometry(124, 95, 85, 27);
     // Wider than designed where the fonts at hand need it for the two lines of text.
-    const int extra = std::max(0, std::max(Label1->sizeHint().width(), Label2->sizeHint().width()) + 18 + 6 - 209);
+    const int extra =
+        std::max(0, std::max(Label1->sizeHint().width(), Label2->sizeHint().width()) + 18 + 6 - 209);
     if (extra > 0) {
         setFixedSize(220 + extra, 131);
         Bevel1->setGeometry(8, 8, 201 + extra, 42);

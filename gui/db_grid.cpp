@@ -29,8 +29,9 @@ TDbGrid::TDbGrid(TTableModel* model, QWidget* parent)
     setWordWrap(false);
     setTabKeyNavigation(false);
     // Typing is for the incremental search, so only these open the editor.
-    setEditTriggers(model_->ReadOnly() ? QAbstractItemView::NoEditTriggers
-                                       : QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    setEditTriggers(model_->ReadOnly()
+                        ? QAbstractItemView::NoEditTriggers
+                        : QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     connect(model_, &TTableModel::CursorRowChanged, this, &TDbGrid::FollowCursor);
     connect(header_, &QHeaderView::sectionResized, this, &TDbGrid::SectionResized);
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { FollowCursor(model_->CursorRow()); });
@@ -76,8 +77,10 @@ void TDbGrid::FitColumns() {
         if (stretch_[i]) {
             // The last stretched column takes what rounding left over, so the columns end exactly
             // at the grid's right edge.
-            width = i == last_stretch ? available - given
-                                      : static_cast<int>(static_cast<long long>(available) * base_widths_[i] / stretch_total);
+            width =
+                i == last_stretch
+                    ? available - given
+                    : static_cast<int>(static_cast<long long>(available) * base_widths_[i] / stretch_total);
             width = std::max(width, 8);
             given += width;
         }
@@ -95,8 +98,10 @@ void TDbGrid::SectionResized(int logical, int /*old_size*/, int new_size) {
     for (int i = 0; i <= logical; ++i) used += header_->sectionSize(i);
     int rest_total = 0;
     for (int i = logical + 1; i < header_->count(); ++i) {
-        if (stretch_[i]) rest_total += base_widths_[i];
-        else used += base_widths_[i];
+        if (stretch_[i])
+            rest_total += base_widths_[i];
+        else
+            used += base_widths_[i];
     }
     if (rest_total == 0) return;
     const int rest = std::max(viewport()->width() - used, 0);

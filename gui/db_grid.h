@@ -18,7 +18,7 @@ class TStackedHeaderView;
 class TDbGrid : public QTableView {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int kRowHeight = 17;
 
     TDbGrid(TTableModel* model, QWidget* parent = nullptr);
@@ -42,16 +42,16 @@ public:
 
     void OpenFindDialog();
 
-Q_SIGNALS:
+  Q_SIGNALS:
     void EditorSubmitted();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
-private:
+  private:
     void FollowCursor(int row);
     void SectionResized(int logical, int old_size, int new_size);
 

@@ -8,7 +8,8 @@
 namespace linograf {
 
 TDbNavigator::TDbNavigator(TMemTable& table, QWidget* parent) : QWidget(parent), table_(table) {
-    static constexpr TPicture kPictures[] = {TPicture::kInsert, TPicture::kDelete, TPicture::kPost, TPicture::kCancel};
+    static constexpr TPicture kPictures[] = {TPicture::kInsert, TPicture::kDelete, TPicture::kPost,
+                                             TPicture::kCancel};
     static constexpr const char* kHints[] = {"Вставить запись", "Удалить запись", "Сохранить изменения",
                                              "Отменить изменения"};
     resize(108, 25);
@@ -26,7 +27,9 @@ TDbNavigator::TDbNavigator(TMemTable& table, QWidget* parent) : QWidget(parent),
     UpdateButtons();
 }
 
-TDbNavigator::~TDbNavigator() { table_.RemoveObserver(observer_); }
+TDbNavigator::~TDbNavigator() {
+    table_.RemoveObserver(observer_);
+}
 
 void TDbNavigator::UpdateButtons() {
     const bool active = table_.Active();
@@ -41,11 +44,20 @@ void TDbNavigator::Act(TButton button) {
     Guarded([&] {
         if (BeforeAction) BeforeAction();
         switch (button) {
-            case nbInsert: table_.Insert(); break;
-            case nbDelete: table_.Delete(); break;
-            case nbPost: table_.Post(); break;
-            case nbCancel: table_.Cancel(); break;
-            default: break;
+            case nbInsert:
+                table_.Insert();
+                break;
+            case nbDelete:
+                table_.Delete();
+                break;
+            case nbPost:
+                table_.Post();
+                break;
+            case nbCancel:
+                table_.Cancel();
+                break;
+            default:
+                break;
         }
     });
     UpdateButtons();

@@ -13,7 +13,7 @@ namespace linograf {
 class TDbNavigator : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     enum TButton { nbInsert, nbDelete, nbPost, nbCancel, kButtonCount };
 
     explicit TDbNavigator(TMemTable& table, QWidget* parent = nullptr);
@@ -24,7 +24,7 @@ public:
     std::function<void()> BeforeAction;
     void UpdateButtons();
 
-private:
+  private:
     void Act(TButton button);
 
     TMemTable& table_;

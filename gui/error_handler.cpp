@@ -23,7 +23,9 @@ QString ErrorMessageText(std::string_view message) {
     return text;
 }
 
-void SetErrorDisplay(std::function<void(const QString&)> display) { Display() = std::move(display); }
+void SetErrorDisplay(std::function<void(const QString&)> display) {
+    Display() = std::move(display);
+}
 
 void ShowErrorMessage(const QString& text) {
     if (Display()) return Display()(text);
@@ -66,8 +68,8 @@ void ConfigureApplication(QApplication& application) {
     // buttons, the file dialog, context menus) do too. Without the translations installed they
     // stay English; nothing else changes.
     auto* translator = new QTranslator(&application);
-    if (translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(translator);
     else
         delete translator;

@@ -33,7 +33,7 @@ void SetErrorDisplay(std::function<void(const QString&)> display);
 // The application: catches exceptions thrown by event handlers and shows them, so that one failed
 // handler never ends the program.
 class TLinografApplication : public QApplication {
-public:
+  public:
     TLinografApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };

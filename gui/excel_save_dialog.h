@@ -8,7 +8,7 @@
 namespace linograf {
 
 class TExcelSaveDialog {
-public:
+  public:
     static constexpr int kExcel97Filter = 0;
     static constexpr int kExcel2007Filter = 1;
 
@@ -24,7 +24,7 @@ public:
     int FilterIndex() const { return filter_index_; }
     QFileDialog& Dialog() { return dialog_; }
 
-private:
+  private:
     QFileDialog dialog_;
     QString file_name_;
     int filter_index_ = kExcel97Filter;

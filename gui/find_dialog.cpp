@@ -18,7 +18,8 @@ int FindRowInColumn(const QAbstractItemModel& model, int column, int start, cons
     if (start < 0 || start >= rows) start = rows - 1;
     for (int step = 1; step <= rows; ++step) {
         const int row = (start + step) % rows;
-        if (model.index(row, column).data(Qt::DisplayRole).toString().contains(text, case_sensitivity)) return row;
+        if (model.index(row, column).data(Qt::DisplayRole).toString().contains(text, case_sensitivity))
+            return row;
     }
     return -1;
 }

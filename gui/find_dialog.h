@@ -18,7 +18,7 @@ int FindRowInColumn(const QAbstractItemModel& model, int column, int start, cons
 class TFindDialog : public QDialog {
     Q_OBJECT
 
-public:
+  public:
     explicit TFindDialog(QTableView* grid);
 
     QLineEdit* TextBox() const { return text_; }
@@ -26,7 +26,7 @@ public:
     // Searches once from the grid's current row; true when a row was found and made current.
     bool FindNext();
 
-private:
+  private:
     QTableView* grid_;
     QLineEdit* text_;
     QCheckBox* case_;

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "gui/com_select_form.h"
-#include "gui/error_handler.h"
 #include "core/global.h"
 #include "core/ini_location.h"
+#include "gui/com_select_form.h"
+#include "gui/error_handler.h"
 #include "gui/main_window.h"
 #include "gui/port_details.h"
 #include "gui/window_services.h"
@@ -29,7 +29,8 @@ std::optional<std::string> TakeOption(std::vector<std::string>& arguments, const
         if (arguments[i] != name) continue;
         if (i + 1 >= arguments.size()) throw std::invalid_argument(name + " needs a value");
         std::string value = arguments[i + 1];
-        arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(i), arguments.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+        arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(i),
+                        arguments.begin() + static_cast<std::ptrdiff_t>(i) + 2);
         return value;
     }
     return std::nullopt;
@@ -39,7 +40,8 @@ std::optional<std::string> TakeOption(std::vector<std::string>& arguments, const
 void SubstituteFonts() {
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    QFont::insertSubstitutions(QStringLiteral("Tahoma"), {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                               {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPointSize(8);
     QApplication::setFont(font);
@@ -85,13 +87,15 @@ int TakeScreenshots(TfrmMain& window, const QString& folder, const std::optional
         // The confirmation the parameters page asks, shown without waiting for an answer: Qt's
         // standard buttons in the window's language.
         QMessageBox question(QMessageBox::Question, QStringLiteral("Linograf"),
-                             QStringLiteral("Текущие данные журнала будут удалены?"), QMessageBox::Yes | QMessageBox::No,
-                             &window);
+                             QStringLiteral("Текущие данные журнала будут удалены?"),
+                             QMessageBox::Yes | QMessageBox::No, &window);
         question.show();
         QApplication::processEvents();
         saved &= question.grab().save(folder + QStringLiteral("/question.png"));
     }
-    if (!saved) std::fprintf(stderr, "linograf: cannot save the screenshots in \"%s\"\n", folder.toUtf8().constData());
+    if (!saved)
+        std::fprintf(stderr, "linograf: cannot save the screenshots in \"%s\"\n",
+                     folder.toUtf8().constData());
     SetErrorDisplay({});
     return saved && errors == 0 ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -18,11 +19,14 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
-#include <QEventLoop>
 #include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
+#include "core/capture_settings.h"
+#include "core/file_template_setting.h"
+#include "core/live_book_settings.h"
+#include "core/silent_abort.h"
 #include "gui/button_edit.h"
 #include "gui/db_grid.h"
 #include "gui/db_navigator.h"
@@ -32,12 +36,8 @@
 #include "gui/pages/parameters_page.h"
 #include "gui/pages/port_page.h"
 #include "gui/pictures.h"
-#include "gui/qt_text.h"
-#include "core/capture_settings.h"
-#include "core/file_template_setting.h"
-#include "core/live_book_settings.h"
-#include "core/silent_abort.h"
 #include "gui/port_details.h"
+#include "gui/qt_text.h"
 #include "gui/table_model.h"
 
 namespace linograf {
@@ -439,7 +439,8 @@ void TfrmMain::CloseAndFinishLog() {
     constexpr auto kQuiet = std::chrono::milliseconds(50);
     constexpr auto kLongest = std::chrono::milliseconds(500);
     const auto until = std::chrono::steady_clock::now() + kLongest;
-    while (std::chrono::steady_clock::now() - last_delivery_ < kQuiet && std::chrono::steady_clock::now() < until)
+    while (std::chrono::steady_clock::now() - last_delivery_ < kQuiet &&
+           std::chrono::steady_clock::now() < until)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
     // A device that keeps sending: reading stops, and every byte already read is still cut and
     // posted before the close discards what the kernel holds.
@@ -538,8 +539,7 @@ void TfrmMain::asave_portExecute() {
         const int baud = espeed->currentText().toInt(&rate);
         marks_.MarkRequired({espeed}, !rate || baud < kMinBaud || baud > kMaxBaud);
     }
-    for (QComboBox* box : {ebit, exor, estop, econtrol})
-        marks_.MarkRequired({box}, box->currentIndex() < 0);
+    for (QComboBox* box : {ebit, exor, estop, econtrol}) marks_.MarkRequired({box}, box->currentIndex() < 0);
     if (marks_.Counter() > 0) throw EAbort();
     QStringList texts;
     for (QComboBox* box : {eport, espeed, ebit, exor, estop, econtrol}) texts << box->currentText();

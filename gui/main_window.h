@@ -15,13 +15,13 @@
 #include <string>
 
 #include "core/capture_port.h"
-#include "gui/excel_save_dialog.h"
 #include "core/format_journal.h"
-#include "gui/grid_log_columns.h"
 #include "core/ini_file.h"
 #include "core/line_capture.h"
 #include "core/live_log.h"
 #include "core/log_version.h"
+#include "gui/excel_save_dialog.h"
+#include "gui/grid_log_columns.h"
 #include "gui/required_marks.h"
 #include "workbook/model/tabulon4.h"
 

@@ -42,7 +42,8 @@ TNlkCapturePort::TNlkCapturePort(std::function<std::optional<int>()> prompt) : p
         if (OnConnectionChange) OnConnectionChange(true, text);
     };
     reconnect_.OnReconnected = [this](const std::string& device, std::chrono::system_clock::time_point when) {
-        if (OnConnectionChange) OnConnectionChange(false, "reconnected: " + device + " at " + serial::LocalTimeText(when));
+        if (OnConnectionChange)
+            OnConnectionChange(false, "reconnected: " + device + " at " + serial::LocalTimeText(when));
     };
 }
 

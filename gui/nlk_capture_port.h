@@ -42,7 +42,7 @@ class TNlkCapturePort : public TCapturePort {
     serial::QtGuiThread gui_;
     serial::TNlkComPort port_;
     serial::TPortReconnect reconnect_{port_, true};
-    QTimer* poll_ = nullptr;  // looks for the vanished device while one is awaited
+    QTimer* poll_ = nullptr;           // looks for the vanished device while one is awaited
     std::string loss_text_;            // what the last loss showed
     std::string shown_attempt_error_;  // the failed reopen last shown
 };

@@ -100,13 +100,27 @@ QIcon Picture(TPicture picture) {
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     switch (picture) {
-        case TPicture::kStart: DrawStart(p); break;
-        case TPicture::kStop: DrawStop(p); break;
-        case TPicture::kExcel: DrawExcel(p); break;
-        case TPicture::kDiskette: DrawDiskette(p); break;
-        case TPicture::kNotebook: DrawNotebook(p); break;
-        case TPicture::kTools: DrawTools(p); break;
-        default: DrawMark(p, picture); break;
+        case TPicture::kStart:
+            DrawStart(p);
+            break;
+        case TPicture::kStop:
+            DrawStop(p);
+            break;
+        case TPicture::kExcel:
+            DrawExcel(p);
+            break;
+        case TPicture::kDiskette:
+            DrawDiskette(p);
+            break;
+        case TPicture::kNotebook:
+            DrawNotebook(p);
+            break;
+        case TPicture::kTools:
+            DrawTools(p);
+            break;
+        default:
+            DrawMark(p, picture);
+            break;
     }
     p.end();
     return QIcon(pixmap);

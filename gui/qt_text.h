@@ -13,6 +13,8 @@ inline QString FromCp1251(std::string_view text) {
     return QString::fromStdU16String(Cp1251ToUtf16(text));
 }
 
-inline std::string ToCp1251(const QString& text) { return Utf16ToCp1251(text.toStdU16String()); }
+inline std::string ToCp1251(const QString& text) {
+    return Utf16ToCp1251(text.toStdU16String());
+}
 
 }  // namespace linograf

@@ -8,13 +8,13 @@ namespace {
 
 // The ring: transparent inside, so clicks go through to what lies beneath.
 class TRequireShape : public QWidget {
-public:
+  public:
     explicit TRequireShape(QWidget* parent) : QWidget(parent) {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_NoSystemBackground);
     }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setPen(QPen(QColor(255, 0, 0), 1));
@@ -23,7 +23,9 @@ protected:
     }
 };
 
-QString MarkName(const QWidget* control) { return control->objectName() + QStringLiteral("Require"); }
+QString MarkName(const QWidget* control) {
+    return control->objectName() + QStringLiteral("Require");
+}
 
 }  // namespace
 

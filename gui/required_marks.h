@@ -9,7 +9,7 @@
 namespace linograf {
 
 class TRequiredMarks {
-public:
+  public:
     // reset: the counter starts again at 0. Then for each control: marked places its mark (making
     // it if needed) and counts it; not marked removes an existing mark.
     void MarkRequired(std::initializer_list<QWidget*> controls, bool marked, bool reset = false);
@@ -19,7 +19,7 @@ public:
     // The control's mark, or null.
     static QWidget* FindMark(const QWidget* control);
 
-private:
+  private:
     int counter_ = 0;
 };
 

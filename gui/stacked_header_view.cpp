@@ -11,7 +11,9 @@ TStackedHeaderView::TStackedHeaderView(QWidget* parent) : QHeaderView(Qt::Horizo
     setDefaultAlignment(Qt::AlignCenter);
 }
 
-QStringList TStackedHeaderView::Levels(const QString& title) { return title.split(u'|'); }
+QStringList TStackedHeaderView::Levels(const QString& title) {
+    return title.split(u'|');
+}
 
 QStringList TStackedHeaderView::TitleLevels(int logical_index) const {
     if (!model()) return {};
@@ -40,7 +42,9 @@ std::pair<int, int> TStackedHeaderView::Span(int visual, int level) const {
     return {first, last};
 }
 
-int TStackedHeaderView::LineHeight() const { return fontMetrics().height() + 4; }
+int TStackedHeaderView::LineHeight() const {
+    return fontMetrics().height() + 4;
+}
 
 QSize TStackedHeaderView::sizeHint() const {
     QSize size = QHeaderView::sizeHint();
@@ -71,9 +75,10 @@ void TStackedHeaderView::paintSection(QPainter* painter, const QRect& rect, int 
         option.textAlignment = Qt::AlignCenter;
         option.position = QStyleOptionHeader::Middle;
         option.state |= QStyle::State_Enabled;
-        if (level == 0 && !levels.isEmpty() && isSortIndicatorShown() && sortIndicatorSection() == logical_index) {
+        if (level == 0 && !levels.isEmpty() && isSortIndicatorShown() &&
+            sortIndicatorSection() == logical_index) {
             option.sortIndicator = sortIndicatorOrder() == Qt::AscendingOrder ? QStyleOptionHeader::SortDown
-                                                                            : QStyleOptionHeader::SortUp;
+                                                                              : QStyleOptionHeader::SortUp;
         }
         style()->drawControl(QStyle::CE_Header, &option, painter, this);
     }

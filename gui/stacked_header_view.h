@@ -10,7 +10,7 @@ namespace linograf {
 class TStackedHeaderView : public QHeaderView {
     Q_OBJECT
 
-public:
+  public:
     explicit TStackedHeaderView(QWidget* parent = nullptr);
 
     // Levels of a title ("A|B" gives A and B).
@@ -22,10 +22,10 @@ public:
 
     QSize sizeHint() const override;
 
-protected:
+  protected:
     void paintSection(QPainter* painter, const QRect& rect, int logical_index) const override;
 
-private:
+  private:
     QStringList TitleLevels(int logical_index) const;
     int LineHeight() const;
 };

@@ -12,7 +12,9 @@ TTableModel::TTableModel(TMemTable& table, QObject* parent) : QAbstractTableMode
     pending_ = table_.State() == TDataSetState::dsInsert;
 }
 
-TTableModel::~TTableModel() { table_.RemoveObserver(observer_); }
+TTableModel::~TTableModel() {
+    table_.RemoveObserver(observer_);
+}
 
 void TTableModel::SetColumns(std::vector<TGridColumn> columns) {
     beginResetModel();
@@ -57,8 +59,9 @@ QVariant TTableModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole || role == Qt::EditRole) return Text(index.row(), index.column());
     if (role == Qt::TextAlignmentRole) {
         const int table_column = table_columns_[static_cast<std::size_t>(index.column())];
-        const bool numeric = table_column >= 0 && table_.Active() &&
-                             const_cast<TMemTable&>(table_).Fields(table_column).DataType() == TFieldType::ftInteger;
+        const bool numeric =
+            table_column >= 0 && table_.Active() &&
+            const_cast<TMemTable&>(table_).Fields(table_column).DataType() == TFieldType::ftInteger;
         return QVariant::fromValue(Qt::AlignVCenter | (numeric ? Qt::AlignRight : Qt::AlignLeft));
     }
     return {};
@@ -73,7 +76,8 @@ QVariant TTableModel::headerData(int section, Qt::Orientation orientation, int r
 Qt::ItemFlags TTableModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
     Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (!read_only_ && table_columns_[static_cast<std::size_t>(index.column())] >= 0) result |= Qt::ItemIsEditable;
+    if (!read_only_ && table_columns_[static_cast<std::size_t>(index.column())] >= 0)
+        result |= Qt::ItemIsEditable;
     return result;
 }
 

@@ -25,7 +25,7 @@ struct TGridColumn {
 class TTableModel : public QAbstractTableModel {
     Q_OBJECT
 
-public:
+  public:
     explicit TTableModel(TMemTable& table, QObject* parent = nullptr);
     ~TTableModel() override;
 
@@ -52,11 +52,11 @@ public:
     // thrown.
     void MoveCursorTo(int row);
 
-Q_SIGNALS:
+  Q_SIGNALS:
     // The table's cursor moved, or rows moved under it.
     void CursorRowChanged(int row);
 
-private:
+  private:
     void TableChanged(const TDataChange& change);
     void Rebind();
     void RowDataChanged(int row);
@@ -67,10 +67,10 @@ private:
     std::vector<TGridColumn> columns_;
     std::vector<int> table_columns_;  // table column of each grid column, -1 when missing
     bool read_only_ = false;
-    int posted_ = 0;                  // posted rows Qt knows of
-    bool pending_ = false;            // a row being inserted is shown after them
+    int posted_ = 0;        // posted rows Qt knows of
+    bool pending_ = false;  // a row being inserted is shown after them
     bool moving_ = false;
-    int last_inserted_ = -1;          // where the last post put an inserted row
+    int last_inserted_ = -1;  // where the last post put an inserted row
     int last_move_from_ = -1, last_move_to_ = -1;
 };
 

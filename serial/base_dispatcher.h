@@ -379,7 +379,7 @@ class TNlkBaseDispatcher {
     std::atomic<bool> late_flag_{false};
     EventFd room_;
     std::function<void()> on_device_lost_;  // state lock
-    bool loss_unreported_ = false;           // state lock  // set whenever the read index moves
+    bool loss_unreported_ = false;          // state lock  // set whenever the read index moves
 
     // Trace and dispatch log (state lock).
     struct Trace {

@@ -32,7 +32,8 @@ bool Recording(TTraceLogState s) {
 // The component's private receiver of trigger messages on the GUI thread. The dispatcher and the
 // deferred-close messages posted to the GUI thread hold it; once the component lets go of it
 // (SetTriggerWindow(false) or destruction) a late message finds no component and is dropped.
-class TNlkComPort::HiddenWindow final : public TriggerWindow, public std::enable_shared_from_this<HiddenWindow> {
+class TNlkComPort::HiddenWindow final : public TriggerWindow,
+                                        public std::enable_shared_from_this<HiddenWindow> {
   public:
     explicit HiddenWindow(TNlkComPort* port) : port_(port) {}
     void TriggerMessage(uint32_t msg, uint32_t w_param, int32_t l_param) override {
@@ -150,7 +151,8 @@ void TNlkComPort::OpenSequence() {
     dispatcher_ = CreateDispatcher();
     // The dispatcher maps the port name onto the device (serial/port_device_map.h); the dispatch
     // log shows this name.
-    dispatcher_->SetDeviceName(device_path_.empty() ? "\\\\.\\COM" + std::to_string(com_number_) : device_path_);
+    dispatcher_->SetDeviceName(device_path_.empty() ? "\\\\.\\COM" + std::to_string(com_number_)
+                                                    : device_path_);
     try {
         if (tapi_mode_ == tmOn) RaiseErrorCode(ecNotOpenedByTapi);
         const int32_t code = MapOpenResult(InitPort());

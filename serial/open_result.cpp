@@ -24,7 +24,8 @@ std::string PermissionProblemText(const std::string& device_path, int open_errno
     const char* reason = strerror_r(open_errno, buffer, sizeof buffer);  // GNU variant
     // The hint names the device's group and the fix; group membership only counts after a new
     // login, which is what users most often miss.
-    return "Cannot open the serial device " + device_path + ": " + reason + ". " + PermissionHint(device_path);
+    return "Cannot open the serial device " + device_path + ": " + reason + ". " +
+           PermissionHint(device_path);
 }
 
 int32_t CheckOpenResult(const ErrorOwner* owner, int32_t code, const std::string& failure_text) {

@@ -24,7 +24,8 @@ std::string ReadAttribute(const fs::path& file) {
     std::ifstream in(file);
     std::string line;
     if (!in || !std::getline(in, line)) return {};
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
     return line;
 }
 
@@ -120,8 +121,10 @@ std::string PermissionHint(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || st.st_gid == 0) {
         // A node of group root: no membership helps; a udev rule has to hand it to dialout.
-        return path + " is not given to a group of serial users: a udev rule can give it to the dialout "
-                      "group (GROUP=\"dialout\", MODE=\"0660\"); then add yourself to the dialout group and log in again";
+        return path +
+               " is not given to a group of serial users: a udev rule can give it to the dialout "
+               "group (GROUP=\"dialout\", MODE=\"0660\"); then add yourself to the dialout group and log in "
+               "again";
     }
     const std::string group = GroupName(st.st_gid);
     return path + " belongs to the group \"" + group + "\": add yourself to the " + group +
@@ -161,14 +164,16 @@ std::vector<TPortInfo> DiscoverPorts(const TDiscoveryRoots& roots, const TPortUs
     std::sort(links.begin(), links.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
 
     error.clear();
-    for (fs::directory_iterator it(roots.sys_class_tty, error), end; !error && it != end; it.increment(error)) {
+    for (fs::directory_iterator it(roots.sys_class_tty, error), end; !error && it != end;
+         it.increment(error)) {
         const fs::path entry = it->path();
         std::error_code e;
         if (!fs::exists(entry / "device", e)) continue;  // virtual terminals, pseudo-terminals
         TPortInfo port;
         port.name = entry.filename().string();
         // An 8250 port without a UART is still listed by the kernel, with type 0.
-        if (const std::string type = ReadAttribute(entry / "type"); port.name.starts_with("ttyS") && type == "0")
+        if (const std::string type = ReadAttribute(entry / "type");
+            port.name.starts_with("ttyS") && type == "0")
             continue;
         port.device = (fs::path(roots.dev) / port.name).string();
         // Since Linux 6.2 a UART's tty hangs under the serial core's own "port" devices; the
@@ -201,9 +206,8 @@ std::vector<TPortInfo> DiscoverPorts(const TDiscoveryRoots& roots, const TPortUs
         port.may_open = UserMayOpen(port.device, user, &port.access_problem);
         ports.push_back(std::move(port));
     }
-    std::sort(ports.begin(), ports.end(), [](const TPortInfo& a, const TPortInfo& b) {
-        return SplitName(a.name) < SplitName(b.name);
-    });
+    std::sort(ports.begin(), ports.end(),
+              [](const TPortInfo& a, const TPortInfo& b) { return SplitName(a.name) < SplitName(b.name); });
     return ports;
 }
 

@@ -35,14 +35,14 @@ struct TPortUser {
 };
 
 struct TPortInfo {
-    std::string name;     // the kernel's name: ttyUSB0
-    std::string device;   // the node: /dev/ttyUSB0
-    std::string by_id;    // its stable link in /dev/serial/by-id, or empty
-    std::string driver;   // ftdi_sio, cp210x, cdc_acm, serial8250, ...
+    std::string name;    // the kernel's name: ttyUSB0
+    std::string device;  // the node: /dev/ttyUSB0
+    std::string by_id;   // its stable link in /dev/serial/by-id, or empty
+    std::string driver;  // ftdi_sio, cp210x, cdc_acm, serial8250, ...
     bool usb = false;
-    std::string vendor_id, product_id;        // hexadecimal, as the kernel shows them
+    std::string vendor_id, product_id;          // hexadecimal, as the kernel shows them
     std::string manufacturer, product, serial;  // as the device reports them; may be empty
-    int com_number = 0;   // the number the port map gives this node (0: none)
+    int com_number = 0;                         // the number the port map gives this node (0: none)
     bool may_open = false;
     std::string access_problem;  // why the user may not open it (empty when may_open)
 
@@ -66,6 +66,7 @@ std::string PermissionHint(const std::string& path);
 
 // The stable path of a device node: its /dev/serial/by-id link when one points at it, else the
 // path as given. A path that is itself a link in by-id comes back unchanged.
-std::string StablePathOf(const std::string& path, const TDiscoveryRoots& roots = TDiscoveryRoots::FromEnvironment());
+std::string StablePathOf(const std::string& path,
+                         const TDiscoveryRoots& roots = TDiscoveryRoots::FromEnvironment());
 
 }  // namespace linograf::serial

@@ -53,7 +53,9 @@ constexpr MessageEntry kMessages[] = {
     // Settings the terminal cannot carry out (serial/termios_control_block.h); each names the setting.
     {2002, "ie_Baudrate - Unsupported baud rate"},
     {2003, "ie_ByteSize - Unsupported number of data bits (5 to 8 are possible)"},
-    {2004, "ie_Default - Unsupported parity or stop bits (1.5 stop bits only with 5 data bits, 2 only with 6 to 8)"},
+    {2004,
+     "ie_Default - Unsupported parity or stop bits (1.5 stop bits only with 5 data bits, 2 only with 6 to "
+     "8)"},
     {2005, "ie_Hardware - Unsupported handshake (no DTR/DSR flow control or RTS toggling on this device)"},
     {2007, "ie_NOpen - device not open"},
     {2008, "ie_Open - device already open"},

@@ -366,7 +366,8 @@ int TNlkPosixDispatcher::OpenPort(const std::string& name) {
     if (!uucp_lock_.Acquire(device_path_)) {
         last_error_ = kErrorAccessDenied;
         open_failure_text_ = "The serial device " + device_path_ + " is in use by process " +
-                             std::to_string(uucp_lock_.HolderPid()) + " (lock file " + uucp_lock_.HolderFile() + ")";
+                             std::to_string(uucp_lock_.HolderPid()) + " (lock file " +
+                             uucp_lock_.HolderFile() + ")";
         return -1;
     }
     struct ReleaseOnFailure {

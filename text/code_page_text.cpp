@@ -50,7 +50,8 @@ std::u16string TCodePageDecoder::Decode(std::span<const uint8_t> bytes) const {
     std::u16string out;
     out.reserve(units.size() / 2);
     for (size_t i = 0; i + 1 < units.size(); i += 2)
-        out.push_back(static_cast<char16_t>(static_cast<uint8_t>(units[i]) | (static_cast<uint8_t>(units[i + 1]) << 8)));
+        out.push_back(static_cast<char16_t>(static_cast<uint8_t>(units[i]) |
+                                            (static_cast<uint8_t>(units[i + 1]) << 8)));
     return out;
 }
 

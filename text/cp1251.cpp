@@ -68,29 +68,47 @@ std::string Utf16ToCp1251(std::u16string_view text) {
     return out;
 }
 
-std::string Utf8ToCp1251(std::string_view text) { return Utf16ToCp1251(workbook::Utf8ToWide(text)); }
+std::string Utf8ToCp1251(std::string_view text) {
+    return Utf16ToCp1251(workbook::Utf8ToWide(text));
+}
 
 char Cp1251Upper(char c) {
     auto b = static_cast<unsigned char>(c);
     if (b >= 'a' && b <= 'z') return static_cast<char>(b - 32);
     if (b >= 0xE0) return static_cast<char>(b - 32);  // а..я -> А..Я
     switch (b) {
-        case 0xB8: return static_cast<char>(0xA8);  // ё
-        case 0x90: return static_cast<char>(0x80);  // ђ
-        case 0x83: return static_cast<char>(0x81);  // ѓ
-        case 0x9A: return static_cast<char>(0x8A);  // љ
-        case 0x9C: return static_cast<char>(0x8C);  // њ
-        case 0x9D: return static_cast<char>(0x8D);  // ќ
-        case 0x9E: return static_cast<char>(0x8E);  // ћ
-        case 0x9F: return static_cast<char>(0x8F);  // џ
-        case 0xA2: return static_cast<char>(0xA1);  // ў
-        case 0xBC: return static_cast<char>(0xA3);  // ј
-        case 0xB4: return static_cast<char>(0xA5);  // ґ
-        case 0xBA: return static_cast<char>(0xAA);  // є
-        case 0xBF: return static_cast<char>(0xAF);  // ї
-        case 0xB3: return static_cast<char>(0xB2);  // і
-        case 0xBE: return static_cast<char>(0xBD);  // ѕ
-        default: return c;
+        case 0xB8:
+            return static_cast<char>(0xA8);  // ё
+        case 0x90:
+            return static_cast<char>(0x80);  // ђ
+        case 0x83:
+            return static_cast<char>(0x81);  // ѓ
+        case 0x9A:
+            return static_cast<char>(0x8A);  // љ
+        case 0x9C:
+            return static_cast<char>(0x8C);  // њ
+        case 0x9D:
+            return static_cast<char>(0x8D);  // ќ
+        case 0x9E:
+            return static_cast<char>(0x8E);  // ћ
+        case 0x9F:
+            return static_cast<char>(0x8F);  // џ
+        case 0xA2:
+            return static_cast<char>(0xA1);  // ў
+        case 0xBC:
+            return static_cast<char>(0xA3);  // ј
+        case 0xB4:
+            return static_cast<char>(0xA5);  // ґ
+        case 0xBA:
+            return static_cast<char>(0xAA);  // є
+        case 0xBF:
+            return static_cast<char>(0xAF);  // ї
+        case 0xB3:
+            return static_cast<char>(0xB2);  // і
+        case 0xBE:
+            return static_cast<char>(0xBD);  // ѕ
+        default:
+            return c;
     }
 }
 

@@ -7,16 +7,16 @@ namespace linograf::workbook {
 char16_t WideUpper(char16_t c) {
     if (c >= u'a' && c <= u'z') return c - 32;
     if (c < 0xE0) return c;
-    if (c <= 0xFE) return c == 0xF7 ? c : c - 32;                  // Latin-1
+    if (c <= 0xFE) return c == 0xF7 ? c : c - 32;  // Latin-1
     if (c == 0xFF) return 0x178;
-    if (c >= 0x100 && c <= 0x17F) {                                   // Latin Extended-A pairs
+    if (c >= 0x100 && c <= 0x17F) {  // Latin Extended-A pairs
         bool odd_lower = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
         if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
         if (odd_lower) return (c & 1) == 0 ? c - 1 : c;
         return (c & 1) == 1 ? c - 1 : c;
     }
-    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 32;       // Greek
-    if (c >= 0x430 && c <= 0x44F) return c - 32;                      // Cyrillic
+    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 32;  // Greek
+    if (c >= 0x430 && c <= 0x44F) return c - 32;                // Cyrillic
     if (c >= 0x450 && c <= 0x45F) return c - 80;
     return c;
 }
@@ -79,7 +79,8 @@ std::string WideToUtf8(std::u16string_view text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
@@ -97,17 +98,36 @@ std::u16string Utf8ToWide(std::string_view text) {
         uint8_t b = static_cast<uint8_t>(text[i]);
         uint32_t c;
         size_t extra;
-        if (b < 0x80) { c = b; extra = 0; }
-        else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; extra = 1; }
-        else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; extra = 2; }
-        else if ((b & 0xF8) == 0xF0) { c = b & 0x07; extra = 3; }
-        else { out.push_back(0xFFFD); ++i; continue; }
+        if (b < 0x80) {
+            c = b;
+            extra = 0;
+        } else if ((b & 0xE0) == 0xC0) {
+            c = b & 0x1F;
+            extra = 1;
+        } else if ((b & 0xF0) == 0xE0) {
+            c = b & 0x0F;
+            extra = 2;
+        } else if ((b & 0xF8) == 0xF0) {
+            c = b & 0x07;
+            extra = 3;
+        } else {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
         bool ok = true;
         for (size_t k = 1; k <= extra; ++k) {
-            if (i + k >= text.size() || (static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) { ok = false; break; }
+            if (i + k >= text.size() || (static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
             c = (c << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
         }
-        if (!ok) { out.push_back(0xFFFD); ++i; continue; }
+        if (!ok) {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
         i += extra + 1;
         if (c >= 0x10000) {
             c -= 0x10000;

@@ -11,9 +11,11 @@ namespace linograf::workbook {
 std::string DumpWorkbookFileRecords(const std::string& path, std::string* error) {
     const TCompoundDocument document = TCompoundDocument::LoadFile(path);
     // Excel looks the stream up without regard to case; so does the reader.
-    for (const std::u16string_view wanted : {std::u16string_view(u"Workbook"), std::u16string_view(u"Book")}) {
+    for (const std::u16string_view wanted :
+         {std::u16string_view(u"Workbook"), std::u16string_view(u"Book")}) {
         for (const TCompoundElementInfo& element : document.Root().Elements()) {
-            if (element.type != TCompoundElementType::cetStream || !WideEqualsIgnoreCase(element.name, wanted))
+            if (element.type != TCompoundElementType::cetStream ||
+                !WideEqualsIgnoreCase(element.name, wanted))
                 continue;
             return DumpBiffRecords(document.Root().OpenStream(element.name).Bytes(), error);
         }

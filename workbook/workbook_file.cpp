@@ -7,9 +7,9 @@
 #include "base/atomic_file.h"
 #include "base/file_stream.h"
 #include "text/wide_text.h"
+#include "workbook/biff/biff_reader.h"
 #include "workbook/biff/biff_writer.h"
 #include "workbook/model/tabulon4.h"
-#include "workbook/biff/biff_reader.h"
 #include "workbook/ooxml/xls_read_2007_xml.h"
 #include "workbook/ooxml/xls_write_2007_xml.h"
 
@@ -68,8 +68,10 @@ void TTabulon4::Read() {
 }
 
 void TTabulon4::Write() {
-    if (version_ == xvExcel21 || version_ == xvExcel30) throw std::runtime_error("Can not write Excel 2.1/3.0 files");
-    if (version_ != xvExcel97 && version_ != xvExcel2007) throw std::runtime_error("Can not write Excel 4.0/5.0 files");
+    if (version_ == xvExcel21 || version_ == xvExcel30)
+        throw std::runtime_error("Can not write Excel 2.1/3.0 files");
+    if (version_ != xvExcel97 && version_ != xvExcel2007)
+        throw std::runtime_error("Can not write Excel 4.0/5.0 files");
     if (!password_.empty()) throw std::runtime_error("Can not write encrypted files");
     if (OnProgress) {
         OnProgress(0);

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "text/cp1251.h"
 #include "core/export/export_tokens.h"
 #include "core/export/header_layout.h"
 #include "core/silent_abort.h"
+#include "text/cp1251.h"
 #include "workbook/model/columns.h"
 #include "workbook/model/range.h"
 #include "workbook/model/sheet.h"

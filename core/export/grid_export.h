@@ -4,8 +4,8 @@
 // selected row), thin borders, and portrait or landscape pages by the table's width.
 #include <string>
 
-#include "core/export/grid_export_source.h"
 #include "base/date_time.h"
+#include "core/export/grid_export_source.h"
 
 namespace linograf {
 

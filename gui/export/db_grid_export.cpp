@@ -4,10 +4,10 @@
 #include <QLabel>
 #include <memory>
 
-#include "gui/db_grid.h"
 #include "core/export/grid_export.h"
-#include "gui/export/message_form.h"
 #include "core/export/table_export_source.h"
+#include "gui/db_grid.h"
+#include "gui/export/message_form.h"
 #include "gui/qt_text.h"
 #include "gui/table_model.h"
 

@@ -19,7 +19,8 @@ TJournalPage::TJournalPage(TTableModel* journal, QAction* aplay, QAction* excel,
     layout->addWidget(ToolBar1);
     PortState = new QLabel(this);
     PortState->setObjectName(QStringLiteral("PortState"));
-    PortState->setStyleSheet(QStringLiteral("QLabel { color: #a00000; font-weight: bold; padding: 2px 6px; }"));
+    PortState->setStyleSheet(
+        QStringLiteral("QLabel { color: #a00000; font-weight: bold; padding: 2px 6px; }"));
     PortState->hide();
     layout->addWidget(PortState);
     Grid = new TDbGrid(journal, this);

@@ -14,7 +14,7 @@ class TTableModel;
 class TJournalPage : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     TJournalPage(TTableModel* journal, QAction* aplay, QAction* excel, QWidget* parent = nullptr);
 
     QToolBar* ToolBar1;

@@ -3,10 +3,10 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QHeaderView>
-#include <algorithm>
 #include <QLabel>
 #include <QResizeEvent>
 #include <QToolBar>
+#include <algorithm>
 
 #include "gui/button_edit.h"
 #include "gui/db_grid.h"

@@ -18,7 +18,7 @@ class TTableModel;
 class TParametersPage : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     TParametersPage(TTableModel* format, QAction* asave_param, QAction* acancel, QWidget* parent = nullptr);
 
     QToolBar* ToolBar2;
@@ -40,7 +40,7 @@ public:
     // and the format grid end 10 pixels short of the right and bottom edges.
     void LayOut(int width, int height);
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 };

@@ -2,22 +2,23 @@
 
 #include <QComboBox>
 #include <QEvent>
-#include <algorithm>
 #include <QIntValidator>
 #include <QLabel>
 #include <QResizeEvent>
 #include <QToolBar>
+#include <algorithm>
 
+#include "core/port_settings.h"
 #include "gui/pages/page_toolbar.h"
 #include "gui/port_details.h"
-#include "core/port_settings.h"
 
 namespace linograf {
 
 namespace {
 template <std::size_t N>
 void Fill(QComboBox* box, const std::array<std::string_view, N>& items, int selected) {
-    for (std::string_view item : items) box->addItem(QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())));
+    for (std::string_view item : items)
+        box->addItem(QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())));
     box->setCurrentIndex(selected);
 }
 }  // namespace
@@ -46,7 +47,8 @@ TPortPage::TPortPage(QAction* asave_port, QAction* acancel, QWidget* parent) : Q
     auto show_device = [this] {
         QStringList lines;
         if (eport->currentIndex() >= 0) {
-            lines << eport->currentData(Qt::ToolTipRole).toString() << eport->currentData(kPortDetailsRole).toString();
+            lines << eport->currentData(Qt::ToolTipRole).toString()
+                  << eport->currentData(kPortDetailsRole).toString();
             lines.removeAll(QString());
         }
         LabelDevice->setText(lines.join(u'\n'));

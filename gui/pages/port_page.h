@@ -13,7 +13,7 @@ namespace linograf {
 class TPortPage : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     TPortPage(QAction* asave_port, QAction* acancel, QWidget* parent = nullptr);
 
     QToolBar* ToolBar3;
@@ -31,11 +31,11 @@ public:
     // further right, and the rows further apart.
     void LayOut();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     QComboBox* MakeBox(const QString& name, const QString& label, int top);
 
     struct TRow {

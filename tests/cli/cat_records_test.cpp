@@ -35,7 +35,8 @@ std::vector<Record> ListedRecords(const std::string& listing) {
         std::string offset, name, id;
         unsigned long length = 0;
         fields >> offset >> name >> id >> length;
-        records.push_back({std::stoul(offset, nullptr, 16), static_cast<unsigned>(std::stoul(id, nullptr, 16)), length});
+        records.push_back(
+            {std::stoul(offset, nullptr, 16), static_cast<unsigned>(std::stoul(id, nullptr, 16)), length});
     }
     return records;
 }
@@ -97,7 +98,10 @@ TEST(CatRecords, ACutOffRecordEndsTheListingWithAnErrorAfterTheRecordsBeforeIt) 
     // BOF (id 0x0809, 16 bytes of data), then a header announcing 200 bytes of which 3 follow.
     std::string stream("\x09\x08\x10\x00", 4);
     stream += std::string(16, '\0');
-    stream += std::string("\xFC\x00\xC8\x00" "abc", 7);
+    stream += std::string(
+        "\xFC\x00\xC8\x00"
+        "abc",
+        7);
     workbook::TCompoundDocument document;
     document.Root().CreateStream(u"Workbook", stream);
     document.SaveToFile(path);
@@ -145,7 +149,8 @@ TEST(CatWorkbook, XlsxThatIsNoPackageIsAnError) {
     workbook::TCompoundDocument document;
     document.Root().CreateStream(u"EncryptedPackage", std::string("abc"));
     document.SaveToFile(encrypted);
-    const std::pair<std::string, const char*> cases[] = {{text, "not a ZIP archive"}, {encrypted, "encrypted"}};
+    const std::pair<std::string, const char*> cases[] = {{text, "not a ZIP archive"},
+                                                         {encrypted, "encrypted"}};
     for (const auto& [path, message] : cases) {
         const test::CommandResult result = test::RunCommand({LINOGRAF_PROGRAM, "cat", path});
         EXPECT_EQ(result.exit_code, 1) << path;

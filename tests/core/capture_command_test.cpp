@@ -24,12 +24,12 @@
 #include <thread>
 
 #include "cli/cat_command.h"
-#include "text/cp1251.h"
-#include "text/wide_text.h"
-#include "workbook/model/tabulon4.h"
 #include "tests/core/peer_sheet.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
+#include "text/cp1251.h"
+#include "text/wide_text.h"
+#include "workbook/model/tabulon4.h"
 
 extern char** environ;
 
@@ -181,7 +181,8 @@ TEST_F(CaptureCommandTest, StandardInputLinesGoIntoTheWorkbook) {
     const test::CommandResult run =
         Linograf({"capture", "--stdin", "--format", "V:5", "--file", path}, "12345\r\n67890\r\n  42 \r");
     ASSERT_EQ(run.exit_code, 0) << run.output << run.errors;
-    EXPECT_NE(run.output.find("3 lines received, 3 written, 1 file, 0 errors"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("3 lines received, 3 written, 1 file, 0 errors"), std::string::npos)
+        << run.output;
     EXPECT_EQ(test::ReadPeerSheet(path).rows, (Rows{{"V"}, {"12345"}, {"67890"}, {"42"}}));
 }
 
@@ -262,8 +263,10 @@ struct RawPty {
     void Write(const std::string& bytes) const {
         for (std::size_t done = 0; done < bytes.size();) {
             const ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
-            if (n > 0) done += static_cast<std::size_t>(n);
-            else if (errno != EINTR && errno != EAGAIN) return;
+            if (n > 0)
+                done += static_cast<std::size_t>(n);
+            else if (errno != EINTR && errno != EAGAIN)
+                return;
         }
     }
     int master = -1, slave = -1;
@@ -284,7 +287,8 @@ std::vector<std::string> DeviceRow(int n) {
 bool HoldsOpen(pid_t pid, const std::string& path) {
     std::error_code error;
     const std::filesystem::path wanted = std::filesystem::canonical(path, error);
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    for (const auto& fd :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
         std::error_code ignored;
         if (std::filesystem::read_symlink(fd.path(), ignored) == wanted) return true;
     }
@@ -321,7 +325,8 @@ pid_t Spawn(std::vector<std::string> arguments, int* out) {
 std::string ReadAll(int fd) {
     std::string text;
     char buffer[512];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
     ::close(fd);
     return text;
 }
@@ -355,10 +360,10 @@ TEST_F(CaptureCommandTest, FastDeviceIntoALargeWorkbookLosesNoLineOnInterrupt) {
         RawPty device;
         ASSERT_FALSE(device.name.empty());
         int out = -1;
-        const pid_t pid = Spawn({"capture", "--device", device.name, "--baud", "115200", "--parity", "none",
-                                 "--format", "ID:6,NAME:10,VALUE:12", "--file", path,
-                                 "--ini=" + dir.File("none.ini")},
-                                &out);
+        const pid_t pid =
+            Spawn({"capture", "--device", device.name, "--baud", "115200", "--parity", "none", "--format",
+                   "ID:6,NAME:10,VALUE:12", "--file", path, "--ini=" + dir.File("none.ini")},
+                  &out);
         ASSERT_GT(pid, 0);
         bool opened = false;
         for (int i = 0; i < 1000 && !opened; ++i) {
@@ -379,7 +384,8 @@ TEST_F(CaptureCommandTest, FastDeviceIntoALargeWorkbookLosesNoLineOnInterrupt) {
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
         ASSERT_TRUE(WIFEXITED(status)) << status;
         EXPECT_EQ(WEXITSTATUS(status), 0) << summary;
-        EXPECT_NE(summary.find("1000 lines received, 1000 written, 1 file, 0 errors; 6 bytes of an unfinished line"),
+        EXPECT_NE(summary.find(
+                      "1000 lines received, 1000 written, 1 file, 0 errors; 6 bytes of an unfinished line"),
                   std::string::npos)
             << summary;
 
@@ -411,8 +417,9 @@ TEST_F(CaptureCommandTest, KilledCaptureLeavesAWorkbookThatOpensWithRowsInOrder)
             for (int i = 0; i < 1000 && !HoldsOpen(pid, device.name); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             // A different moment each round: somewhere in the reading, a write or between them.
-            const auto until = std::chrono::steady_clock::now() +
-                               std::chrono::milliseconds(std::uniform_int_distribution<int>(100, 1500)(random));
+            const auto until =
+                std::chrono::steady_clock::now() +
+                std::chrono::milliseconds(std::uniform_int_distribution<int>(100, 1500)(random));
             while (std::chrono::steady_clock::now() < until) {
                 device.Write(DeviceLine(next++));
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -439,8 +446,8 @@ TEST_F(CaptureCommandTest, KilledCaptureLeavesAWorkbookThatOpensWithRowsInOrder)
         // A capture that starts logging to the file again sweeps what a killed write left.
         const std::string stale = dir.File("." + name + ".a1b2c3d4.tmp");
         test::WriteFileBytes(stale, "cut short");
-        const test::CommandResult again =
-            Linograf({"capture", "--stdin", "--format", "ID:6,NAME:10,VALUE:12", "--file", path}, DeviceLine(next));
+        const test::CommandResult again = Linograf(
+            {"capture", "--stdin", "--format", "ID:6,NAME:10,VALUE:12", "--file", path}, DeviceLine(next));
         EXPECT_EQ(again.exit_code, 0) << again.output << again.errors;
         for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
             EXPECT_FALSE(entry.path().filename().string().starts_with("." + name + ".")) << entry.path();

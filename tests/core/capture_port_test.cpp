@@ -15,9 +15,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <future>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "tests/core/peer_sheet.h"
@@ -192,8 +192,9 @@ TEST_F(CapturePortTest, TheDeviceComingBackUnderItsLinkIsReopened) {
     ASSERT_EQ(result.exit_code, 0) << result.output << result.errors;
     EXPECT_NE(result.errors.find("disconnected: " + link), std::string::npos) << result.errors;
     EXPECT_NE(result.errors.find("reconnected: " + link), std::string::npos) << result.errors;
-    const std::regex summary("\n  disconnected: " + std::regex_replace(link, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
-                             R"( at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d \(.+\)\n  reconnected: .* at \d{4}-)");
+    const std::regex summary(
+        "\n  disconnected: " + std::regex_replace(link, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
+        R"( at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d \(.+\)\n  reconnected: .* at \d{4}-)");
     EXPECT_TRUE(std::regex_search(result.output, summary)) << result.output;
     EXPECT_EQ(test::ReadPeerSheet(path).rows, (Rows{{"V"}, {"a1"}, {"a2"}, {"b1"}, {"b2"}}));
 }
@@ -203,9 +204,12 @@ TEST_F(CapturePortTest, PortsListsTheFakeTreeWithoutOpeningAnything) {
     const fs::path root = dir.path() / "root";
     const fs::path usb = root / "sys/devices/usb1/1-1";
     fs::create_directories(usb / "1-1:1.0/ttyUSB0/tty/ttyUSB0");
-    for (const auto& [file, text] : std::vector<std::pair<std::string, std::string>>{
-             {"idVendor", "10c4"}, {"idProduct", "ea60"}, {"manufacturer", "Silicon Labs"},
-             {"product", "CP2102 USB to UART Bridge Controller"}, {"serial", "0001"}})
+    for (const auto& [file, text] :
+         std::vector<std::pair<std::string, std::string>>{{"idVendor", "10c4"},
+                                                          {"idProduct", "ea60"},
+                                                          {"manufacturer", "Silicon Labs"},
+                                                          {"product", "CP2102 USB to UART Bridge Controller"},
+                                                          {"serial", "0001"}})
         std::ofstream(usb / file) << text << "\n";
     fs::create_symlink("../../../ttyUSB0", usb / "1-1:1.0/ttyUSB0/tty/ttyUSB0/device");
     fs::create_directories(root / "sys/class/tty");
@@ -489,7 +493,8 @@ TEST_F(CapturePortTest, AStopWhileTheDeviceKeepsSendingKeepsEveryByteRead) {
     Pty pty;
     SetSpeed(pty, 38400, 0);
     const std::string path = dir.File("busy.xlsx");
-    auto run = Capture({"--device", pty.name, "--baud", "115200", "--format", "N:7", "--file", path, "--lines", "300"});
+    auto run = Capture(
+        {"--device", pty.name, "--baud", "115200", "--format", "N:7", "--file", path, "--lines", "300"});
     ASSERT_TRUE(WaitOpened(pty, 38400));
     ::fcntl(pty.master, F_SETFL, ::fcntl(pty.master, F_GETFL) | O_NONBLOCK);
     std::string sent;
@@ -513,8 +518,9 @@ TEST_F(CapturePortTest, AStopWhileTheDeviceKeepsSendingKeepsEveryByteRead) {
     for (std::size_t i = 1; i < rows.size(); ++i)
         ASSERT_EQ(rows[i], std::vector<std::string>{std::to_string(1000000 + i)}) << "row " << i;
     const std::size_t lines = rows.size() - 1;
-    EXPECT_NE(result.output.find(std::to_string(lines) + " lines received, " + std::to_string(lines) + " written"),
-              std::string::npos)
+    EXPECT_NE(
+        result.output.find(std::to_string(lines) + " lines received, " + std::to_string(lines) + " written"),
+        std::string::npos)
         << result.output;
     std::smatch unfinished;
     const std::string output = result.output;

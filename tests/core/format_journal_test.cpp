@@ -28,7 +28,7 @@ std::vector<std::string> JournalFieldNames(TMemTable& cdata) {
 }
 
 class FormatJournalTest : public ::testing::Test {
-protected:
+  protected:
     void LoadFrom(const std::string& ini_text) {
         WriteFileBytes(dir.File("l.ini"), ini_text);
         tables.LoadFormat(TIniFile(dir.File("l.ini")));

@@ -221,7 +221,8 @@ TEST(FileTemplateSetting, KeepsCharactersOutsideWindows1251) {
         std::string written, narrow_key, whole_key;
     };
     const Case cases[] = {
-        {"/data/Messwerte é/{yyyy}/w.xls", "/data/Messwerte ?/{yyyy}/w.xls", "/data/Messwerte é/{yyyy}/w.xls"},
+        {"/data/Messwerte é/{yyyy}/w.xls", "/data/Messwerte ?/{yyyy}/w.xls",
+         "/data/Messwerte é/{yyyy}/w.xls"},
         {"/data/Журнал/{dd}.xlsx", Utf8ToCp1251("/data/Журнал/{dd}.xlsx"), ""},
     };
     for (const Case& c : cases) {

@@ -11,7 +11,7 @@ namespace {
 // Format and journal loaded from an INI text, and a capture over them that records, at every
 // journal post, the row as posted and how many bytes the source had given by then.
 class LineCaptureTest : public ::testing::Test {
-protected:
+  protected:
     void Load(const std::vector<std::pair<std::string, int>>& fields) {
         std::string ini = "[app]\nformat=" + std::to_string(fields.size()) + "\n[format]\n";
         for (std::size_t i = 0; i < fields.size(); ++i) {

@@ -14,11 +14,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "text/cp1251.h"
 #include "tests/core/peer_sheet.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 #include "tests/workbook/biff_reader_test_support.h"
+#include "text/cp1251.h"
 #include "text/wide_text.h"
 
 namespace linograf {
@@ -114,10 +114,11 @@ TEST_P(LiveLogTest, NewFileHoldsHeaderRowAndEveryPostedRow) {
     for (int c = 0; c <= 4; ++c) EXPECT_NE(book.Sheet(0).Columns().Items(c), nullptr) << c;
     EXPECT_EQ(book.Sheet(0).Columns().Items(5), nullptr);
     // A new file is the start-up content: its one sheet is "Sheet1", as a new workbook's.
-    const test::CommandResult names = test::RunPython(
-        path.ends_with(".xlsx") ? "import sys, openpyxl\nprint(openpyxl.load_workbook(sys.argv[1]).sheetnames)"
-                                : "import sys, xlrd\nprint(xlrd.open_workbook(sys.argv[1]).sheet_names())",
-        {path});
+    const test::CommandResult names =
+        test::RunPython(path.ends_with(".xlsx")
+                            ? "import sys, openpyxl\nprint(openpyxl.load_workbook(sys.argv[1]).sheetnames)"
+                            : "import sys, xlrd\nprint(xlrd.open_workbook(sys.argv[1]).sheet_names())",
+                        {path});
     EXPECT_EQ(names.output, "['Sheet1']\n") << names.errors;
 }
 
@@ -167,7 +168,8 @@ void WriteChartFirstXls(const std::string& path) {
     auto globals = [&](uint32_t first) {
         Records r = workbook::biffreadtest::MinimalGlobals({});
         r.Add(0x0085, Bytes().U32(first).U8(0).U8(2).U8(5).U8(0).Raw("Chart"));
-        r.Add(0x0085, Bytes().U32(first + static_cast<uint32_t>(chart.size())).U8(0).U8(0).U8(4).U8(0).Raw("Data"));
+        r.Add(0x0085,
+              Bytes().U32(first + static_cast<uint32_t>(chart.size())).U8(0).U8(0).U8(4).U8(0).Raw("Data"));
         r.Add(0x000A, "");
         return r;
     };
@@ -176,7 +178,8 @@ void WriteChartFirstXls(const std::string& path) {
     workbook::biffreadtest::WriteXls(path, stream);
     // xlrd lists worksheets only: it finds the number on the sheet after the chart.
     const test::CommandResult seen = test::RunPython(
-        "import sys, xlrd\nb = xlrd.open_workbook(sys.argv[1])\nprint(b.sheet_names(), b.sheet_by_index(0).cell_value(0, 0))",
+        "import sys, xlrd\nb = xlrd.open_workbook(sys.argv[1])\nprint(b.sheet_names(), "
+        "b.sheet_by_index(0).cell_value(0, 0))",
         {path});
     EXPECT_EQ(seen.output, "['Data'] 1.5\n") << seen.errors;
 }
@@ -185,7 +188,7 @@ TEST_P(LiveLogTest, UnreadableFileIsLeftAloneAndRowsGoToTheFirstFreeSibling) {
     struct Case {
         const char* what;
         std::function<void(const std::string& first, const std::string& second)> make;
-        const char* used;  // the sibling the rows go to
+        const char* used;         // the sibling the rows go to
         const char* reason = "";  // what the notice says of the first file
     };
     std::vector<Case> cases = {
@@ -212,8 +215,9 @@ TEST_P(LiveLogTest, UnreadableFileIsLeftAloneAndRowsGoToTheFirstFreeSibling) {
     // A workbook whose data sheet comes after a chart sheet: cells to read, but no first worksheet
     // to put rows in.
     if (Ext() == ".xls") {
-        cases.push_back({"chart sheet first", [](const std::string& f, const std::string&) { WriteChartFirstXls(f); },
-                         " (2)", "первый лист файла"});
+        cases.push_back({"chart sheet first",
+                         [](const std::string& f, const std::string&) { WriteChartFirstXls(f); }, " (2)",
+                         "первый лист файла"});
     } else {
         cases.push_back({"chart sheet first",
                          [](const std::string& f, const std::string&) {
@@ -559,7 +563,8 @@ TEST_P(LiveLogTest, RowsPostedDuringAWriteShareTheNextWrite) {
             const std::vector<std::string> values = {"n" + std::to_string(n), std::to_string(n), "kg"};
             expected.push_back(values);
             tables.cdata.Append();
-            for (int f = 0; f < 3; ++f) tables.cdata.Fields(f + 1).SetAsString(values[static_cast<std::size_t>(f)]);
+            for (int f = 0; f < 3; ++f)
+                tables.cdata.Fields(f + 1).SetAsString(values[static_cast<std::size_t>(f)]);
             tables.cdata.Post();
             if (c.wait_each) log.WaitIdle();
         }
@@ -621,15 +626,11 @@ TEST_P(LiveLogTest, StaleTemporariesOfTheLogAreRemovedWhenLoggingStarts) {
         bool removed;
     };
     const std::vector<Entry> entries = {
-        {"." + name + ".k3x9a0qz.tmp", true},
-        {"." + name + ".00000000.tmp", true},
+        {"." + name + ".k3x9a0qz.tmp", true},   {"." + name + ".00000000.tmp", true},
         {"." + name + ".held0pen.tmp", false},  // held open by this process below
-        {"." + name + ".ABCDEFGH.tmp", false},
-        {"." + name + ".abcdefg.tmp", false},
-        {"." + name + ".abcdefghi.tmp", false},
-        {".other" + Ext() + ".k3x9a0qz.tmp", false},
-        {name + ".k3x9a0qz.tmp", false},
-        {"." + name + ".k3x9a0qz.tmp.bak", false},
+        {"." + name + ".ABCDEFGH.tmp", false},  {"." + name + ".abcdefg.tmp", false},
+        {"." + name + ".abcdefghi.tmp", false}, {".other" + Ext() + ".k3x9a0qz.tmp", false},
+        {name + ".k3x9a0qz.tmp", false},        {"." + name + ".k3x9a0qz.tmp.bak", false},
     };
     for (const Entry& e : entries) test::WriteFileBytes(dir.File(e.file), "partial");
     const int held = ::open(dir.File("." + name + ".held0pen.tmp").c_str(), O_RDONLY);
@@ -696,7 +697,8 @@ TEST(LiveLogReading, TemporaryCopyFollowsNoPlantedLinkAndLeavesNothing) {
     test::TempDir dir;
     const std::string path = dir.File("in.xlsx");
     const test::CommandResult made = test::RunPython(
-        "import sys, openpyxl\nwb = openpyxl.Workbook()\nwb.active['B2'] = 'Вес'\nwb.save(sys.argv[1])\n", {path});
+        "import sys, openpyxl\nwb = openpyxl.Workbook()\nwb.active['B2'] = 'Вес'\nwb.save(sys.argv[1])\n",
+        {path});
     ASSERT_EQ(made.exit_code, 0) << made.errors;
     const fs::path run = dir.path() / "run";
     fs::create_directory(run);
@@ -720,8 +722,14 @@ TEST(LiveLogReading, TemporaryCopyFollowsNoPlantedLinkAndLeavesNothing) {
         book.Read();
         EXPECT_EQ(workbook::WideToUtf8(book.Sheet(0).AsString(1, 1)), "Вес");
     }
-    if (saved_runtime) ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1); else ::unsetenv("XDG_RUNTIME_DIR");
-    if (saved_tmp) ::setenv("TMPDIR", saved_tmpdir.c_str(), 1); else ::unsetenv("TMPDIR");
+    if (saved_runtime)
+        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
+    if (saved_tmp)
+        ::setenv("TMPDIR", saved_tmpdir.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
     EXPECT_FALSE(fs::exists(victim));
     int entries = 0;
     for (const auto& entry : fs::directory_iterator(run)) {

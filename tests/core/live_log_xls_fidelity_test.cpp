@@ -84,8 +84,10 @@ void ExpectOnlyAdded(const Lines& before, const Lines& after, const Lines& added
     std::sort(expected.begin(), expected.end());
     std::sort(actual.begin(), actual.end());
     Lines missing, extra;
-    std::set_difference(expected.begin(), expected.end(), actual.begin(), actual.end(), std::back_inserter(missing));
-    std::set_difference(actual.begin(), actual.end(), expected.begin(), expected.end(), std::back_inserter(extra));
+    std::set_difference(expected.begin(), expected.end(), actual.begin(), actual.end(),
+                        std::back_inserter(missing));
+    std::set_difference(actual.begin(), actual.end(), expected.begin(), expected.end(),
+                        std::back_inserter(extra));
     for (const std::string& line : missing) ADD_FAILURE() << "lost: " << line;
     for (const std::string& line : extra) ADD_FAILURE() << "changed or new: " << line;
 }
@@ -94,8 +96,9 @@ class LiveLogXlsFidelity : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!test::PythonHasModule("xlrd")) GTEST_SKIP() << "python3-xlrd missing";
-        test::WriteFileBytes(dir.File("format.ini"), "[app]\nformat=2\n[format]\nname1=Name\nsize1=6\n"
-                                                     "name2=Value\nsize2=4\n");
+        test::WriteFileBytes(dir.File("format.ini"),
+                             "[app]\nformat=2\n[format]\nname1=Name\nsize1=6\n"
+                             "name2=Value\nsize2=4\n");
         tables.LoadFormat(TIniFile(dir.File("format.ini")));
         log.FileTemplate = [this] { return Utf8ToCp1251(file_template); };
         tables.cdata.AfterPost = [this](TMemTable& journal) { log.cdataAfterPost(journal); };
@@ -126,9 +129,9 @@ class LiveLogXlsFidelity : public ::testing::Test {
     // LibreOffice converts `path` into a file of `filter` in a folder of its own.
     std::string Convert(const std::string& path, const std::string& filter, const std::string& ext) {
         const std::string out = dir.File("converted-" + std::to_string(++conversions));
-        const test::CommandResult r =
-            test::RunCommand({test::FindProgram("soffice"), "-env:UserInstallation=file://" + dir.File("profile"),
-                              "--headless", "--norestore", "--convert-to", filter, "--outdir", out, path});
+        const test::CommandResult r = test::RunCommand(
+            {test::FindProgram("soffice"), "-env:UserInstallation=file://" + dir.File("profile"),
+             "--headless", "--norestore", "--convert-to", filter, "--outdir", out, path});
         const std::string converted = out + "/" + fs::path(path).stem().string() + ext;
         EXPECT_TRUE(fs::exists(converted)) << r.output << r.errors;
         return converted;
@@ -240,11 +243,11 @@ TEST_F(LiveLogXlsFidelity, LibreOfficeFormulasColoursAndSheetsSurviveALoggedRow)
     // LibreOffice reads the same formulas, results and sheets from both files.
     const Lines office_before = PythonView(kOfficeView, Convert(original, "xlsx", ".xlsx"));
     const Lines office_after = PythonView(kOfficeView, Convert(path, "xlsx", ".xlsx"));
-    ASSERT_NE(std::find(office_before.begin(), office_before.end(),
-                        "cell 0 B3 '=SUM({1,2,3})' 6 None"),
+    ASSERT_NE(std::find(office_before.begin(), office_before.end(), "cell 0 B3 '=SUM({1,2,3})' 6 None"),
               office_before.end())
         << ::testing::PrintToString(office_before);
-    ExpectOnlyAdded(office_before, office_after, {"cell 0 A6 'новая' 'новая' None", "cell 0 B6 '2,5' '2,5' None"});
+    ExpectOnlyAdded(office_before, office_after,
+                    {"cell 0 A6 'новая' 'новая' None", "cell 0 B6 '2,5' '2,5' None"});
 }
 
 }  // namespace

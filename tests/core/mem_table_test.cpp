@@ -11,7 +11,7 @@ namespace {
 
 // A small indexed table: key k (integer, the order), text t of at most 5 bytes.
 class MemTableTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         table.FieldDefs() = {{"k", TFieldType::ftInteger, 0}, {"t", TFieldType::ftString, 5}};
         table.SetIndexFieldNames("k");
@@ -315,7 +315,8 @@ TEST_F(MemTableTest, DeletingTheFirstRowsAtOnce) {
         for (int k = 1; k <= 5; ++k) Add(k, std::string(1, static_cast<char>('a' + k - 1)));
         TMemTable clone{"clone"};
         clone.CloneCursor(table);
-        for (clone.First(); clone.FieldByName("k").AsInteger() != c.clone_on; clone.Next()) {}
+        for (clone.First(); clone.FieldByName("k").AsInteger() != c.clone_on; clone.Next()) {
+        }
         std::vector<TDataChange> heard;
         const int id = table.AddObserver([&](const TDataChange& change) {
             if (change.kind == TDataChangeKind::kRowRemoved) heard.push_back(change);

@@ -13,9 +13,9 @@
 #include <filesystem>
 #include <functional>
 
+#include "core/silent_abort.h"
 #include "gui/db_grid.h"
 #include "gui/export/message_form.h"
-#include "core/silent_abort.h"
 #include "gui/table_model.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"

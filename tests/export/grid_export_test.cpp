@@ -11,23 +11,25 @@
 #include <set>
 #include <sstream>
 
-#include "text/cp1251.h"
 #include "core/export/export_tokens.h"
 #include "core/export/table_export_source.h"
 #include "core/silent_abort.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 #include "tests/workbook/biff_test_support.h"
+#include "text/cp1251.h"
+#include "text/wide_text.h"
 #include "workbook/model/columns.h"
 #include "workbook/model/fonts.h"
-#include "text/wide_text.h"
 
 namespace linograf {
 namespace {
 
 namespace fs = std::filesystem;
 
-TDateTime Now() { return EncodeDateTime({2024, 3, 15, 9, 5, 40}); }
+TDateTime Now() {
+    return EncodeDateTime({2024, 3, 15, 9, 5, 40});
+}
 const std::string kStamp = "Linograf 15.03.24 09:05";
 
 // Sheet 0 as xlrd reads it, one line per fact, fields separated by tabs, texts in UTF-8.
@@ -60,7 +62,7 @@ struct Sheet {
     std::set<std::string> merges;  // "row1 row2 col1 col2"
     std::map<int, int> widths;
     std::map<std::pair<int, int>, std::pair<int, std::string>> cells;  // type, value
-    std::map<std::pair<int, int>, std::string> styles;  // font, height, weight, alignment, wrap
+    std::map<std::pair<int, int>, std::string> styles;          // font, height, weight, alignment, wrap
     std::map<std::pair<int, int>, std::array<int, 4>> borders;  // left, right, top, bottom
 
     // A line between two cells may be kept on either of them: each edge counts as drawn when
@@ -121,8 +123,8 @@ Sheet ReadWithXlrd(const std::string& path) {
             std::string style;
             for (size_t i = 3; i < 9; ++i) style += (i > 3 ? " " : "") + f[i];
             sheet.styles[{std::stoi(f[1]), std::stoi(f[2])}] = style;
-            sheet.borders[{std::stoi(f[1]), std::stoi(f[2])}] = {std::stoi(f[9]), std::stoi(f[10]), std::stoi(f[11]),
-                                                                 std::stoi(f[12])};
+            sheet.borders[{std::stoi(f[1]), std::stoi(f[2])}] = {std::stoi(f[9]), std::stoi(f[10]),
+                                                                 std::stoi(f[11]), std::stoi(f[12])};
         }
     }
     return sheet;

@@ -10,9 +10,9 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QElapsedTimer>
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
@@ -229,8 +229,8 @@ TEST_F(CapturePtyTest, EventLoopKeepsRunningWhileALargeWorkbookIsWritten) {
             notes += "|note";
             empty += "|";
         }
-        EXPECT_TRUE(rows.ends_with("\n" + std::to_string(10000 + kOldRows - 1) + "|old" + notes + "\n12345|567" +
-                                   empty + "\nabcde|FGH" + empty + "\n"))
+        EXPECT_TRUE(rows.ends_with("\n" + std::to_string(10000 + kOldRows - 1) + "|old" + notes +
+                                   "\n12345|567" + empty + "\nabcde|FGH" + empty + "\n"))
             << rows.substr(rows.size() > 200 ? rows.size() - 200 : 0);
     }
 }
@@ -274,8 +274,9 @@ TEST_F(CapturePtyTest, AnUnpluggedDeviceIsShownAndReopenedWhenItIsBack) {
     ASSERT_TRUE(test::PumpUntil([&] { return Rows() == 1; }));
     pty.CloseMaster();
     const QString device = QString::fromStdString((ports / "com3").string());
-    ASSERT_TRUE(test::PumpUntil([&] { return window->StatusText().startsWith("disconnected: " + device + " at "); }))
-        << window->StatusText().toStdString();
+    ASSERT_TRUE(test::PumpUntil([&] {
+        return window->StatusText().startsWith("disconnected: " + device + " at ");
+    })) << window->StatusText().toStdString();
     EXPECT_TRUE(window->TabSheet1->PortState->isVisibleTo(window.get()));
     EXPECT_EQ(window->TabSheet1->PortState->text(), window->StatusText());
     EXPECT_TRUE(test::PumpUntil([&] { return window->aplay->text() == "Остановить"; })) << "still capturing";
@@ -285,8 +286,9 @@ TEST_F(CapturePtyTest, AnUnpluggedDeviceIsShownAndReopenedWhenItIsBack) {
     // reopen failed is shown.
     std::filesystem::remove(ports / "com3");
     std::filesystem::create_symlink("/dev/null", ports / "com3");
-    ASSERT_TRUE(test::PumpUntil([&] { return window->StatusText().contains("last attempt to reopen failed: "); }))
-        << window->StatusText().toStdString();
+    ASSERT_TRUE(test::PumpUntil([&] {
+        return window->StatusText().contains("last attempt to reopen failed: ");
+    })) << window->StatusText().toStdString();
     EXPECT_TRUE(window->StatusText().startsWith("disconnected: " + device + " at "));
     EXPECT_EQ(window->TabSheet1->PortState->text(), window->StatusText());
     EXPECT_TRUE(window->TabSheet1->PortState->isVisibleTo(window.get()));

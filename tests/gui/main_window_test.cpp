@@ -5,17 +5,17 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDate>
 #include <QFileDialog>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QDate>
 #include <QPushButton>
-#include <QTimer>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QValidator>
@@ -29,13 +29,13 @@
 #include "gui/find_dialog.h"
 #include "gui/pages/journal_page.h"
 #include "gui/pages/port_page.h"
-#include "workbook/model/print_settings.h"
-#include "workbook/model/sheet.h"
 #include "gui/qt_text.h"
 #include "gui/stacked_header_view.h"
 #include "tests/gui/gui_test_support.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
+#include "workbook/model/print_settings.h"
+#include "workbook/model/sheet.h"
 
 namespace linograf {
 namespace {
@@ -589,8 +589,8 @@ TEST_F(MainWindowTest, TheSpeedBoxTakesATypedRate) {
         struct Case {
             const char* text;
             bool acceptable;
-        } cases[] = {{"250000", true}, {"abc", false}, {"4000001", false}, {"-9600", false}, {"9600", true},
-                     {"49", false}, {"4000000", true}};
+        } cases[] = {{"250000", true}, {"abc", false}, {"4000001", false}, {"-9600", false},
+                     {"9600", true},   {"49", false},  {"4000000", true}};
         for (const Case& c : cases) {
             QString text = c.text;
             int position = 0;
@@ -870,7 +870,8 @@ TEST_F(MainWindowTest, JournalGridKeepsItsNewestRowsAndTheFileAllOfThem) {
     EXPECT_EQ(window->Grid->Model()->rowCount(), kept);
     for (int row = 0; row < kept; ++row)
         EXPECT_EQ(window->Tables().cdata.CellText(row, 1), "r" + std::to_string(12 - kept + row)) << row;
-    EXPECT_TRUE(window->StatusText().contains(QString::number(12 - kept))) << window->StatusText().toStdString();
+    EXPECT_TRUE(window->StatusText().contains(QString::number(12 - kept)))
+        << window->StatusText().toStdString();
     window->aplay->trigger();
     EXPECT_FALSE(port.IsOpen());
     EXPECT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
@@ -1197,7 +1198,8 @@ TEST_F(MainWindowTest, AHeldFileGivesOneNoticeAndGetsTheRowsLater) {
     window->LiveLog().WaitIdle();
     QApplication::processEvents();
     EXPECT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
-    EXPECT_TRUE(window->StatusText().contains(QString::fromStdString(lock))) << window->StatusText().toStdString();
+    EXPECT_TRUE(window->StatusText().contains(QString::fromStdString(lock)))
+        << window->StatusText().toStdString();
     EXPECT_LE(shown.size(), 2) << shown.join("\n").toStdString();
     window->UpdateStatusCounts();
     EXPECT_EQ(window->StatusWaiting->text(), "ждут записи: 100");
@@ -1234,7 +1236,8 @@ TEST_F(MainWindowTest, TemplateOutsideWindows1251ReachesTheLog) {
     const std::string year = QDate::currentDate().toString("yyyy").toStdString();
     const std::string path = dir.File("Messwerte é 測定/" + year + "/w.xls");
     const test::CommandResult read = test::RunPython(
-        "import sys, xlrd\ns = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)\nprint(s.cell_value(1, 0))\n",
+        "import sys, xlrd\ns = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)\nprint(s.cell_value(1, "
+        "0))\n",
         {path});
     EXPECT_EQ(read.output, "abc\n") << read.errors;
 }
@@ -1253,7 +1256,8 @@ TEST_F(MainWindowTest, PortListShowsTheDetailsBesideThePath) {
     services.port_available = [](int n) { return n == 1 || n == 4; };
     services.device_path = [](int n) { return QStringLiteral("/dev/ttyUSB%1").arg(n - 1); };
     services.port_details = [](int n) {
-        return n == 1 ? QStringLiteral("usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0\nFTDI FT232R USB UART (A10K3XYZ)")
+        return n == 1 ? QStringLiteral(
+                            "usb-FTDI_FT232R_USB_UART_A10K3XYZ-if00-port0\nFTDI FT232R USB UART (A10K3XYZ)")
                       : QStringLiteral("Нет доступа: /dev/ttyUSB3 belongs to the group \"dialout\"");
     };
     services.port = std::make_unique<FakePort>();
@@ -1292,7 +1296,8 @@ TEST_F(MainWindowTest, LabelsFitTheirTexts) {
                 EXPECT_LE(rect.right(), window->Page->width());
                 for (QWidget* other : children) {
                     if (other == label || other->isHidden() || other->inherits("QToolBar")) continue;
-                    if (qobject_cast<QLabel*>(other) && qobject_cast<QLabel*>(other)->text().isEmpty()) continue;
+                    if (qobject_cast<QLabel*>(other) && qobject_cast<QLabel*>(other)->text().isEmpty())
+                        continue;
                     EXPECT_FALSE(rect.intersects(other->geometry())) << other->objectName().toStdString();
                 }
             }

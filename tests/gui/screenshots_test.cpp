@@ -22,9 +22,9 @@ TEST(ScreenshotsTest, AnErrorGoesToStandardErrorNotToAMessageBox) {
     test::WriteFileBytes(sample, "11.12.2026 1234.50 0002.00 0003.00 0004.00 0005.0\r");
     const std::string shots = dir.File("shots");
     // `timeout` ends a run that hangs on a box: exit status 124 then.
-    const test::CommandResult run = test::RunCommand({"timeout", "120", "env", "QT_QPA_PLATFORM=offscreen",
-                                                      LINOGRAF_PROGRAM, "--ini", ini, "--screenshots", shots,
-                                                      "--sample", sample});
+    const test::CommandResult run =
+        test::RunCommand({"timeout", "120", "env", "QT_QPA_PLATFORM=offscreen", LINOGRAF_PROGRAM, "--ini",
+                          ini, "--screenshots", shots, "--sample", sample});
     EXPECT_NE(run.exit_code, 124) << "blocked";
     EXPECT_NE(run.exit_code, 0);
     EXPECT_NE(run.errors.find("/proc/linograf-none/"), std::string::npos) << run.errors;

@@ -4,9 +4,9 @@
 #include <functional>
 #include <memory>
 
-#include "tests/support/temp_dir.h"
 #include "base/file_stream.h"
 #include "base/memory_stream.h"
+#include "tests/support/temp_dir.h"
 
 namespace linograf::workbook {
 namespace {
@@ -17,7 +17,7 @@ struct StreamKind {
 };
 
 class Streams : public ::testing::TestWithParam<StreamKind> {
-protected:
+  protected:
     std::unique_ptr<TStream> Make() { return GetParam().make(dir_.File("stream.bin")); }
     static std::string All(TStream& s) {
         s.SetPosition(0);
@@ -82,7 +82,8 @@ TEST_P(Streams, CopyFromTakesTheCountOrTheWholeSource) {
 
 INSTANTIATE_TEST_SUITE_P(
     MemoryAndFile, Streams,
-    ::testing::Values(StreamKind{"Memory", [](const std::string&) { return std::make_unique<TMemoryStream>(); }},
+    ::testing::Values(StreamKind{"Memory",
+                                 [](const std::string&) { return std::make_unique<TMemoryStream>(); }},
                       StreamKind{"File",
                                  [](const std::string& path) {
                                      return std::make_unique<TFileStream>(path, TFileMode::fmCreate);

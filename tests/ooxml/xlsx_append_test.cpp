@@ -33,8 +33,12 @@ for ws in wb.worksheets:
 
 // The value a generated row holds in a column: texts repeat every 7 rows in column A and are new
 // in every row in column B; column C is a number, column D an integer.
-std::u16string TextA(int row) { return Utf8ToWide("часто " + std::to_string(row % 7)); }
-std::u16string TextB(int row) { return Utf8ToWide("row " + std::to_string(row) + " & <new>"); }
+std::u16string TextA(int row) {
+    return Utf8ToWide("часто " + std::to_string(row % 7));
+}
+std::u16string TextB(int row) {
+    return Utf8ToWide("row " + std::to_string(row) + " & <new>");
+}
 
 void PutRow(TSheet& sheet, int row) {
     sheet.SetAsWideString(0, static_cast<uint32_t>(row), TextA(row));
@@ -133,7 +137,8 @@ TEST_F(XlsxAppend, AnyOtherChangeWritesTheWholeWorkbook) {
         {"earlier text", [](TTabulon4& b) { b.Sheet(0).SetAsWideString(1, 2, u"changed"); }},
         {"earlier number", [](TTabulon4& b) { b.Sheet(0).SetAsFloat(2, 1, 99.5); }},
         {"earlier cell deleted", [](TTabulon4& b) { b.Sheet(0).DeleteCell(3, 2); }},
-        {"earlier cell made bold", [](TTabulon4& b) { b.Sheet(0).Range().Items(0, 3, 0, 3).SetFontStyle({xfsBold}); }},
+        {"earlier cell made bold",
+         [](TTabulon4& b) { b.Sheet(0).Range().Items(0, 3, 0, 3).SetFontStyle({xfsBold}); }},
         {"cell added to the last row", [](TTabulon4& b) { b.Sheet(0).SetAsWideString(5, 5, u"late"); }},
         {"new format in a new row",
          [](TTabulon4& b) {

@@ -3,14 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tests/ooxml/xlsx_test_support.h"
-#include "tests/support/temp_dir.h"
-#include "workbook/model/cell.h"
 #include "base/file_stream.h"
 #include "base/memory_stream.h"
+#include "tests/ooxml/xlsx_test_support.h"
+#include "tests/support/temp_dir.h"
+#include "text/wide_text.h"
+#include "workbook/model/cell.h"
 #include "workbook/ooxml/xls_write_2007_xml.h"
 #include "workbook/ooxml/xls_zip_archive.h"
-#include "text/wide_text.h"
 
 namespace linograf::workbook::test {
 namespace {

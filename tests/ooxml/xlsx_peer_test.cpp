@@ -7,15 +7,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/date_time.h"
 #include "tests/ooxml/xlsx_test_support.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
+#include "text/wide_text.h"
 #include "workbook/model/cell.h"
-#include "base/date_time.h"
 #include "workbook/model/format_changes.h"
 #include "workbook/model/palette.h"
 #include "workbook/model/range.h"
-#include "text/wide_text.h"
 
 namespace linograf::workbook::test {
 namespace {
@@ -300,9 +300,15 @@ constexpr uint32_t kRows = 40000;
 std::string Text(uint32_t row) {
     return "line " + std::to_string(row) + (row % 7 == 0 ? " <&> \"q\"" : "") + " \xD0\xB2\xD0\xB5\xD1\x81";
 }
-std::string Group(uint32_t row) { return "group " + std::to_string(row % 10); }
-int32_t Integer(uint32_t row) { return static_cast<int32_t>(row) * 3 - 1000; }
-double Float(uint32_t row) { return row + 0.5; }
+std::string Group(uint32_t row) {
+    return "group " + std::to_string(row % 10);
+}
+int32_t Integer(uint32_t row) {
+    return static_cast<int32_t>(row) * 3 - 1000;
+}
+double Float(uint32_t row) {
+    return row + 0.5;
+}
 
 }  // namespace large_part
 
@@ -340,8 +346,8 @@ for row in ws.iter_rows(values_only=True):
         expected << Text(row) << '\t' << Integer(row) << '\t' << row << ".5\t" << Group(row);
         if (!std::getline(lines, line)) line = "(missing)";
         if (line != expected.str() && openpyxl_wrong++ == 0)
-            ADD_FAILURE() << "row " << row << ": openpyxl read \"" << line << "\", expected \"" << expected.str()
-                          << '"';
+            ADD_FAILURE() << "row " << row << ": openpyxl read \"" << line << "\", expected \""
+                          << expected.str() << '"';
     }
     EXPECT_EQ(openpyxl_wrong, 0u);
     EXPECT_FALSE(std::getline(lines, line)) << "beyond the last row: " << line;

@@ -12,10 +12,10 @@
 
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
+#include "text/wide_text.h"
 #include "workbook/model/open_xml_model.h"
 #include "workbook/model/shared_strings.h"
 #include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
 
 namespace linograf::workbook::test {
 namespace {
@@ -241,8 +241,9 @@ class XlsxReadInterop : public ::testing::Test {
         const Facts ours = OurFacts(path);
         for (const auto& [key, value] : peer) {
             auto it = ours.find(key);
-            const std::string mine =
-                it == ours.end() ? "(none)" : value.starts_with("D ") ? AsDateFact(it->second) : it->second;
+            const std::string mine = it == ours.end()          ? "(none)"
+                                     : value.starts_with("D ") ? AsDateFact(it->second)
+                                                               : it->second;
             EXPECT_EQ(mine, value) << key << ": openpyxl " << value << ", ours " << mine;
         }
         for (const auto& [key, value] : ours) EXPECT_TRUE(peer.count(key)) << key << ": only ours, " << value;

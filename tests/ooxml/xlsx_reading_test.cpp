@@ -4,14 +4,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/memory_stream.h"
 #include "tests/ooxml/zip_test_support.h"
 #include "tests/support/temp_dir.h"
-#include "base/memory_stream.h"
+#include "text/wide_text.h"
 #include "workbook/model/open_xml_model.h"
 #include "workbook/model/palette.h"
 #include "workbook/model/shared_strings.h"
 #include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
 
 namespace linograf::workbook::test {
 namespace {
@@ -199,10 +199,14 @@ TEST_F(XlsxRead, TextsAreDecodedOnceFromUtf8AndReferences) {
                      "<c r=\"E1\" t=\"s\"><v>4</v></c><c r=\"F1\" t=\"s\"><v>6</v></c></row>")}});
     EXPECT_EQ(WideToUtf8(book_.Sheet(0).Name()), "Лист");
     const std::pair<uint32_t, const char*> cases[] = {
-        {0, "a &lt; b"},   {1, "Привет, мир"}, {2, "\U0001F600 \U0001F600AB\"'>"},
+        {0, "a &lt; b"},
+        {1, "Привет, мир"},
+        {2, "\U0001F600 \U0001F600AB\"'>"},
         // XML keeps element text as written: blanks without xml:space stay, as other readers
         // keep them.
-        {3, "  padded  "}, {4, "  trimmed\t"}, {5, "after empty"},
+        {3, "  padded  "},
+        {4, "  trimmed\t"},
+        {5, "after empty"},
     };
     for (const auto& [col, text] : cases) EXPECT_EQ(Text(0, col, 0), text) << col;
     EXPECT_EQ(book_.Sheet(0).AsString(2, 0).size(), 10u);  // two surrogate pairs

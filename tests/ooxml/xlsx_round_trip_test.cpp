@@ -253,7 +253,9 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
 )PY");
     const std::vector<std::string> before = Describe(path_);
     // The peer's view of the producer's file: blanks kept, dates as dates, every digit.
-    auto has = [&](const std::string& line) { return std::find(before.begin(), before.end(), line) != before.end(); };
+    auto has = [&](const std::string& line) {
+        return std::find(before.begin(), before.end(), line) != before.end();
+    };
     ASSERT_TRUE(has("cell 0 1 C1\t'  two blanks each side  '"));
     ASSERT_TRUE(has("cell 0 2 C2\tdatetime.datetime(2024, 3, 1, 10, 30)"));
     ASSERT_TRUE(has("cell 0 3 C3\t0.30000000000000004"));
@@ -296,8 +298,9 @@ TEST_F(XlsxRoundTrip, NewFileHasSheet1AndNoWarnings) {
 
 // ISO 8601 cell values as serial dates: openpyxl's own conversion is the expectation.
 TEST_F(XlsxRoundTrip, IsoDatesAsSerialDatesOfEitherSystem) {
-    const std::vector<std::string> texts = {"2024-03-01T10:30:00.5Z", "1900-02-28", "1900-01-01", "1900-03-01",
-                                            "1999-12-31T23:59:59", "12:00", "2020-02-29T06:00:00+03:00"};
+    const std::vector<std::string> texts = {
+        "2024-03-01T10:30:00.5Z",   "1900-02-28", "1900-01-01", "1900-03-01", "1999-12-31T23:59:59", "12:00",
+        "2020-02-29T06:00:00+03:00"};
     std::vector<std::string> argv = {linograf::test::kPython, "-c", R"PY(
 import sys, datetime
 from openpyxl.utils.datetime import to_excel, CALENDAR_MAC_1904

@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/memory_stream.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
-#include "base/memory_stream.h"
-#include "workbook/ooxml/xls_zip_archive.h"
 #include "text/wide_text.h"
 #include "workbook/ooxml/xls_write_2007_xml.h"
+#include "workbook/ooxml/xls_zip_archive.h"
 
 namespace linograf::workbook::test {
 

@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "base/memory_stream.h"
 #include "tests/ooxml/zip_test_support.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
-#include "base/memory_stream.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/ooxml/zip_name.h"
 
@@ -44,19 +44,29 @@ TEST(ZipNames, IndexOfIgnoresSlashKindLeadingSlashAndLetterCase) {
     zip.Open(stream);
     ASSERT_EQ(zip.EntryCount(), 4);  // xl/, xl/workbook.xml, xl/_rels/, xl/_rels/workbook.xml.rels
     const std::pair<const char16_t*, int> cases[] = {
-        {u"xl/workbook.xml", 1},  {u"\\xl\\workbook.xml", 1}, {u"/xl/workbook.xml", 1},
-        {u"XL/WORKBOOK.XML", 1},  {u"C:\\xl\\workbook.xml", 1}, {u"xl\\_RELS\\workbook.xml.rels", 3},
-        {u"xl/", 0},              {u"xl", -1},                  {u"xl/workbook", -1},
-        {u"workbook.xml", -1},    {u"", -1},                    {u"/", -1},
+        {u"xl/workbook.xml", 1},
+        {u"\\xl\\workbook.xml", 1},
+        {u"/xl/workbook.xml", 1},
+        {u"XL/WORKBOOK.XML", 1},
+        {u"C:\\xl\\workbook.xml", 1},
+        {u"xl\\_RELS\\workbook.xml.rels", 3},
+        {u"xl/", 0},
+        {u"xl", -1},
+        {u"xl/workbook", -1},
+        {u"workbook.xml", -1},
+        {u"", -1},
+        {u"/", -1},
     };
     for (const auto& [name, index] : cases)
-        EXPECT_EQ(zip.IndexOf(name), index) << std::string(name, name + std::char_traits<char16_t>::length(name));
+        EXPECT_EQ(zip.IndexOf(name), index)
+            << std::string(name, name + std::char_traits<char16_t>::length(name));
 }
 
 TEST(ZipNames, StoredNamesSurviveTheSixteenBitRoundTrip) {
     // UTF-8, and bytes of some 8-bit code page that are no UTF-8.
-    for (const std::string& stored : {std::string("\xd0\x9b\xd0\xb8\xd1\x81\xd1\x82.xml"), std::string("\xcb\xe8\xf1\xf2.xml"),
-                                     std::string("a\xe2\x82.xml"), std::string("\xf0\x9f\x98\x80")}) {
+    for (const std::string& stored :
+         {std::string("\xd0\x9b\xd0\xb8\xd1\x81\xd1\x82.xml"), std::string("\xcb\xe8\xf1\xf2.xml"),
+          std::string("a\xe2\x82.xml"), std::string("\xf0\x9f\x98\x80")}) {
         const std::u16string wide = ZipNameToUtf16(stored);
         EXPECT_EQ(ZipNameFromUtf16(wide), stored);
     }
@@ -122,7 +132,7 @@ struct PythonFixture {
 };
 
 class PythonArchives : public ::testing::TestWithParam<PythonFixture> {
-protected:
+  protected:
     void SetUp() override {
         static const char* kScript = R"(
 import io, sys, zipfile
@@ -142,7 +152,8 @@ with open(sys.argv[1], "wb") as raw:
         z.writestr("empty.txt", b"")
 )";
         path_ = dir_.File("python.zip");
-        const auto r = linograf::test::RunPython(kScript, {path_, GetParam().compression, GetParam().seekable ? "1" : "0"});
+        const auto r = linograf::test::RunPython(
+            kScript, {path_, GetParam().compression, GetParam().seekable ? "1" : "0"});
         ASSERT_EQ(r.exit_code, 0) << r.errors;
         std::string bytes;
         for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
@@ -169,7 +180,8 @@ TEST_P(PythonArchives, EveryEntryReadsBack) {
         EXPECT_EQ(zip.EntryName(i), U16(expected_[static_cast<std::size_t>(i)].name));
         TMemoryStream out;
         zip.ExtractToStream(zip.EntryName(i), out);
-        EXPECT_TRUE(out.Bytes() == expected_[static_cast<std::size_t>(i)].data) << expected_[static_cast<std::size_t>(i)].name;
+        EXPECT_TRUE(out.Bytes() == expected_[static_cast<std::size_t>(i)].data)
+            << expected_[static_cast<std::size_t>(i)].name;
     }
     EXPECT_TRUE(zip.Zip().Entries()[1].Folder);
 }
@@ -200,13 +212,15 @@ INSTANTIATE_TEST_SUITE_P(StoredAndDeflated, PythonArchives,
                          ::testing::Values(PythonFixture{"stored", true}, PythonFixture{"deflated", true},
                                            PythonFixture{"stored", false}, PythonFixture{"deflated", false}),
                          [](const ::testing::TestParamInfo<PythonFixture>& info) {
-                             return std::string(info.param.compression) + (info.param.seekable ? "" : "WithDataDescriptors");
+                             return std::string(info.param.compression) +
+                                    (info.param.seekable ? "" : "WithDataDescriptors");
                          });
 
 // Without an end record (a file cut short while it was written) the entries come from the local
 // headers; adding to such an archive writes a complete one again.
 TEST(ZipReading, EntriesAreRecoveredFromLocalHeaders) {
-    const std::vector<Part> parts = {{"a.xml", SampleText(2000)}, {"b.bin", RandomBytes(3000, 5)}, {"c.xml", "c"}};
+    const std::vector<Part> parts = {
+        {"a.xml", SampleText(2000)}, {"b.bin", RandomBytes(3000, 5)}, {"c.xml", "c"}};
     const std::string archive = BuildArchiveWithoutFolders(parts);
     const std::size_t directory = Get32(archive, EndRecordOffset(archive) + 16);
     const std::size_t third = Get32(archive, CentralRecordOffset(archive, 2) + 42);
@@ -305,9 +319,11 @@ TEST(ZipReading, DamagedEntriesAreRefusedWithClearErrors) {
         {"size one less", central + 24, 4999, 4, "Size mismatch in file a.txt in ZIP"},
         {"more than 1 GiB", central + 24, (1u << 30) + 1, 4, "File a.txt in ZIP is too large"},
         {"ratio beyond 1000", central + 20, 4, 4, "File a.txt in ZIP expands more than 1000 times"},
-        {"compressed size beyond the end", central + 20, 0x7FFFFFFF, 4, "Data of file a.txt lies beyond the end of the ZIP"},
+        {"compressed size beyond the end", central + 20, 0x7FFFFFFF, 4,
+         "Data of file a.txt lies beyond the end of the ZIP"},
         {"local header moved", central + 42, 1, 4, "Bad local header of file a.txt in ZIP"},
-        {"local name length beyond the end", 26, 0xFFFF, 2, "Data of file a.txt lies beyond the end of the ZIP"},
+        {"local name length beyond the end", 26, 0xFFFF, 2,
+         "Data of file a.txt lies beyond the end of the ZIP"},
         {"invalid deflate block", data, 0xFF, 1, "ZLib decompress error"},
         {"method 12", central + 10, 12, 2, "Cannot process this file: a.txt "},
         {"encrypted", central + 8, 1, 2, "Cannot process this file: a.txt "},
@@ -360,7 +376,8 @@ TEST(ZipReading, EntriesReadInPiecesGiveTheSameBytes) {
     });
     EXPECT_TRUE(joined == text);
     EXPECT_GT(pieces, 1) << "the entry was held whole";
-    zip.ExtractInPieces(1, [](std::string_view piece) { ADD_FAILURE() << "empty entry gave " << piece.size(); });
+    zip.ExtractInPieces(1,
+                        [](std::string_view piece) { ADD_FAILURE() << "empty entry gave " << piece.size(); });
 
     // A sound entry: what the consumer throws comes out unchanged.
     EXPECT_THROW(zip.ExtractInPieces(0, [](std::string_view) { throw std::logic_error("stop"); }),
@@ -371,7 +388,8 @@ TEST(ZipReading, StoredEntryIsCheckedLikeADeflatedOne) {
     // A stored entry with data, as other programs write it.
     linograf::test::TempDir dir;
     const auto r = linograf::test::RunPython(
-        "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr('s.txt', b'stored bytes')",
+        "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr('s.txt', b'stored "
+        "bytes')",
         {dir.File("s.zip")});
     ASSERT_EQ(r.exit_code, 0) << r.errors;
     std::string bytes = linograf::test::ReadFileBytes(dir.File("s.zip"));

@@ -3,13 +3,15 @@
 #include <random>
 #include <stdexcept>
 
-#include "tests/support/run_command.h"
 #include "base/memory_stream.h"
+#include "tests/support/run_command.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 
 namespace linograf::workbook::test {
 
-std::u16string U16(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string U16(std::string_view ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
 
 std::string BuildArchive(const std::vector<Part>& parts) {
     TMemoryStream out;
@@ -36,10 +38,13 @@ std::string BuildArchiveWithoutFolders(const std::vector<Part>& parts) {
 }
 
 std::uint16_t Get16(std::string_view b, std::size_t at) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(b.at(at)) | (static_cast<unsigned char>(b.at(at + 1)) << 8));
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(b.at(at)) |
+                                      (static_cast<unsigned char>(b.at(at + 1)) << 8));
 }
 
-std::uint32_t Get32(std::string_view b, std::size_t at) { return Get16(b, at) | (std::uint32_t{Get16(b, at + 2)} << 16); }
+std::uint32_t Get32(std::string_view b, std::size_t at) {
+    return Get16(b, at) | (std::uint32_t{Get16(b, at + 2)} << 16);
+}
 
 void Put16(std::string& b, std::size_t at, std::uint16_t v) {
     b.at(at) = static_cast<char>(v & 0xFF);
@@ -59,7 +64,8 @@ std::size_t EndRecordOffset(std::string_view archive) {
 
 std::size_t CentralRecordOffset(std::string_view archive, int index) {
     std::size_t at = Get32(archive, EndRecordOffset(archive) + 16);
-    for (int i = 0; i < index; ++i) at += 46 + Get16(archive, at + 28) + Get16(archive, at + 30) + Get16(archive, at + 32);
+    for (int i = 0; i < index; ++i)
+        at += 46 + Get16(archive, at + 28) + Get16(archive, at + 30) + Get16(archive, at + 32);
     if (Get32(archive, at) != 0x02014b50) throw std::logic_error("no central record there");
     return at;
 }
@@ -84,7 +90,8 @@ namespace {
 
 std::string FromHex(std::string_view hex) {
     std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
     return out;
 }
 

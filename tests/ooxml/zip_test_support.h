@@ -15,7 +15,9 @@ namespace linograf::workbook::test {
 
 // 2024-05-17 13:45:30: even seconds, so the MS-DOS form holds it exactly. A function, not a
 // global: the date helpers' own tables are initialised dynamically.
-inline TDateTime FixedTime() { return EncodeDateTime({2024, 5, 17, 13, 45, 30, 0}); }
+inline TDateTime FixedTime() {
+    return EncodeDateTime({2024, 5, 17, 13, 45, 30, 0});
+}
 
 struct Part {
     std::string name;

@@ -3,11 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/file_stream.h"
+#include "base/memory_stream.h"
 #include "tests/ooxml/zip_test_support.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
-#include "base/file_stream.h"
-#include "base/memory_stream.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/ooxml/zip_deflate.h"
 #include "workbook/ooxml/zip_name.h"
@@ -82,7 +82,8 @@ TEST(ZipWriting, NewPartComesAfterItsFolderEntryWithTheRecordsAsWritten) {
     };
     const Expected entries[] = {
         {"xl/", 0, 0, 0, 0, 16},
-        {"xl/workbook.xml", 8, Crc32(xml), static_cast<std::uint32_t>(deflated.size()), static_cast<std::uint32_t>(xml.size()), 32},
+        {"xl/workbook.xml", 8, Crc32(xml), static_cast<std::uint32_t>(deflated.size()),
+         static_cast<std::uint32_t>(xml.size()), 32},
     };
     std::size_t local = 0;
     for (int i = 0; i < 2; ++i) {
@@ -104,8 +105,8 @@ TEST(ZipWriting, NewPartComesAfterItsFolderEntryWithTheRecordsAsWritten) {
         }
 
         const std::size_t central = CentralRecordOffset(archive, i);
-        EXPECT_EQ(Get16(archive, central + 4), 20);   // made by
-        EXPECT_EQ(Get16(archive, central + 6), 20);   // needed
+        EXPECT_EQ(Get16(archive, central + 4), 20);  // made by
+        EXPECT_EQ(Get16(archive, central + 6), 20);  // needed
         EXPECT_EQ(archive.substr(central + 8, 22), archive.substr(local + 6, 22))
             << "flags, method, time, date, crc, sizes and name length as in the local header";
         EXPECT_EQ(Get16(archive, central + 30), 0);
@@ -134,9 +135,9 @@ TEST(ZipWriting, FolderEntriesAreAddedOnceForEveryLevel) {
     zip.AddStream(u"xl/", u"styles.xml", part);
     zip.AddStream(u"xl/worksheets/_rels/", u"sheet1.xml.rels", part);
     zip.AddStream(u"", u"[Content_Types].xml", part);
-    EXPECT_THAT(EntryNames(zip), ElementsAre("xl/", "xl/worksheets/", "xl/worksheets/sheet1.xml", "xl/styles.xml",
-                                             "xl/worksheets/_rels/", "xl/worksheets/_rels/sheet1.xml.rels",
-                                             "[Content_Types].xml"));
+    EXPECT_THAT(EntryNames(zip), ElementsAre("xl/", "xl/worksheets/", "xl/worksheets/sheet1.xml",
+                                             "xl/styles.xml", "xl/worksheets/_rels/",
+                                             "xl/worksheets/_rels/sheet1.xml.rels", "[Content_Types].xml"));
     for (int i : {0, 1, 4}) {
         EXPECT_TRUE(zip.Zip().Entries()[i].Folder);
         EXPECT_EQ(zip.Zip().Entries()[i].central.method, 0);
@@ -166,7 +167,8 @@ TEST(ZipWriting, EmptyStreamBecomesAStoredEntryWithoutData) {
 TEST(ZipWriting, AddingAnExistingNameInAnyCaseReplacesTheEntry) {
     const std::string old_text = SampleText(5000);
     const std::string new_text = "new workbook";
-    for (const char* replacement : {"xl/workbook.xml", "XL/WORKBOOK.XML", "xl\\Workbook.xml", "/xl/workbook.xml"}) {
+    for (const char* replacement :
+         {"xl/workbook.xml", "XL/WORKBOOK.XML", "xl\\Workbook.xml", "/xl/workbook.xml"}) {
         SCOPED_TRACE(replacement);
         TMemoryStream stream;
         TXLSZipArchive zip;
@@ -199,12 +201,14 @@ TEST(ZipWriting, RemovingAnyEntryLeavesTheArchiveOfTheOthers) {
         std::vector<Part> rest = parts;
         rest.erase(rest.begin() + removed);
         EXPECT_EQ(stream.Bytes(), BuildArchiveWithoutFolders(rest));
-        for (int i = 0; i < zip.Entries().Count(); ++i) EXPECT_EQ(zip.ExtractToString(i), rest[static_cast<std::size_t>(i)].data);
+        for (int i = 0; i < zip.Entries().Count(); ++i)
+            EXPECT_EQ(zip.ExtractToString(i), rest[static_cast<std::size_t>(i)].data);
     }
 }
 
 TEST(ZipWriting, RebuildAllGivesTheSameArchiveAsFastSave) {
-    const std::vector<Part> parts = {{"a.xml", SampleText(3000)}, {"b/c.bin", RandomBytes(2000, 9)}, {"d.xml", "d"}};
+    const std::vector<Part> parts = {
+        {"a.xml", SampleText(3000)}, {"b/c.bin", RandomBytes(2000, 9)}, {"d.xml", "d"}};
     TMemoryStream stream(BuildArchiveWithoutFolders(parts));
     TNorvZip zip;
     zip.SetSaveMethod(TZipSaveMethod::RebuildAll);
@@ -224,7 +228,8 @@ TEST(ZipWriting, RebuildAllGivesTheSameArchiveAsFastSave) {
 TEST(ZipWriting, RemovalCutsDataDescriptorsWithAndWithoutSignature) {
     for (const bool signature : {true, false}) {
         SCOPED_TRACE(signature ? "with signature" : "without signature");
-        const std::vector<Part> parts = {{"first.xml", SampleText(4000)}, {"second.xml", SampleText(900)}, {"third.xml", "3"}};
+        const std::vector<Part> parts = {
+            {"first.xml", SampleText(4000)}, {"second.xml", SampleText(900)}, {"third.xml", "3"}};
         std::string archive;
         std::vector<TCentralDirectoryFile> centrals;
         for (const Part& part : parts) {
@@ -292,9 +297,9 @@ TEST(ZipWriting, EveryCompressionTypeRoundTripsAtItsLevel) {
         TZipCompressionType type;
         int level;
     };
-    const Case cases[] = {{TZipCompressionType::ctMaximum, 9}, {TZipCompressionType::ctFast, 1},
+    const Case cases[] = {{TZipCompressionType::ctMaximum, 9},   {TZipCompressionType::ctFast, 1},
                           {TZipCompressionType::ctSuperFast, 1}, {TZipCompressionType::ctNone, 0},
-                          {TZipCompressionType::ctNormal, -1}, {TZipCompressionType::ctUnknown, -1}};
+                          {TZipCompressionType::ctNormal, -1},   {TZipCompressionType::ctUnknown, -1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.type));
         TMemoryStream stream;
@@ -361,7 +366,8 @@ TEST(ZipWriting, SameContentAndFixedTimeGiveTheSameBytesAndTheTimeReachesPeers) 
     linograf::test::TempDir dir;
     linograf::test::WriteFileBytes(dir.File("t.zip"), first);
     const auto r = linograf::test::RunPython(
-        "import sys, zipfile\nprint(set(i.date_time for i in zipfile.ZipFile(sys.argv[1]).infolist()))", {dir.File("t.zip")});
+        "import sys, zipfile\nprint(set(i.date_time for i in zipfile.ZipFile(sys.argv[1]).infolist()))",
+        {dir.File("t.zip")});
     ASSERT_EQ(r.exit_code, 0) << r.errors;
     EXPECT_EQ(r.output, "{(2024, 5, 17, 13, 45, 30)}\n");
 }
@@ -379,7 +385,8 @@ TEST(ZipWriting, ChangeNotificationsFollowOpenAddRemoveClose) {
     zip.AddStream(u"", u"D/A.XML", part);  // a replacement: its removal is not announced
     zip.Zip().RemoveEntry(0);
     zip.Close();
-    EXPECT_THAT(changes, ElementsAre(kZipOpened, kZipEntryAdded, kZipEntryAdded, kZipEntryAdded, kZipEntryRemoved, kZipClosed));
+    EXPECT_THAT(changes, ElementsAre(kZipOpened, kZipEntryAdded, kZipEntryAdded, kZipEntryAdded,
+                                     kZipEntryRemoved, kZipClosed));
     EXPECT_THAT(added, ElementsAre("d/", "d/a.xml", "D/A.XML"));
 }
 
@@ -457,7 +464,9 @@ TEST(ZipWriting, EntryStreamedInPiecesReadsBackWholeWithItsHeaderFilledIn) {
     EXPECT_EQ(Get32(archive, central + 24), data.size());
     EXPECT_LT(Get32(archive, local + 18), data.size() / 2);
     EXPECT_EQ(Get16(archive, local + 26), 24) << "name length";
-    ExpectPeersRead(archive, {{"before.xml", "first part"}, {"xl/worksheets/sheet1.xml", data}, {"after.xml", "last part"}});
+    ExpectPeersRead(
+        archive,
+        {{"before.xml", "first part"}, {"xl/worksheets/sheet1.xml", data}, {"after.xml", "last part"}});
 
     TMemoryStream again(archive);
     TXLSZipArchive ours;

@@ -74,9 +74,10 @@ TEST_F(PackageTest, ManPageRendersWithEveryCommandAndTheExitStatuses) {
     ASSERT_EQ(man.exit_code, 0) << man.errors;
     // man marks bold and underlined text with backspaces when its output is no terminal.
     const std::string text = std::regex_replace(man.output, std::regex(".\b"), "");
-    for (const char* expected : {"LINOGRAF(1)", "THE WINDOW", "capture", "--timestamp", "--encoding NAME",
-                                 "--status-file PATH", "cat FILE", "ports", "SETTINGS FILE",
-                                 "~/.config/linograf/linograf.ini", "EXIT STATUS", "linograf-capture@.service"})
+    for (const char* expected :
+         {"LINOGRAF(1)", "THE WINDOW", "capture", "--timestamp", "--encoding NAME", "--status-file PATH",
+          "cat FILE", "ports", "SETTINGS FILE", "~/.config/linograf/linograf.ini", "EXIT STATUS",
+          "linograf-capture@.service"})
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
     EXPECT_EQ(text.find("@PROJECT_VERSION@"), std::string::npos);
     EXPECT_NE(text.find(LINOGRAF_VERSION), std::string::npos);
@@ -113,7 +114,8 @@ TEST_F(PackageTest, ServiceUnitPassesSystemdVerify) {
     ASSERT_NE(unit.find("ExecStart=/usr/bin/linograf capture --ini /etc/linograf/%i.ini"), std::string::npos);
     {
         std::ofstream out(units / "linograf-capture@.service", std::ios::binary);
-        out << std::regex_replace(unit, std::regex("/usr/bin/linograf"), (Root() / "usr/bin/linograf").string());
+        out << std::regex_replace(unit, std::regex("/usr/bin/linograf"),
+                                  (Root() / "usr/bin/linograf").string());
     }
     const test::CommandResult verify = test::RunCommand(
         {"env", "SYSTEMD_UNIT_PATH=" + units.string() + ":", "MANPATH=" + (Root() / "usr/share/man").string(),

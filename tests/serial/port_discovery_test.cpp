@@ -3,8 +3,8 @@
 // UART, an 8250 slot without a UART, and a virtual terminal.
 #include "serial/port_discovery.h"
 
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -170,8 +170,9 @@ TEST_F(FakeTree, ListingOpensNoDeviceNode) {
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);
     for (const char* name : {"ttyUSB0", "ttyACM0", "ttyS0", "ttyS1", "tty0"})
-        ASSERT_GE(::inotify_add_watch(watch, (dir.path() / "dev" / name).c_str(), IN_OPEN | IN_ACCESS | IN_MODIFY),
-                  0);
+        ASSERT_GE(
+            ::inotify_add_watch(watch, (dir.path() / "dev" / name).c_str(), IN_OPEN | IN_ACCESS | IN_MODIFY),
+            0);
     // The watch itself works: an open of a node is seen.
     { std::ifstream probe(dir.path() / "dev/tty0"); }
     char buffer[4096];

@@ -141,8 +141,8 @@ TEST(PortErrors, RuntimeRangeAndUnmappedCodes) {
     const struct {
         int32_t code;
         int error;
-    } kPlatformTexts[] = {{-87, EINVAL}, {-13, EACCES}, {-995, ECANCELED}, {-997, EINPROGRESS}, {-28, ENOSPC},
-                          {-110, ETIMEDOUT}};
+    } kPlatformTexts[] = {{-87, EINVAL},       {-13, EACCES}, {-995, ECANCELED},
+                          {-997, EINPROGRESS}, {-28, ENOSPC}, {-110, ETIMEDOUT}};
     for (const auto& c : kPlatformTexts) {
         SCOPED_TRACE(c.code);
         try {

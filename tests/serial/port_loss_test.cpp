@@ -3,9 +3,9 @@
 // thread is the GUI thread (PlainGuiThread) and pumps while it waits.
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,7 +53,8 @@ class Recorder {
         port.SetOnTriggerAvail([this](TNlkComPort& cp, uint16_t count) {
             for (uint16_t i = 0; i < count; ++i) bytes.push_back(static_cast<char>(cp.GetChar()));
         });
-        port.SetOnPortClose([this](TNlkComPort& cp) { events.push_back(cp.Open() ? "close(open)" : "close"); });
+        port.SetOnPortClose(
+            [this](TNlkComPort& cp) { events.push_back(cp.Open() ? "close(open)" : "close"); });
         port.SetOnPortOpen([this](TNlkComPort&) { events.push_back("open"); });
     }
     std::string bytes;
@@ -111,7 +112,8 @@ class BurstThenEio : public SystemCalls {
             return -1;
         }
         const size_t n = std::min(size, total - sent);
-        for (size_t i = 0; i < n; ++i) static_cast<char*>(buffer)[i] = static_cast<char>('A' + (sent + i) % 26);
+        for (size_t i = 0; i < n; ++i)
+            static_cast<char*>(buffer)[i] = static_cast<char>('A' + (sent + i) % 26);
         sent += n;
         return static_cast<ssize_t>(n);
     }
@@ -377,7 +379,8 @@ TEST(PortPermission, TheRefusalNamesTheDeviceItsGroupAndTheFix) {
         EXPECT_NE(message.find(pty.slave_path()), std::string::npos) << message;
         EXPECT_NE(message.find(std::strerror(EACCES)), std::string::npos) << message;
         EXPECT_NE(message.find("\"" + group_name + "\""), std::string::npos) << message;
-        EXPECT_NE(message.find("add yourself to the " + group_name + " group and log in again"), std::string::npos)
+        EXPECT_NE(message.find("add yourself to the " + group_name + " group and log in again"),
+                  std::string::npos)
             << message;
     }
     EXPECT_FALSE(port.Open());

@@ -1,8 +1,8 @@
 // A stop of receiving on a real pseudo-terminal while the device keeps sending: every byte the
 // port took from the device reaches the handler, and what it never took is still in the
 // terminal. The test thread is the GUI thread (PlainGuiThread) and pumps while it waits.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -111,7 +111,8 @@ TEST(ReceiveStop, EveryByteReadBeforeTheStopReachesTheHandler) {
         // read is in `taken`. Together they are exactly what the device sent.
         const std::string rest = ReadRest(pty.slave(), written.size() - at_stop.size());
         EXPECT_EQ(at_stop.size() + rest.size(), written.size());
-        EXPECT_TRUE(at_stop + rest == written) << "the handler's bytes and the terminal's rest are not the sent data";
+        EXPECT_TRUE(at_stop + rest == written)
+            << "the handler's bytes and the terminal's rest are not the sent data";
 
         port.SetOpen(false);
         EXPECT_FALSE(port.Open());

@@ -79,8 +79,8 @@ TEST(UucpLockName, NamesFollowTheDeviceNode) {
 }
 
 TEST_F(UucpLockTest, AnOpenPortHoldsALockFileThatTheCloseRemoves) {
-    EXPECT_EQ(LockFileName(pty.slave_path()), "LCK.." + pty.slave_path().substr(5, 3) + "_" +
-                                                  pty.slave_path().substr(9));
+    EXPECT_EQ(LockFileName(pty.slave_path()),
+              "LCK.." + pty.slave_path().substr(5, 3) + "_" + pty.slave_path().substr(9));
     port.SetOpen(true);
     ASSERT_TRUE(port.Open());
     ASSERT_TRUE(std::filesystem::exists(lock_file));
@@ -98,7 +98,8 @@ TEST_F(UucpLockTest, ALockOfALiveProcessMeansInUse) {
     } catch (const std::exception& error) {
         const std::string message = error.what();
         EXPECT_NE(message.find(pty.slave_path()), std::string::npos) << message;
-        EXPECT_NE(message.find("in use by process " + std::to_string(other.pid())), std::string::npos) << message;
+        EXPECT_NE(message.find("in use by process " + std::to_string(other.pid())), std::string::npos)
+            << message;
         EXPECT_NE(message.find(lock_file), std::string::npos) << message;
     }
     EXPECT_FALSE(port.Open());

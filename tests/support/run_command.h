@@ -9,9 +9,9 @@ namespace linograf::test {
 inline constexpr const char* kPython = "/usr/bin/python3";
 
 struct CommandResult {
-    int exit_code = -1;   // -1 when the program could not be started or was killed
-    std::string output;   // standard output
-    std::string errors;   // standard error
+    int exit_code = -1;  // -1 when the program could not be started or was killed
+    std::string output;  // standard output
+    std::string errors;  // standard error
 };
 
 // Runs a program with arguments (no shell), optionally feeding `input` on standard input.

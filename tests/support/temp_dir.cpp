@@ -1,10 +1,10 @@
 #include "tests/support/temp_dir.h"
 
+#include <sys/stat.h>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace linograf::test {
 

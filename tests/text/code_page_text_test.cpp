@@ -89,7 +89,8 @@ TEST(CodePageDecoder, MultiByteCodePagesReadAsPythonReadsThem) {
         }
         const test::CommandResult r = test::RunPython(
             "import sys\n"
-            "sys.stdout.write(bytes.fromhex(sys.argv[2]).decode(sys.argv[1], 'replace').encode('utf-16-le').hex())\n",
+            "sys.stdout.write(bytes.fromhex(sys.argv[2]).decode(sys.argv[1], "
+            "'replace').encode('utf-16-le').hex())\n",
             {c.codec, hex});
         ASSERT_EQ(r.exit_code, 0) << r.errors;
         const TCodePageDecoder decoder(c.code_page);

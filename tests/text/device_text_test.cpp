@@ -31,8 +31,8 @@ TEST(DeviceText, ConvertsAsPythonCodecsDoWithErrorsReplaced) {
         {"UTF-8", "utf-8", "plain ASCII 123"},
         {"UTF-8", "utf-8", "\xD0\x92\xD0\xB5\xD1\x81 \xE2\x82\xAC \xF0\x9F\x98\x80"},
         {"UTF-8", "utf-8", "bad \xFF byte"},
-        {"UTF-8", "utf-8", "cut \xE2\x82"},   // a character the field's end split
-        {"UTF-8", "utf-8", "\x81\x82tail"},    // its other half at the next field's start
+        {"UTF-8", "utf-8", "cut \xE2\x82"},  // a character the field's end split
+        {"UTF-8", "utf-8", "\x81\x82tail"},  // its other half at the next field's start
         {"ISO-8859-1", "latin-1", "caf\xE9 na\xEFve \xB5\xFF"},
         {"CP866", "cp866", "\x82\xA5\xE1 \xAA\xA3"},
         {"KOI8-R", "koi8-r", "\xF7\xC5\xD3 \xCB\xC7"},
@@ -64,7 +64,8 @@ for name, hex_bytes in zip(args[0::2], args[1::2]):
 
 TEST(DeviceText, UnknownNamesAreRefusedAndWindows1251IsRecognised) {
     EXPECT_THROW(TDeviceTextDecoder("NO-SUCH-ENCODING"), EUnknownEncoding);
-    for (const char* name : {"windows-1251", "CP1251", "cp1251", "WINDOWS-1251"}) EXPECT_TRUE(IsWindows1251Name(name)) << name;
+    for (const char* name : {"windows-1251", "CP1251", "cp1251", "WINDOWS-1251"})
+        EXPECT_TRUE(IsWindows1251Name(name)) << name;
     for (const char* name : {"UTF-8", "KOI8-R", "", "1251"}) EXPECT_FALSE(IsWindows1251Name(name)) << name;
 }
 

@@ -12,9 +12,9 @@
 #include "tests/support/temp_dir.h"
 #include "tests/workbook/biff_reader_test_support.h"
 #include "tests/workbook/biff_test_support.h"
+#include "text/wide_text.h"
 #include "workbook/cfb/compound_document.h"
 #include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {
@@ -156,7 +156,8 @@ std::vector<std::string> DumpLikeXlrd(TTabulon4& book) {
                     kind = "b", value = std::to_string(cell.value.formula->boolean_or_error);
                     break;
                 case ctErrorFormula:
-                    kind = "e", value = std::to_string(kErrorBytes[(cell.value.formula->boolean_or_error - 1) % 7]);
+                    kind = "e",
+                    value = std::to_string(kErrorBytes[(cell.value.formula->boolean_or_error - 1) % 7]);
                     break;
                 default:
                     kind = "?";
@@ -388,7 +389,6 @@ TEST_F(BiffReaderInterop, ReadsWhatLibreOfficeWritesAndKeepsItsSummaries) {
     EXPECT_EQ(office.at("1 0 0"), "s " + Utf16Hex(u"second sheet"));
 }
 
-
 // A BIFF5 workbook whose 8-bit texts are in the code page its CODEPAGE record names: sheet name,
 // text cells and a formula's text result read as xlrd reads them (xlrd honours CODEPAGE too), and
 // the BIFF8 file written from it holds the same texts.
@@ -425,7 +425,19 @@ TEST_F(BiffReaderInterop, Biff5TextsReadInTheirCodePage) {
         book5.Add(0x0000, Bytes().U16(0).U16(2).U16(0).U16(2));  // DIMENSIONS: rows 0-1, columns 0-1
         book5.Add(0x0204, Bytes().U16(0).U16(0).U16(15).U16(static_cast<uint32_t>(word.size())).Raw(word));
         // A formula with a text result: the text follows in a STRING record.
-        book5.Add(0x0006, Bytes().U16(1).U16(0).U16(15).U8(0).Fill(5, 0).U16(0xFFFF).U16(0).U32(0).U16(8).U8(0x17).U8(6).Raw(word));
+        book5.Add(0x0006, Bytes()
+                              .U16(1)
+                              .U16(0)
+                              .U16(15)
+                              .U8(0)
+                              .Fill(5, 0)
+                              .U16(0xFFFF)
+                              .U16(0)
+                              .U32(0)
+                              .U16(8)
+                              .U8(0x17)
+                              .U8(6)
+                              .Raw(word));
         book5.Add(0x0207, Bytes().U16(static_cast<uint32_t>(word.size())).Raw(word));
         book5.Add(0x000A, "");
         const std::string path = dir.File("biff5-" + std::to_string(code_page) + ".xls");
@@ -456,8 +468,17 @@ TEST_F(BiffReaderInterop, ArrayFormulasDataTablesAndArrayConstantsStayFormulas) 
     using biffreadtest::Records;
     auto formula = [](uint32_t row, uint32_t col, double result, uint16_t options, const std::string& tokens,
                       const std::string& extra = {}) {
-        return Bytes().U16(row).U16(col).U16(15).F64(result).U16(options).U32(0).U16(
-                   static_cast<uint32_t>(tokens.size())).Raw(tokens).Raw(extra).str();
+        return Bytes()
+            .U16(row)
+            .U16(col)
+            .U16(15)
+            .F64(result)
+            .U16(options)
+            .U32(0)
+            .U16(static_cast<uint32_t>(tokens.size()))
+            .Raw(tokens)
+            .Raw(extra)
+            .str();
     };
     const std::string exp_c1 = Bytes().U8(0x01).U16(0).U16(2).str();
     const std::string exp_f1 = Bytes().U8(0x01).U16(0).U16(5).str();
@@ -466,14 +487,34 @@ TEST_F(BiffReaderInterop, ArrayFormulasDataTablesAndArrayConstantsStayFormulas) 
     const std::string array_values = Bytes().U8(1).U16(0).U8(1).F64(1).U8(1).F64(2).str();
     const std::string sum = Bytes().U8(0x42).U8(1).U16(4).str();
     // C1:C2 = A1:A2*2
-    const std::string array_formula = Bytes().U8(0x65).U16(0).U16(1).U16(0xC000).U16(0xC000).U8(0x1E).U16(2).U8(0x05).str();
-    const std::string array_record = Bytes().U16(0).U16(1).U8(2).U8(2).U16(0).U32(0).U16(
-        static_cast<uint32_t>(array_formula.size())).Raw(array_formula).str();
-    const std::string table_record = Bytes().U16(1).U16(1).U8(3).U8(3).U8(0x00).U8(0).U16(0).U16(0).U16(0).U16(0).str();
+    const std::string array_formula =
+        Bytes().U8(0x65).U16(0).U16(1).U16(0xC000).U16(0xC000).U8(0x1E).U16(2).U8(0x05).str();
+    const std::string array_record = Bytes()
+                                         .U16(0)
+                                         .U16(1)
+                                         .U8(2)
+                                         .U8(2)
+                                         .U16(0)
+                                         .U32(0)
+                                         .U16(static_cast<uint32_t>(array_formula.size()))
+                                         .Raw(array_formula)
+                                         .str();
+    const std::string table_record =
+        Bytes().U16(1).U16(1).U8(3).U8(3).U8(0x00).U8(0).U16(0).U16(0).U16(0).U16(0).str();
     // Shared: the cell's own column A plus SUM({1,2}).
-    const std::string shared_tokens = Bytes().U8(0x2C).U16(0).U16(0xC000 | 0xFB).str() + array_tokens + sum + "\x03";
-    const std::string shared_record =
-        Bytes().U16(0).U16(1).U8(5).U8(5).U8(0).U8(2).U16(static_cast<uint32_t>(shared_tokens.size())).Raw(shared_tokens).Raw(array_values).str();
+    const std::string shared_tokens =
+        Bytes().U8(0x2C).U16(0).U16(0xC000 | 0xFB).str() + array_tokens + sum + "\x03";
+    const std::string shared_record = Bytes()
+                                          .U16(0)
+                                          .U16(1)
+                                          .U8(5)
+                                          .U8(5)
+                                          .U8(0)
+                                          .U8(2)
+                                          .U16(static_cast<uint32_t>(shared_tokens.size()))
+                                          .Raw(shared_tokens)
+                                          .Raw(array_values)
+                                          .str();
 
     auto globals = [&](uint32_t sheet_at) {
         Records r = biffreadtest::MinimalGlobals({});

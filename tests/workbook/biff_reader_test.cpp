@@ -12,10 +12,10 @@
 #include "tests/workbook/biff_reader_test_support.h"
 #include "tests/workbook/biff_test_support.h"
 #include "tests/workbook/compound_document_fixtures.h"
-#include "workbook/model/range.h"
-#include "workbook/biff/rk_number.h"
-#include "workbook/model/tabulon4.h"
 #include "text/wide_text.h"
+#include "workbook/biff/rk_number.h"
+#include "workbook/model/range.h"
+#include "workbook/model/tabulon4.h"
 
 namespace linograf::workbook {
 namespace {
@@ -426,7 +426,8 @@ TEST(BiffReaderRecords, BadTextCellInARunIsNamedByItsRecord) {
         const std::string path = dir.File("run.xls");
         WriteXls(path, r.bytes());
         char expected[80];
-        std::snprintf(expected, sizeof expected, "Error on reading record # %d, 00FD Offs: %.8X\rRead error at ",
+        std::snprintf(expected, sizeof expected,
+                      "Error on reading record # %d, 00FD Offs: %.8X\rRead error at ",
                       globals + 3 + static_cast<int>(c.bad), static_cast<unsigned>(after_bad));
         EXPECT_EQ(ReadError(path).rfind(expected, 0), 0u) << ReadError(path);
     }
@@ -443,8 +444,9 @@ TEST(BiffReaderRecords, BadTextCellInARunIsNamedByItsRecord) {
         const std::string path = dir.File("cut.xls");
         WriteXls(path, r.bytes());
         char expected[80];
-        std::snprintf(expected, sizeof expected, "Error on reading record # %d, 00FD Offs: %.8X\rStream read error",
-                      globals + 3 + 100, static_cast<unsigned>(cut_at + 4));
+        std::snprintf(expected, sizeof expected,
+                      "Error on reading record # %d, 00FD Offs: %.8X\rStream read error", globals + 3 + 100,
+                      static_cast<unsigned>(cut_at + 4));
         EXPECT_EQ(ReadError(path).rfind(expected, 0), 0u) << ReadError(path);
     }
 
@@ -467,8 +469,21 @@ TEST(BiffReaderRecords, BadTextCellInARunIsNamedByItsRecord) {
 TEST(BiffReaderRecords, LongTextRunsCountEveryCellOnce) {
     test::TempDir dir;
     Records r = MinimalGlobals({"S"});
-    r.Add(0x00FC, Bytes().U32(300).U32(4).U16(1).U8(0).Raw("a").U16(1).U8(0).Raw("b").U16(1).U8(0).Raw("c")
-                      .U16(6).U8(0).Raw("unused"));
+    r.Add(0x00FC, Bytes()
+                      .U32(300)
+                      .U32(4)
+                      .U16(1)
+                      .U8(0)
+                      .Raw("a")
+                      .U16(1)
+                      .U8(0)
+                      .Raw("b")
+                      .U16(1)
+                      .U8(0)
+                      .Raw("c")
+                      .U16(6)
+                      .U8(0)
+                      .Raw("unused"));
     r.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
     uint32_t named[3] = {};
     for (uint32_t row = 0; row < 3; ++row)
@@ -489,8 +504,10 @@ TEST(BiffReaderRecords, LongTextRunsCountEveryCellOnce) {
     const TSSTEntry* unused = nullptr;
     book.SST().ForEach([&](const TSSTEntry* e) {
         const std::u16string text = TSST2::Text(e);
-        if (text == u"unused") unused = e;
-        else entries[text[0] - u'a'] = e;
+        if (text == u"unused")
+            unused = e;
+        else
+            entries[text[0] - u'a'] = e;
     });
     ASSERT_TRUE(unused && entries[0] && entries[1] && entries[2]);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(entries[i]->UseCount(), unused->UseCount() + named[i]) << i;
@@ -584,7 +601,8 @@ TEST(BiffReaderRecords, AWorkbookLeftByAFailedReadCanBeChangedAndWritten) {
         ReadInto(book, path);
         ADD_FAILURE() << "the read did not fail";
     } catch (const std::exception& error) {
-        EXPECT_NE(std::string(error.what()).find("Unexpected end of file"), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find("Unexpected end of file"), std::string::npos)
+            << error.what();
     }
     TSheet& sheet = book.Sheet(0);
     ASSERT_EQ(CellText(sheet, 0, 3), u"keep");

@@ -125,8 +125,8 @@ inline std::u16string CellText(TSheet& sheet, uint32_t col, uint32_t row) {
 
 #include <cstdio>
 
-#include "workbook/model/tabulon4.h"
 #include "text/wide_text.h"
+#include "workbook/model/tabulon4.h"
 
 namespace linograf::workbook::biffreadtest {
 

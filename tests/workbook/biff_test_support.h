@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "workbook/biff/biff_record_list.h"
 #include "tests/support/run_command.h"
+#include "workbook/biff/biff_record_list.h"
 
 namespace linograf::workbook::bifftest {
 
@@ -16,7 +16,9 @@ inline uint16_t U16(std::string_view d, size_t at) {
     if (at + 2 > d.size()) throw std::out_of_range("U16 beyond record");
     return static_cast<uint16_t>(static_cast<uint8_t>(d[at]) | (static_cast<uint8_t>(d[at + 1]) << 8));
 }
-inline uint32_t U32(std::string_view d, size_t at) { return U16(d, at) | (uint32_t{U16(d, at + 2)} << 16); }
+inline uint32_t U32(std::string_view d, size_t at) {
+    return U16(d, at) | (uint32_t{U16(d, at + 2)} << 16);
+}
 
 // The "Workbook" stream as python3-olefile takes it out of the compound file, so a fault of our
 // own compound document code cannot hide one of the writer's.
@@ -33,11 +35,15 @@ inline std::string WorkbookStreamOf(const std::string& path) {
 inline std::vector<TBiffRecordView> SplitRecords(std::string_view stream) {
     std::vector<TBiffRecordView> records;
     for (size_t at = 0; at < stream.size();) {
-        if (stream.size() - at < 4) throw std::runtime_error("record header cut off at " + std::to_string(at));
-        const size_t length = static_cast<uint8_t>(stream[at + 2]) | (static_cast<uint8_t>(stream[at + 3]) << 8);
-        if (stream.size() - at - 4 < length) throw std::runtime_error("record cut off at " + std::to_string(at));
-        records.push_back({at, static_cast<uint16_t>(static_cast<uint8_t>(stream[at]) |
-                                                     (static_cast<uint8_t>(stream[at + 1]) << 8)),
+        if (stream.size() - at < 4)
+            throw std::runtime_error("record header cut off at " + std::to_string(at));
+        const size_t length =
+            static_cast<uint8_t>(stream[at + 2]) | (static_cast<uint8_t>(stream[at + 3]) << 8);
+        if (stream.size() - at - 4 < length)
+            throw std::runtime_error("record cut off at " + std::to_string(at));
+        records.push_back({at,
+                           static_cast<uint16_t>(static_cast<uint8_t>(stream[at]) |
+                                                 (static_cast<uint8_t>(stream[at + 1]) << 8)),
                            stream.substr(at + 4, length)});
         at += 4 + length;
     }
@@ -46,7 +52,8 @@ inline std::vector<TBiffRecordView> SplitRecords(std::string_view stream) {
 
 // A written file's record stream, kept alive with the records that point into it.
 struct WrittenStream {
-    explicit WrittenStream(const std::string& path) : bytes(WorkbookStreamOf(path)), records(SplitRecords(bytes)) {}
+    explicit WrittenStream(const std::string& path)
+        : bytes(WorkbookStreamOf(path)), records(SplitRecords(bytes)) {}
     std::string bytes;
     std::vector<TBiffRecordView> records;
 
@@ -92,7 +99,8 @@ inline DecodedSST DecodeSST(const std::vector<TBiffRecordView>& globals) {
     for (size_t i = 0; i < globals.size(); ++i) {
         if (globals[i].id != 0x00FC) continue;
         parts.push_back(globals[i].data);
-        for (size_t j = i + 1; j < globals.size() && globals[j].id == 0x003C; ++j) parts.push_back(globals[j].data);
+        for (size_t j = i + 1; j < globals.size() && globals[j].id == 0x003C; ++j)
+            parts.push_back(globals[j].data);
         break;
     }
     if (parts.empty()) throw std::runtime_error("no SST");
@@ -115,8 +123,16 @@ inline DecodedSST DecodeSST(const std::vector<TBiffRecordView>& globals) {
         at += 3;
         uint16_t runs = 0;
         uint32_t extended = 0;
-        if (option & 0x08) { need(2); runs = U16(parts[part], at); at += 2; }
-        if (option & 0x04) { need(4); extended = U32(parts[part], at); at += 4; }
+        if (option & 0x08) {
+            need(2);
+            runs = U16(parts[part], at);
+            at += 2;
+        }
+        if (option & 0x04) {
+            need(4);
+            extended = U32(parts[part], at);
+            at += 4;
+        }
         std::u16string text;
         while (text.size() < chars) {
             if (at == parts[part].size()) {
@@ -138,8 +154,14 @@ inline DecodedSST DecodeSST(const std::vector<TBiffRecordView>& globals) {
                 at += 1;
             }
         }
-        for (uint16_t r = 0; r < runs; ++r) { need(4); at += 4; }
-        for (uint32_t e = 0; e < extended; ++e) { need(1); at += 1; }
+        for (uint16_t r = 0; r < runs; ++r) {
+            need(4);
+            at += 4;
+        }
+        for (uint32_t e = 0; e < extended; ++e) {
+            need(1);
+            at += 1;
+        }
         out.strings.push_back(std::move(text));
     }
     return out;

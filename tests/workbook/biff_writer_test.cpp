@@ -10,15 +10,15 @@
 #include <optional>
 #include <set>
 
+#include "base/memory_stream.h"
 #include "tests/support/temp_dir.h"
 #include "tests/workbook/biff_test_support.h"
+#include "text/wide_text.h"
+#include "workbook/biff/rk_number.h"
+#include "workbook/biff/xls_stream.h"
 #include "workbook/cfb/compound_document.h"
 #include "workbook/model/extra_objects.h"
-#include "base/memory_stream.h"
-#include "workbook/biff/xls_stream.h"
-#include "workbook/biff/rk_number.h"
 #include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {
@@ -30,10 +30,11 @@ using bifftest::WrittenStream;
 constexpr uint16_t BOF = 0x0809, EOF_ = 0x000A, FONT = 0x0031, FORMAT = 0x041E, XF = 0x00E0, STYLE = 0x0293,
                    BOUNDSHEET = 0x0085, SST = 0x00FC, EXTSST = 0x00FF, CONTINUE = 0x003C, RK = 0x027E,
                    MULRK = 0x00BD, NUMBER = 0x0203, BLANK = 0x0201, MULBLANK = 0x00BE, LABELSST = 0x00FD,
-                   BOOLERR = 0x0205, MERGEDCELLS = 0x00E5, COLINFO = 0x007D, ROW = 0x0208, FILESHARING = 0x005B;
+                   BOOLERR = 0x0205, MERGEDCELLS = 0x00E5, COLINFO = 0x007D, ROW = 0x0208,
+                   FILESHARING = 0x005B;
 
 class BiffWriterTest : public ::testing::Test {
-protected:
+  protected:
     WrittenStream Write(const std::string& name = "book.xls") {
         path = dir.File(name);
         book.SetFilename(Utf8ToWide(path));
@@ -64,20 +65,21 @@ TEST_F(BiffWriterTest, NewOneSheetWorkbookHasTheRecordsInOrder) {
     globals.insert(globals.end(), 5, FORMAT);
     globals.insert(globals.end(), 22, XF);
     globals.insert(globals.end(), 6, STYLE);
-    for (uint16_t id : {BOUNDSHEET, uint16_t{0x008C}, uint16_t{0x01C1}, SST, EXTSST, EOF_}) globals.push_back(id);
-    const std::vector<uint16_t> sheet = {BOF,    0x000D, 0x000C, 0x000F, 0x0011, 0x0010, 0x005F, 0x002B, 0x002A,
-                                         0x0082, 0x0080, 0x0225, 0x0081, 0x0014, 0x0015, 0x0026, 0x0027, 0x0028,
-                                         0x0029, 0x0083, 0x0084, 0x00A1, 0x0012, 0x0055, 0x0200, 0x023E, 0x001D,
-                                         EOF_};
+    for (uint16_t id : {BOUNDSHEET, uint16_t{0x008C}, uint16_t{0x01C1}, SST, EXTSST, EOF_})
+        globals.push_back(id);
+    const std::vector<uint16_t> sheet = {BOF,    0x000D, 0x000C, 0x000F, 0x0011, 0x0010, 0x005F,
+                                         0x002B, 0x002A, 0x0082, 0x0080, 0x0225, 0x0081, 0x0014,
+                                         0x0015, 0x0026, 0x0027, 0x0028, 0x0029, 0x0083, 0x0084,
+                                         0x00A1, 0x0012, 0x0055, 0x0200, 0x023E, 0x001D, EOF_};
     EXPECT_EQ(bifftest::Ids(s.Substream(0)), globals);
     EXPECT_EQ(bifftest::Ids(s.Substream(1)), sheet);
     EXPECT_EQ(s.records.size(), globals.size() + sheet.size());
 
     auto one = [&](uint16_t id, int k) { return s.WithId(id, k).at(0).data; };
-    EXPECT_EQ(U16(one(0x0042, 0), 0), 1200);                        // CODEPAGE
-    EXPECT_EQ(one(0x013D, 0), std::string("\x01\x00", 2));          // TABID: one sheet
+    EXPECT_EQ(U16(one(0x0042, 0), 0), 1200);                // CODEPAGE
+    EXPECT_EQ(one(0x013D, 0), std::string("\x01\x00", 2));  // TABID: one sheet
     EXPECT_EQ(one(SST, 0).size(), 8u);
-    EXPECT_EQ(one(EXTSST, 0), std::string("\x08\x00", 2));          // bucket size 8, no buckets
+    EXPECT_EQ(one(EXTSST, 0), std::string("\x08\x00", 2));  // bucket size 8, no buckets
     std::vector<int> format_ids;
     for (const auto& r : s.WithId(FORMAT, 0)) format_ids.push_back(U16(r.data, 0));
     EXPECT_EQ(format_ids, (std::vector<int>{9, 42, 43, 44, 45}));
@@ -85,7 +87,9 @@ TEST_F(BiffWriterTest, NewOneSheetWorkbookHasTheRecordsInOrder) {
         EXPECT_EQ(U16(r.data, 0), 200);
         EXPECT_EQ(U16(r.data, 4), 8);    // colour
         EXPECT_EQ(U16(r.data, 6), 400);  // weight
-        EXPECT_EQ(r.data.substr(15), std::string("\x01" "A\0r\0i\0a\0l\0", 11));
+        EXPECT_EQ(r.data.substr(15), std::string("\x01"
+                                                 "A\0r\0i\0a\0l\0",
+                                                 11));
     }
     const std::string_view dimensions = one(0x0200, 1);
     EXPECT_EQ(U32(dimensions, 0), 0u);
@@ -193,17 +197,17 @@ TEST(RKNumber, EncodesByTheTwoMultipliersAndBothForms) {
         std::optional<uint32_t> rk;
     };
     const Case cases[] = {
-        {1.0, 0x3FF00000u},          // whole numbers mostly take the shortened double
-        {1.23, 0x405EC001u},         // 123.0 shortened, times 100
-        {0.1 + 0.2, std::nullopt},   // needs all 64 bits
+        {1.0, 0x3FF00000u},         // whole numbers mostly take the shortened double
+        {1.23, 0x405EC001u},        // 123.0 shortened, times 100
+        {0.1 + 0.2, std::nullopt},  // needs all 64 bits
         {-1.0, 0xBFF00000u},
         {0.0, 0x00000000u},
         {0.01, 0x3FF00001u},
-        {123456789.0, 123456789u * 4 + 2},   // too many bits for the double form: integer form
+        {123456789.0, 123456789u * 4 + 2},  // too many bits for the double form: integer form
         {-123456789.0, static_cast<uint32_t>(-123456789 * 4 + 2)},
-        {1234567.8, 123456780u * 4 + 3},     // integer form times 100
+        {1234567.8, 123456780u * 4 + 3},            // integer form times 100
         {std::nextafter(0.92, 0.0), std::nullopt},  // times 100 is 92.0, which divides back to 0.92
-        {536870913.0, std::nullopt},         // beyond the 30-bit integers
+        {536870913.0, std::nullopt},                // beyond the 30-bit integers
     };
     for (const Case& c : cases) {
         EXPECT_EQ(EncodeRK(c.value), c.rk) << c.value;
@@ -237,13 +241,13 @@ struct CellRecordExpectation {
 TEST_F(BiffWriterTest, NumbersGoIntoRKRunsAndNumberRecords) {
     TSheet& sheet = book.Sheet(0);
     for (uint32_t c = 0; c < 3; ++c) sheet.SetAsInteger(c, 0, static_cast<int32_t>(c + 1));  // A1:C1
-    sheet.SetAsFloat(0, 1, 1.5);                                                            // A2 B2 D2 E2
+    sheet.SetAsFloat(0, 1, 1.5);                                                             // A2 B2 D2 E2
     sheet.SetAsFloat(1, 1, 2.5);
     sheet.SetAsFloat(3, 1, 4.5);
     sheet.SetAsFloat(4, 1, 5.5);
     sheet.SetAsFloat(0, 2, 0.1 + 0.2);  // A3: NUMBER, then B3 a lone RK
     sheet.SetAsFloat(1, 2, 1.23);
-    sheet.SetAsInteger(0, 3, 9);        // A4 RK, B4 text breaks the run, C4 RK
+    sheet.SetAsInteger(0, 3, 9);  // A4 RK, B4 text breaks the run, C4 RK
     sheet.SetAsWideString(1, 3, u"x");
     sheet.SetAsInteger(2, 3, 10);
     const WrittenStream written = Write();
@@ -282,13 +286,13 @@ TEST_F(BiffWriterTest, NumbersGoIntoRKRunsAndNumberRecords) {
 
 TEST_F(BiffWriterTest, BlankRunsBecomeMulblankAcrossStoreBlocks) {
     TSheet& sheet = book.Sheet(0);
-    sheet.SetBlank(0, 0, 15);                      // a lone blank
+    sheet.SetBlank(0, 0, 15);                                   // a lone blank
     for (int c = 1; c <= 4; ++c) sheet.SetBlank(c, 1, 15 + c);  // B2:E2, four formats
     for (int c = 126; c <= 129; ++c) sheet.SetBlank(c, 2, 15);  // across the 128-column block
-    sheet.SetBlank(254, 3, 15);                    // runs stop at the last BIFF8 column
+    sheet.SetBlank(254, 3, 15);                                 // runs stop at the last BIFF8 column
     sheet.SetBlank(255, 3, 15);
     sheet.SetBlank(256, 3, 15);
-    sheet.SetBlank(300, 4, 15);                    // beyond BIFF8: not written
+    sheet.SetBlank(300, 4, 15);  // beyond BIFF8: not written
     sheet.SetAsInteger(0, 70000, 1);
     sheet.Columns().AddIfNone(300, 1);
     sheet.Columns().Items(300)->SetWidth(5000);
@@ -341,7 +345,8 @@ TEST_F(BiffWriterTest, InvalidErrorCodeNamesTheCellAndTheCellCount) {
 }
 
 TEST_F(BiffWriterTest, MergedAreasGoIntoRecordsOf1027) {
-    for (int i = 0; i < 1500; ++i) book.Sheet(0).MergedCells().Add(i % 100 * 2, i / 100 * 3, i % 100 * 2 + 1, i / 100 * 3 + 1);
+    for (int i = 0; i < 1500; ++i)
+        book.Sheet(0).MergedCells().Add(i % 100 * 2, i / 100 * 3, i % 100 * 2 + 1, i / 100 * 3 + 1);
     const WrittenStream written = Write();
     const auto merged = written.WithId(MERGEDCELLS, 1);
     ASSERT_EQ(merged.size(), 2u);
@@ -409,7 +414,8 @@ TEST_F(BiffWriterTest, PropertiesReachTheirRecords) {
     EXPECT_EQ(access.substr(15), std::string(97, ' '));
     EXPECT_EQ(book.UserName(), "operator");
     EXPECT_EQ(s.WithId(0x00A0, 1).at(0).data, std::string("\x96\0\x64\0", 4));  // SCL 150/100
-    EXPECT_EQ(s.WithId(0x0014, 1).at(0).data, std::string("\x06\0\x01\x16\x04\x43\x04\x40\x04\x3D\x04\x30\x04\x3B\x04", 15));
+    EXPECT_EQ(s.WithId(0x0014, 1).at(0).data,
+              std::string("\x06\0\x01\x16\x04\x43\x04\x40\x04\x3D\x04\x30\x04\x3B\x04", 15));
     EXPECT_EQ(s.WithId(0x0015, 1).at(0).data.size(), 0u);
     EXPECT_TRUE(s.WithId(0x0028, 1).empty());
     EXPECT_EQ(s.WithId(0x0026, 1).size(), 1u);
@@ -466,12 +472,13 @@ TEST(RecordStream, PatchesAndSeeksAcrossBlocksReachTheFileAndTheTarget) {
             stream.Patch(at, bytes.data(), bytes.size());
         };
         const size_t block = TXLSStream::kBlockSize;
-        for (int i = 0; stream.Position() + 1000 < block - 3; ++i) put(std::string(1000, static_cast<char>('a' + i % 26)));
+        for (int i = 0; stream.Position() + 1000 < block - 3; ++i)
+            put(std::string(1000, static_cast<char>('a' + i % 26)));
         put(std::string(block - 3 - stream.Position(), '-'));
-        put("0123456789");  // crosses into the second block
-        patch(block - 2, "PQ");       // entirely sent
-        patch(block - 6, "WXYZ");     // partly sent, partly in the block
-        patch(block + 3, "in");       // in the block
+        put("0123456789");                 // crosses into the second block
+        patch(block - 2, "PQ");            // entirely sent
+        patch(block - 6, "WXYZ");          // partly sent, partly in the block
+        patch(block + 3, "in");            // in the block
         put(std::string(3 * block, 'L'));  // longer than a block
         patch(block + 1, "LONGPATCH");
         EXPECT_EQ(stream.Seek(100, TSeekOrigin::soBeginning), 100u);

@@ -12,7 +12,7 @@ namespace linograf::workbook {
 namespace {
 
 class CellFormatsTest : public ::testing::Test {
-protected:
+  protected:
     TXFonts fonts;
     TCellFormats formats{fonts, true};
     XfId Default() { return formats.DefaultId(); }
@@ -60,7 +60,7 @@ TEST_F(CellFormatsTest, DefaultFormatsMatchTheTable) {
         EXPECT_EQ(f.Bytes()[19], 0x20);
     }
     // Position 21 is a format built from nothing: automatic border colours.
-    const std::array<uint8_t, 20> from_nothing = {0, 0, 0, 0, 1, 0, 0x20, 0, 0, 0,
+    const std::array<uint8_t, 20> from_nothing = {0, 0, 0,    0,    1,    0,    0x20, 0, 0,    0,
                                                   0, 0, 0x40, 0x20, 0x40, 0x20, 0x10, 0, 0xC0, 0x20};
     EXPECT_EQ(formats.Items(21).Bytes(), from_nothing);
     EXPECT_TRUE(TCellFormat().SameBytes(formats.Items(21)));
@@ -242,7 +242,7 @@ TEST(CellFormat, UsedAttributeBitsFollowTheSetters) {
 }
 
 TEST(CellFormat, RotationIsStoredInTheFormatsRange) {
-    const std::pair<int, int> cases[] = {{0, 0}, {45, 45}, {90, 90}, {-1, 91}, {-90, 180},
+    const std::pair<int, int> cases[] = {{0, 0},   {45, 45},  {90, 90},   {-1, 91},   {-90, 180},
                                          {91, 90}, {254, 90}, {255, 255}, {1000, 255}};
     for (auto [degrees, stored] : cases) {
         TCellFormat f;

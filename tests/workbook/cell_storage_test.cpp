@@ -36,7 +36,8 @@ TEST(CellStorage, LookupsOutsideStoredBlocksFindNothing) {
 
 TEST(CellStorage, CellsBeyondTheOldFileLimitsAreKept) {
     TCellStorage store;
-    const std::pair<uint32_t, uint32_t> far[] = {{300, 0}, {0, 70000}, {16383, 1048575}, {127, 128}, {128, 1023}};
+    const std::pair<uint32_t, uint32_t> far[] = {
+        {300, 0}, {0, 70000}, {16383, 1048575}, {127, 128}, {128, 1023}};
     double v = 1;
     for (auto [col, row] : far) PutNumber(store, col, row, v++);
     v = 1;

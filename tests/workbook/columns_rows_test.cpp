@@ -21,7 +21,7 @@ std::string Message(const std::function<void()>& f) {
 }
 
 class ColumnsRowsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { SetSheetLimits(xvExcel97); }
     void TearDown() override { SetSheetLimits(xvExcel97); }
     TWorkbookModel book;
@@ -169,12 +169,14 @@ TEST_F(ColumnsRowsTest, ColumnAndRowFormatsReachTheCellsOfTheUsedArea) {
     sheet.SetAsInteger(1, 0, 1);
     sheet.SetAsInteger(1, 2, 2);
     sheet.SetAsInteger(0, 2, 3);
-    sheet.CalcDimensions();                 // used area: columns 0..1, rows 0..2
-    sheet.SetAsInteger(1, 9, 4);            // outside the area as last computed
+    sheet.CalcDimensions();       // used area: columns 0..1, rows 0..2
+    sheet.SetAsInteger(1, 9, 4);  // outside the area as last computed
     sheet.Columns().AddIfNone(1, 1);
     sheet.Columns().Items(1)->SetHorizAlignment(haRight);
     int right = sheet.Columns().Items(1)->FormatIndex();
-    auto format_of = [&](uint32_t col, uint32_t row) { return sheet.CellFormatIndex(*sheet.Cells().Find(col, row)); };
+    auto format_of = [&](uint32_t col, uint32_t row) {
+        return sheet.CellFormatIndex(*sheet.Cells().Find(col, row));
+    };
     EXPECT_EQ(format_of(1, 0), right);
     EXPECT_EQ(format_of(1, 2), right);
     EXPECT_EQ(format_of(1, 9), kDefaultCellFormat);
@@ -264,13 +266,15 @@ TEST_F(ColumnsRowsTest, PrintSettingsDefaultsAndViews) {
 
     p.SetOptions({});
     EXPECT_EQ(r.U16(rec::SETUP, 10), 0);
-    for (uint16_t id : {rec::PRINTHEADERS, rec::PRINTGRIDLINES, rec::HCENTER, rec::VCENTER}) EXPECT_EQ(r.U16(id, 0), 0);
+    for (uint16_t id : {rec::PRINTHEADERS, rec::PRINTGRIDLINES, rec::HCENTER, rec::VCENTER})
+        EXPECT_EQ(r.U16(id, 0), 0);
 
-    const TPrintSetupOptions all{psoLeftToRight, psoPortrait, psoNoColor, psoDraftQuality, psoNotes,
+    const TPrintSetupOptions all{psoLeftToRight,   psoPortrait,  psoNoColor,     psoDraftQuality, psoNotes,
                                  psoRowColHeading, psoGridlines, psoHorizCenter, psoVertCenter};
     p.SetOptions(all);
     EXPECT_EQ(r.U16(rec::SETUP, 10), 0x003B);
-    for (uint16_t id : {rec::PRINTHEADERS, rec::PRINTGRIDLINES, rec::HCENTER, rec::VCENTER}) EXPECT_EQ(r.U16(id, 0), 1);
+    for (uint16_t id : {rec::PRINTHEADERS, rec::PRINTGRIDLINES, rec::HCENTER, rec::VCENTER})
+        EXPECT_EQ(r.U16(id, 0), 1);
     EXPECT_EQ(p.Options(), all);
 
     p.SetStartingPage(3);

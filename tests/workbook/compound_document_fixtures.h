@@ -3,8 +3,8 @@
 // document tree, and little-endian access to saved files for targeted damage.
 #include <cstdint>
 #include <map>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "workbook/cfb/compound_document.h"
@@ -102,7 +102,8 @@ inline std::size_t DirectoryEntryOffset(const std::string& bytes, std::u16string
 inline void ReverseStreamSectors(std::string& bytes, std::u16string_view name) {
     const std::size_t entry = DirectoryEntryOffset(bytes, name);
     std::vector<std::uint32_t> chain;
-    for (std::uint32_t s = Get32(bytes, entry + 0x74); s < 0xFFFFFFFA; s = Get32(bytes, FatEntryOffset(bytes, s)))
+    for (std::uint32_t s = Get32(bytes, entry + 0x74); s < 0xFFFFFFFA;
+         s = Get32(bytes, FatEntryOffset(bytes, s)))
         chain.push_back(s);
     std::vector<std::string> contents;
     for (std::uint32_t s : chain) contents.push_back(bytes.substr((std::size_t{s} + 1) * 512, 512));

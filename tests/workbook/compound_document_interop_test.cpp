@@ -21,7 +21,8 @@ using cfbtest::Pattern;
 
 std::string FromHex(const std::string& hex) {
     std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return out;
 }
 
@@ -96,7 +97,8 @@ TEST_P(OlefileReadsOurFiles, NewWorkbookHasExactlyOneWorkbookStream) {
     document.Root().CreateStream(u"Workbook").Write(Pattern(GetParam().workbook_size, 5));
     document.SaveToFile(dir.File("new.xls"));
     const OleListing listing = ReadWithOlefile(dir.File("new.xls"));
-    EXPECT_EQ(listing.streams, (std::map<std::string, std::string>{{"Workbook", Pattern(GetParam().workbook_size, 5)}}));
+    EXPECT_EQ(listing.streams,
+              (std::map<std::string, std::string>{{"Workbook", Pattern(GetParam().workbook_size, 5)}}));
     EXPECT_TRUE(listing.storages.empty());
 }
 
@@ -171,7 +173,8 @@ TEST_P(XlwtFiles, ReadLikeOlefileReadsThem) {
 }
 
 TEST_P(XlwtFiles, RewrittenByUsStillOpenInXlrd) {
-    if (!test::PythonHasModule("xlwt") || !test::PythonHasModule("xlrd")) GTEST_SKIP() << "python3-xlwt/xlrd missing";
+    if (!test::PythonHasModule("xlwt") || !test::PythonHasModule("xlrd"))
+        GTEST_SKIP() << "python3-xlwt/xlrd missing";
     test::TempDir dir;
     const std::string original = dir.File("xlwt.xls");
     ASSERT_EQ(test::RunPython(kXlwtWrite, {original, std::to_string(GetParam())}).exit_code, 0);
@@ -201,17 +204,19 @@ INSTANTIATE_TEST_SUITE_P(Rows, XlwtFiles, ::testing::Values(2, 300),
 // Files of LibreOffice
 
 class LibreOffice {
-public:
+  public:
     explicit LibreOffice(const test::TempDir& dir)
-        : program_(test::FindProgram("soffice")), profile_("-env:UserInstallation=file://" + dir.File("profile")) {}
+        : program_(test::FindProgram("soffice")),
+          profile_("-env:UserInstallation=file://" + dir.File("profile")) {}
     bool Present() const { return !program_.empty(); }
     // Converts `file` into `format` ("xls", "csv") in `out_dir`.
-    test::CommandResult Convert(const std::string& file, const std::string& format, const std::string& out_dir) const {
-        return test::RunCommand({program_, profile_, "--headless", "--norestore", "--convert-to", format, "--outdir",
-                                 out_dir, file});
+    test::CommandResult Convert(const std::string& file, const std::string& format,
+                                const std::string& out_dir) const {
+        return test::RunCommand({program_, profile_, "--headless", "--norestore", "--convert-to", format,
+                                 "--outdir", out_dir, file});
     }
 
-private:
+  private:
     std::string program_, profile_;
 };
 
@@ -234,7 +239,8 @@ TEST(LibreOfficeFiles, ReadLikeOlefileAndKeepTheirOtherStreamsWhenWrittenBack) {
 
     // What a later write does: keep every other element, then write a new "Workbook" stream.
     TCompoundDocument kept;
-    read.Root().CopyTo(kept.Root(), [](const TCompoundElementInfo& e) { return !ElementNamesEqual(e.name, u"Workbook"); });
+    read.Root().CopyTo(kept.Root(),
+                       [](const TCompoundElementInfo& e) { return !ElementNamesEqual(e.name, u"Workbook"); });
     for (int version : {3, 4}) {
         TCompoundDocument next(version);
         kept.Root().CopyTo(next.Root());

@@ -11,13 +11,13 @@
 namespace linograf::workbook {
 namespace {
 
-using ::testing::HasSubstr;
 using cfbtest::FatEntryOffset;
 using cfbtest::Flatten;
 using cfbtest::Get32;
 using cfbtest::Pattern;
 using cfbtest::Put16;
 using cfbtest::Put32;
+using ::testing::HasSubstr;
 
 std::vector<std::u16string> Names(const TCompoundStorage& storage) {
     std::vector<std::u16string> names;
@@ -49,60 +49,59 @@ TEST_P(StreamPositioning, GivesContentAndPosition) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StreamPositioning,
-    ::testing::Values(
-        StreamCase{"Append",
-                   [](TCompoundStream& s) {
-                       s.Write("abc");
-                       s.Write("def");
-                   },
-                   "abcdef", 6},
-        StreamCase{"OverwriteInside",
-                   [](TCompoundStream& s) {
-                       s.Write("HEADER-0000-BODY");
-                       s.Seek(7, TSeekOrigin::soBeginning);
-                       s.Write("1234");
-                   },
-                   "HEADER-1234-BODY", 11},
-        StreamCase{"OverwritePastTheEndGrows",
-                   [](TCompoundStream& s) {
-                       s.Write("abcdef");
-                       s.Seek(-2, TSeekOrigin::soCurrent);
-                       s.Write("XYZ");
-                   },
-                   "abcdXYZ", 7},
-        StreamCase{"SeekFromEnd",
-                   [](TCompoundStream& s) {
-                       s.Write("abcdef");
-                       s.Seek(-6, TSeekOrigin::soEnd);
-                       s.Write("Q");
-                   },
-                   "Qbcdef", 1},
-        StreamCase{"SeekPastEndFillsWithZeros",
-                   [](TCompoundStream& s) {
-                       s.Write("ab");
-                       s.Seek(3, TSeekOrigin::soEnd);
-                       s.Write("c");
-                   },
-                   std::string("ab\0\0\0c", 6), 6},
-        // The record writer's pattern: patch a field written earlier, then go on at the end.
-        StreamCase{"PatchThenAppend",
-                   [](TCompoundStream& s) {
-                       s.Write("BOF.");
-                       const std::uint64_t field = s.Position();
-                       s.Write("????");
-                       s.Write("SHEET");
-                       s.Seek(static_cast<std::int64_t>(field), TSeekOrigin::soBeginning);
-                       s.Write("0123");
-                       s.Seek(0, TSeekOrigin::soEnd);
-                       s.Write("EOF");
-                   },
-                   "BOF.0123SHEETEOF", 16},
-        StreamCase{"ShrinkKeepsPosition",
-                   [](TCompoundStream& s) {
-                       s.Write("abcdef");
-                       s.SetSize(2);
-                   },
-                   "ab", 6}),
+    ::testing::Values(StreamCase{"Append",
+                                 [](TCompoundStream& s) {
+                                     s.Write("abc");
+                                     s.Write("def");
+                                 },
+                                 "abcdef", 6},
+                      StreamCase{"OverwriteInside",
+                                 [](TCompoundStream& s) {
+                                     s.Write("HEADER-0000-BODY");
+                                     s.Seek(7, TSeekOrigin::soBeginning);
+                                     s.Write("1234");
+                                 },
+                                 "HEADER-1234-BODY", 11},
+                      StreamCase{"OverwritePastTheEndGrows",
+                                 [](TCompoundStream& s) {
+                                     s.Write("abcdef");
+                                     s.Seek(-2, TSeekOrigin::soCurrent);
+                                     s.Write("XYZ");
+                                 },
+                                 "abcdXYZ", 7},
+                      StreamCase{"SeekFromEnd",
+                                 [](TCompoundStream& s) {
+                                     s.Write("abcdef");
+                                     s.Seek(-6, TSeekOrigin::soEnd);
+                                     s.Write("Q");
+                                 },
+                                 "Qbcdef", 1},
+                      StreamCase{"SeekPastEndFillsWithZeros",
+                                 [](TCompoundStream& s) {
+                                     s.Write("ab");
+                                     s.Seek(3, TSeekOrigin::soEnd);
+                                     s.Write("c");
+                                 },
+                                 std::string("ab\0\0\0c", 6), 6},
+                      // The record writer's pattern: patch a field written earlier, then go on at the end.
+                      StreamCase{"PatchThenAppend",
+                                 [](TCompoundStream& s) {
+                                     s.Write("BOF.");
+                                     const std::uint64_t field = s.Position();
+                                     s.Write("????");
+                                     s.Write("SHEET");
+                                     s.Seek(static_cast<std::int64_t>(field), TSeekOrigin::soBeginning);
+                                     s.Write("0123");
+                                     s.Seek(0, TSeekOrigin::soEnd);
+                                     s.Write("EOF");
+                                 },
+                                 "BOF.0123SHEETEOF", 16},
+                      StreamCase{"ShrinkKeepsPosition",
+                                 [](TCompoundStream& s) {
+                                     s.Write("abcdef");
+                                     s.SetSize(2);
+                                 },
+                                 "ab", 6}),
     [](const ::testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
 
 TEST(CompoundStream, ReadsFromThePositionAndStopsAtTheEnd) {
@@ -166,7 +165,8 @@ TEST(CompoundStorage, NamesAreFoundWithoutRegardToCaseAndListedInFormatOrder) {
     root.CreateStream(u"a").Write("1111");
     root.CreateStream(u"\u0436\u0443\u0440\u043d\u0430\u043b");  // Cyrillic folds to upper case too
     // Shorter names first, then by upper-cased units.
-    EXPECT_EQ(Names(root), (std::vector<std::u16string>{u"a", u"C", u"bb", u"ccc", u"\u0436\u0443\u0440\u043d\u0430\u043b"}));
+    EXPECT_EQ(Names(root), (std::vector<std::u16string>{u"a", u"C", u"bb", u"ccc",
+                                                        u"\u0436\u0443\u0440\u043d\u0430\u043b"}));
     EXPECT_TRUE(root.Contains(u"BB"));
     EXPECT_TRUE(root.Contains(u"\u0416\u0423\u0420\u041d\u0410\u041b"));
     EXPECT_FALSE(root.Contains(u"b"));
@@ -226,7 +226,7 @@ TEST(CompoundStorage, CopyToTakesEveryElementButTheExcludedOnesDeeply) {
                e.name != u"_VBA_PROJECT_CUR";
     });
     EXPECT_EQ(Names(kept.Root()), (std::vector<std::u16string>{u"MsoDataStore", u"\u0005SummaryInformation",
-                                                              u"\u0005DocumentSummaryInformation"}));
+                                                               u"\u0005DocumentSummaryInformation"}));
     const TCompoundStorage& store = kept.Root().OpenStorage(u"MsoDataStore");
     EXPECT_EQ(store.ClassId(), read.Root().OpenStorage(u"MsoDataStore").ClassId());
     EXPECT_EQ(store.StateBits(), 0x5Au);
@@ -344,7 +344,8 @@ TEST(CompoundDocument, ManyElementsFormSearchTreesInNameOrder) {
         std::u16string name = u"Stream";
         for (char c : std::to_string(i * 7919 % 1000)) name += static_cast<char16_t>(c);
         if (i % 3 == 0) name = u"z" + name;
-        root.CreateStream(name).Write(Pattern(static_cast<std::size_t>(i) * 97, static_cast<std::uint32_t>(i)));
+        root.CreateStream(name).Write(
+            Pattern(static_cast<std::size_t>(i) * 97, static_cast<std::uint32_t>(i)));
     }
     const std::string bytes = document.Save();
     const TCompoundDocument loaded = TCompoundDocument::Load(bytes);
@@ -397,7 +398,7 @@ TEST(CompoundDocument, StorageNestingIsBounded) {
 
 // A saved version 3 file with helpers that find its structures the way a reader does.
 class SavedFile {
-public:
+  public:
     SavedFile() {
         TCompoundDocument document;
         document.Root().CreateStream(u"Workbook").Write(Pattern(130000, 1));  // 254 sectors
@@ -461,7 +462,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "Unsupported compound document version 5"},
         DamageCase{"HugeSectorShift", [](SavedFile& f) { Put16(f.bytes, 0x1E, 30); }, "invalid sector size"},
         DamageCase{"OtherMiniSectorShift", [](SavedFile& f) { Put16(f.bytes, 0x20, 7); }, "mini sector size"},
-        DamageCase{"OtherMiniCutoff", [](SavedFile& f) { Put32(f.bytes, 0x38, 0x7FFFFFFF); }, "mini stream cutoff"},
+        DamageCase{"OtherMiniCutoff", [](SavedFile& f) { Put32(f.bytes, 0x38, 0x7FFFFFFF); },
+                   "mini stream cutoff"},
         DamageCase{"FatCountBeyondTheFile", [](SavedFile& f) { Put32(f.bytes, 0x2C, 0xFFFFFFFF); },
                    "more FAT sectors than the file holds"},
         DamageCase{"NoFat", [](SavedFile& f) { Put32(f.bytes, 0x2C, 0); }, "no FAT"},
@@ -514,17 +516,18 @@ INSTANTIATE_TEST_SUITE_P(
                    "directory chain loops"},
         DamageCase{"DirectoryInAFatSector", [](SavedFile& f) { Put32(f.bytes, 0x30, Get32(f.bytes, 0x4C)); },
                    "shares sector"},
-        DamageCase{"RootIsNotARoot", [](SavedFile& f) { f.bytes[f.EntryOffset(0) + 0x42] = 1; }, "not the root"},
+        DamageCase{"RootIsNotARoot", [](SavedFile& f) { f.bytes[f.EntryOffset(0) + 0x42] = 1; },
+                   "not the root"},
         DamageCase{"SiblingTreeLoop",
                    [](SavedFile& f) {
                        const std::uint32_t top = Get32(f.bytes, f.EntryOffset(0) + 0x4C);
                        Put32(f.bytes, f.EntryOffset(top) + 0x44, top);
                    },
                    "directory tree loops"},
-        DamageCase{"ChildLinksBackToTheRoot",
-                   [](SavedFile& f) { Put32(f.bytes, f.Entry(u"Sub") + 0x4C, 0); }, "directory tree loops"},
-        DamageCase{"LinkPastTheDirectory",
-                   [](SavedFile& f) { Put32(f.bytes, f.Entry(u"Sub") + 0x4C, 1000); }, "past the directory"},
+        DamageCase{"ChildLinksBackToTheRoot", [](SavedFile& f) { Put32(f.bytes, f.Entry(u"Sub") + 0x4C, 0); },
+                   "directory tree loops"},
+        DamageCase{"LinkPastTheDirectory", [](SavedFile& f) { Put32(f.bytes, f.Entry(u"Sub") + 0x4C, 1000); },
+                   "past the directory"},
         DamageCase{"UnusedEntryLinked", [](SavedFile& f) { f.bytes[f.Entry(u"Inner") + 0x42] = 0; },
                    "is linked but has type 0"},
         DamageCase{"SecondRootLinked", [](SavedFile& f) { f.bytes[f.Entry(u"Data") + 0x42] = 5; },

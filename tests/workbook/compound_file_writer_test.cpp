@@ -11,9 +11,9 @@
 namespace linograf::workbook {
 namespace {
 
-using ::testing::HasSubstr;
 using cfbtest::Flatten;
 using cfbtest::Pattern;
+using ::testing::HasSubstr;
 
 void AddOtherElements(TCompoundStorage& root) {
     root.CreateStream(u"\u0005SummaryInformation").Write(Pattern(200, 1));
@@ -36,7 +36,8 @@ void Drive(Stream& stream, std::size_t target, std::size_t max_write, std::uint3
         } else if (roll == 2) {
             stream.Seek(static_cast<std::int64_t>(random() % 300), TSeekOrigin::soEnd);  // leaves a hole
         } else if (roll == 3) {
-            stream.Seek(-static_cast<std::int64_t>(std::min<std::uint64_t>(stream.Position(), 10)), TSeekOrigin::soCurrent);
+            stream.Seek(-static_cast<std::int64_t>(std::min<std::uint64_t>(stream.Position(), 10)),
+                        TSeekOrigin::soCurrent);
         }
         const std::string bytes = Pattern(1 + random() % max_write, ++chunk);
         ASSERT_EQ(stream.Write(bytes), bytes.size());
@@ -85,7 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, FileWriterMatchesMemory,
     ::testing::Values(DriveCase{"Tiny", 3, 10, 8}, DriveCase{"BelowTheMiniCutoff", 3, 3000, 200},
                       DriveCase{"Records", 3, 700000, 8228}, DriveCase{"LargeWrites", 3, 3000000, 600000},
-                      DriveCase{"Version4Small", 4, 2000, 300}, DriveCase{"Version4Records", 4, 500000, 8228}),
+                      DriveCase{"Version4Small", 4, 2000, 300},
+                      DriveCase{"Version4Records", 4, 500000, 8228}),
     [](const ::testing::TestParamInfo<DriveCase>& info) { return std::string(info.param.name); });
 
 TEST(FileWriter, EmptyStreamAndSameBytesOnEveryRun) {
@@ -97,7 +99,8 @@ TEST(FileWriter, EmptyStreamAndSameBytesOnEveryRun) {
     }
     const std::string bytes = test::ReadFileBytes(dir.File("a.xls"));
     EXPECT_EQ(bytes, test::ReadFileBytes(dir.File("b.xls")));
-    EXPECT_EQ(Flatten(TCompoundDocument::Load(bytes)), (std::map<std::string, std::string>{{"Workbook", ""}}));
+    EXPECT_EQ(Flatten(TCompoundDocument::Load(bytes)),
+              (std::map<std::string, std::string>{{"Workbook", ""}}));
 }
 
 TEST(FileWriter, ReplacesALongerFileCompletely) {
@@ -109,7 +112,8 @@ TEST(FileWriter, ReplacesALongerFileCompletely) {
     writer.Close();
     const std::string bytes = test::ReadFileBytes(path);
     EXPECT_LT(bytes.size(), 20000u);
-    EXPECT_EQ(Flatten(TCompoundDocument::Load(bytes)), (std::map<std::string, std::string>{{"Workbook", Pattern(10000, 1)}}));
+    EXPECT_EQ(Flatten(TCompoundDocument::Load(bytes)),
+              (std::map<std::string, std::string>{{"Workbook", Pattern(10000, 1)}}));
 }
 
 TEST(FileWriter, ErrorsCarryTheCauseAndClosedWritersRefuseWork) {

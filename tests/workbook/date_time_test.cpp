@@ -40,7 +40,9 @@ TEST(DateTime, AlmostMidnightRoundsToTheNextDay) {
     EXPECT_EQ(d.hour, 0);
 }
 
-TEST(DateTime, NowIsAfter2020) { EXPECT_GT(DateTimeNow(), EncodeDateTime({2020, 1, 1})); }
+TEST(DateTime, NowIsAfter2020) {
+    EXPECT_GT(DateTimeNow(), EncodeDateTime({2020, 1, 1}));
+}
 
 }  // namespace
 }  // namespace linograf

@@ -42,7 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
                       KeepCase{"BookLower", u"book", TCompoundElementType::cetStream, false},
                       KeepCase{"MacroStorage", u"_VBA_PROJECT_CUR", TCompoundElementType::cetStorage, false},
                       // The macro storage is matched exactly, as the file's reader does.
-                      KeepCase{"MacroStorageOtherCase", u"_vba_project_cur", TCompoundElementType::cetStorage, true},
+                      KeepCase{"MacroStorageOtherCase", u"_vba_project_cur", TCompoundElementType::cetStorage,
+                               true},
                       KeepCase{"LongerName", u"Workbook1", TCompoundElementType::cetStream, true},
                       KeepCase{"StorageNamedBook", u"Books", TCompoundElementType::cetStorage, true}),
     [](const ::testing::TestParamInfo<KeepCase>& info) { return std::string(info.param.label); });
@@ -66,7 +67,9 @@ TEST(ExtraObjects, PutsTheKeptElementsIntoTheNextFileBesideANewWorkbookStream) {
     const std::map<std::string, std::string> expected = {
         {"Workbook", "new records"},
         {"\x05SummaryInformation", Pattern(200, 2)},
-        {"\x05" "DocumentSummaryInformation", Pattern(300, 3)},
+        {"\x05"
+         "DocumentSummaryInformation",
+         Pattern(300, 3)},
         {"MsoDataStore/Workbook", "nested streams keep their names"},
     };
     EXPECT_EQ(Flatten(TCompoundDocument::Load(next.Save())), expected);

@@ -23,7 +23,7 @@ std::string Message(const std::function<void()>& f) {
 }
 
 class RangeTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { SetSheetLimits(xvExcel97); }
     void TearDown() override { SetSheetLimits(xvExcel97); }
     TWorkbookModel book;
@@ -238,8 +238,10 @@ TEST_F(RangeTest, MergingAndUnmerging) {
     EXPECT_EQ(sheet.MergedCells().Count(), 1);
     EXPECT_EQ(CountCells(), 1);  // merging touches no cells
     EXPECT_EQ(Message([&] { range.SetMerged(true); }), "Can not change part of a merged cell");
-    EXPECT_EQ(Message([&] { range.Items(2, 0, 4, 3).SetMerged(true); }), "Can not change part of a merged cell");
-    EXPECT_EQ(Message([&] { range.Items(1, 0, 1, 0).SetMerged(false); }), "Can not change part of a merged cell");
+    EXPECT_EQ(Message([&] { range.Items(2, 0, 4, 3).SetMerged(true); }),
+              "Can not change part of a merged cell");
+    EXPECT_EQ(Message([&] { range.Items(1, 0, 1, 0).SetMerged(false); }),
+              "Can not change part of a merged cell");
     EXPECT_EQ(sheet.MergedCells().Count(), 1);
     range.Items(0, 0, 0, 0).SetMerged(false);  // trims the left cell off
     ASSERT_EQ(sheet.MergedCells().Count(), 1);

@@ -328,7 +328,8 @@ std::vector<std::u16string> CollidingTexts(int count) {
         for (size_t j = 0; j < kernel.size(); ++j)
             if (k >> j & 1) change ^= kernel[j];
         std::u16string t;
-        for (int b = 0; b < 8; ++b) t.push_back(static_cast<char16_t>(message[b] ^ static_cast<uint8_t>(change >> (8 * b))));
+        for (int b = 0; b < 8; ++b)
+            t.push_back(static_cast<char16_t>(message[b] ^ static_cast<uint8_t>(change >> (8 * b))));
         texts.push_back(t);
     }
     return texts;

@@ -14,13 +14,13 @@
 #include <sstream>
 #include <vector>
 
+#include "base/date_time.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
+#include "text/wide_text.h"
 #include "workbook/model/columns.h"
-#include "base/date_time.h"
 #include "workbook/model/range.h"
 #include "workbook/model/sheet.h"
-#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {

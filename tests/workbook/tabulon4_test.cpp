@@ -21,9 +21,9 @@
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 #include "tests/workbook/biff_test_support.h"
+#include "text/wide_text.h"
 #include "workbook/model/range.h"
 #include "workbook/model/sheet.h"
-#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {
@@ -330,7 +330,6 @@ TEST_F(Tabulon4FailedWrite, MissingFolderOrName) {
 
 // ---------------------------------------------------------------------------------------------
 // Read: the reader is chosen by the extension in any letter case.
-
 
 TEST(Tabulon4Read, MissingOpenXmlFileLeavesTheWorkbookAsItWas) {
     test::TempDir dir;

@@ -2,18 +2,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "workbook/model/biff_records.h"
-#include "workbook/model/process_values.h"
 #include "workbook/biff/biff_reader.h"
 #include "workbook/biff/biff_shared_formula.h"
 #include "workbook/biff/biff_string.h"
-#include "workbook/model/record_storage.h"
 #include "workbook/biff/rk_number.h"
+#include "workbook/model/biff_records.h"
+#include "workbook/model/process_values.h"
+#include "workbook/model/record_storage.h"
 #include "workbook/model/tabulon4.h"
 
 namespace linograf::workbook {
 namespace {
-
 
 // The error codes 1..7 of the BIFF error values; a value BIFF does not define reads as #N/A, the
 // one error every writer can write back.
@@ -346,10 +345,11 @@ bool TBiffReader::SharedFormulaTokens(TFormulaRecord& f) {
         const size_t shared_count = s.U16(8);
         s.Need(10 + shared_count);
         const uint8_t* tokens = next_ + 10;
-        shared_formulas_.push_back({s.U16(0), s.U16(2), s.U8(4), s.U8(5),
-                                    std::vector<uint8_t>(tokens, tokens + static_cast<std::ptrdiff_t>(shared_count)),
-                                    std::vector<uint8_t>(tokens + static_cast<std::ptrdiff_t>(shared_count),
-                                                         next_ + static_cast<std::ptrdiff_t>(next_length_))});
+        shared_formulas_.push_back(
+            {s.U16(0), s.U16(2), s.U8(4), s.U8(5),
+             std::vector<uint8_t>(tokens, tokens + static_cast<std::ptrdiff_t>(shared_count)),
+             std::vector<uint8_t>(tokens + static_cast<std::ptrdiff_t>(shared_count),
+                                  next_ + static_cast<std::ptrdiff_t>(next_length_))});
     }
     if (biff_ != 8) return false;
     if (f.tokens.size() < 5) throw std::runtime_error("Record too short");
@@ -365,8 +365,8 @@ bool TBiffReader::SharedFormulaTokens(TFormulaRecord& f) {
     }
     if (!group) {
         char message[96];
-        std::snprintf(message, sizeof message, "Fixup error in shared formula at C=%u,R=%u (%s)", f.col, f.row,
-                      CellName(f.col, f.row).c_str());
+        std::snprintf(message, sizeof message, "Fixup error in shared formula at C=%u,R=%u (%s)", f.col,
+                      f.row, CellName(f.col, f.row).c_str());
         throw std::runtime_error(message);
     }
     std::optional<std::vector<uint8_t>> own = SharedFormulaForCell(group->tokens, f.col, f.row);

@@ -6,23 +6,22 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/wide_text.h"
 #include "workbook/biff/biff_string.h"
 #include "workbook/model/biff_records.h"
 #include "workbook/model/palette.h"
 #include "workbook/model/process_values.h"
 #include "workbook/model/record_storage.h"
 #include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {
 
-
 // Records of later Excel versions that a BIFF8 file may carry in its globals; the writer puts
 // them back after the shared string table.
-constexpr uint16_t kFutureRecords[] = {rec::BOOKEXT,     rec::XFCRC,       rec::XFEXT,            rec::COMPAT12,
-                                       rec::TABLESTYLES, rec::STYLEEXT,    rec::THEME,            rec::MTRSETTINGS,
-                                       rec::COMPRESSPICTURES, rec::FORCEFULLCALCULATION};
+constexpr uint16_t kFutureRecords[] = {
+    rec::BOOKEXT,  rec::XFCRC, rec::XFEXT,       rec::COMPAT12,         rec::TABLESTYLES,
+    rec::STYLEEXT, rec::THEME, rec::MTRSETTINGS, rec::COMPRESSPICTURES, rec::FORCEFULLCALCULATION};
 
 constexpr size_t kWriteAccessSize = 112;
 
@@ -330,7 +329,8 @@ void TBiffReader::Store(uint16_t id, std::span<const uint8_t> data) {
     // file's shorter record of fixed size is filled up with zeros to its size, so the workbook
     // read can be written again instead of failing at every write.
     std::vector<uint8_t> kept(data.begin(), data.end());
-    if (const TBiffRecordInfo* info = FindBiffRecord(id); info && info->size > 0 && kept.size() < size_t(info->size))
+    if (const TBiffRecordInfo* info = FindBiffRecord(id);
+        info && info->size > 0 && kept.size() < size_t(info->size))
         kept.resize(static_cast<size_t>(info->size), 0);
     try {
         list_->SetDefault(id, kept);

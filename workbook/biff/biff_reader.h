@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "workbook/biff/biff_record_input.h"
 #include "text/code_page_text.h"
+#include "workbook/biff/biff_record_input.h"
 #include "workbook/model/sheet.h"
 
 namespace linograf::workbook {

@@ -8,7 +8,7 @@
 namespace linograf::workbook {
 
 class TRecordBuffer {
-public:
+  public:
     TRecordBuffer() { data_.reserve(64); }
 
     TRecordBuffer& U8(uint8_t v) {
@@ -16,7 +16,9 @@ public:
         return *this;
     }
     TRecordBuffer& U16(uint16_t v) { return U8(static_cast<uint8_t>(v)).U8(static_cast<uint8_t>(v >> 8)); }
-    TRecordBuffer& U32(uint32_t v) { return U16(static_cast<uint16_t>(v)).U16(static_cast<uint16_t>(v >> 16)); }
+    TRecordBuffer& U32(uint32_t v) {
+        return U16(static_cast<uint16_t>(v)).U16(static_cast<uint16_t>(v >> 16));
+    }
     TRecordBuffer& F64(double v) {
         const uint64_t bits = std::bit_cast<uint64_t>(v);
         return U32(static_cast<uint32_t>(bits)).U32(static_cast<uint32_t>(bits >> 32));
@@ -38,7 +40,7 @@ public:
     std::string_view View() const { return data_; }
     size_t Size() const { return data_.size(); }
 
-private:
+  private:
     std::string data_;
 };
 

@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <tuple>
 
-#include "workbook/cfb/compound_document.h"
-#include "workbook/model/extra_objects.h"
 #include "base/file_stream.h"
 #include "base/stream.h"
+#include "workbook/cfb/compound_document.h"
+#include "workbook/model/extra_objects.h"
 
 namespace linograf::workbook {
 namespace {

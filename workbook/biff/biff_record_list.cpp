@@ -11,7 +11,8 @@ std::vector<TBiffRecordView> ListBiffRecords(std::string_view stream) {
     std::vector<TBiffRecordView> records;
     size_t at = 0;
     while (at < stream.size()) {
-        if (stream.size() - at < 4) throw std::runtime_error("Record at offset " + std::to_string(at) + " is cut off");
+        if (stream.size() - at < 4)
+            throw std::runtime_error("Record at offset " + std::to_string(at) + " is cut off");
         const auto byte = [&](size_t i) { return static_cast<uint8_t>(stream[at + i]); };
         const uint16_t id = static_cast<uint16_t>(byte(0) | (byte(1) << 8));
         const size_t length = byte(2) | (byte(3) << 8);
@@ -36,8 +37,7 @@ std::string DumpBiffRecords(std::string_view stream, std::string* error) {
     while (at < stream.size()) {
         const size_t left = stream.size() - at;
         // Writers round the stream up to a sector with zeros after the last substream's EOF.
-        if (open_substreams == 0 && at > 0 &&
-            stream.find_first_not_of('\0', at) == std::string_view::npos)
+        if (open_substreams == 0 && at > 0 && stream.find_first_not_of('\0', at) == std::string_view::npos)
             break;
         const auto byte = [&](size_t i) { return static_cast<uint8_t>(stream[at + i]); };
         const uint16_t id = left >= 2 ? static_cast<uint16_t>(byte(0) | (byte(1) << 8)) : 0;
@@ -48,8 +48,8 @@ std::string DumpBiffRecords(std::string_view stream, std::string* error) {
             break;
         }
         const TBiffRecordInfo* info = FindBiffRecord(id);
-        std::snprintf(line, sizeof line, "%08zx %-20s %04X %5zu ", at, info ? std::string(info->name).c_str() : "?", id,
-                      length);
+        std::snprintf(line, sizeof line, "%08zx %-20s %04X %5zu ", at,
+                      info ? std::string(info->name).c_str() : "?", id, length);
         out += line;
         for (size_t i = 0; i < length && i < 16; ++i) {
             std::snprintf(line, sizeof line, "%02X", byte(4 + i));

@@ -9,7 +9,7 @@
 namespace linograf::workbook {
 
 struct TBiffRecordView {
-    uint64_t offset;        // of the record header in the stream
+    uint64_t offset;  // of the record header in the stream
     uint16_t id;
     std::string_view data;  // points into the stream given
 };

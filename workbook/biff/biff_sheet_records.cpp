@@ -2,15 +2,14 @@
 // merged areas, print settings, protection).
 #include <cstring>
 
+#include "workbook/biff/biff_reader.h"
 #include "workbook/model/biff_records.h"
 #include "workbook/model/process_values.h"
-#include "workbook/biff/biff_reader.h"
 #include "workbook/model/record_storage.h"
 #include "workbook/model/tabulon4.h"
 
 namespace linograf::workbook {
 namespace {
-
 
 void Put16(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);

@@ -7,14 +7,13 @@
 
 #include "workbook/biff/biff_record_buffer.h"
 #include "workbook/biff/biff_writer.h"
+#include "workbook/biff/rk_number.h"
 #include "workbook/model/biff_records.h"
 #include "workbook/model/record_storage.h"
-#include "workbook/biff/rk_number.h"
 #include "workbook/model/tabulon4.h"
 
 namespace linograf::workbook {
 namespace {
-
 
 constexpr uint32_t kLastBiffColumn = 255;
 constexpr uint32_t kLastBiffRow = 65535;
@@ -55,7 +54,7 @@ inline void PutCellHeader(uint8_t* p, uint16_t id, uint16_t length, uint32_t row
 
 // Consecutive RK numbers of one row, written as one MULRK (or RK for a single one).
 class TRKRun {
-public:
+  public:
     bool Empty() const { return count_ == 0; }
     bool Continues(uint32_t col) const { return count_ == 0 || col == last_col_ + 1; }
     void Add(uint32_t row, uint32_t col, uint16_t xf, uint32_t rk) {
@@ -90,7 +89,7 @@ public:
         count_ = 0;
     }
 
-private:
+  private:
     static constexpr int kCapacity = 256;
     struct Entry {
         uint16_t xf;
@@ -104,17 +103,18 @@ private:
 // Every cell record goes into the stream one way: room for the whole record, its header and the
 // cell's six bytes put in place, the rest filled in by the caller through Body.
 class TCellRecord {
-public:
+  public:
     TCellRecord(TXLSStream& stream, uint16_t id, size_t length, const TCellRef& c, uint32_t xf)
         : stream_(stream), size_(4 + length) {
-        if (length > static_cast<size_t>(TBiffWriter::kRecordLimit)) throw std::runtime_error("Record too long");
+        if (length > static_cast<size_t>(TBiffWriter::kRecordLimit))
+            throw std::runtime_error("Record too long");
         p_ = stream_.Reserve(size_);
         PutCellHeader(p_, id, static_cast<uint16_t>(length), c.row, c.col, xf);
     }
     uint8_t* Body() { return p_ + 10; }
     void Done() { stream_.Advance(size_); }
 
-private:
+  private:
     TXLSStream& stream_;
     size_t size_;
     uint8_t* p_;
@@ -122,8 +122,8 @@ private:
 
 // A blank cell and the blank cells right after it in the same row, also across the store's
 // 128-column blocks, up to the last column a BIFF8 row has: one BLANK or one MULBLANK.
-void PutBlankRun(TXLSStream& stream, TSheet& sheet, TCellStorage::Iterator& it, const TCellRef& c, uint32_t xf,
-                 int& visited) {
+void PutBlankRun(TXLSStream& stream, TSheet& sheet, TCellStorage::Iterator& it, const TCellRef& c,
+                 uint32_t xf, int& visited) {
     uint16_t xfs[kLastBiffColumn + 1];
     size_t count = 0;
     xfs[count++] = static_cast<uint16_t>(xf);
@@ -195,7 +195,8 @@ void PutFormula(TXLSStream& stream, const TCell& cell, const TCellRef& c, uint32
     // Tokens and their data are one formula: cut short, the formula would be another one, or
     // none that reads at all.
     if (22 + f.tokens.size() + f.extra.size() > static_cast<size_t>(TBiffWriter::kRecordLimit))
-        throw std::runtime_error("Formula too long in cell " + std::to_string(c.col) + ":" + std::to_string(c.row));
+        throw std::runtime_error("Formula too long in cell " + std::to_string(c.col) + ":" +
+                                 std::to_string(c.row));
     TCellRecord r(stream, rec::FORMULA, 22 + f.tokens.size() + f.extra.size(), c, xf);
     uint8_t* p = r.Body();
     std::memcpy(p, result, 8);
@@ -205,7 +206,8 @@ void PutFormula(TXLSStream& stream, const TCell& cell, const TCellRef& c, uint32
     if (!f.tokens.empty()) std::memcpy(p + 16, f.tokens.data(), f.tokens.size());
     if (!f.extra.empty()) std::memcpy(p + 16 + f.tokens.size(), f.extra.data(), f.extra.size());
     r.Done();
-    if (f.group_record_id != 0) stream.WriteRecord(f.group_record_id, f.group_record.data(), f.group_record.size());
+    if (f.group_record_id != 0)
+        stream.WriteRecord(f.group_record_id, f.group_record.data(), f.group_record.size());
     if (cell.type == ctStringFormula || cell.type == ctStringArrayFormula) {
         const std::u16string_view s = std::u16string_view(f.string_result).substr(0, 4000);
         TRecordBuffer text;
@@ -245,7 +247,8 @@ void PutCell(TXLSStream& stream, TSheet& sheet, TCellStorage::Iterator& it, cons
             PutBoolErr(stream, c, xf, ErrorByte(cell.small, c), true);
             break;
         default:
-            if (IsFormulaCell(cell.type) && cell.value.formula) PutFormula(stream, cell, c, xf, sheet.RecalcFormulas());
+            if (IsFormulaCell(cell.type) && cell.value.formula)
+                PutFormula(stream, cell, c, xf, sheet.RecalcFormulas());
             break;
     }
 }
@@ -265,7 +268,8 @@ void TBiffWriter::WriteSheetEntry(TSheet& sheet, const TRawRecord& entry) {
         case rec::DIMENSIONS: {
             std::vector<uint8_t> data = entry.data;
             if (data.size() >= 14) {
-                const uint32_t last_row = data[4] | (data[5] << 8) | (data[6] << 16) | (uint32_t{data[7]} << 24);
+                const uint32_t last_row =
+                    data[4] | (data[5] << 8) | (data[6] << 16) | (uint32_t{data[7]} << 24);
                 if (last_row > 0xFFFF) Put32(data.data() + 4, 0xFFFF);
                 if ((data[10] | (data[11] << 8)) >= 256) Put16(data.data() + 10, 255);
             }
@@ -331,8 +335,9 @@ void TBiffWriter::WritePageBreaks(TSheet& sheet) {
 }
 
 void TBiffWriter::WriteHeaderFooter(TSheet& sheet) {
-    for (const auto& [id, text] : {std::pair<uint16_t, const std::u16string*>{rec::HEADER, &sheet.PrintSettings().header},
-                                   {rec::FOOTER, &sheet.PrintSettings().footer}}) {
+    for (const auto& [id, text] :
+         {std::pair<uint16_t, const std::u16string*>{rec::HEADER, &sheet.PrintSettings().header},
+          {rec::FOOTER, &sheet.PrintSettings().footer}}) {
         TRecordBuffer r;
         if (!text->empty()) {
             // Header and footer texts are limited to 255 characters.
@@ -429,7 +434,8 @@ void TBiffWriter::WriteCells(TSheet& sheet) {
             // other than a number.
             const TCell& cell = *c.cell;
             const bool fits = c.col <= kLastBiffColumn && c.row <= kLastBiffRow;
-            if (!fits || c.row != previous_row || (cell.type != ctInteger && cell.type != ctFloat)) run.Flush(stream_);
+            if (!fits || c.row != previous_row || (cell.type != ctInteger && cell.type != ctFloat))
+                run.Flush(stream_);
             if (!fits) continue;
             previous_row = c.row;
             PutCell(stream_, sheet, it, c, run, visited);
@@ -459,8 +465,15 @@ void TBiffWriter::WriteSheetObjects(TSheet& sheet) {
     if (!(protection == kAllSheetProtections)) {
         // Shared feature header: frt header (id, flags, 8 reserved bytes), feature type 2
         // (enhanced protection), a reserved byte, "no feature data" size, the allowed actions.
-        r.Clear().U16(rec::SHEETPROTECTION).U16(0).U32(0).U32(0).U16(0x0002).U8(0).U32(0xFFFFFFFF).U16(
-            static_cast<uint16_t>(protection.Mask() & 0x7FFF));
+        r.Clear()
+            .U16(rec::SHEETPROTECTION)
+            .U16(0)
+            .U32(0)
+            .U32(0)
+            .U16(0x0002)
+            .U8(0)
+            .U32(0xFFFFFFFF)
+            .U16(static_cast<uint16_t>(protection.Mask() & 0x7FFF));
         stream_.WriteRecord(rec::SHEETPROTECTION, r.View());
     }
 }

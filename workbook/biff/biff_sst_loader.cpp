@@ -2,15 +2,14 @@
 // strings run on into.
 #include <algorithm>
 
-#include "workbook/model/biff_records.h"
 #include "workbook/biff/biff_reader.h"
 #include "workbook/biff/biff_string.h"
+#include "workbook/model/biff_records.h"
 #include "workbook/model/record_storage.h"
 #include "workbook/model/tabulon4.h"
 
 namespace linograf::workbook {
 namespace {
-
 
 uint16_t Get16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));

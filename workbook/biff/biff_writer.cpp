@@ -4,16 +4,15 @@
 #include <cstring>
 #include <string>
 
+#include "text/wide_text.h"
 #include "workbook/biff/biff_record_buffer.h"
-#include "workbook/model/palette.h"
 #include "workbook/model/biff_records.h"
+#include "workbook/model/palette.h"
 #include "workbook/model/record_storage.h"
 #include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {
-
 
 // The built-in styles a workbook without styles of its own gets: XF index with bit 15 set,
 // built-in style number, outline level.
@@ -71,9 +70,13 @@ void TBiffWriter::PrepareDirectory() {
         sheet.Records().SetU16(rec::WINDOW2, 0, options);
         // A chart sheet writes only the records it was read with: cells put on it would be lost.
         if (sheet.Kind() == kChartSheetKind && !sheet.Cells().Empty())
-            throw EBiffWriteError("Cells cannot be written to the chart sheet \"" + WideToUtf8(sheet.Name()) + "\"");
+            throw EBiffWriteError("Cells cannot be written to the chart sheet \"" + WideToUtf8(sheet.Name()) +
+                                  "\"");
         // BOUNDSHEET sheet types: worksheet 0, macro module 6, macro sheet 1, chart 2.
-        const uint8_t type = sheet.Kind() == 1 ? 6 : sheet.Kind() == 2 ? 1 : sheet.Kind() == kChartSheetKind ? 2 : 0;
+        const uint8_t type = sheet.Kind() == 1                 ? 6
+                             : sheet.Kind() == 2               ? 1
+                             : sheet.Kind() == kChartSheetKind ? 2
+                                                               : 0;
         directory_.push_back({type, static_cast<uint8_t>(sheet.Hidden()), sheet.Name(), 0});
     }
 }
@@ -121,7 +124,8 @@ void TBiffWriter::WriteGlobalsEntry(const TRawRecord& entry) {
             break;
         case kPlaceholderSST:
             WriteSST();
-            for (const TRawRecord& r : book_.OpenXmlOnlyRecords()) stream_.WriteRecord(r.id, r.data.data(), r.data.size());
+            for (const TRawRecord& r : book_.OpenXmlOnlyRecords())
+                stream_.WriteRecord(r.id, r.data.data(), r.data.size());
             break;
         default:
             stream_.WriteRecord(entry.id, entry.data.data(), entry.data.size());
@@ -155,11 +159,21 @@ void TBiffWriter::WriteFonts() {
         if (f.style.Contains(xfsStrikeOut)) options |= 0x0008;
         uint8_t underline = 0;
         switch (f.underline) {
-            case xulNone: underline = 0; break;
-            case xulSingle: underline = 1; break;
-            case xulDouble: underline = 2; break;
-            case xulSingleAccount: underline = 0x21; break;
-            case xulDoubleAccount: underline = 0x22; break;
+            case xulNone:
+                underline = 0;
+                break;
+            case xulSingle:
+                underline = 1;
+                break;
+            case xulDouble:
+                underline = 2;
+                break;
+            case xulSingleAccount:
+                underline = 0x21;
+                break;
+            case xulDoubleAccount:
+                underline = 0x22;
+                break;
         }
         r.Clear()
             .U16(static_cast<uint16_t>(f.height))
@@ -185,7 +199,11 @@ void TBiffWriter::WriteNumberFormats() {
     for (int i = 1; i < formats.Count(); ++i) {
         const TNumberFormat& f = formats.Items(i);
         if (f.UseCount() < 0) continue;
-        r.Clear().U16(static_cast<uint16_t>(f.Id())).U16(static_cast<uint16_t>(f.Text().size())).U8(0x01).Wide(f.Text());
+        r.Clear()
+            .U16(static_cast<uint16_t>(f.Id()))
+            .U16(static_cast<uint16_t>(f.Text().size()))
+            .U8(0x01)
+            .Wide(f.Text());
         stream_.WriteRecord(rec::FORMAT, r.View());
     }
 }
@@ -248,7 +266,8 @@ void TBiffWriter::WriteBoundsheets() {
 }
 
 void TBiffWriter::PatchBoundsheet(int index) {
-    if (index < 0 || index >= static_cast<int>(directory_.size()) || directory_[index].position_field == 0) return;
+    if (index < 0 || index >= static_cast<int>(directory_.size()) || directory_[index].position_field == 0)
+        return;
     stream_.PatchU32(directory_[index].position_field, static_cast<uint32_t>(stream_.Position()));
 }
 
@@ -344,7 +363,8 @@ void TBiffWriter::WriteSST() {
         }
         if (type & ~0x0Du) {
             char message[80];
-            std::snprintf(message, sizeof message, "STT: Unhandled string type in Write (%.2X) # %u", type, k);
+            std::snprintf(message, sizeof message, "STT: Unhandled string type in Write (%.2X) # %u", type,
+                          k);
             throw std::runtime_error(message);
         }
         stream_.WriteU16(e->CharCount());
@@ -354,7 +374,8 @@ void TBiffWriter::WriteSST() {
             stream_.WriteU16(e->RunCount());
             room -= 2;
         }
-        const std::span<const uint8_t> extended = (type & kSSTExtended) ? e->Extended() : std::span<const uint8_t>();
+        const std::span<const uint8_t> extended =
+            (type & kSSTExtended) ? e->Extended() : std::span<const uint8_t>();
         if (type & kSSTExtended) {
             stream_.WriteU32(static_cast<uint32_t>(extended.size()));
             room -= 4;

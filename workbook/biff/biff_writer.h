@@ -20,12 +20,12 @@ struct TRawRecord;
 // A failure while writing one record (or cell): "Error on writing record # N\r" followed by the
 // message of the underlying error.
 class EBiffWriteError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class TBiffWriter {
-public:
+  public:
     explicit TBiffWriter(TTabulon4& book);
 
     // Writes the whole workbook. Without a target the document becomes the file named by the
@@ -35,7 +35,7 @@ public:
     // Largest data length of a BIFF8 record.
     static constexpr int kRecordLimit = 8224;
 
-private:
+  private:
     struct TBoundsheet {
         uint8_t type;
         uint8_t hidden;

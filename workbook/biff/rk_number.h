@@ -51,7 +51,8 @@ inline std::optional<uint32_t> EncodeRK(double value) {
     // x * 100 may round onto a value that divides back to a neighbour of x; such a number is
     // stored in full rather than changed.
     const bool found = rk_detail::EncodeScaled(value, 0, rk) || rk_detail::EncodeScaled(value * 100.0, 1, rk);
-    if (!found || std::bit_cast<uint64_t>(DecodeRK(rk)) != std::bit_cast<uint64_t>(value)) return std::nullopt;
+    if (!found || std::bit_cast<uint64_t>(DecodeRK(rk)) != std::bit_cast<uint64_t>(value))
+        return std::nullopt;
     return rk;
 }
 

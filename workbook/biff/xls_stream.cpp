@@ -4,11 +4,11 @@
 #include <stdexcept>
 
 #include "base/atomic_file.h"
+#include "base/stream.h"
 #include "workbook/cfb/compound_document.h"
 #include "workbook/cfb/compound_document_writer.h"
 #include "workbook/cfb/compound_file_writer.h"
 #include "workbook/model/extra_objects.h"
-#include "base/stream.h"
 
 namespace linograf::workbook {
 namespace {

@@ -1,11 +1,11 @@
 #include "workbook/cfb/compound_document.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
-#include <unistd.h>
 #include <utility>
 
 #include "workbook/cfb/compound_document_format.h"
@@ -49,11 +49,12 @@ std::string NameForMessage(std::u16string_view name) {
 void CheckName(std::u16string_view name) {
     if (name.empty()) throw ECompoundDocumentError("Element name is empty");
     if (name.size() > cfb::kMaxNameUnits)
-        throw ECompoundDocumentError("Element name is longer than 31 characters: \"" + NameForMessage(name) + "\"");
+        throw ECompoundDocumentError("Element name is longer than 31 characters: \"" + NameForMessage(name) +
+                                     "\"");
     for (char16_t c : name) {
         if (c == u'/' || c == u'\\' || c == u':' || c == u'!' || c == 0)
-            throw ECompoundDocumentError("Element name contains an invalid character: \"" + NameForMessage(name) +
-                                         "\"");
+            throw ECompoundDocumentError("Element name contains an invalid character: \"" +
+                                         NameForMessage(name) + "\"");
     }
 }
 
@@ -72,7 +73,9 @@ int CompareElementNames(std::u16string_view a, std::u16string_view b) {
     return 0;
 }
 
-bool ElementNamesEqual(std::u16string_view a, std::u16string_view b) { return CompareElementNames(a, b) == 0; }
+bool ElementNamesEqual(std::u16string_view a, std::u16string_view b) {
+    return CompareElementNames(a, b) == 0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // TCompoundStream
@@ -82,9 +85,13 @@ std::string& TCompoundStream::Data() const {
     return *data_;
 }
 
-const std::string& TCompoundStream::Bytes() const { return Data(); }
+const std::string& TCompoundStream::Bytes() const {
+    return Data();
+}
 
-std::uint64_t TCompoundStream::Size() const { return Data().size(); }
+std::uint64_t TCompoundStream::Size() const {
+    return Data().size();
+}
 
 std::size_t TCompoundStream::Write(const void* data, std::size_t count) {
     std::string& bytes = Data();
@@ -110,9 +117,15 @@ std::size_t TCompoundStream::Read(void* data, std::size_t count) {
 std::uint64_t TCompoundStream::Seek(std::int64_t offset, TSeekOrigin origin) {
     std::int64_t base = 0;
     switch (origin) {
-        case TSeekOrigin::soBeginning: base = 0; break;
-        case TSeekOrigin::soCurrent: base = static_cast<std::int64_t>(position_); break;
-        case TSeekOrigin::soEnd: base = static_cast<std::int64_t>(Data().size()); break;
+        case TSeekOrigin::soBeginning:
+            base = 0;
+            break;
+        case TSeekOrigin::soCurrent:
+            base = static_cast<std::int64_t>(position_);
+            break;
+        case TSeekOrigin::soEnd:
+            base = static_cast<std::int64_t>(Data().size());
+            break;
     }
     if ((offset < 0 && base + offset < 0) ||
         (offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset))
@@ -135,9 +148,9 @@ TCompoundStorage::TCompoundStorage() = default;
 TCompoundStorage::~TCompoundStorage() = default;
 
 std::size_t TCompoundStorage::LowerBound(std::u16string_view name) const {
-    auto it = std::lower_bound(children_.begin(), children_.end(), name, [](const Child& c, std::u16string_view n) {
-        return CompareElementNames(c.name, n) < 0;
-    });
+    auto it = std::lower_bound(
+        children_.begin(), children_.end(), name,
+        [](const Child& c, std::u16string_view n) { return CompareElementNames(c.name, n) < 0; });
     return static_cast<std::size_t>(it - children_.begin());
 }
 
@@ -170,7 +183,9 @@ std::vector<TCompoundElementInfo> TCompoundStorage::Elements() const {
     return out;
 }
 
-bool TCompoundStorage::Contains(std::u16string_view name) const { return Find(name) != nullptr; }
+bool TCompoundStorage::Contains(std::u16string_view name) const {
+    return Find(name) != nullptr;
+}
 
 TCompoundElementInfo TCompoundStorage::Element(std::u16string_view name) const {
     const Child* c = Find(name);
@@ -224,7 +239,9 @@ bool TCompoundStorage::Remove(std::u16string_view name) {
     return false;
 }
 
-void TCompoundStorage::Clear() { children_.clear(); }
+void TCompoundStorage::Clear() {
+    children_.clear();
+}
 
 bool TCompoundStorage::IsOrContains(const TCompoundStorage* other) const {
     if (other == this) return true;
@@ -243,7 +260,8 @@ void TCompoundStorage::CopyChildren(TCompoundStorage& target,
                                     const std::function<bool(const TCompoundElementInfo&)>& keep) const {
     for (const Child& c : children_) {
         if (keep) {
-            TCompoundElementInfo info{c.name, c.type, c.type == TCompoundElementType::cetStream ? c.data->size() : 0};
+            TCompoundElementInfo info{c.name, c.type,
+                                      c.type == TCompoundElementType::cetStream ? c.data->size() : 0};
             if (!keep(info)) continue;
         }
         Child& copy = target.Insert(c.name, c.type);
@@ -271,12 +289,14 @@ TCompoundDocument::~TCompoundDocument() = default;
 
 void TCompoundDocument::SetMajorVersion(int major_version) {
     if (major_version != 3 && major_version != 4)
-        throw ECompoundDocumentError("Unsupported compound document version " + std::to_string(major_version));
+        throw ECompoundDocumentError("Unsupported compound document version " +
+                                     std::to_string(major_version));
     major_version_ = major_version;
 }
 
 bool TCompoundDocument::IsCompoundDocument(std::string_view bytes) {
-    return bytes.size() >= sizeof cfb::kSignature && std::memcmp(bytes.data(), cfb::kSignature, sizeof cfb::kSignature) == 0;
+    return bytes.size() >= sizeof cfb::kSignature &&
+           std::memcmp(bytes.data(), cfb::kSignature, sizeof cfb::kSignature) == 0;
 }
 
 bool TCompoundDocument::IsCompoundFile(const std::string& path) {

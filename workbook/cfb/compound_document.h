@@ -24,7 +24,7 @@ namespace linograf::workbook {
 // Every failure of this layer: bad names, missing elements, damaged or foreign files, file
 // system errors. what() is the complete message.
 class ECompoundDocumentError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -47,7 +47,7 @@ bool ElementNamesEqual(std::u16string_view a, std::u16string_view b);
 // the storage holding the stream, so what is written is what the document saves; the handle
 // stays usable (and keeps its bytes) even after the element is removed or replaced.
 class TCompoundStream {
-public:
+  public:
     TCompoundStream() = default;
 
     // Writes at the position and advances it, growing the stream; a position past the end is
@@ -66,7 +66,7 @@ public:
     const std::string& Bytes() const;
     bool IsOpen() const { return data_ != nullptr; }
 
-private:
+  private:
     friend class TCompoundStorage;
     explicit TCompoundStream(std::shared_ptr<std::string> data) : data_(std::move(data)) {}
     std::string& Data() const;
@@ -76,7 +76,7 @@ private:
 };
 
 class TCompoundStorage {
-public:
+  public:
     TCompoundStorage();
     ~TCompoundStorage();
     TCompoundStorage(const TCompoundStorage&) = delete;
@@ -120,7 +120,7 @@ public:
         modified_time_ = modified;
     }
 
-private:
+  private:
     friend class TCompoundDocumentReader;
     friend class TCompoundDocumentWriter;
     struct Child {
@@ -134,7 +134,8 @@ private:
     const Child* Find(std::u16string_view name) const;
     Child& Insert(std::u16string_view name, TCompoundElementType type);
     bool IsOrContains(const TCompoundStorage* other) const;
-    void CopyChildren(TCompoundStorage& target, const std::function<bool(const TCompoundElementInfo&)>& keep) const;
+    void CopyChildren(TCompoundStorage& target,
+                      const std::function<bool(const TCompoundElementInfo&)>& keep) const;
 
     std::vector<Child> children_;
     TClassId class_id_{};
@@ -158,7 +159,7 @@ struct TFileExtents {
 using TLeaveInFile = std::function<bool(std::u16string_view name, const TFileExtents& extents)>;
 
 class TCompoundDocument {
-public:
+  public:
     // Major version 3 lays the file out in 512-byte sectors, 4 in 4096-byte sectors.
     explicit TCompoundDocument(int major_version = 3);
     TCompoundDocument(TCompoundDocument&&) noexcept;
@@ -187,7 +188,7 @@ public:
     // Creates or truncates the file and writes the document.
     void SaveToFile(const std::string& path) const;
 
-private:
+  private:
     std::unique_ptr<TCompoundStorage> root_;
     int major_version_ = 3;
 };

@@ -74,13 +74,11 @@ namespace offset {
 inline constexpr std::size_t kMinor = 0x18, kMajor = 0x1A, kByteOrder = 0x1C, kSectorShift = 0x1E,
                              kMiniSectorShift = 0x20, kDirectorySectors = 0x28, kFatSectors = 0x2C,
                              kFirstDirectory = 0x30, kMiniCutoff = 0x38, kFirstMiniFat = 0x3C,
-                             kMiniFatSectors = 0x40, kFirstDifat = 0x44, kDifatSectors = 0x48,
-                             kDifat = 0x4C;
+                             kMiniFatSectors = 0x40, kFirstDifat = 0x44, kDifatSectors = 0x48, kDifat = 0x4C;
 namespace entry {
-inline constexpr std::size_t kName = 0x00, kNameLength = 0x40, kType = 0x42, kColour = 0x43,
-                             kLeft = 0x44, kRight = 0x48, kChild = 0x4C, kClassId = 0x50,
-                             kStateBits = 0x60, kCreated = 0x64, kModified = 0x6C, kStart = 0x74,
-                             kSize = 0x78;
+inline constexpr std::size_t kName = 0x00, kNameLength = 0x40, kType = 0x42, kColour = 0x43, kLeft = 0x44,
+                             kRight = 0x48, kChild = 0x4C, kClassId = 0x50, kStateBits = 0x60,
+                             kCreated = 0x64, kModified = 0x6C, kStart = 0x74, kSize = 0x78;
 }  // namespace entry
 }  // namespace offset
 

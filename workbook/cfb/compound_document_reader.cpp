@@ -25,12 +25,12 @@
 namespace linograf::workbook {
 
 class TCompoundDocumentReader {
-public:
+  public:
     TCompoundDocumentReader(std::string_view file, const TLeaveInFile* leave_in_file)
         : file_(file), leave_in_file_(leave_in_file) {}
     TCompoundDocument Read();
 
-private:
+  private:
     static constexpr int kMaxDepth = 256;
 
     [[noreturn]] static void Damaged(const std::string& what) {
@@ -51,7 +51,9 @@ private:
                                            bool bounded);
     std::string ReadSectors(const std::vector<std::uint32_t>& sectors, std::uint64_t size) const;
     void CopySector(std::uint32_t sector, char* to) const;
-    const char* Entry(std::uint32_t id) const { return directory_.data() + std::size_t{id} * cfb::kDirectoryEntrySize; }
+    const char* Entry(std::uint32_t id) const {
+        return directory_.data() + std::size_t{id} * cfb::kDirectoryEntrySize;
+    }
     std::uint64_t EntrySize(const char* e) const {
         std::uint64_t size = cfb::Get64(e + cfb::offset::entry::kSize);
         return major_ == 3 ? (size & 0xFFFFFFFFull) : size;
@@ -81,7 +83,8 @@ private:
 };
 
 void TCompoundDocumentReader::ReadHeader() {
-    if (!TCompoundDocument::IsCompoundDocument(file_)) throw ECompoundDocumentError("Not a compound document");
+    if (!TCompoundDocument::IsCompoundDocument(file_))
+        throw ECompoundDocumentError("Not a compound document");
     if (file_.size() < cfb::kHeaderSize) Damaged("the file is shorter than its header");
     const char* h = file_.data();
     namespace o = cfb::offset;
@@ -106,7 +109,10 @@ void TCompoundDocumentReader::ReadHeader() {
 
 void TCompoundDocumentReader::CopySector(std::uint32_t sector, char* to) const {
     const std::uint64_t at = (std::uint64_t{sector} + 1) * sector_size_;
-    const std::size_t n = at >= file_.size() ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(sector_size_, file_.size() - at));
+    const std::size_t n =
+        at >= file_.size()
+            ? 0
+            : static_cast<std::size_t>(std::min<std::uint64_t>(sector_size_, file_.size() - at));
     if (n > 0) std::memcpy(to, file_.data() + at, n);
     std::memset(to + n, 0, sector_size_ - n);
 }
@@ -126,8 +132,8 @@ void TCompoundDocumentReader::ReadFat() {
     std::vector<char> buffer(sector_size_);
     while (fat_sector_numbers.size() < fat_sectors_) {
         if (next >= sector_count_)
-            Damaged("the DIFAT ends before all " + std::to_string(fat_sectors_) + " FAT sectors are listed (at " +
-                    Hex(next) + ")");
+            Damaged("the DIFAT ends before all " + std::to_string(fat_sectors_) +
+                    " FAT sectors are listed (at " + Hex(next) + ")");
         if (owner_[next] != 0) Damaged("the DIFAT chain loops at sector " + std::to_string(next));
         owner_[next] = difat_chain;
         CopySector(next, buffer.data());
@@ -140,11 +146,14 @@ void TCompoundDocumentReader::ReadFat() {
     fat_.resize(static_cast<std::size_t>(fat_sectors_) * per_sector);
     for (std::size_t i = 0; i < fat_sector_numbers.size(); ++i) {
         const std::uint32_t s = fat_sector_numbers[i];
-        if (s >= sector_count_) Damaged("FAT sector " + std::to_string(i) + " lies outside the file (" + Hex(s) + ")");
-        if (owner_[s] != 0) Damaged("FAT sector " + std::to_string(s) + " is listed twice or used by the DIFAT");
+        if (s >= sector_count_)
+            Damaged("FAT sector " + std::to_string(i) + " lies outside the file (" + Hex(s) + ")");
+        if (owner_[s] != 0)
+            Damaged("FAT sector " + std::to_string(s) + " is listed twice or used by the DIFAT");
         owner_[s] = fat_chain;
         CopySector(s, buffer.data());
-        for (std::uint32_t k = 0; k < per_sector; ++k) fat_[i * per_sector + k] = cfb::Get32(buffer.data() + 4 * k);
+        for (std::uint32_t k = 0; k < per_sector; ++k)
+            fat_[i * per_sector + k] = cfb::Get32(buffer.data() + 4 * k);
     }
 }
 
@@ -160,7 +169,8 @@ std::vector<std::uint32_t> TCompoundDocumentReader::FollowChain(std::uint32_t st
             break;
         }
         if (s >= sector_count_) Damaged(what + " runs outside the file (sector " + Hex(s) + ")");
-        if (s >= fat_.size()) Damaged(what + " reaches sector " + std::to_string(s) + ", which the FAT does not map");
+        if (s >= fat_.size())
+            Damaged(what + " reaches sector " + std::to_string(s) + ", which the FAT does not map");
         if (owner_[s] == chain) Damaged(what + " loops at sector " + std::to_string(s));
         if (owner_[s] != 0) Damaged(what + " shares sector " + std::to_string(s) + " with another chain");
         owner_[s] = chain;
@@ -170,7 +180,8 @@ std::vector<std::uint32_t> TCompoundDocumentReader::FollowChain(std::uint32_t st
     return sectors;
 }
 
-std::string TCompoundDocumentReader::ReadSectors(const std::vector<std::uint32_t>& sectors, std::uint64_t size) const {
+std::string TCompoundDocumentReader::ReadSectors(const std::vector<std::uint32_t>& sectors,
+                                                 std::uint64_t size) const {
     std::string out(sectors.size() * sector_size_, '\0');
     for (std::size_t i = 0; i < sectors.size(); ++i) CopySector(sectors[i], out.data() + i * sector_size_);
     out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(size, out.size())));
@@ -181,7 +192,8 @@ std::u16string TCompoundDocumentReader::EntryName(std::uint32_t id) const {
     const char* e = Entry(id);
     const std::uint16_t bytes = cfb::Get16(e + cfb::offset::entry::kNameLength);
     if (bytes < 4 || bytes > 64 || bytes % 2 != 0)
-        Damaged("directory entry " + std::to_string(id) + " has an invalid name length " + std::to_string(bytes));
+        Damaged("directory entry " + std::to_string(id) + " has an invalid name length " +
+                std::to_string(bytes));
     std::u16string name(bytes / 2 - 1, u'\0');
     for (std::size_t i = 0; i < name.size(); ++i) name[i] = cfb::Get16(e + cfb::offset::entry::kName + 2 * i);
     return name;
@@ -192,9 +204,11 @@ void TCompoundDocumentReader::LoadMiniStream() {
     mini_stream_loaded_ = true;
     const char* root = Entry(0);
     const std::uint64_t size = EntrySize(root);
-    if (size > std::uint64_t{sector_count_} * sector_size_) Damaged("the mini stream is larger than the file");
+    if (size > std::uint64_t{sector_count_} * sector_size_)
+        Damaged("the mini stream is larger than the file");
     const std::uint64_t needed = (size + sector_size_ - 1) / sector_size_;
-    mini_stream_ = ReadSectors(FollowChain(cfb::Get32(root + cfb::offset::entry::kStart), "the mini stream", needed, true), size);
+    mini_stream_ = ReadSectors(
+        FollowChain(cfb::Get32(root + cfb::offset::entry::kStart), "the mini stream", needed, true), size);
     mini_owned_.assign((mini_stream_.size() + cfb::kMiniSectorSize - 1) / cfb::kMiniSectorSize, false);
 
     if (first_mini_fat_ != cfb::kEndOfChain && first_mini_fat_ != cfb::kFreeSector) {
@@ -206,7 +220,8 @@ void TCompoundDocumentReader::LoadMiniStream() {
 }
 
 // Empty ranges when a sector the stream needs is cut short by the end of the file.
-TFileExtents TCompoundDocumentReader::Extents(const std::vector<std::uint32_t>& sectors, std::uint64_t size) const {
+TFileExtents TCompoundDocumentReader::Extents(const std::vector<std::uint32_t>& sectors,
+                                              std::uint64_t size) const {
     TFileExtents extents;
     extents.size = size;
     std::uint64_t left = size;
@@ -247,7 +262,8 @@ std::string TCompoundDocumentReader::ReadStream(std::uint32_t id, const std::u16
     }
 
     LoadMiniStream();
-    const std::size_t needed = static_cast<std::size_t>((size + cfb::kMiniSectorSize - 1) / cfb::kMiniSectorSize);
+    const std::size_t needed =
+        static_cast<std::size_t>((size + cfb::kMiniSectorSize - 1) / cfb::kMiniSectorSize);
     std::string out;
     out.reserve(needed * cfb::kMiniSectorSize);
     std::vector<std::uint32_t> mine;  // to tell a loop from a sector shared with another stream
@@ -286,7 +302,8 @@ void TCompoundDocumentReader::ReadTree(TCompoundStorage& root) {
     while (!storages.empty()) {
         Pending p = storages.back();
         storages.pop_back();
-        if (p.depth > kMaxDepth) Damaged("storages are nested more than " + std::to_string(kMaxDepth) + " deep");
+        if (p.depth > kMaxDepth)
+            Damaged("storages are nested more than " + std::to_string(kMaxDepth) + " deep");
         siblings.assign(1, p.child);
         while (!siblings.empty()) {
             const std::uint32_t id = siblings.back();
@@ -298,9 +315,11 @@ void TCompoundDocumentReader::ReadTree(TCompoundStorage& root) {
             const char* e = Entry(id);
             const std::uint8_t type = static_cast<std::uint8_t>(e[cfb::offset::entry::kType]);
             if (type != cfb::kEntryStorage && type != cfb::kEntryStream)
-                Damaged("directory entry " + std::to_string(id) + " is linked but has type " + std::to_string(type));
+                Damaged("directory entry " + std::to_string(id) + " is linked but has type " +
+                        std::to_string(type));
             const std::u16string name = EntryName(id);
-            if (p.storage->Find(name)) Damaged("a storage holds two elements named alike (entry " + std::to_string(id) + ")");
+            if (p.storage->Find(name))
+                Damaged("a storage holds two elements named alike (entry " + std::to_string(id) + ")");
             if (type == cfb::kEntryStream) {
                 std::string data = ReadStream(id, name, p.depth == 0 ? leave_in_file_ : nullptr);
                 *p.storage->Insert(name, TCompoundElementType::cetStream).data = std::move(data);
@@ -310,7 +329,8 @@ void TCompoundDocumentReader::ReadTree(TCompoundStorage& root) {
                 std::memcpy(clsid.data(), e + cfb::offset::entry::kClassId, clsid.size());
                 s.SetClassId(clsid);
                 s.SetStateBits(cfb::Get32(e + cfb::offset::entry::kStateBits));
-                s.SetTimes(cfb::Get64(e + cfb::offset::entry::kCreated), cfb::Get64(e + cfb::offset::entry::kModified));
+                s.SetTimes(cfb::Get64(e + cfb::offset::entry::kCreated),
+                           cfb::Get64(e + cfb::offset::entry::kModified));
                 storages.push_back({cfb::Get32(e + cfb::offset::entry::kChild), &s, p.depth + 1});
             }
             siblings.push_back(cfb::Get32(e + cfb::offset::entry::kLeft));
@@ -335,12 +355,15 @@ TCompoundDocument TCompoundDocumentReader::Read() {
     std::memcpy(clsid.data(), Entry(0) + cfb::offset::entry::kClassId, clsid.size());
     root.SetClassId(clsid);
     root.SetStateBits(cfb::Get32(Entry(0) + cfb::offset::entry::kStateBits));
-    root.SetTimes(cfb::Get64(Entry(0) + cfb::offset::entry::kCreated), cfb::Get64(Entry(0) + cfb::offset::entry::kModified));
+    root.SetTimes(cfb::Get64(Entry(0) + cfb::offset::entry::kCreated),
+                  cfb::Get64(Entry(0) + cfb::offset::entry::kModified));
     ReadTree(root);
     return document;
 }
 
-TCompoundDocument TCompoundDocument::Load(std::string_view bytes) { return TCompoundDocumentReader(bytes, nullptr).Read(); }
+TCompoundDocument TCompoundDocument::Load(std::string_view bytes) {
+    return TCompoundDocumentReader(bytes, nullptr).Read();
+}
 
 TCompoundDocument TCompoundDocument::Load(std::string_view bytes, const TLeaveInFile& leave_in_file) {
     return TCompoundDocumentReader(bytes, &leave_in_file).Read();

@@ -178,14 +178,15 @@ std::string TCompoundDocumentWriter::Write() {
         char* mini_stream = Sector(entries_[0].start);  // contiguous, so one copy per stream
         for (const Entry& e : entries_)
             if (e.type == cfb::kEntryStream && e.size > 0 && e.size < cfb::kMiniStreamCutoff)
-                std::memcpy(mini_stream + static_cast<std::size_t>(e.start) * cfb::kMiniSectorSize, e.data->data(),
-                            e.data->size());
+                std::memcpy(mini_stream + static_cast<std::size_t>(e.start) * cfb::kMiniSectorSize,
+                            e.data->data(), e.data->size());
     }
 
     // Directory; unused slots of its last sector are empty entries with no links.
     chain(directory_start, directory_sectors);
     char* directory = Sector(static_cast<std::uint32_t>(directory_start));
-    const std::size_t slots = static_cast<std::size_t>(directory_sectors) * sector_size_ / cfb::kDirectoryEntrySize;
+    const std::size_t slots =
+        static_cast<std::size_t>(directory_sectors) * sector_size_ / cfb::kDirectoryEntrySize;
     for (std::size_t i = 0; i < slots; ++i) {
         char* p = directory + i * cfb::kDirectoryEntrySize;
         if (i < entries_.size()) {
@@ -225,25 +226,31 @@ std::string TCompoundDocumentWriter::Write() {
     cfb::Put32(h + o::kFatSectors, static_cast<std::uint32_t>(fat_sectors));
     cfb::Put32(h + o::kFirstDirectory, static_cast<std::uint32_t>(directory_start));
     cfb::Put32(h + o::kMiniCutoff, cfb::kMiniStreamCutoff);
-    cfb::Put32(h + o::kFirstMiniFat, mini_fat_sectors > 0 ? static_cast<std::uint32_t>(mini_fat_start) : cfb::kEndOfChain);
+    cfb::Put32(h + o::kFirstMiniFat,
+               mini_fat_sectors > 0 ? static_cast<std::uint32_t>(mini_fat_start) : cfb::kEndOfChain);
     cfb::Put32(h + o::kMiniFatSectors, mini_fat_sectors);
-    cfb::Put32(h + o::kFirstDifat, difat_sectors > 0 ? static_cast<std::uint32_t>(difat_start) : cfb::kEndOfChain);
+    cfb::Put32(h + o::kFirstDifat,
+               difat_sectors > 0 ? static_cast<std::uint32_t>(difat_start) : cfb::kEndOfChain);
     cfb::Put32(h + o::kDifatSectors, static_cast<std::uint32_t>(difat_sectors));
     std::uint64_t fat_index = 0;
     for (std::uint32_t i = 0; i < cfb::kHeaderDifatEntries; ++i, ++fat_index)
-        cfb::Put32(h + o::kDifat + 4 * i,
-                   fat_index < fat_sectors ? static_cast<std::uint32_t>(fat_start + fat_index) : cfb::kFreeSector);
+        cfb::Put32(h + o::kDifat + 4 * i, fat_index < fat_sectors
+                                              ? static_cast<std::uint32_t>(fat_start + fat_index)
+                                              : cfb::kFreeSector);
     for (std::uint64_t d = 0; d < difat_sectors; ++d) {
         char* p = Sector(static_cast<std::uint32_t>(difat_start + d));
         for (std::uint32_t k = 0; k + 1 < per_sector; ++k, ++fat_index)
-            cfb::Put32(p + 4 * k,
-                       fat_index < fat_sectors ? static_cast<std::uint32_t>(fat_start + fat_index) : cfb::kFreeSector);
-        cfb::Put32(p + 4 * (per_sector - 1),
-                   d + 1 < difat_sectors ? static_cast<std::uint32_t>(difat_start + d + 1) : cfb::kEndOfChain);
+            cfb::Put32(p + 4 * k, fat_index < fat_sectors ? static_cast<std::uint32_t>(fat_start + fat_index)
+                                                          : cfb::kFreeSector);
+        cfb::Put32(p + 4 * (per_sector - 1), d + 1 < difat_sectors
+                                                 ? static_cast<std::uint32_t>(difat_start + d + 1)
+                                                 : cfb::kEndOfChain);
     }
     return std::move(out_);
 }
 
-std::string TCompoundDocument::Save() const { return TCompoundDocumentWriter(*this).Write(); }
+std::string TCompoundDocument::Save() const {
+    return TCompoundDocumentWriter(*this).Write();
+}
 
 }  // namespace linograf::workbook

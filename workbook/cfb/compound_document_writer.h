@@ -10,7 +10,7 @@
 namespace linograf::workbook {
 
 class TCompoundDocumentWriter {
-public:
+  public:
     explicit TCompoundDocumentWriter(const TCompoundDocument& document)
         : document_(document), sector_size_(document.SectorSize()) {}
 
@@ -24,7 +24,7 @@ public:
     std::string Write();
     std::uint32_t FirstSectorWritten() const { return first_written_; }
 
-private:
+  private:
     struct Entry {
         std::u16string name;
         std::uint8_t type = cfb::kEntryUnused;

@@ -1,18 +1,19 @@
 #include "workbook/cfb/compound_file_writer.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
-#include <unistd.h>
 
 #include "workbook/cfb/compound_document_format.h"
 #include "workbook/cfb/compound_document_writer.h"
 
 namespace linograf::workbook {
 
-TCompoundFileWriter::TCompoundFileWriter(const std::string& path, std::u16string_view stream_name, int major_version)
+TCompoundFileWriter::TCompoundFileWriter(const std::string& path, std::u16string_view stream_name,
+                                         int major_version)
     : path_(path), document_(major_version), name_(stream_name), sector_size_(document_.SectorSize()) {
     // The name is checked by the same rules as any element before the file is touched.
     TCompoundDocument().Root().CreateStream(stream_name);
@@ -51,8 +52,8 @@ void TCompoundFileWriter::WriteAt(const char* data, std::size_t count, std::uint
     // The disk starts on what is written while the rest is still being made, so forcing the
     // finished file to disk waits only for the last part. A hint: failures are not errors.
     if (offset >= writeback_from_ + kWritebackStep) {
-        ::sync_file_range(fd_, static_cast<off_t>(writeback_from_), static_cast<off_t>(offset - writeback_from_),
-                          SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(fd_, static_cast<off_t>(writeback_from_),
+                          static_cast<off_t>(offset - writeback_from_), SYNC_FILE_RANGE_WRITE);
         writeback_from_ = offset;
     }
 }
@@ -65,7 +66,8 @@ void TCompoundFileWriter::Flush() {
 }
 
 std::uint64_t TCompoundFileWriter::Size() const {
-    return buffer_.empty() ? written_size_ : std::max<std::uint64_t>(written_size_, buffer_start_ + buffer_.size());
+    return buffer_.empty() ? written_size_
+                           : std::max<std::uint64_t>(written_size_, buffer_start_ + buffer_.size());
 }
 
 std::size_t TCompoundFileWriter::Write(const void* data, std::size_t count) {
@@ -139,7 +141,8 @@ void TCompoundFileWriter::Close() {
     if (::ftruncate(fd_, static_cast<off_t>(tail_offset)) != 0) Fail("Cannot write", errno);
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) throw ECompoundDocumentError("Cannot write \"" + path_ + "\": " + std::strerror(errno));
+    if (::close(fd) != 0)
+        throw ECompoundDocumentError("Cannot write \"" + path_ + "\": " + std::strerror(errno));
 }
 
 }  // namespace linograf::workbook

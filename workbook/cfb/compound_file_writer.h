@@ -17,7 +17,7 @@
 namespace linograf::workbook {
 
 class TCompoundFileWriter {
-public:
+  public:
     // Raises "Filename is missing" for an empty path, and the system's error text when the file
     // cannot be created.
     TCompoundFileWriter(const std::string& path, std::u16string_view stream_name, int major_version = 3);
@@ -42,7 +42,7 @@ public:
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 
-private:
+  private:
     void CheckOpen() const;
     void Flush();
     void WriteAt(const char* data, std::size_t count, std::uint64_t offset);
@@ -63,7 +63,7 @@ private:
     std::string buffer_;
     std::uint64_t buffer_start_ = 0;
     std::uint64_t position_ = 0;
-    std::uint64_t written_size_ = 0;  // stream bytes already on disk, holes included
+    std::uint64_t written_size_ = 0;    // stream bytes already on disk, holes included
     std::uint64_t writeback_from_ = 0;  // file offset up to which writeback has been started
 };
 

@@ -30,11 +30,19 @@ enum TCellType : uint8_t {
     ctStringArrayFormula = 13,
 };
 
-inline bool IsFormulaCell(TCellType t) { return t >= ctNumberFormula && t <= ctStringArrayFormula; }
+inline bool IsFormulaCell(TCellType t) {
+    return t >= ctNumberFormula && t <= ctStringArrayFormula;
+}
 
 // Error codes 1..7 and their texts.
 enum TCellError : uint8_t {
-    ceNull = 1, ceDiv0, ceValue, ceRef, ceName, ceNum, ceNA,
+    ceNull = 1,
+    ceDiv0,
+    ceValue,
+    ceRef,
+    ceName,
+    ceNum,
+    ceNA,
 };
 const char16_t* CellErrorText(uint8_t code);
 

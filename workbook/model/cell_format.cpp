@@ -14,9 +14,9 @@ constexpr int kBitAlignmentUsed = 12, kBitBordersUsed = 13, kBitFillUsed = 14;
 }  // namespace
 
 TCellFormat::TCellFormat() {
-    SetU16(4, 0x0001);             // locked
-    SetU16(kAlignAt, 0x0020);      // general, bottom
-    SetU16(kColours1At, 0x2040);   // left and right colour automatic
+    SetU16(4, 0x0001);            // locked
+    SetU16(kAlignAt, 0x0020);     // general, bottom
+    SetU16(kColours1At, 0x2040);  // left and right colour automatic
     SetU32(kColours2At, 0x00102040);
     SetU16(kFillColoursAt, 0x20C0);
     (void)kFontAt;
@@ -58,10 +58,14 @@ void TCellFormat::SetBorderStyle(TBorderSide side, TCellBorderStyle style) {
 
 uint8_t TCellFormat::BorderColor(TBorderSide side) const {
     switch (side) {
-        case bsLeft: return U16(kColours1At) & 0x7F;
-        case bsRight: return (U16(kColours1At) >> 7) & 0x7F;
-        case bsTop: return U32(kColours2At) & 0x7F;
-        case bsBottom: return (U32(kColours2At) >> 7) & 0x7F;
+        case bsLeft:
+            return U16(kColours1At) & 0x7F;
+        case bsRight:
+            return (U16(kColours1At) >> 7) & 0x7F;
+        case bsTop:
+            return U32(kColours2At) & 0x7F;
+        case bsBottom:
+            return (U32(kColours2At) >> 7) & 0x7F;
     }
     return 0;
 }
@@ -86,13 +90,17 @@ void TCellFormat::SetDiagonalStyle(TCellBorderStyle style) {
     UpdateBordersUsed();
 }
 
-uint8_t TCellFormat::DiagonalColor() const { return (U32(kColours2At) >> 14) & 0x7F; }
+uint8_t TCellFormat::DiagonalColor() const {
+    return (U32(kColours2At) >> 14) & 0x7F;
+}
 
 void TCellFormat::SetDiagonalColor(uint8_t color) {
     SetU32(kColours2At, (U32(kColours2At) & ~(0x7Fu << 14)) | ((color & 0x7Fu) << 14));
 }
 
-TDiagonalLines TCellFormat::DiagonalLines() const { return TDiagonalLines::FromMask((U16(kColours1At) >> 14) & 3); }
+TDiagonalLines TCellFormat::DiagonalLines() const {
+    return TDiagonalLines::FromMask((U16(kColours1At) >> 14) & 3);
+}
 
 void TCellFormat::SetDiagonalLines(TDiagonalLines lines) {
     SetU16(kColours1At, static_cast<uint16_t>((U16(kColours1At) & 0x3FFF) | ((lines.Mask() & 3) << 14)));
@@ -103,7 +111,9 @@ void TCellFormat::UpdateBordersUsed() {
     SetBit(kWord3At, kBitBordersUsed, any);
 }
 
-THorizAlignment TCellFormat::HorizAlignment() const { return static_cast<THorizAlignment>(U16(kAlignAt) & 7); }
+THorizAlignment TCellFormat::HorizAlignment() const {
+    return static_cast<THorizAlignment>(U16(kAlignAt) & 7);
+}
 
 void TCellFormat::SetHorizAlignment(THorizAlignment value) {
     SetU16(kAlignAt, static_cast<uint16_t>((U16(kAlignAt) & ~7u) | (value & 7u)));
@@ -111,7 +121,9 @@ void TCellFormat::SetHorizAlignment(THorizAlignment value) {
     SetBit(kWord3At, kBitAlignmentUsed, used);
 }
 
-TVertAlignment TCellFormat::VertAlignment() const { return static_cast<TVertAlignment>((U16(kAlignAt) >> 4) & 7); }
+TVertAlignment TCellFormat::VertAlignment() const {
+    return static_cast<TVertAlignment>((U16(kAlignAt) >> 4) & 7);
+}
 
 void TCellFormat::SetVertAlignment(TVertAlignment value) {
     SetU16(kAlignAt, static_cast<uint16_t>((U16(kAlignAt) & ~0x70u) | ((value & 7u) << 4)));
@@ -136,38 +148,53 @@ void TCellFormat::SetTextFlags(TTextFlags flags) {
     SetBit(kWord3At, kBitAlignmentUsed, used);
 }
 
-uint8_t TCellFormat::Indent() const { return U16(kWord3At) & 0xF; }
+uint8_t TCellFormat::Indent() const {
+    return U16(kWord3At) & 0xF;
+}
 
 void TCellFormat::SetIndent(uint8_t indent) {
     SetU16(kWord3At, static_cast<uint16_t>((U16(kWord3At) & ~0xFu) | (indent & 0xFu)));
 }
 
-TCellProtections TCellFormat::Protection() const { return TCellProtections::FromMask(U16(4) & 3); }
+TCellProtections TCellFormat::Protection() const {
+    return TCellProtections::FromMask(U16(4) & 3);
+}
 
 void TCellFormat::SetProtection(TCellProtections flags) {
     SetU16(4, static_cast<uint16_t>((U16(4) & ~3u) | (flags.Mask() & 3)));
 }
 
-uint8_t TCellFormat::RotationByte() const { return static_cast<uint8_t>(U16(kAlignAt) >> 8); }
+uint8_t TCellFormat::RotationByte() const {
+    return static_cast<uint8_t>(U16(kAlignAt) >> 8);
+}
 
 void TCellFormat::SetRotation(int degrees) {
     int stored;
-    if (degrees >= 255) stored = 255;
-    else if (degrees > 90) stored = 90;
-    else if (degrees >= 0) stored = degrees;
-    else if (degrees >= -90) stored = 90 - degrees;
-    else stored = 180;  // below -90: as far clockwise as the format goes
+    if (degrees >= 255)
+        stored = 255;
+    else if (degrees > 90)
+        stored = 90;
+    else if (degrees >= 0)
+        stored = degrees;
+    else if (degrees >= -90)
+        stored = 90 - degrees;
+    else
+        stored = 180;  // below -90: as far clockwise as the format goes
     SetU16(kAlignAt, static_cast<uint16_t>((U16(kAlignAt) & 0x00FF) | (stored << 8)));
 }
 
-TExcelFillPattern TCellFormat::FillPattern() const { return static_cast<TExcelFillPattern>(U32(kColours2At) >> 26); }
+TExcelFillPattern TCellFormat::FillPattern() const {
+    return static_cast<TExcelFillPattern>(U32(kColours2At) >> 26);
+}
 
 void TCellFormat::SetFillPattern(TExcelFillPattern pattern) {
     SetU32(kColours2At, (U32(kColours2At) & 0x03FFFFFFu) | ((pattern & 0x3Fu) << 26));
     SetBit(kWord3At, kBitFillUsed, (pattern & 0x3F) != 0);
 }
 
-uint8_t TCellFormat::FillColor() const { return U16(kFillColoursAt) & 0x7F; }
+uint8_t TCellFormat::FillColor() const {
+    return U16(kFillColoursAt) & 0x7F;
+}
 
 void TCellFormat::SetFillColor(uint8_t color) {
     SetU16(kFillColoursAt, static_cast<uint16_t>((U16(kFillColoursAt) & ~0x7Fu) | (color & 0x7Fu)));
@@ -178,13 +205,18 @@ void TCellFormat::SetFillColor(uint8_t color) {
     }
 }
 
-uint8_t TCellFormat::FillBackColor() const { return (U16(kFillColoursAt) >> 7) & 0x7F; }
+uint8_t TCellFormat::FillBackColor() const {
+    return (U16(kFillColoursAt) >> 7) & 0x7F;
+}
 
 void TCellFormat::SetFillBackColor(uint8_t color) {
-    SetU16(kFillColoursAt, static_cast<uint16_t>((U16(kFillColoursAt) & ~(0x7Fu << 7)) | ((color & 0x7Fu) << 7)));
+    SetU16(kFillColoursAt,
+           static_cast<uint16_t>((U16(kFillColoursAt) & ~(0x7Fu << 7)) | ((color & 0x7Fu) << 7)));
     UpdateFillUsed();
 }
 
-void TCellFormat::UpdateFillUsed() { SetBit(kWord3At, kBitFillUsed, (U16(kFillColoursAt) & 0x3FFF) != 0x2040); }
+void TCellFormat::UpdateFillUsed() {
+    SetBit(kWord3At, kBitFillUsed, (U16(kFillColoursAt) & 0x3FFF) != 0x2040);
+}
 
 }  // namespace linograf::workbook

@@ -34,12 +34,31 @@ using XfId = uint32_t;
 inline constexpr int kDefaultCellFormat = 15;
 
 enum TCellBorderStyle : uint8_t {
-    cbsNone = 0, cbsThin, cbsMedium, cbsDashed, cbsDotted, cbsThick, cbsDouble, cbsHair,
-    cbsMediumDashed, cbsDashDot, cbsMediumDashDot, cbsDashDotDot, cbsMediumDashDotDot, cbsSlantedDashDot,
+    cbsNone = 0,
+    cbsThin,
+    cbsMedium,
+    cbsDashed,
+    cbsDotted,
+    cbsThick,
+    cbsDouble,
+    cbsHair,
+    cbsMediumDashed,
+    cbsDashDot,
+    cbsMediumDashDot,
+    cbsDashDotDot,
+    cbsMediumDashDotDot,
+    cbsSlantedDashDot,
 };
 enum TBorderSide : uint8_t { bsLeft = 0, bsRight, bsTop, bsBottom };
 enum THorizAlignment : uint8_t {
-    haGeneral = 0, haLeft, haCenter, haRight, haFill, haJustify, haCenterAcross, haDistributed,
+    haGeneral = 0,
+    haLeft,
+    haCenter,
+    haRight,
+    haFill,
+    haJustify,
+    haCenterAcross,
+    haDistributed,
 };
 enum TVertAlignment : uint8_t { vaTop = 0, vaCenter, vaBottom, vaJustify, vaDistributed };
 enum TTextFlag : uint8_t { tfWrapText = 0, tfShrinkToFit = 1 };
@@ -52,7 +71,7 @@ using TDiagonalLines = EnumSet<TDiagonalLine>;
 using TExcelFillPattern = uint8_t;
 
 class TCellFormat {
-public:
+  public:
     // A format built from nothing, belonging to no list.
     TCellFormat();
     // Copies the 20 bytes and the owning list, not the position or use count.
@@ -115,7 +134,7 @@ public:
     uint8_t FillBackColor() const;
     void SetFillBackColor(uint8_t color);
 
-private:
+  private:
     friend class TCellFormats;
     uint16_t U16(int at) const { return static_cast<uint16_t>(bytes_[at] | (bytes_[at + 1] << 8)); }
     void SetU16(int at, uint16_t v) {

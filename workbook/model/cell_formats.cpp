@@ -36,7 +36,9 @@ TCellFormat& TCellFormats::Append(std::unique_ptr<TCellFormat> format) {
     return *formats_.back();
 }
 
-TCellFormat& TCellFormats::Add() { return Append(std::make_unique<TCellFormat>()); }
+TCellFormat& TCellFormats::Add() {
+    return Append(std::make_unique<TCellFormat>());
+}
 
 void TCellFormats::Clear() {
     formats_.clear();

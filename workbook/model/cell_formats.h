@@ -15,7 +15,7 @@
 namespace linograf::workbook {
 
 class TCellFormats {
-public:
+  public:
     // The master list of a workbook holds the default set from the start; another list (the
     // cell styles of Open XML files) starts empty.
     TCellFormats(TXFonts& fonts, bool master);
@@ -77,7 +77,7 @@ public:
         return ChangeFontTo(current, copy);
     }
 
-private:
+  private:
     XfId Replace(XfId current, const TCellFormat& wanted);
     XfId ChangeFontTo(XfId current, const TXFont& font);
     TCellFormat& Append(std::unique_ptr<TCellFormat> format);

@@ -21,8 +21,8 @@ struct TVariantDate {
 };
 
 // std::monostate is the empty variant; std::string holds UTF-8 text.
-using TCellVariant = std::variant<std::monostate, TVariantNull, TVariantError, int8_t, uint8_t, int16_t, uint16_t,
-                                  int32_t, uint32_t, int64_t, float, double, TVariantCurrency, TVariantDate, bool,
-                                  std::u16string, std::string>;
+using TCellVariant = std::variant<std::monostate, TVariantNull, TVariantError, int8_t, uint8_t, int16_t,
+                                  uint16_t, int32_t, uint32_t, int64_t, float, double, TVariantCurrency,
+                                  TVariantDate, bool, std::u16string, std::string>;
 
 }  // namespace linograf::workbook

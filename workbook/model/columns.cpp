@@ -14,7 +14,9 @@ int DigitPixelWidth(const TXFont& font) {
 TXLSColumn::TXLSColumn(TXLSColumns& owner, uint32_t number)
     : TFormattedObject(owner.formats_), owner_(owner), number_(number) {}
 
-TXLSColumn::~TXLSColumn() { ReleaseFormat(); }
+TXLSColumn::~TXLSColumn() {
+    ReleaseFormat();
+}
 
 void TXLSColumn::SetWidth(int width) {
     if (width < 0 || width > 65535) throw std::runtime_error("Invalid value");

@@ -21,7 +21,7 @@ int DigitPixelWidth(const TXFont& font);
 class TXLSColumns;
 
 class TXLSColumn : public TFormattedObject {
-public:
+  public:
     TXLSColumn(TXLSColumns& owner, uint32_t number);
     ~TXLSColumn() override;
 
@@ -46,7 +46,7 @@ public:
     // Width, hidden, outline level, collapsed and format equal (what lets COLINFO cover both).
     bool SameAs(const TXLSColumn& other) const;
 
-private:
+  private:
     friend class TXLSColumns;
     void FormatChanged() override;
 
@@ -60,7 +60,7 @@ private:
 };
 
 class TXLSColumns {
-public:
+  public:
     TXLSColumns(TCellFormats& formats, TFormatChangeListener* listener);
     ~TXLSColumns();
     TXLSColumns(const TXLSColumns&) = delete;
@@ -78,7 +78,7 @@ public:
 
     TCellFormats& Formats() const { return formats_; }
 
-private:
+  private:
     friend class TXLSColumn;
     TCellFormats& formats_;
     TFormatChangeListener* listener_;

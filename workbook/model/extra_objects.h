@@ -8,7 +8,7 @@
 namespace linograf::workbook {
 
 class TExtraObjects {
-public:
+  public:
     bool IsEmpty() const { return document_.Root().Elements().empty(); }
     void Clear() { document_.Root().Clear(); }
 
@@ -25,7 +25,7 @@ public:
     static bool IsRecordStreamName(std::u16string_view name);
     static constexpr std::u16string_view kMacroStorageName = u"_VBA_PROJECT_CUR";
 
-private:
+  private:
     TCompoundDocument document_;
 };
 

@@ -2,13 +2,15 @@
 
 #include <stdexcept>
 
-#include "workbook/model/palette.h"
 #include "text/wide_text.h"
+#include "workbook/model/palette.h"
 
 namespace linograf::workbook {
 namespace {
 
-uint16_t U16(std::span<const uint8_t> d, size_t at) { return static_cast<uint16_t>(d[at] | (d[at + 1] << 8)); }
+uint16_t U16(std::span<const uint8_t> d, size_t at) {
+    return static_cast<uint16_t>(d[at] | (d[at + 1] << 8));
+}
 
 }  // namespace
 
@@ -61,11 +63,21 @@ void TXFont::LoadFromRecord(std::span<const uint8_t> d) {
     uint16_t escapement = U16(d, 8);
     sub_superscript = escapement <= 2 ? static_cast<TXSubSuperscript>(escapement) : xssNone;
     switch (d[10]) {
-        case 0x01: underline = xulSingle; break;
-        case 0x02: underline = xulDouble; break;
-        case 0x21: underline = xulSingleAccount; break;
-        case 0x22: underline = xulDoubleAccount; break;
-        default: underline = xulNone; break;
+        case 0x01:
+            underline = xulSingle;
+            break;
+        case 0x02:
+            underline = xulDouble;
+            break;
+        case 0x21:
+            underline = xulSingleAccount;
+            break;
+        case 0x22:
+            underline = xulDoubleAccount;
+            break;
+        default:
+            underline = xulNone;
+            break;
     }
     family = d[11];
     charset = d[12];
@@ -101,7 +113,9 @@ void TXFont::FromScreenFont(const TScreenFont& f) {
     sub_superscript = xssNone;
 }
 
-TXFonts::TXFonts() { Reset(); }
+TXFonts::TXFonts() {
+    Reset();
+}
 
 void TXFonts::Clear() {
     fonts_.clear();

@@ -28,7 +28,7 @@ struct TScreenFont {
 };
 
 class TXFont {
-public:
+  public:
     // A font built from nothing: "Arial" 10 pt, black.
     TXFont();
 
@@ -56,14 +56,14 @@ public:
     TScreenFont ToScreenFont() const;
     void FromScreenFont(const TScreenFont& font);
 
-private:
+  private:
     friend class TXFonts;
     int position_ = -1;
     int use_count_ = 0;
 };
 
 class TXFonts {
-public:
+  public:
     // A new list holds the default set.
     TXFonts();
 
@@ -87,7 +87,7 @@ public:
     void Acquire(int position);
     int Release(int position);
 
-private:
+  private:
     std::vector<std::unique_ptr<TXFont>> fonts_;
     int boundary_ = 0;
 };

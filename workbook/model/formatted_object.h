@@ -10,7 +10,7 @@
 namespace linograf::workbook {
 
 class TFormattedObject {
-public:
+  public:
     virtual ~TFormattedObject() = default;
     TFormattedObject(const TFormattedObject&) = delete;
     TFormattedObject& operator=(const TFormattedObject&) = delete;
@@ -19,8 +19,12 @@ public:
     int FormatIndex() const { return formats_->PositionOf(xf_); }
     const TCellFormat& CellFormat() const { return formats_->ById(xf_); }
 
-    void SetBorderStyle(TBorderSide side, TCellBorderStyle style) { Apply(WithBorderStyle(*formats_, xf_, side, style)); }
-    void SetBorderColor(TBorderSide side, uint8_t color) { Apply(WithBorderColor(*formats_, xf_, side, color)); }
+    void SetBorderStyle(TBorderSide side, TCellBorderStyle style) {
+        Apply(WithBorderStyle(*formats_, xf_, side, style));
+    }
+    void SetBorderColor(TBorderSide side, uint8_t color) {
+        Apply(WithBorderColor(*formats_, xf_, side, color));
+    }
     void SetHorizAlignment(THorizAlignment value) { Apply(WithHorizAlignment(*formats_, xf_, value)); }
     void SetVertAlignment(TVertAlignment value) { Apply(WithVertAlignment(*formats_, xf_, value)); }
     void SetTextFlags(TTextFlags flags) { Apply(WithTextFlags(*formats_, xf_, flags)); }
@@ -31,7 +35,7 @@ public:
     void SetFontStyle(TXFontStyles style) { Apply(WithFontStyle(*formats_, xf_, style)); }
     void SetFontColor(uint8_t palette_index) { Apply(WithFontColor(*formats_, xf_, palette_index)); }
 
-protected:
+  protected:
     explicit TFormattedObject(TCellFormats& formats) : formats_(&formats), xf_(formats.DefaultId()) {}
     // A format given directly (a record of a file): counted like any other reference.
     void AssignFormat(XfId xf) {
@@ -43,7 +47,7 @@ protected:
     virtual void FormatChanged() {}
     TCellFormats& Formats() const { return *formats_; }
 
-private:
+  private:
     void Apply(XfId next) {
         if (next == xf_) return;
         xf_ = next;
@@ -56,11 +60,11 @@ private:
 
 // Receives the format changes of columns and rows: the sheet, which applies them to its cells.
 class TFormatChangeListener {
-public:
+  public:
     virtual void ColumnFormatChanged(uint32_t col, XfId xf) = 0;
     virtual void RowFormatChanged(uint32_t row, XfId xf) = 0;
 
-protected:
+  protected:
     ~TFormatChangeListener() = default;
 };
 

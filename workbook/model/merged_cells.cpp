@@ -6,7 +6,8 @@
 namespace linograf::workbook {
 
 void TMergedCells::Add(int32_t col1, int32_t row1, int32_t col2, int32_t row2) {
-    areas_.push_back({std::min(col1, col2), std::min(row1, row2), std::max(col1, col2), std::max(row1, row2)});
+    areas_.push_back(
+        {std::min(col1, col2), std::min(row1, row2), std::max(col1, col2), std::max(row1, row2)});
 }
 
 bool TMergedCells::Intersects(int32_t col1, int32_t row1, int32_t col2, int32_t row2) const {

@@ -10,7 +10,7 @@ struct TMergedArea {
 };
 
 class TMergedCells {
-public:
+  public:
     void Add(int32_t col1, int32_t row1, int32_t col2, int32_t row2);
     int Count() const { return static_cast<int>(areas_.size()); }
     const TMergedArea& Items(int index) const { return areas_.at(index); }
@@ -22,7 +22,7 @@ public:
     // one rectangle; areas handled before it stay changed.
     void DeleteIn(int32_t col1, int32_t row1, int32_t col2, int32_t row2);
 
-private:
+  private:
     std::vector<TMergedArea> areas_;
 };
 

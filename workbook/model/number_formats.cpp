@@ -21,43 +21,80 @@ uint16_t HashText(std::u16string_view text) {
 
 const char16_t* BuiltInText(int id) {
     switch (id) {
-        case 0: return u"General";
-        case 1: return u"0";
-        case 2: return u"0.00";
-        case 3: return u"#,##0";
-        case 4: return u"#,##0.00";
-        case 5: return u"_($#,##0_);($#,##0)";
-        case 6: return u"_($#,##0_);[Red]($#,##0)";
-        case 7: return u"_($#,##0.00_);($#,##0.00)";
-        case 8: return u"_($#,##0.00_);[Red]($#,##0.00)";
-        case 9: return u"0%";
-        case 10: return u"0.00%";
-        case 11: return u"0.00E+00";
-        case 12: return u"# ?/?";
-        case 13: return u"# ?\?/?\?";
-        case 14: return u"m/d/yy";
-        case 15: return u"d-mmm-y";
-        case 16: return u"d-mmm";
-        case 17: return u"mmmm-yy";
-        case 18: return u"h:mm AM/PM";
-        case 19: return u"h:mm:ss AM/PM";
-        case 20: return u"h:mm";
-        case 21: return u"h:mm:SS";
-        case 22: return u"m/d/yy h:mm";
-        case 37: return u"_(#,##0_);(#,##0)";
-        case 38: return u"_(#,##0_);[Red](#,##0)";
-        case 39: return u"_(#,##0.00_);(#,##0.00)";
-        case 40: return u"_(#,##0.00_);[Red](#,##0.00)";
-        case 41: return u"_(* #,##0_);_(* (#,##0);_(* \"-\"_);_(@_)";
-        case 42: return u"_($* #,##0_);_($* (#,##0);_($* \"-\"_);_(@_)";
-        case 43: return u"_(* #,##0.00_);_(* (#,##0.00);_(* \"-\"??_);_(@_)";
-        case 44: return u"_($* #,##0.00_);_($* (#,##0.00);_($* \"-\"??_);_(@_)";
-        case 45: return u"mm:ss";
-        case 46: return u"[h]:mm:ss";
-        case 47: return u"mm:ss.0";
-        case 48: return u"# #0.0E+0";
-        case 49: return u"@";
-        default: return u"";
+        case 0:
+            return u"General";
+        case 1:
+            return u"0";
+        case 2:
+            return u"0.00";
+        case 3:
+            return u"#,##0";
+        case 4:
+            return u"#,##0.00";
+        case 5:
+            return u"_($#,##0_);($#,##0)";
+        case 6:
+            return u"_($#,##0_);[Red]($#,##0)";
+        case 7:
+            return u"_($#,##0.00_);($#,##0.00)";
+        case 8:
+            return u"_($#,##0.00_);[Red]($#,##0.00)";
+        case 9:
+            return u"0%";
+        case 10:
+            return u"0.00%";
+        case 11:
+            return u"0.00E+00";
+        case 12:
+            return u"# ?/?";
+        case 13:
+            return u"# ?\?/?\?";
+        case 14:
+            return u"m/d/yy";
+        case 15:
+            return u"d-mmm-y";
+        case 16:
+            return u"d-mmm";
+        case 17:
+            return u"mmmm-yy";
+        case 18:
+            return u"h:mm AM/PM";
+        case 19:
+            return u"h:mm:ss AM/PM";
+        case 20:
+            return u"h:mm";
+        case 21:
+            return u"h:mm:SS";
+        case 22:
+            return u"m/d/yy h:mm";
+        case 37:
+            return u"_(#,##0_);(#,##0)";
+        case 38:
+            return u"_(#,##0_);[Red](#,##0)";
+        case 39:
+            return u"_(#,##0.00_);(#,##0.00)";
+        case 40:
+            return u"_(#,##0.00_);[Red](#,##0.00)";
+        case 41:
+            return u"_(* #,##0_);_(* (#,##0);_(* \"-\"_);_(@_)";
+        case 42:
+            return u"_($* #,##0_);_($* (#,##0);_($* \"-\"_);_(@_)";
+        case 43:
+            return u"_(* #,##0.00_);_(* (#,##0.00);_(* \"-\"??_);_(@_)";
+        case 44:
+            return u"_($* #,##0.00_);_($* (#,##0.00);_($* \"-\"??_);_(@_)";
+        case 45:
+            return u"mm:ss";
+        case 46:
+            return u"[h]:mm:ss";
+        case 47:
+            return u"mm:ss.0";
+        case 48:
+            return u"# #0.0E+0";
+        case 49:
+            return u"@";
+        default:
+            return u"";
     }
 }
 
@@ -71,7 +108,9 @@ void TNumberFormat::SetText(std::u16string text) {
     hash_ = HashText(text_);
 }
 
-TNumberFormats::TNumberFormats() { Reset(); }
+TNumberFormats::TNumberFormats() {
+    Reset();
+}
 
 void TNumberFormats::Reset() {
     formats_.clear();

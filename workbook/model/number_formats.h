@@ -15,7 +15,7 @@ inline constexpr int kLastBuiltInNumberFormat = 58;
 inline constexpr int kFirstCustomNumberFormat = 164;
 
 class TNumberFormat {
-public:
+  public:
     TNumberFormat(int id, std::u16string text, int use_count);
 
     int Id() const { return id_; }
@@ -24,7 +24,7 @@ public:
     int UseCount() const { return use_count_; }
     uint16_t Hash() const { return hash_; }
 
-private:
+  private:
     friend class TNumberFormats;
     void SetText(std::u16string text);
 
@@ -35,7 +35,7 @@ private:
 };
 
 class TNumberFormats {
-public:
+  public:
     TNumberFormats();
 
     // Back to the 59 built-in formats, none of them used.
@@ -60,7 +60,7 @@ public:
     const TNumberFormat& Items(int position);
     int HighestId() const { return highest_id_; }
 
-private:
+  private:
     void SortIfNeeded();
     int PositionOf(int id);
 

@@ -17,15 +17,19 @@ namespace {
 //   16     8    header margin (inches)
 //   24     8    footer margin (inches)
 //   32     2    copies
-constexpr size_t kPaper = 0, kScale = 2, kStart = 4, kFitWidth = 6, kFitHeight = 8, kOptions = 10, kResolution = 12,
-                 kHeaderMargin = 16, kFooterMargin = 24, kCopies = 32;
+constexpr size_t kPaper = 0, kScale = 2, kStart = 4, kFitWidth = 6, kFitHeight = 8, kOptions = 10,
+                 kResolution = 12, kHeaderMargin = 16, kFooterMargin = 24, kCopies = 32;
 constexpr uint16_t kUseStartingPage = 0x0080;
 
-uint16_t ClampPages(int pages) { return pages < 0 || pages > 65535 ? 0 : static_cast<uint16_t>(pages); }
+uint16_t ClampPages(int pages) {
+    return pages < 0 || pages > 65535 ? 0 : static_cast<uint16_t>(pages);
+}
 
 }  // namespace
 
-TPrintSettings::TPrintSettings(TRecordStorageSheet& records) : records_(records) { Reset(); }
+TPrintSettings::TPrintSettings(TRecordStorageSheet& records) : records_(records) {
+    Reset();
+}
 
 TPrintSettings& TPrintSettings::operator=(const TPrintSettings& o) {
     header = o.header;
@@ -48,11 +52,21 @@ void TPrintSettings::Reset() {
     vert_pagebreaks.clear();
 }
 
-TPaperSize TPrintSettings::PaperSize() const { return static_cast<TPaperSize>(records_.U16(rec::SETUP, kPaper)); }
-void TPrintSettings::SetPaperSize(TPaperSize size) { records_.SetU16(rec::SETUP, kPaper, size); }
-uint16_t TPrintSettings::ScalingFactor() const { return records_.U16(rec::SETUP, kScale); }
-void TPrintSettings::SetScalingFactor(uint16_t percent) { records_.SetU16(rec::SETUP, kScale, percent); }
-uint16_t TPrintSettings::StartingPage() const { return records_.U16(rec::SETUP, kStart); }
+TPaperSize TPrintSettings::PaperSize() const {
+    return static_cast<TPaperSize>(records_.U16(rec::SETUP, kPaper));
+}
+void TPrintSettings::SetPaperSize(TPaperSize size) {
+    records_.SetU16(rec::SETUP, kPaper, size);
+}
+uint16_t TPrintSettings::ScalingFactor() const {
+    return records_.U16(rec::SETUP, kScale);
+}
+void TPrintSettings::SetScalingFactor(uint16_t percent) {
+    records_.SetU16(rec::SETUP, kScale, percent);
+}
+uint16_t TPrintSettings::StartingPage() const {
+    return records_.U16(rec::SETUP, kStart);
+}
 
 void TPrintSettings::SetStartingPage(uint16_t page) {
     records_.SetU16(rec::SETUP, kStart, page);
@@ -61,18 +75,42 @@ void TPrintSettings::SetStartingPage(uint16_t page) {
     records_.SetU16(rec::SETUP, kOptions, options);
 }
 
-uint16_t TPrintSettings::FitWidth() const { return records_.U16(rec::SETUP, kFitWidth); }
-void TPrintSettings::SetFitWidth(int pages) { records_.SetU16(rec::SETUP, kFitWidth, ClampPages(pages)); }
-uint16_t TPrintSettings::FitHeight() const { return records_.U16(rec::SETUP, kFitHeight); }
-void TPrintSettings::SetFitHeight(int pages) { records_.SetU16(rec::SETUP, kFitHeight, ClampPages(pages)); }
-uint16_t TPrintSettings::Resolution() const { return records_.U16(rec::SETUP, kResolution); }
-void TPrintSettings::SetResolution(uint16_t dpi) { records_.SetU16(rec::SETUP, kResolution, dpi); }
-uint16_t TPrintSettings::Copies() const { return records_.U16(rec::SETUP, kCopies); }
-void TPrintSettings::SetCopies(uint16_t copies) { records_.SetU16(rec::SETUP, kCopies, copies); }
-double TPrintSettings::HeaderMargin() const { return records_.Double(rec::SETUP, kHeaderMargin); }
-void TPrintSettings::SetHeaderMargin(double inches) { records_.SetDouble(rec::SETUP, kHeaderMargin, inches); }
-double TPrintSettings::FooterMargin() const { return records_.Double(rec::SETUP, kFooterMargin); }
-void TPrintSettings::SetFooterMargin(double inches) { records_.SetDouble(rec::SETUP, kFooterMargin, inches); }
+uint16_t TPrintSettings::FitWidth() const {
+    return records_.U16(rec::SETUP, kFitWidth);
+}
+void TPrintSettings::SetFitWidth(int pages) {
+    records_.SetU16(rec::SETUP, kFitWidth, ClampPages(pages));
+}
+uint16_t TPrintSettings::FitHeight() const {
+    return records_.U16(rec::SETUP, kFitHeight);
+}
+void TPrintSettings::SetFitHeight(int pages) {
+    records_.SetU16(rec::SETUP, kFitHeight, ClampPages(pages));
+}
+uint16_t TPrintSettings::Resolution() const {
+    return records_.U16(rec::SETUP, kResolution);
+}
+void TPrintSettings::SetResolution(uint16_t dpi) {
+    records_.SetU16(rec::SETUP, kResolution, dpi);
+}
+uint16_t TPrintSettings::Copies() const {
+    return records_.U16(rec::SETUP, kCopies);
+}
+void TPrintSettings::SetCopies(uint16_t copies) {
+    records_.SetU16(rec::SETUP, kCopies, copies);
+}
+double TPrintSettings::HeaderMargin() const {
+    return records_.Double(rec::SETUP, kHeaderMargin);
+}
+void TPrintSettings::SetHeaderMargin(double inches) {
+    records_.SetDouble(rec::SETUP, kHeaderMargin, inches);
+}
+double TPrintSettings::FooterMargin() const {
+    return records_.Double(rec::SETUP, kFooterMargin);
+}
+void TPrintSettings::SetFooterMargin(double inches) {
+    records_.SetDouble(rec::SETUP, kFooterMargin, inches);
+}
 
 TPrintSetupOptions TPrintSettings::Options() const {
     TPrintSetupOptions o;

@@ -13,19 +13,60 @@ namespace linograf::workbook {
 
 // SETUP paper size codes.
 enum TPaperSize : uint16_t {
-    psDefault = 0, psLetter = 1, psLetterSmall = 2, psTabloid = 3, psLedger = 4, psLegal = 5,
-    psStatement = 6, psExecutive = 7, psA3 = 8, psA4 = 9, psA4Small = 10, psA5 = 11, psB4 = 12,
-    psB5 = 13, psFolio = 14, psQuarto = 15, ps10x14 = 16, ps11x17 = 17, psNote = 18,
-    psEnvelope9 = 19, psEnvelope10 = 20, psEnvelope11 = 21, psEnvelope12 = 22, psEnvelope14 = 23,
-    psCSheet = 24, psDSheet = 25, psESheet = 26, psEnvelopeDL = 27, psEnvelopeC5 = 28,
-    psEnvelopeC3 = 29, psEnvelopeC4 = 30, psEnvelopeC6 = 31, psEnvelopeC65 = 32, psEnvelopeB4 = 33,
-    psEnvelopeB5 = 34, psEnvelopeB6 = 35, psEnvelopeItaly = 36, psEnvelopeMonarch = 37,
-    psEnvelopePersonal = 38, psFanfoldUS = 39, psFanfoldStdGerman = 40, psFanfoldLegalGerman = 41,
+    psDefault = 0,
+    psLetter = 1,
+    psLetterSmall = 2,
+    psTabloid = 3,
+    psLedger = 4,
+    psLegal = 5,
+    psStatement = 6,
+    psExecutive = 7,
+    psA3 = 8,
+    psA4 = 9,
+    psA4Small = 10,
+    psA5 = 11,
+    psB4 = 12,
+    psB5 = 13,
+    psFolio = 14,
+    psQuarto = 15,
+    ps10x14 = 16,
+    ps11x17 = 17,
+    psNote = 18,
+    psEnvelope9 = 19,
+    psEnvelope10 = 20,
+    psEnvelope11 = 21,
+    psEnvelope12 = 22,
+    psEnvelope14 = 23,
+    psCSheet = 24,
+    psDSheet = 25,
+    psESheet = 26,
+    psEnvelopeDL = 27,
+    psEnvelopeC5 = 28,
+    psEnvelopeC3 = 29,
+    psEnvelopeC4 = 30,
+    psEnvelopeC6 = 31,
+    psEnvelopeC65 = 32,
+    psEnvelopeB4 = 33,
+    psEnvelopeB5 = 34,
+    psEnvelopeB6 = 35,
+    psEnvelopeItaly = 36,
+    psEnvelopeMonarch = 37,
+    psEnvelopePersonal = 38,
+    psFanfoldUS = 39,
+    psFanfoldStdGerman = 40,
+    psFanfoldLegalGerman = 41,
 };
 
 enum TPrintSetupOption : uint8_t {
-    psoLeftToRight = 0, psoPortrait, psoNoColor, psoDraftQuality, psoNotes, psoRowColHeading,
-    psoGridlines, psoHorizCenter, psoVertCenter,
+    psoLeftToRight = 0,
+    psoPortrait,
+    psoNoColor,
+    psoDraftQuality,
+    psoNotes,
+    psoRowColHeading,
+    psoGridlines,
+    psoHorizCenter,
+    psoVertCenter,
 };
 using TPrintSetupOptions = EnumSet<TPrintSetupOption>;
 
@@ -36,7 +77,7 @@ struct TPageBreak {
 };
 
 class TPrintSettings {
-public:
+  public:
     explicit TPrintSettings(TRecordStorageSheet& records);
     TPrintSettings(const TPrintSettings&) = delete;
     // Copies header, footer, margins and page breaks (not the record views).
@@ -86,7 +127,7 @@ public:
     TPrintSetupOptions Options() const;
     void SetOptions(TPrintSetupOptions options);
 
-private:
+  private:
     TRecordStorageSheet& records_;
 };
 

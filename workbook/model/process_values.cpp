@@ -10,8 +10,12 @@ std::u16string g_false = u"FALSE";
 
 }  // namespace
 
-int LastColumn() { return g_last_column; }
-int LastRow() { return g_last_row; }
+int LastColumn() {
+    return g_last_column;
+}
+int LastRow() {
+    return g_last_row;
+}
 
 void SetSheetLimits(TExcelVersion version) {
     bool open_xml = version >= xvExcel2007;
@@ -19,9 +23,17 @@ void SetSheetLimits(TExcelVersion version) {
     g_last_row = open_xml ? 1048575 : 65535;
 }
 
-const std::u16string& StrTRUE() { return g_true; }
-const std::u16string& StrFALSE() { return g_false; }
-void SetStrTRUE(std::u16string text) { g_true = std::move(text); }
-void SetStrFALSE(std::u16string text) { g_false = std::move(text); }
+const std::u16string& StrTRUE() {
+    return g_true;
+}
+const std::u16string& StrFALSE() {
+    return g_false;
+}
+void SetStrTRUE(std::u16string text) {
+    g_true = std::move(text);
+}
+void SetStrFALSE(std::u16string text) {
+    g_false = std::move(text);
+}
 
 }  // namespace linograf::workbook

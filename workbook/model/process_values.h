@@ -9,7 +9,13 @@
 namespace linograf::workbook {
 
 enum TExcelVersion : uint8_t {
-    xvNone = 0, xvExcel21, xvExcel30, xvExcel40, xvExcel50, xvExcel97, xvExcel2007,
+    xvNone = 0,
+    xvExcel21,
+    xvExcel30,
+    xvExcel40,
+    xvExcel50,
+    xvExcel97,
+    xvExcel2007,
 };
 
 int LastColumn();

@@ -26,10 +26,14 @@ TXLSRange& TXLSRange::Items(int col1, int row1, int col2, int row2) {
     row1_ = row1;
     col2_ = col2;
     row2_ = row2;
-    if (col1 == col2 && row1 == row2) shape_ = 0;
-    else if (col1 == col2) shape_ = 1;
-    else if (row1 == row2) shape_ = 2;
-    else shape_ = 3;
+    if (col1 == col2 && row1 == row2)
+        shape_ = 0;
+    else if (col1 == col2)
+        shape_ = 1;
+    else if (row1 == row2)
+        shape_ = 2;
+    else
+        shape_ = 3;
     return *this;
 }
 
@@ -43,7 +47,7 @@ namespace {
 // handle is then reused only by a format made in this pass, which only visited cells get: no cell
 // still to come can carry a stale handle.
 class TChangeMemo {
-public:
+  public:
     bool Find(XfId from, XfId& to) const {
         for (int i = 0; i < count_; ++i) {
             if (entries_[i].from == from) {
@@ -59,7 +63,7 @@ public:
         if (count_ < kSize) ++count_;
     }
 
-private:
+  private:
     static constexpr int kSize = 16;
     struct Entry {
         XfId from, to;
@@ -102,10 +106,18 @@ void TXLSRange::ForEachCell(int c1, int r1, int c2, int r2, Change change) {
 void TXLSRange::Outline(TBorderSide side, TCellBorderStyle style) {
     int c1 = col1_, r1 = row1_, c2 = col2_, r2 = row2_;
     switch (side) {
-        case bsTop: r2 = r1; break;
-        case bsBottom: r1 = r2; break;
-        case bsLeft: c2 = c1; break;
-        case bsRight: c1 = c2; break;
+        case bsTop:
+            r2 = r1;
+            break;
+        case bsBottom:
+            r1 = r2;
+            break;
+        case bsLeft:
+            c2 = c1;
+            break;
+        case bsRight:
+            c1 = c2;
+            break;
     }
     // Cells that never had a border on this side have colour 0 there; the border gets the
     // automatic colour instead.
@@ -118,10 +130,18 @@ void TXLSRange::Outline(TBorderSide side, TCellBorderStyle style) {
     ForEachCell(c1, r1, c2, r2, change);
 }
 
-void TXLSRange::SetBorderTopStyle(TCellBorderStyle style) { Outline(bsTop, style); }
-void TXLSRange::SetBorderBottomStyle(TCellBorderStyle style) { Outline(bsBottom, style); }
-void TXLSRange::SetBorderLeftStyle(TCellBorderStyle style) { Outline(bsLeft, style); }
-void TXLSRange::SetBorderRightStyle(TCellBorderStyle style) { Outline(bsRight, style); }
+void TXLSRange::SetBorderTopStyle(TCellBorderStyle style) {
+    Outline(bsTop, style);
+}
+void TXLSRange::SetBorderBottomStyle(TCellBorderStyle style) {
+    Outline(bsBottom, style);
+}
+void TXLSRange::SetBorderLeftStyle(TCellBorderStyle style) {
+    Outline(bsLeft, style);
+}
+void TXLSRange::SetBorderRightStyle(TCellBorderStyle style) {
+    Outline(bsRight, style);
+}
 
 void TXLSRange::SetBorderInsideHorizStyle(TCellBorderStyle style) {
     ForEachCell(col1_, row1_, col2_, row2_ - 1,
@@ -134,19 +154,23 @@ void TXLSRange::SetBorderInsideVertStyle(TCellBorderStyle style) {
 }
 
 void TXLSRange::SetTextFlags(TTextFlags flags) {
-    ForEachCell(col1_, row1_, col2_, row2_, [&](TCellFormats& f, XfId xf) { return WithTextFlags(f, xf, flags); });
+    ForEachCell(col1_, row1_, col2_, row2_,
+                [&](TCellFormats& f, XfId xf) { return WithTextFlags(f, xf, flags); });
 }
 
 void TXLSRange::SetFontName(std::u16string_view name) {
-    ForEachCell(col1_, row1_, col2_, row2_, [&](TCellFormats& f, XfId xf) { return WithFontName(f, xf, name); });
+    ForEachCell(col1_, row1_, col2_, row2_,
+                [&](TCellFormats& f, XfId xf) { return WithFontName(f, xf, name); });
 }
 
 void TXLSRange::SetFontSize(int points) {
-    ForEachCell(col1_, row1_, col2_, row2_, [&](TCellFormats& f, XfId xf) { return WithFontSize(f, xf, points); });
+    ForEachCell(col1_, row1_, col2_, row2_,
+                [&](TCellFormats& f, XfId xf) { return WithFontSize(f, xf, points); });
 }
 
 void TXLSRange::SetFontStyle(TXFontStyles style) {
-    ForEachCell(col1_, row1_, col2_, row2_, [&](TCellFormats& f, XfId xf) { return WithFontStyle(f, xf, style); });
+    ForEachCell(col1_, row1_, col2_, row2_,
+                [&](TCellFormats& f, XfId xf) { return WithFontStyle(f, xf, style); });
 }
 
 void TXLSRange::SetHorizAlignment(THorizAlignment value) {

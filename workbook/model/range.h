@@ -13,7 +13,7 @@ namespace linograf::workbook {
 class TSheet;
 
 class TXLSRange {
-public:
+  public:
     explicit TXLSRange(TSheet& sheet);
 
     // Selects the rectangle, clamped to the sheet limits and put in order. Throws "Range is
@@ -43,7 +43,7 @@ public:
     // merged area); False removes or trims the merged areas in it.
     void SetMerged(bool merged);
 
-private:
+  private:
     // Fills every empty position of the selection with a blank cell and changes the format of the
     // cells in columns c1..c2 of rows r1..r2 (part of the selection) with `change`.
     template <typename Change>

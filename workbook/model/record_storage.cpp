@@ -16,7 +16,7 @@ std::string HexMessage(const char* format, uint16_t id) {
 
 // Builds record data field by field.
 class Bytes {
-public:
+  public:
     Bytes& U8(uint8_t v) {
         data_.push_back(v);
         return *this;
@@ -30,7 +30,7 @@ public:
     }
     std::vector<uint8_t> Take() { return std::move(data_); }
 
-private:
+  private:
     std::vector<uint8_t> data_;
 };
 
@@ -96,7 +96,8 @@ void TDefaultRecordStorage::SetDefault(uint16_t id, std::span<const uint8_t> dat
             break;
         }
     }
-    if (found == defaults_.size()) throw std::runtime_error(HexMessage("Excpected default record %.4X not found.", id));
+    if (found == defaults_.size())
+        throw std::runtime_error(HexMessage("Excpected default record %.4X not found.", id));
     if (!FindRef(id)) throw std::runtime_error(HexMessage("[int] Unknown default record %.4X", id));
     for (size_t i = 0; i <= found; ++i) {
         if (!defaults_[i]) continue;
@@ -168,7 +169,8 @@ void TDefaultRecordStorage::SetDouble(uint16_t id, size_t offset, double value) 
 
 void TRecordStorageGlobals::BuildDefaults() {
     using namespace rec;
-    AddDefault(BOF, Bytes().U16(0x0600).U16(0x0005).U16(0x1002).U16(0x07CD).U32(0x000080C9).U32(0x00000106).Take());
+    AddDefault(
+        BOF, Bytes().U16(0x0600).U16(0x0005).U16(0x1002).U16(0x07CD).U32(0x000080C9).U32(0x00000106).Take());
     Bytes access;
     access.U8(0).U16(0);
     for (int i = 0; i < 109; ++i) access.U8(0x20);
@@ -181,7 +183,9 @@ void TRecordStorageGlobals::BuildDefaults() {
     AddDefault(PROTECT, Bytes().U16(0).Take());
     AddDefault(PASSWORD, Bytes().U16(0).Take());
     AddDefault(PROT4REV, Bytes().U16(0).Take());
-    AddDefault(WINDOW1, Bytes().U16(100).U16(100).U16(10000).U16(7000).U16(0x0038).U16(0).U16(0).U16(1).U16(600).Take());
+    AddDefault(
+        WINDOW1,
+        Bytes().U16(100).U16(100).U16(10000).U16(7000).U16(0x0038).U16(0).U16(0).U16(1).U16(600).Take());
     AddDefault(BACKUP, Bytes().U16(0).Take());
     AddDefault(HIDEOBJ, Bytes().U16(0).Take());
     AddDefault(DATEMODE, Bytes().U16(0).Take());
@@ -200,7 +204,8 @@ void TRecordStorageGlobals::BuildDefaults() {
 
 void TRecordStorageSheet::BuildDefaults() {
     using namespace rec;
-    AddDefault(BOF, Bytes().U16(0x0600).U16(0x0010).U16(6319).U16(0x07CD).U32(0x000080C9).U32(0x00000106).Take());
+    AddDefault(BOF,
+               Bytes().U16(0x0600).U16(0x0010).U16(6319).U16(0x07CD).U32(0x000080C9).U32(0x00000106).Take());
     AddDefault(CALCMODE, Bytes().U16(1).Take());
     AddDefault(CALCCOUNT, Bytes().U16(100).Take());
     AddDefault(REFMODE, Bytes().U16(1).Take());

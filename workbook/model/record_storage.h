@@ -20,21 +20,20 @@ struct TRawRecord {
 };
 
 // Placeholder ids.
-inline constexpr uint16_t kPlaceholderFormats = 0x8001;      // FONT, FORMAT, XF, STYLE, PALETTE
+inline constexpr uint16_t kPlaceholderFormats = 0x8001;  // FONT, FORMAT, XF, STYLE, PALETTE
 inline constexpr uint16_t kPlaceholderBoundsheets = 0x8002;
-inline constexpr uint16_t kPlaceholderNames = 0x8003;        // SUPBOOK, EXTERNSHEET, NAME
+inline constexpr uint16_t kPlaceholderNames = 0x8003;  // SUPBOOK, EXTERNSHEET, NAME
 inline constexpr uint16_t kPlaceholderDrawingGroup = 0x8004;
 inline constexpr uint16_t kPlaceholderSST = 0x8005;
 inline constexpr uint16_t kPlaceholderPageBreaks = 0x8101;
 inline constexpr uint16_t kPlaceholderHeaderFooter = 0x8102;
 inline constexpr uint16_t kPlaceholderMargins = 0x8103;
 inline constexpr uint16_t kPlaceholderColInfo = 0x8104;
-inline constexpr uint16_t kPlaceholderCells = 0x8105;        // ROW records and cells
-inline constexpr uint16_t kPlaceholderSheetObjects = 0x8106; // drawings, pane, merged cells, ...
-
+inline constexpr uint16_t kPlaceholderCells = 0x8105;         // ROW records and cells
+inline constexpr uint16_t kPlaceholderSheetObjects = 0x8106;  // drawings, pane, merged cells, ...
 
 class TBaseRecordStorage {
-public:
+  public:
     virtual ~TBaseRecordStorage() = default;
 
     // The list the writer walks.
@@ -43,12 +42,12 @@ public:
     // Appends a record the model does not interpret, to be written back unchanged.
     void AddRaw(uint16_t id, std::span<const uint8_t> data);
 
-protected:
+  protected:
     std::vector<std::unique_ptr<TRawRecord>> main_;
 };
 
 class TDefaultRecordStorage : public TBaseRecordStorage {
-public:
+  public:
     // Both lists emptied, the default list rebuilt, the named references pointing into it.
     void Reset();
     // Readers, for each known record: overwrites the data of an entry already moved to the
@@ -75,12 +74,12 @@ public:
 
     int DefaultCount() const { return static_cast<int>(defaults_.size()); }
 
-protected:
+  protected:
     // Appends one default record (and its named reference).
     void AddDefault(uint16_t id, std::vector<uint8_t> data);
     virtual void BuildDefaults() = 0;
 
-private:
+  private:
     struct NamedRef {
         uint16_t id;
         TRawRecord* record;
@@ -95,18 +94,18 @@ private:
 };
 
 class TRecordStorageGlobals : public TDefaultRecordStorage {
-public:
+  public:
     TRecordStorageGlobals() { Reset(); }
 
-protected:
+  protected:
     void BuildDefaults() override;
 };
 
 class TRecordStorageSheet : public TDefaultRecordStorage {
-public:
+  public:
     TRecordStorageSheet() { Reset(); }
 
-protected:
+  protected:
     void BuildDefaults() override;
 };
 

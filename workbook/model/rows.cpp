@@ -13,7 +13,9 @@ TXLSRow::TXLSRow(TXLSRows& owner, uint32_t number)
       number_(number),
       last_column_plus1_(static_cast<uint16_t>(LastColumn())) {}
 
-TXLSRow::~TXLSRow() { ReleaseFormat(); }
+TXLSRow::~TXLSRow() {
+    ReleaseFormat();
+}
 
 void TXLSRow::SetHeight(uint16_t height) {
     height_ = height;
@@ -54,7 +56,8 @@ TXLSRow& TXLSRows::AddIfNone(uint32_t row) {
 }
 
 void TXLSRows::Sort() {
-    std::stable_sort(rows_.begin(), rows_.end(), [](const auto& a, const auto& b) { return a->number_ < b->number_; });
+    std::stable_sort(rows_.begin(), rows_.end(),
+                     [](const auto& a, const auto& b) { return a->number_ < b->number_; });
 }
 
 // ROW body:

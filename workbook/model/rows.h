@@ -22,7 +22,7 @@ inline constexpr uint16_t kRowHasFormat = 0x0080;
 class TXLSRows;
 
 class TXLSRow : public TFormattedObject {
-public:
+  public:
     TXLSRow(TXLSRows& owner, uint32_t number);
     ~TXLSRow() override;
 
@@ -45,7 +45,7 @@ public:
     uint8_t OutlineLevel() const { return outline_level_; }
     void SetOutlineLevel(uint8_t level);
 
-private:
+  private:
     friend class TXLSRows;
     void FormatChanged() override;
     void SetFlag(uint16_t flag, bool on) { options_ = on ? (options_ | flag) : (options_ & ~flag); }
@@ -60,7 +60,7 @@ private:
 };
 
 class TXLSRows {
-public:
+  public:
     TXLSRows(TCellFormats& formats, TFormatChangeListener* listener);
     ~TXLSRows();
     TXLSRows(const TXLSRows&) = delete;
@@ -78,7 +78,7 @@ public:
 
     TCellFormats& Formats() const { return formats_; }
 
-private:
+  private:
     friend class TXLSRow;
     TCellFormats& formats_;
     TFormatChangeListener* listener_;

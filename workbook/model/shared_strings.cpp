@@ -6,11 +6,10 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
-#include <string_view>
 #include <stdexcept>
+#include <string_view>
 
 namespace linograf::workbook {
-
 
 std::span<const uint8_t> TSSTEntry::CharBytes() const {
     return {Data(), size_t{char_count_} * (Wide() ? 2 : 1)};

@@ -12,7 +12,6 @@
 #include <unordered_set>
 #include <vector>
 
-
 namespace linograf::workbook {
 
 struct TSSTRun {
@@ -110,7 +109,9 @@ class TSST2 {
     void AddLoaded(TSSTEntry* entry);
     // Room for this many entries in the load index, when the reader knows how many will come.
     void ReserveLoaded(size_t count) { loaded_.reserve(loaded_.size() + count); }
-    TSSTEntry* LoadedEntry(uint32_t index) const { return index < loaded_.size() ? loaded_[index].entry : nullptr; }
+    TSSTEntry* LoadedEntry(uint32_t index) const {
+        return index < loaded_.size() ? loaded_[index].entry : nullptr;
+    }
     // A cell of the file takes string n: one more reference to it, counted beside the load index
     // until the load ends (or the entry is released before). The cells of a big file name their
     // strings in no order of the table's, and a count on the entry itself would cost a miss in

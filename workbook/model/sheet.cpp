@@ -5,13 +5,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "text/wide_text.h"
 #include "workbook/model/date_formats.h"
 #include "workbook/model/float_text.h"
 #include "workbook/model/format_changes.h"
 #include "workbook/model/process_values.h"
 #include "workbook/model/range.h"
 #include "workbook/model/sheets.h"
-#include "text/wide_text.h"
 #include "workbook/model/workbook_model.h"
 
 namespace linograf::workbook {
@@ -309,7 +309,8 @@ void TSheet::SetSSTStrings(std::span<const TLoadedString> cells) {
     constexpr size_t kBatch = 32;
     TSSTEntry* entries[kBatch];
     for (size_t from = 0; from < cells.size(); from += kBatch) {
-        const std::span<const TLoadedString> batch = cells.subspan(from, std::min(kBatch, cells.size() - from));
+        const std::span<const TLoadedString> batch =
+            cells.subspan(from, std::min(kBatch, cells.size() - from));
         for (size_t i = 0; i < batch.size(); ++i) entries[i] = sst.LoadedEntry(batch[i].index);
         for (size_t i = 0; i < batch.size(); ++i) {
             const TLoadedString& s = batch[i];

@@ -8,10 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/enum_set.h"
 #include "workbook/model/cell_storage.h"
 #include "workbook/model/cell_variant.h"
 #include "workbook/model/columns.h"
-#include "base/enum_set.h"
 #include "workbook/model/merged_cells.h"
 #include "workbook/model/print_settings.h"
 #include "workbook/model/record_storage.h"
@@ -39,22 +39,45 @@ inline constexpr double kDays1900To1904 = 1462;
 enum THiddenState : uint8_t { hsVisible = 0, hsHidden = 1, hsVeryHidden = 2 };
 
 enum TSheetOption : uint8_t {
-    soShowFormulas = 0, soGridlines, soRowColHeadings, soFrozenPanes, soShowZeros, soProtected, soR1C1Mode,
+    soShowFormulas = 0,
+    soGridlines,
+    soRowColHeadings,
+    soFrozenPanes,
+    soShowZeros,
+    soProtected,
+    soR1C1Mode,
     soIteration,
 };
 using TSheetOptions = EnumSet<TSheetOption>;
 
 enum TWorkspaceOption : uint8_t {
-    woShowAutoBreaks = 0, woApplyStyles, woRowSumsBelow, woColSumsRight, woFitToPage, woOutlineSymbols,
+    woShowAutoBreaks = 0,
+    woApplyStyles,
+    woRowSumsBelow,
+    woColSumsRight,
+    woFitToPage,
+    woOutlineSymbols,
 };
 using TWorkspaceOptions = EnumSet<TWorkspaceOption>;
 
 // The 15 things a protected sheet may still allow, in the bit order of the SHEETPROTECTION
 // option word. All 15 set means the sheet is not protected.
 enum TSheetProtection : uint8_t {
-    spEditObjects = 0, spEditScenarios, spFormatCells, spFormatColumns, spFormatRows, spInsertColumns,
-    spInsertRows, spInsertHyperlinks, spDeleteColumns, spDeleteRows, spSelectLockedCells, spSortCellRange,
-    spEditAutoFilters, spEditPivotTables, spSelectUnlockedCells,
+    spEditObjects = 0,
+    spEditScenarios,
+    spFormatCells,
+    spFormatColumns,
+    spFormatRows,
+    spInsertColumns,
+    spInsertRows,
+    spInsertHyperlinks,
+    spDeleteColumns,
+    spDeleteRows,
+    spSelectLockedCells,
+    spSortCellRange,
+    spEditAutoFilters,
+    spEditPivotTables,
+    spSelectUnlockedCells,
 };
 using TSheetProtections = EnumSet<TSheetProtection>;
 inline constexpr TSheetProtections kAllSheetProtections = TSheetProtections::FromMask(0x7FFF);
@@ -64,7 +87,7 @@ inline constexpr TSheetProtections kAllSheetProtections = TSheetProtections::Fro
 inline constexpr uint8_t kChartSheetKind = 3;
 
 class TSheet final : public TFormatChangeListener {
-public:
+  public:
     TSheet(TSheets& owner, TWorkbookModel& book, int creation_number, uint8_t kind);
     ~TSheet();
     TSheet(const TSheet&) = delete;
@@ -167,7 +190,7 @@ public:
     void ColumnFormatChanged(uint32_t col, XfId xf) override;
     void RowFormatChanged(uint32_t row, XfId xf) override;
 
-private:
+  private:
     void Put(uint32_t col, uint32_t row, TCell cell);
     void FreeCellData(TCell& cell);
     void ApplyFormatToCell(TCell& cell, XfId xf);

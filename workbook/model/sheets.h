@@ -11,7 +11,7 @@
 namespace linograf::workbook {
 
 class TSheets {
-public:
+  public:
     explicit TSheets(TWorkbookModel& book);
     ~TSheets();
     TSheets(const TSheets&) = delete;
@@ -29,7 +29,7 @@ public:
     // The sheets' names in sheet order (formula references go by them).
     std::vector<std::u16string> Names() const;
 
-private:
+  private:
     TWorkbookModel& book_;
     std::vector<std::unique_ptr<TSheet>> sheets_;
     int created_ = 0;

@@ -58,7 +58,9 @@ void DeleteLeftoverTempFiles() {
     }
 }
 
-int16_t CalcModeValue(TCalcMode mode) { return mode == cmManual ? 0 : mode == cmAutomatic ? 1 : -1; }
+int16_t CalcModeValue(TCalcMode mode) {
+    return mode == cmManual ? 0 : mode == cmAutomatic ? 1 : -1;
+}
 
 }  // namespace
 
@@ -106,7 +108,9 @@ void TTabulon4::SetVersion(TExcelVersion version) {
     SetSheetLimits(version);
 }
 
-TXFont* TTabulon4::Font() { return Fonts().Count() > 0 ? &Fonts().Items(0) : nullptr; }
+TXFont* TTabulon4::Font() {
+    return Fonts().Count() > 0 ? &Fonts().Items(0) : nullptr;
+}
 
 void TTabulon4::SetFont(const TXFont& font) {
     if (Fonts().Count() > 0) Fonts().Items(0).AssignAttributes(font);
@@ -218,10 +222,17 @@ void TTabulon4::CopyCalcOptionsFromFirstSheet() {
     if (Sheets().Count() == 0) return;
     TRecordStorageSheet& r = Sheet(0).Records();
     switch (static_cast<int16_t>(r.U16(rec::CALCMODE, 0))) {
-        case 0: options_dialog_.SetCalcMode(cmManual); break;
-        case 1: options_dialog_.SetCalcMode(cmAutomatic); break;
-        case -1: options_dialog_.SetCalcMode(cmAutoExTables); break;
-        default: break;
+        case 0:
+            options_dialog_.SetCalcMode(cmManual);
+            break;
+        case 1:
+            options_dialog_.SetCalcMode(cmAutomatic);
+            break;
+        case -1:
+            options_dialog_.SetCalcMode(cmAutoExTables);
+            break;
+        default:
+            break;
     }
     options_dialog_.SetCalcCount(r.U16(rec::CALCCOUNT, 0));
     options_dialog_.SetDelta(r.Double(rec::DELTA, 0));

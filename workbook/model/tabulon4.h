@@ -37,7 +37,7 @@ TPaperSize PaperSizeFromLocaleCode(std::string_view code);
 std::string LocalePaperSizeCode();
 
 class TTabulon4 : public TWorkbookModel {
-public:
+  public:
     TTabulon4();
     ~TTabulon4() override;
 
@@ -143,7 +143,7 @@ public:
     // Cell writers call this after every 100 cells while OnProgress is assigned.
     void ProgressStep();
 
-private:
+  private:
     void CopyCalcOptionsFromFirstSheet();
     void CopyCalcOptionsToSheets();
     void CreateTempStream();

@@ -11,7 +11,7 @@
 namespace linograf::workbook {
 
 class TWorkbookModel {
-public:
+  public:
     // Default fonts and formats and one sheet, "Sheet1". Also resets the process-wide palette,
     // as constructing a workbook object does.
     TWorkbookModel();
@@ -40,7 +40,7 @@ public:
     // fonts again.
     void ClearModel();
 
-private:
+  private:
     // Declared in this order so the sheets, which refer to the formats and strings, go first.
     TXFonts fonts_;
     TCellFormats formats_;

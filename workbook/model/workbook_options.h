@@ -15,7 +15,7 @@ using TWorkbookOptions = EnumSet<TWorkbookOption>;
 
 // The workbook window (WINDOW1): position and size in 1/20 point, the selected sheet tab.
 class TWorkbookData {
-public:
+  public:
     explicit TWorkbookData(TRecordStorageGlobals& records) : records_(records) {}
 
     uint16_t Left() const { return records_.U16(rec::WINDOW1, 0); }
@@ -33,7 +33,7 @@ public:
     void SetOptions(TWorkbookOptions options);
     bool Date1904() const { return records_.U16(rec::DATEMODE, 0) == 1; }
 
-private:
+  private:
     TRecordStorageGlobals& records_;
 };
 
@@ -41,7 +41,7 @@ enum TCalcMode : uint8_t { cmManual = 0, cmAutomatic, cmAutoExTables };
 enum TShowObjects : uint8_t { soShowAll = 0, soPlaceholders = 1, soHideAll = 2 };
 
 class TOptionsDialog {
-public:
+  public:
     explicit TOptionsDialog(TRecordStorageGlobals& records) : records_(records) {}
 
     TCalcMode CalcMode() const { return calc_mode_; }
@@ -69,7 +69,7 @@ public:
     TShowObjects ShowObjects() const { return static_cast<TShowObjects>(records_.U16(rec::HIDEOBJ, 0)); }
     void SetShowObjects(TShowObjects value) { records_.SetU16(rec::HIDEOBJ, 0, value); }
 
-private:
+  private:
     TRecordStorageGlobals& records_;
     TCalcMode calc_mode_ = cmAutomatic;
     uint16_t calc_count_ = 100;

@@ -28,10 +28,18 @@ void TNorvZipEntriesEntry::UpdateFromRecords() {
     Folder = (central.external_attributes & kAttrFolder) != 0;
     if (central.method == 8 || central.method == 9) {
         switch ((central.flags >> 1) & 3) {
-            case 0: CompressionType = TZipCompressionType::ctNormal; break;
-            case 1: CompressionType = TZipCompressionType::ctMaximum; break;
-            case 2: CompressionType = TZipCompressionType::ctFast; break;
-            default: CompressionType = TZipCompressionType::ctSuperFast; break;
+            case 0:
+                CompressionType = TZipCompressionType::ctNormal;
+                break;
+            case 1:
+                CompressionType = TZipCompressionType::ctMaximum;
+                break;
+            case 2:
+                CompressionType = TZipCompressionType::ctFast;
+                break;
+            default:
+                CompressionType = TZipCompressionType::ctSuperFast;
+                break;
         }
     } else {
         CompressionType = TZipCompressionType::ctUnknown;
@@ -42,7 +50,9 @@ void TNorvZipEntriesEntry::UpdateFromRecords() {
 // Opening
 
 TNorvZip::TNorvZip() = default;
-TNorvZip::~TNorvZip() { Close(); }
+TNorvZip::~TNorvZip() {
+    Close();
+}
 
 void TNorvZip::Open(TStream& stream) {
     Close();
@@ -89,7 +99,8 @@ bool TNorvZip::FindEndRecord() {
         struct Window {
             std::int64_t start, steps;
         };
-        const Window windows[] = {{size - 22, std::min<std::int64_t>(size, 256)}, {size - 278, 1024}, {size - 1046, 65536}};
+        const Window windows[] = {
+            {size - 22, std::min<std::int64_t>(size, 256)}, {size - 278, 1024}, {size - 1046, 65536}};
         // Everything the windows can touch, read once: the last window may step back four bytes
         // at a time.
         const std::int64_t tail_start = std::max<std::int64_t>(0, size - 1046 - 4 * 65536);
@@ -108,8 +119,8 @@ bool TNorvZip::FindEndRecord() {
                     end_record_position_ = pos;
                     comment_position_ = pos + 22;
                     const std::int64_t available = size - comment_position_;
-                    comment_.assign(at(comment_position_),
-                                    static_cast<std::size_t>(std::min<std::int64_t>(available, end_record_.comment_length)));
+                    comment_.assign(at(comment_position_), static_cast<std::size_t>(std::min<std::int64_t>(
+                                                               available, end_record_.comment_length)));
                     return true;
                 } else {
                     pos -= 4;
@@ -189,7 +200,8 @@ bool TNorvZip::RecoverFromLocalHeaders() {
     try {
         const auto size = static_cast<std::uint64_t>(stream_->Size());
         char fixed[TLocalFile::kFixedSize];
-        while (pos + sizeof fixed <= size && pos <= kMax32 && static_cast<std::size_t>(entries_.Count()) < kMaxEntries) {
+        while (pos + sizeof fixed <= size && pos <= kMax32 &&
+               static_cast<std::size_t>(entries_.Count()) < kMaxEntries) {
             stream_->SetPosition(static_cast<std::int64_t>(pos));
             stream_->ReadBuffer(fixed, sizeof fixed);
             TLocalFile local = TLocalFile::DecodeFixed(fixed);
@@ -212,7 +224,8 @@ bool TNorvZip::RecoverFromLocalHeaders() {
             c.uncompressed_size = local.uncompressed_size;
             c.name_length = local.name_length;
             c.extra_length = local.extra_length;
-            c.external_attributes = !local.name.empty() && local.name.back() == '/' ? kAttrFolder : kAttrArchive;
+            c.external_attributes =
+                !local.name.empty() && local.name.back() == '/' ? kAttrFolder : kAttrArchive;
             c.local_header_offset = static_cast<std::uint32_t>(pos);
             c.name = local.name;
             c.extra = local.extra;
@@ -296,7 +309,8 @@ void TNorvZip::AddFolderEntries(std::string_view name) {
     if (stream_ == nullptr || !is_zip_file_) throw EZipError("ZIP archive is not open");
     CheckNotStreaming();
     const std::string normal = ToZipName(name);
-    for (std::size_t slash = normal.find('/'); slash != std::string::npos; slash = normal.find('/', slash + 1)) {
+    for (std::size_t slash = normal.find('/'); slash != std::string::npos;
+         slash = normal.find('/', slash + 1)) {
         const std::string folder = normal.substr(0, slash + 1);
         if (folder == "/") continue;  // a leading "/" names no folder
         if (IndexOf(folder) < 0) AddEntry(folder, {}, kAttrFolder);
@@ -318,7 +332,8 @@ std::string TNorvZip::StoredName(std::string_view name) const {
     const std::size_t first = n.find_first_not_of('/');
     n.erase(0, first == std::string::npos ? n.size() : first);
     if (n.empty()) throw EZipError("Invalid file name for ZIP: " + std::string(name));
-    if (n.size() > std::numeric_limits<std::uint16_t>::max()) throw EZipError("File name too long for ZIP: " + n);
+    if (n.size() > std::numeric_limits<std::uint16_t>::max())
+        throw EZipError("File name too long for ZIP: " + n);
     return n;
 }
 
@@ -519,8 +534,8 @@ void TNorvZip::ResumeEntry(std::unique_ptr<TZipEntryCheckpoint> from) {
         streamed_end_ += from->compressed.size();
         streamed_crc_ = from->crc;
         streamed_size_ = from->size;
-        deflater_ = std::make_unique<TRawDeflater>(*from->deflater,
-                                                   [this](std::string_view packed) { WriteDeflated(packed); });
+        deflater_ = std::make_unique<TRawDeflater>(
+            *from->deflater, [this](std::string_view packed) { WriteDeflated(packed); });
         from->deflater.reset();
         recording_ = std::move(from);
     } catch (...) {
@@ -578,15 +593,21 @@ void TNorvZip::WriteDirectoryAndEnd(std::uint64_t offset) {
 
 int TNorvZip::DeflateLevel() const {
     switch (compression_type_) {
-        case TZipCompressionType::ctMaximum: return 9;
+        case TZipCompressionType::ctMaximum:
+            return 9;
         case TZipCompressionType::ctFast:
-        case TZipCompressionType::ctSuperFast: return 1;
-        case TZipCompressionType::ctNone: return 0;
-        default: return kZlibDefaultLevel;
+        case TZipCompressionType::ctSuperFast:
+            return 1;
+        case TZipCompressionType::ctNone:
+            return 0;
+        default:
+            return kZlibDefaultLevel;
     }
 }
 
-TDateTime TNorvZip::NewEntryDateTime() const { return entry_date_time_ ? *entry_date_time_ : DateTimeNow(); }
+TDateTime TNorvZip::NewEntryDateTime() const {
+    return entry_date_time_ ? *entry_date_time_ : DateTimeNow();
+}
 
 void TNorvZip::Changed(int change) {
     if (!batch_mode_ && OnZipChange) OnZipChange(change);
@@ -607,9 +628,10 @@ std::uint64_t TNorvZip::LocalPartSize(const TNorvZipEntriesEntry& entry) {
                 char sig[4];
                 stream_->SetPosition(static_cast<std::int64_t>(at));
                 stream_->ReadBuffer(sig, 4);
-                const std::uint32_t value = static_cast<unsigned char>(sig[0]) | (static_cast<unsigned char>(sig[1]) << 8) |
-                                            (static_cast<unsigned char>(sig[2]) << 16) |
-                                            (static_cast<std::uint32_t>(static_cast<unsigned char>(sig[3])) << 24);
+                const std::uint32_t value =
+                    static_cast<unsigned char>(sig[0]) | (static_cast<unsigned char>(sig[1]) << 8) |
+                    (static_cast<unsigned char>(sig[2]) << 16) |
+                    (static_cast<std::uint32_t>(static_cast<unsigned char>(sig[3])) << 24);
                 if (value != kDataDescriptorSignature) size -= 4;
             }
         } catch (const EStreamError&) {
@@ -668,12 +690,14 @@ void TNorvZip::RebuildArchive() {
             throw EZipError(EntryError("Bad local header of file ", entry.central.name, " in ZIP"));
         const std::uint64_t size = LocalPartSize(entry);
         CheckRange(entry.central.local_header_offset, size, entry.central.name);
-        if (static_cast<std::uint64_t>(fresh.Size()) + size > kMax32) throw EZipError("ZIP archive too large");
+        if (static_cast<std::uint64_t>(fresh.Size()) + size > kMax32)
+            throw EZipError("ZIP archive too large");
         offsets.push_back(static_cast<std::uint32_t>(fresh.Size()));
         stream_->SetPosition(entry.central.local_header_offset);
         fresh.CopyFrom(*stream_, static_cast<std::int64_t>(size));
     }
-    for (int i = 0; i < entries_.Count(); ++i) entries_[i].central.local_header_offset = offsets[static_cast<std::size_t>(i)];
+    for (int i = 0; i < entries_.Count(); ++i)
+        entries_[i].central.local_header_offset = offsets[static_cast<std::size_t>(i)];
     TStream* target = stream_;
     stream_ = &fresh;
     WriteDirectoryAndEnd(static_cast<std::uint64_t>(fresh.Size()));

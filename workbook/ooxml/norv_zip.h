@@ -55,7 +55,7 @@ inline constexpr std::uint64_t kMaxEntrySize = std::uint64_t{1} << 30;
 inline constexpr std::uint64_t kMaxCompressionRatio = 1000;
 
 class TNorvZipEntriesEntry {
-public:
+  public:
     TCentralDirectoryFile central;
     TLocalFile local;  // fixed part, name and extra field; the data stays in the stream
     TDateTime DateTime = 0;
@@ -72,10 +72,12 @@ public:
 
 // The entries in central directory order.
 class TNorvZipEntries {
-public:
+  public:
     int Count() const { return static_cast<int>(items_.size()); }
     TNorvZipEntriesEntry& operator[](int index) { return items_.at(static_cast<std::size_t>(index)); }
-    const TNorvZipEntriesEntry& operator[](int index) const { return items_.at(static_cast<std::size_t>(index)); }
+    const TNorvZipEntriesEntry& operator[](int index) const {
+        return items_.at(static_cast<std::size_t>(index));
+    }
     TNorvZipEntriesEntry& Add() { return items_.emplace_back(); }
     void Delete(int index) { items_.erase(items_.begin() + index); }
     void Clear() { items_.clear(); }
@@ -84,12 +86,12 @@ public:
     auto begin() const { return items_.begin(); }
     auto end() const { return items_.end(); }
 
-private:
+  private:
     std::vector<TNorvZipEntriesEntry> items_;
 };
 
 class TNorvZip {
-public:
+  public:
     TNorvZip();
     TNorvZip(const TNorvZip&) = delete;
     TNorvZip& operator=(const TNorvZip&) = delete;
@@ -186,7 +188,7 @@ public:
     std::function<void()> OnRemoveItems;
     std::function<void()> OnRebuildZip;
 
-private:
+  private:
     // Checks an entry for extraction and reads its stored bytes.
     std::string ReadEntryData(const TNorvZipEntriesEntry& entry, std::string& size_error);
     bool FindEndRecord();
@@ -232,9 +234,9 @@ private:
     std::unique_ptr<TRawDeflater> deflater_;
     TLocalFile streamed_local_;
     std::uint32_t streamed_attributes_ = 0;
-    std::uint64_t streamed_offset_ = 0;    // its local header
-    std::uint64_t streamed_end_ = 0;       // where the next compressed byte goes
-    std::uint64_t streamed_size_ = 0;      // uncompressed bytes so far
+    std::uint64_t streamed_offset_ = 0;  // its local header
+    std::uint64_t streamed_end_ = 0;     // where the next compressed byte goes
+    std::uint64_t streamed_size_ = 0;    // uncompressed bytes so far
     std::uint32_t streamed_crc_ = 0;
     // Set between ResumeEntry and CheckpointEntry: the entry's compressed bytes so far.
     std::unique_ptr<TZipEntryCheckpoint> recording_;

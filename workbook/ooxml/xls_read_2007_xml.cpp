@@ -3,13 +3,13 @@
 #include <functional>
 #include <stdexcept>
 
+#include "text/wide_text.h"
 #include "workbook/model/open_xml_model.h"
+#include "workbook/model/tabulon4.h"
 #include "workbook/ooxml/xls_zip_archive.h"
 #include "workbook/ooxml/xml_attribute_names.h"
 #include "workbook/ooxml/xml_element_numbers.h"
 #include "workbook/ooxml/xml_values.h"
-#include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {
@@ -80,9 +80,10 @@ void TXLSRead2007XML::ReadPackage(TStream& input, TStream* temp) {
             input.SetPosition(0);
             const bool compound = input.Read(magic, 4) == 4 && magic[0] == 0xD0 && magic[1] == 0xCF &&
                                   magic[2] == 0x11 && magic[3] == 0xE0;
-            throw std::runtime_error(compound ? "The workbook is encrypted or no Open XML package (a compound "
-                                                "document, not a ZIP archive)"
-                                              : "The file is no Open XML package (not a ZIP archive)");
+            throw std::runtime_error(compound
+                                         ? "The workbook is encrypted or no Open XML package (a compound "
+                                           "document, not a ZIP archive)"
+                                         : "The file is no Open XML package (not a ZIP archive)");
         }
         try {
             ReadParts(zip);

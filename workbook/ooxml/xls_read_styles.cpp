@@ -4,15 +4,15 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "text/wide_text.h"
 #include "workbook/model/open_xml_model.h"
+#include "workbook/model/palette.h"
+#include "workbook/model/tabulon4.h"
 #include "workbook/ooxml/style_names.h"
 #include "workbook/ooxml/xls_read_2007_xml.h"
 #include "workbook/ooxml/xml_attribute_names.h"
 #include "workbook/ooxml/xml_element_numbers.h"
 #include "workbook/ooxml/xml_values.h"
-#include "workbook/model/palette.h"
-#include "workbook/model/tabulon4.h"
-#include "text/wide_text.h"
 
 namespace linograf::workbook {
 namespace {

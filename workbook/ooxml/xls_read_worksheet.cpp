@@ -6,12 +6,12 @@
 #include <stdexcept>
 
 #include "workbook/model/open_xml_model.h"
+#include "workbook/model/tabulon4.h"
 #include "workbook/ooxml/xls_read_2007_xml.h"
 #include "workbook/ooxml/xml_attribute_names.h"
 #include "workbook/ooxml/xml_element_numbers.h"
 #include "workbook/ooxml/xml_text_writer.h"
 #include "workbook/ooxml/xml_values.h"
-#include "workbook/model/tabulon4.h"
 
 namespace linograf::workbook {
 namespace {
@@ -240,9 +240,8 @@ void TXLSRead2007XML::ReadCell(const TExXMLTag& tag) {
             return std::none_of(std::begin(kOptions), std::end(kOptions),
                                 [&](const auto& option) { return option.first == a.number; });
         });
-        data->xml_cell_attributes = KeptAttributes(tag, [](const TExXMLValue& a) {
-            return a.name == "cm" || a.name == "vm" || a.name == "ph";
-        });
+        data->xml_cell_attributes = KeptAttributes(
+            tag, [](const TExXMLValue& a) { return a.name == "cm" || a.name == "vm" || a.name == "ph"; });
         // A formula without a cached result (as producers that do not calculate write it) reads
         // with the empty result of its type and is written without one, so that whoever opens
         // the file calculates it.

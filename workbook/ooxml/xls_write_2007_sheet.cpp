@@ -4,10 +4,10 @@
 #include <cctype>
 
 #include "workbook/model/cell.h"
-#include "workbook/ooxml/xls_write_2007_xml.h"
 #include "workbook/model/process_values.h"
 #include "workbook/model/shared_strings.h"
 #include "workbook/model/tabulon4.h"
+#include "workbook/ooxml/xls_write_2007_xml.h"
 
 namespace linograf::workbook {
 namespace {

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "workbook/ooxml/style_names.h"
-#include "workbook/ooxml/xls_write_2007_xml.h"
 #include "workbook/model/palette.h"
 #include "workbook/model/tabulon4.h"
+#include "workbook/ooxml/style_names.h"
+#include "workbook/ooxml/xls_write_2007_xml.h"
 
 namespace linograf::workbook {
 namespace {
@@ -214,8 +214,8 @@ void TXLSWrite2007XML::WriteNumberFormats() {
     xml_.BeginTag("numFmts", "count=\"" + std::to_string(numbers.Count() - kBuiltInNumberFormats) + '"');
     for (int i = kBuiltInNumberFormats; i < numbers.Count(); ++i) {
         const TNumberFormat& n = numbers.Items(i);
-        xml_.WriteRaw("<numFmt numFmtId=\"" + std::to_string(n.Id()) + "\" formatCode=\"" + EscapeXml(n.Text()) +
-                      "\" />");
+        xml_.WriteRaw("<numFmt numFmtId=\"" + std::to_string(n.Id()) + "\" formatCode=\"" +
+                      EscapeXml(n.Text()) + "\" />");
     }
     xml_.EndTag();
 }
@@ -248,7 +248,8 @@ void TXLSWrite2007XML::WriteFills() {
         if (!MasterFormatOf(f) && CarriesFill(f)) own.push_back(&f);
     }
     const auto& read = book_.OpenXml().Fills();
-    xml_.BeginTag("fills", "count=\"" + std::to_string(read.size() + own.size() + (fill_defaults_ ? 2 : 0)) + '"');
+    xml_.BeginTag("fills",
+                  "count=\"" + std::to_string(read.size() + own.size() + (fill_defaults_ ? 2 : 0)) + '"');
     if (fill_defaults_) {
         for (const char* pattern : {R"(patternType="none")", R"(patternType="gray125")"}) {
             xml_.BeginTag("fill");
@@ -258,7 +259,8 @@ void TXLSWrite2007XML::WriteFills() {
     }
     for (const TFill& fill : read) WriteFill(fill);
     for (const TCellFormat* f : own)
-        WritePatternFill(f->FillPattern(), TXc12Color::Indexed(f->FillColor()), TXc12Color::Indexed(f->FillBackColor()));
+        WritePatternFill(f->FillPattern(), TXc12Color::Indexed(f->FillColor()),
+                         TXc12Color::Indexed(f->FillBackColor()));
     xml_.EndTag();
 }
 
@@ -299,9 +301,12 @@ void TXLSWrite2007XML::WriteBorder(const TBorder& border) {
     xml_.BeginTag("border", attributes);
     const std::pair<const char*, TBorderLineKind> lines[] = {
         {"left", blLeft}, {"right", blRight}, {"top", blTop}, {"bottom", blBottom}, {"diagonal", blDiagonal}};
-    for (const auto& [name, kind] : lines) WriteBorderLine(name, border.lines[kind].style, border.lines[kind].color);
-    for (const auto& [name, kind] : {std::pair{"vertical", blVertical}, std::pair{"horizontal", blHorizontal}})
-        if (border.lines[kind].style != 0) WriteBorderLine(name, border.lines[kind].style, border.lines[kind].color);
+    for (const auto& [name, kind] : lines)
+        WriteBorderLine(name, border.lines[kind].style, border.lines[kind].color);
+    for (const auto& [name, kind] :
+         {std::pair{"vertical", blVertical}, std::pair{"horizontal", blHorizontal}})
+        if (border.lines[kind].style != 0)
+            WriteBorderLine(name, border.lines[kind].style, border.lines[kind].color);
     xml_.EndTag();
 }
 
@@ -332,8 +337,9 @@ void TXLSWrite2007XML::WriteCellFormats() {
         xml_.EndTag();
         return;
     }
-    xml_.BeginTag("cellXfs",
-                  "count=\"" + std::to_string(formats.Count() - kFirstCellFormat + (write_defaults_ ? 1 : 0)) + '"');
+    xml_.BeginTag(
+        "cellXfs",
+        "count=\"" + std::to_string(formats.Count() - kFirstCellFormat + (write_defaults_ ? 1 : 0)) + '"');
     if (write_defaults_) xml_.EmptyTag("xf", R"(numFmtId= "0" fontId="0" fillId="0" borderId="0" xfId="0")");
     // The BIFF-style formats' own fills and borders follow the defaults and the read lists, in
     // the order WriteFills and WriteBorders wrote them.

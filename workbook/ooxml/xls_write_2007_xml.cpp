@@ -12,11 +12,11 @@
 #include <stdexcept>
 #include <unordered_map>
 
-#include "workbook/ooxml/default_theme.h"
 #include "base/memory_stream.h"
-#include "workbook/ooxml/zip_name.h"
-#include "workbook/model/tabulon4.h"
 #include "text/wide_text.h"
+#include "workbook/model/tabulon4.h"
+#include "workbook/ooxml/default_theme.h"
+#include "workbook/ooxml/zip_name.h"
 
 namespace linograf::workbook {
 namespace {
@@ -400,7 +400,8 @@ void TXLSWrite2007XML::WriteWorkbook() {
                 AppendEscapedUtf8(out, book_.Sheet(i).Name());
                 out += '"';
                 const THiddenState state = book_.Sheet(i).Hidden();
-                if (state != hsVisible) out += state == hsVeryHidden ? R"( state="veryHidden")" : R"( state="hidden")";
+                if (state != hsVisible)
+                    out += state == hsVeryHidden ? R"( state="veryHidden")" : R"( state="hidden")";
                 out += R"( sheetId=")";
                 out += std::to_string(i + 1);
                 out += R"(" r:id=")";
@@ -462,8 +463,8 @@ void TXLSWrite2007XML::WriteSharedStrings() {
         xml_.BeginTag("sst", "xmlns=\"" + std::string(kMainNamespace) + '"');
     } else {
         xml_.BeginTag("sst", "xmlns=\"" + std::string(kMainNamespace) + "\" count=\"" +
-                                 std::to_string(sst.RefTotal()) + "\" uniqueCount=\"" + std::to_string(unique) +
-                                 '"');
+                                 std::to_string(sst.RefTotal()) + "\" uniqueCount=\"" +
+                                 std::to_string(unique) + '"');
     }
     uint32_t position = 0;
     sst.ForEach([&](const TSSTEntry* const_entry) {
@@ -517,7 +518,8 @@ void TXLSWrite2007XML::WriteSharedString(const TSSTEntry& entry) {
     run_text(0, first, 0);
     for (int r = 0; r < runs; ++r) {
         const size_t from = std::min<size_t>(entry.Run(r).position, text.size());
-        const size_t to = r + 1 < runs ? std::min<size_t>(entry.Run(r + 1).position, text.size()) : text.size();
+        const size_t to =
+            r + 1 < runs ? std::min<size_t>(entry.Run(r + 1).position, text.size()) : text.size();
         run_text(from, to, entry.Run(r).font);
     }
     out += "</si>";

@@ -9,14 +9,18 @@ void TXLSZipArchive::CreateNew(TStream& stream) {
     Open(stream);
 }
 
-void TXLSZipArchive::Open(TStream& stream) { zip_.Open(stream); }
+void TXLSZipArchive::Open(TStream& stream) {
+    zip_.Open(stream);
+}
 
 std::u16string TXLSZipArchive::EntryName(int index) const {
     if (index < 0 || index >= EntryCount()) throw EZipError("ZIP entry index out of bounds");
     return ZipNameToUtf16(zip_.Entries()[index].FileName());
 }
 
-int TXLSZipArchive::IndexOf(std::u16string_view name) const { return zip_.IndexOf(ZipNameFromUtf16(name)); }
+int TXLSZipArchive::IndexOf(std::u16string_view name) const {
+    return zip_.IndexOf(ZipNameFromUtf16(name));
+}
 
 void TXLSZipArchive::ExtractToStream(std::u16string_view name, TStream& stream) {
     const std::string stored = ZipNameFromUtf16(name);

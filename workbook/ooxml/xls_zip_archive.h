@@ -4,13 +4,13 @@
 #include <string>
 #include <string_view>
 
-#include "workbook/ooxml/norv_zip.h"
 #include "base/stream.h"
+#include "workbook/ooxml/norv_zip.h"
 
 namespace linograf::workbook {
 
 class TXLSZipArchive {
-public:
+  public:
     // Writes an empty archive (an end record alone) at the stream's position and opens it. Used
     // on a freshly created output file.
     void CreateNew(TStream& stream);
@@ -43,7 +43,7 @@ public:
     TNorvZip& Zip() { return zip_; }
     const TNorvZip& Zip() const { return zip_; }
 
-private:
+  private:
     TNorvZip zip_;
 };
 

@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "base/date_time.h"
-#include "workbook/model/cell_storage.h"
 #include "text/wide_text.h"
+#include "workbook/model/cell_storage.h"
 
 namespace linograf::workbook {
 namespace {

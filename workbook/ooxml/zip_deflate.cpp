@@ -58,7 +58,9 @@ TRawDeflater::TRawDeflater(const TRawDeflater& from, std::function<void(std::str
     if (deflateCopy(&state_->z, &from.state_->z) != Z_OK) throw EZipError(kZLibError);
 }
 
-TRawDeflater::~TRawDeflater() { deflateEnd(&state_->z); }
+TRawDeflater::~TRawDeflater() {
+    deflateEnd(&state_->z);
+}
 
 void TRawDeflater::SyncFlush() {
     if (finished_) throw EZipError(kZLibError);

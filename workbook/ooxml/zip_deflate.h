@@ -17,7 +17,7 @@ std::string DeflateRaw(std::string_view data, int level);
 // in blocks of at most 64 KB, so neither the input nor the output is ever held whole. The bytes
 // are those one DeflateRaw call over all the pieces would give at the same level.
 class TRawDeflater {
-public:
+  public:
     TRawDeflater(int level, std::function<void(std::string_view)> out);
     ~TRawDeflater();
     TRawDeflater(const TRawDeflater&) = delete;
@@ -35,7 +35,7 @@ public:
     // Ends the stream; nothing may be written after it.
     void Finish();
 
-private:
+  private:
     struct TState;
     void Run(int flush);
 

@@ -5,7 +5,7 @@ namespace linograf::workbook {
 
 // Failures of the ZIP package layer: missing or unreadable entries, damaged data, zlib errors.
 class EZipError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -10,7 +10,9 @@ void DropThrough(std::string& s, std::string_view marker) {
     if (at != std::string::npos) s.erase(0, at + marker.size());
 }
 
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // Length of the valid UTF-8 sequence at s[i], or 0. Overlong forms, surrogates and values beyond
 // U+10FFFF are invalid.
@@ -71,7 +73,8 @@ std::string ZipNameFromUtf16(std::u16string_view name) {
             out.push_back(static_cast<char>(c - 0xDC00));  // an escaped raw byte
             continue;
         }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
+            name[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (name[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {

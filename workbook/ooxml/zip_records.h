@@ -13,14 +13,14 @@ inline constexpr std::uint32_t kCentralFileSignature = 0x02014b50;
 inline constexpr std::uint32_t kEndOfCentralDirSignature = 0x06054b50;
 inline constexpr std::uint32_t kDataDescriptorSignature = 0x08074b50;
 
-inline constexpr std::uint16_t kZipVersion = 20;             // 2.0: deflate and folders
+inline constexpr std::uint16_t kZipVersion = 20;  // 2.0: deflate and folders
 inline constexpr std::uint16_t kMethodStored = 0;
 inline constexpr std::uint16_t kMethodDeflated = 8;
 inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
 inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;  // sizes and CRC follow the data
 inline constexpr std::uint16_t kFlagUtf8Name = 0x0800;
-inline constexpr std::uint32_t kAttrFolder = 16;              // MS-DOS directory attribute
-inline constexpr std::uint32_t kAttrArchive = 32;             // MS-DOS archive attribute: a file
+inline constexpr std::uint32_t kAttrFolder = 16;   // MS-DOS directory attribute
+inline constexpr std::uint32_t kAttrArchive = 32;  // MS-DOS archive attribute: a file
 
 // Local file header.
 //   OFFSET SIZE DESCRIPTION
