@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/arrival_column.h"
+
 namespace linograf {
 namespace {
 // Column positions in cformat.
@@ -74,6 +76,10 @@ void TFormatJournal::RebuildJournal() {
         cdata.Close();
         std::vector<TFieldDef> defs = {{"id", TFieldType::ftInteger, 0}};
         std::vector<TJournalColumn> columns;
+        if (ArrivalColumn) {
+            defs.push_back({std::string(kArrivalField), TFieldType::ftDateTime, 0});
+            columns.push_back({std::string(kArrivalField), ArrivalTitle(), kArrivalColumnWidth});
+        }
         for (int row = 0; row < cformat.RecordCount(); ++row) {
             const TCellValue& id = cformat.Cell(row, kId);
             std::string field_name = JournalFieldName(id.null ? 0 : id.integer);

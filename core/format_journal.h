@@ -47,6 +47,10 @@ class TFormatJournal {
     // the format has no rows. A row of the format being edited or inserted is posted first.
     void RebuildJournal();
 
+    // The next rebuild gives the journal the arrival column (kArrivalField, a date-time) right
+    // after its id, shown first in the grid under ArrivalTitle(); the line capture stamps it.
+    bool ArrivalColumn = false;
+
     const std::vector<TJournalColumn>& JournalColumns() const { return journal_columns_; }
 
     TMemTable cformat{"cformat"};

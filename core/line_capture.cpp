@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "core/arrival_column.h"
+
 namespace linograf {
 
 std::string_view CutField(std::string_view line, std::int64_t start, std::int64_t length) {
@@ -42,6 +44,8 @@ void TLineCapture::FinishLine() {
     std::int64_t position = static_cast<std::int64_t>(line.size()) + 1;
 
     journal_.Append();
+    // The carriage return was just taken: this is when the line ended.
+    if (TField* arrival = journal_.FindField(kArrivalField)) arrival->SetAsDateTime(Clock());
     format_.Last();
     TField& id = format_.FieldByName("id");
     TField& fsize = format_.FieldByName("fsize");

@@ -4,9 +4,11 @@
 // a new journal row, whose posting runs the live workbook log before the next byte is taken.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
+#include "base/date_time.h"
 #include "core/mem_table.h"
 #include "text/device_text.h"
 
@@ -51,6 +53,9 @@ class TLineCapture {
     // are trimmed and stored, and the journal holds UTF-8. The decoder must outlive the capture.
     void SetDeviceText(TDeviceTextDecoder* decoder) { decoder_ = decoder; }
     bool JournalIsUtf8() const { return decoder_ != nullptr; }
+
+    // The clock that stamps a journal with an arrival column (kArrivalField) as each line ends.
+    std::function<TDateTime()> Clock = DateTimeNow;
 
     // The port was opened: nothing left from an earlier opening starts the first line.
     void PortOpened() { buffer_.clear(); }

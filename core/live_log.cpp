@@ -19,12 +19,22 @@ namespace {
 
 constexpr int kLastRowExcel97 = 65535;
 constexpr int kLastRowExcel2007 = 1048575;
+constexpr int kLastColumnExcel97 = 255;
+constexpr int kLastColumnExcel2007 = 16383;
 
 // Any directory entry counts, a folder or a dangling link too: the log must not make a file where
 // something of that name is.
 bool EntryExists(const std::string& utf8_path) {
     struct stat info;
     return ::lstat(utf8_path.c_str(), &info) == 0;
+}
+
+// "A" for column 0, "Z", "AA", ... as spreadsheet programs name columns.
+std::string ColumnLetters(int column) {
+    std::string letters;
+    for (int n = column + 1; n > 0; n = (n - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+    return letters;
 }
 
 std::string ErrorText(const std::exception_ptr& error) {
@@ -58,11 +68,6 @@ void MakeFolderOf(const std::string& utf8_path) {
 }
 
 }  // namespace
-
-const std::string& TLiveLog::ArrivalTitle() {
-    static const std::string title = Utf8ToCp1251("Время поступления");
-    return title;
-}
 
 TLiveLog::TLiveLog(workbook::TTabulon4& book, const TLogColumns& columns) : book_(book), columns_(columns) {
     // The log only ever adds rows after the last one, so a write can go on from the bytes of the
@@ -102,6 +107,10 @@ void TLiveLog::CaptureStarting(TLogVersionChoice version) {
 
 int TLiveLog::LastRowIndex() const {
     return book_.Version() == workbook::xvExcel2007 ? kLastRowExcel2007 : kLastRowExcel97;
+}
+
+int TLiveLog::LastColumnIndex() const {
+    return book_.Version() == workbook::xvExcel2007 ? kLastColumnExcel2007 : kLastColumnExcel97;
 }
 
 std::string TLiveLog::SiblingName(const std::string& name, int n) {
@@ -167,12 +176,24 @@ void TLiveLog::DeliverEvents() {
 
 void TLiveLog::cdataAfterPost(TMemTable& journal) {
     TPostedRow row;
-    // The post runs as the line's carriage return is taken: this is when the line ended.
-    if (StampArrival) row.arrival = Clock();
+    // A journal with an arrival column (the window's) was stamped as the line ended, and the file
+    // gets the time its grid shows; otherwise the post runs as the line's carriage return is
+    // taken, which is when the line ended.
+    const TField* journal_arrival = journal.FindField(kArrivalField);
+    if (journal_arrival != nullptr && journal_arrival->DataType() != TFieldType::ftDateTime)
+        journal_arrival = nullptr;
+    if (StampArrival) {
+        row.arrival = journal_arrival != nullptr && !journal_arrival->IsNull() ? journal_arrival->AsDateTime()
+                                                                               : Clock();
+    }
     row.name = ExpandFileTemplate(FileTemplate ? FileTemplate() : std::string(), Clock);
-    // Column 0 of the journal is its id, which is not logged.
+    // Column 0 of the journal is its id, which is not logged; the arrival column goes in as a
+    // date-time of its own.
     row.values.reserve(static_cast<std::size_t>(journal.FieldCount()));
-    for (int j = 1; j < journal.FieldCount(); ++j) row.values.push_back(journal.Fields(j).AsString());
+    for (int j = 1; j < journal.FieldCount(); ++j) {
+        if (journal_arrival != nullptr && j == journal_arrival->Index()) continue;
+        row.values.push_back(journal.Fields(j).AsString());
+    }
     // The grid is asked here, on its own thread, whenever the row may start a new file.
     if (reselect_next_ || row.name != last_posted_name_) {
         auto header = std::make_shared<THeader>();
@@ -464,6 +485,7 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
             continue;
         }
         book_.SetTag(static_cast<int>(next));
+        FitLayoutToFile();
         break;
     }
     // A write of this file that a kill cut short left its temporary beside it; nobody else
@@ -479,6 +501,54 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
     }
 }
 
+void TLiveLog::FitLayoutToFile() {
+    // The rows already in the file fix its columns: the new ones line up with them whatever the
+    // arrival setting is now, so no value lands under another column's title.
+    workbook::TSheet& sheet = book_.Sheet(0);
+    const std::u16string title = Cp1251ToUtf16(ArrivalTitle());
+    int found = -1;
+    for (uint32_t c = 0; c <= sheet.LastCol() && found < 0; ++c) {
+        if (sheet.AsString(c, 0) == title) found = static_cast<int>(c);
+    }
+    // An arrival column first is this log's layout; one further right is where an earlier run
+    // put it for a file made without it.
+    values_at_ = found == 0 ? 1 : 0;
+    if (!StampArrival) {
+        arrival_at_ = -1;
+        if (found >= 0) {
+            Report(TEvent::kNotice, "В файле " + file_name_ + " есть столбец «Время поступления»; " +
+                                        "время поступления не записывается, в новых строках он пуст");
+        }
+        return;
+    }
+    if (found >= 0) {
+        arrival_at_ = found;
+        return;
+    }
+    // A file made without the column: the time goes after every column the file uses, titled.
+    const long long column = static_cast<long long>(sheet.LastCol()) + 1;
+    if (column > LastColumnIndex()) {
+        arrival_at_ = -1;
+        Report(TEvent::kNotice, "В файле " + file_name_ +
+                                    " нет столбца «Время поступления» и нет места для " +
+                                    "него; время поступления в этот файл не записывается");
+        return;
+    }
+    arrival_at_ = static_cast<int>(column);
+    sheet.Columns().AddIfNone(static_cast<uint32_t>(column), 1);
+    sheet.SetAsWideString(static_cast<uint32_t>(column), 0, title);
+    if (workbook::TXLSColumn* item = sheet.Columns().Items(static_cast<int>(column))) {
+        try {
+            item->SetPixelWidth(kArrivalColumnWidth);
+        } catch (...) {
+            // The width is cosmetic; the column is there.
+        }
+    }
+    Report(TEvent::kNotice, "Файл " + file_name_ + " сделан без столбца «Время поступления»: время " +
+                                "поступления записывается в столбец " +
+                                ColumnLetters(static_cast<int>(column)) + ", после его столбцов");
+}
+
 void TLiveLog::StartNewFile() {
     // Nothing of an earlier file stays: the content a new workbook object has. Version, Filename
     // and Tag are the log's and survive the clearing.
@@ -490,6 +560,9 @@ void TLiveLog::StartNewFile() {
 }
 
 void TLiveLog::PutHeader() {
+    // A file this log starts has the configured layout.
+    arrival_at_ = StampArrival ? 0 : -1;
+    values_at_ = StampArrival ? 1 : 0;
     workbook::TSheet& sheet = book_.Sheet(0);
     static const THeader kNone;
     const THeader& header = header_ ? *header_ : kNone;
@@ -513,14 +586,14 @@ void TLiveLog::PutRow(const std::vector<std::string>& values, std::optional<TDat
     workbook::TSheet& sheet = book_.Sheet(0);
     const int row = book_.Tag();
     sheet.Rows().AddIfNone(static_cast<uint32_t>(row));
-    std::size_t first = 0;
-    if (arrival) {
-        sheet.SetAsFloat(0, static_cast<uint32_t>(row), *arrival);
-        workbook::TCell* cell = sheet.Cells().Find(0, static_cast<uint32_t>(row));
+    if (arrival && arrival_at_ >= 0) {
+        const auto column = static_cast<uint32_t>(arrival_at_);
+        sheet.SetAsFloat(column, static_cast<uint32_t>(row), *arrival);
+        workbook::TCell* cell = sheet.Cells().Find(column, static_cast<uint32_t>(row));
         if (cell != nullptr)
             cell->xf = workbook::WithNumberFormat(sheet.Workbook().Formats(), cell->xf, kArrivalFormat);
-        first = 1;
     }
+    const auto first = static_cast<std::size_t>(values_at_);
     for (std::size_t j = 0; j < values.size(); ++j)
         sheet.SetAsWideString(static_cast<int>(first + j), row,
                               ValuesAreUtf8 ? workbook::Utf8ToWide(values[j]) : Cp1251ToUtf16(values[j]));

@@ -38,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/arrival_column.h"
 #include "core/file_template.h"
 #include "core/format_journal.h"
 #include "core/log_version.h"
@@ -47,8 +48,9 @@
 namespace linograf {
 
 // What the log needs of the journal grid: its columns' titles and current widths. The window
-// adapts its grid; the command line, which has no grid, uses the journal's columns. Asked on the
-// thread that posts rows only.
+// adapts its grid; the command line, which has no grid, uses the journal's columns. The arrival
+// column is not among them: the log puts it in itself (StampArrival). Asked on the thread that
+// posts rows only.
 class TLogColumns {
   public:
     virtual ~TLogColumns() = default;
@@ -64,11 +66,18 @@ class TLogColumns {
 class TJournalLogColumns : public TLogColumns {
   public:
     explicit TJournalLogColumns(const TFormatJournal& tables) : tables_(tables) {}
-    int ColumnCount() const override { return static_cast<int>(tables_.JournalColumns().size()); }
-    std::string ColumnTitle(int column) const override { return tables_.JournalColumns().at(column).title; }
-    int ColumnPixelWidth(int column) const override { return tables_.JournalColumns().at(column).width; }
+    int ColumnCount() const override { return static_cast<int>(tables_.JournalColumns().size()) - First(); }
+    std::string ColumnTitle(int column) const override { return Column(column).title; }
+    int ColumnPixelWidth(int column) const override { return Column(column).width; }
 
   private:
+    // The arrival column comes first when the journal has one.
+    int First() const {
+        const auto& columns = tables_.JournalColumns();
+        return !columns.empty() && columns.front().field_name == kArrivalField ? 1 : 0;
+    }
+    const TJournalColumn& Column(int column) const { return tables_.JournalColumns().at(column + First()); }
+
     const TFormatJournal& tables_;
 };
 
@@ -160,10 +169,9 @@ class TLiveLog {
     // Windows-1251. Set it before the first post.
     bool ValuesAreUtf8 = false;
     // Windows-1251.
-    static const std::string& ArrivalTitle();
-    // Milliseconds shown: lines of a fast device arrive within the same second.
-    static constexpr std::u16string_view kArrivalFormat = u"dd.mm.yyyy hh:mm:ss.000";
-    static constexpr int kArrivalColumnWidth = 150;
+    static const std::string& ArrivalTitle() { return ::linograf::ArrivalTitle(); }
+    static constexpr std::u16string_view kArrivalFormat = ::linograf::kArrivalFormat;
+    static constexpr int kArrivalColumnWidth = ::linograf::kArrivalColumnWidth;
 
     // Called on the writer thread when something waits for DeliverEvents; the window uses it to
     // have its event loop call DeliverEvents. Set it before the first post.
@@ -177,6 +185,8 @@ class TLiveLog {
     // The last row index the workbook's format can hold: 65535 for Excel 97-2003, 1048575 for
     // Excel 2007.
     int LastRowIndex() const;
+    // The last column index: 255 for Excel 97-2003, 16383 for Excel 2007.
+    int LastColumnIndex() const;
     // "<stem> (n)<ext>" for n >= 2, the name itself for n = 1.
     static std::string SiblingName(const std::string& name, int n);
     // The LibreOffice lock file that marks `path` as open for editing: ".~lock.<file name>#"
@@ -209,6 +219,8 @@ class TLiveLog {
     // `first`, and readies the workbook and Tag for the next row.
     void SelectFile(const std::string& name, int first, std::string why);
     void StartNewFile();
+    // An existing file's columns decide where the new rows' arrival time and values go.
+    void FitLayoutToFile();
     void PutHeader();
     void PutRow(const std::vector<std::string>& values, std::optional<TDateTime> arrival);
     void WriteFile();
@@ -259,6 +271,10 @@ class TLiveLog {
     int sibling_ = 1;        // the number of file_name_ among the siblings of expanded_name_
     int unwritten_rows_ = 0;
     std::string last_failure_;  // the message of the failed write since the last success
+    // The current file's layout: the column of the arrival time (-1: none) and that of the first
+    // journal value.
+    int arrival_at_ = -1;
+    int values_at_ = 0;
 
     std::thread writer_;
 };

@@ -1,8 +1,10 @@
 #include "core/mem_table.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <unordered_map>
 
+#include "base/date_time.h"
 #include "text/cp1251.h"
 #include "text/integer_text.h"
 
@@ -31,8 +33,10 @@ struct TTableStore {
     bool KeyLess(const std::vector<TCellValue>& a, const std::vector<TCellValue>& b) const {
         const TCellValue& x = a[static_cast<std::size_t>(index_column)];
         const TCellValue& y = b[static_cast<std::size_t>(index_column)];
-        if (defs[static_cast<std::size_t>(index_column)].type == TFieldType::ftString) return x.text < y.text;
+        const TFieldType type = defs[static_cast<std::size_t>(index_column)].type;
+        if (type == TFieldType::ftString) return x.text < y.text;
         if (x.null || y.null) return x.null && !y.null;  // empty values first
+        if (type == TFieldType::ftDateTime) return x.date_time < y.date_time;
         return x.integer < y.integer;
     }
 
@@ -72,6 +76,26 @@ const TCellValue kNoValue;
                          "'");
 }
 
+[[noreturn]] void ThrowNotDateTime(std::string_view text, const std::string& field) {
+    throw EDatabaseError("'" + std::string(text) + "' is not a valid date and time for field '" + field +
+                         "'");
+}
+
+std::string DateTimeText(double value) {
+    const DateTimeParts p = DecodeDateTime(value);
+    char text[40];
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d.%03d", p.day, p.month, p.year, p.hour,
+                  p.minute, p.second, p.millisecond);
+    return text;
+}
+
+// The text form of any column's value.
+std::string ValueText(const TCellValue& v, TFieldType type) {
+    if (type == TFieldType::ftString) return v.text;
+    if (v.null) return std::string();
+    return type == TFieldType::ftDateTime ? DateTimeText(v.date_time) : std::to_string(v.integer);
+}
+
 }  // namespace
 
 // ---- TField ----
@@ -96,18 +120,32 @@ const TCellValue& TField::Value() const {
 
 bool TField::IsNull() const {
     const TCellValue& v = Value();
-    return DataType() == TFieldType::ftInteger ? v.null : v.text.empty();
+    return DataType() == TFieldType::ftString ? v.text.empty() : v.null;
 }
 
 std::string TField::AsString() const {
+    return ValueText(Value(), DataType());
+}
+
+double TField::AsDateTime() const {
+    if (DataType() != TFieldType::ftDateTime)
+        throw EDatabaseError("Field '" + FieldName() + "' is not a date and time field");
     const TCellValue& v = Value();
-    if (DataType() == TFieldType::ftString) return v.text;
-    return v.null ? std::string() : std::to_string(v.integer);
+    return v.null ? 0 : v.date_time;
+}
+
+void TField::SetAsDateTime(double value) {
+    if (DataType() != TFieldType::ftDateTime)
+        throw EDatabaseError("Field '" + FieldName() + "' is not a date and time field");
+    TCellValue& v = table_->EditValue(index_);
+    v.null = false;
+    v.date_time = value;
 }
 
 std::int32_t TField::AsInteger() const {
     const TCellValue& v = Value();
     if (DataType() == TFieldType::ftInteger) return v.null ? 0 : v.integer;
+    if (DataType() == TFieldType::ftDateTime) ThrowNotInteger(AsString(), FieldName());
     if (v.text.empty()) return 0;
     auto parsed = ParseIntegerText(v.text);
     if (!parsed) ThrowNotInteger(v.text, FieldName());
@@ -126,6 +164,10 @@ void TField::SetAsString(std::string_view text) {
             v.null = false;
             v.integer = *parsed;
         }
+    } else if (DataType() == TFieldType::ftDateTime) {
+        // Only the empty text, which clears the value: date-times are set as numbers.
+        if (!text.empty()) ThrowNotDateTime(text, FieldName());
+        v = TCellValue();
     } else {
         // The stored text ends at a NUL byte, as C strings do in the Windows program's tables.
         text = text.substr(0, text.find('\0'));
@@ -136,7 +178,7 @@ void TField::SetAsString(std::string_view text) {
 }
 
 void TField::SetAsInteger(std::int32_t value) {
-    if (DataType() == TFieldType::ftString) {
+    if (DataType() != TFieldType::ftInteger) {
         SetAsString(std::to_string(value));
         return;
     }
@@ -514,9 +556,7 @@ const TCellValue& TMemTable::Cell(int row, int column) const {
 }
 
 std::string TMemTable::CellText(int row, int column) const {
-    const TCellValue& v = Cell(row, column);
-    if (store_->defs[static_cast<std::size_t>(column)].type == TFieldType::ftString) return v.text;
-    return v.null ? std::string() : std::to_string(v.integer);
+    return ValueText(Cell(row, column), store_->defs[static_cast<std::size_t>(column)].type);
 }
 
 int TMemTable::AddObserver(TObserver observer) {

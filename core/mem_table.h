@@ -18,7 +18,9 @@ class EDatabaseError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-enum class TFieldType { ftInteger, ftString };
+// ftDateTime holds a TDateTime (days since 1899-12-30) and reads as text in the form
+// "dd.mm.yyyy hh:mm:ss.zzz", to the millisecond.
+enum class TFieldType { ftInteger, ftString, ftDateTime };
 
 struct TFieldDef {
     std::string name;
@@ -32,6 +34,7 @@ enum class TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
 struct TCellValue {
     bool null = true;
     std::int32_t integer = 0;
+    double date_time = 0;
     std::string text;
 };
 
@@ -70,17 +73,22 @@ class TField {
     int Index() const { return index_; }
 
     bool IsNull() const;
-    // Integers as decimal text, empty text when there is no value.
+    // Integers as decimal text, date-times as "dd.mm.yyyy hh:mm:ss.zzz", empty text when there is
+    // no value.
     std::string AsString() const;
     // Null integers and empty text give 0; text that is no integer raises
     // "'<text>' is not a valid integer value for field '<name>'".
     std::int32_t AsInteger() const;
+    // A date-time column's value; 0 when it has none. Other columns raise.
+    double AsDateTime() const;
 
     // Text columns keep the text up to a NUL byte and then at most Size() bytes. Integer columns
     // take the text by ParseIntegerText: empty text clears the value, text that does not parse
     // raises "'<text>' is not a valid integer value for field '<name>'".
     void SetAsString(std::string_view text);
     void SetAsInteger(std::int32_t value);
+    // Date-time columns only; others raise.
+    void SetAsDateTime(double value);
     void Clear();
 
   private:

@@ -649,6 +649,178 @@ TEST_P(LiveLogTest, StaleTemporariesOfTheLogAreRemovedWhenLoggingStarts) {
     EXPECT_EQ(PeerRows(path), With(Header(), {{"1", "1", "kg"}, {"2", "2", "kg"}}));
 }
 
+// Every cell of the first sheet as the peer reads it: texts as they are, date cells as
+// "date:<ISO date and time to the millisecond>", other values with their type.
+const char* const kCellsScript = R"PY(
+import sys, datetime
+path = sys.argv[1]
+def iso(d):
+    d = d + datetime.timedelta(microseconds=500)
+    return 'date:' + d.isoformat(timespec='milliseconds')
+rows = []
+if path.endswith('.xlsx'):
+    import openpyxl
+    ws = openpyxl.load_workbook(path).worksheets[0]
+    for r in ws.iter_rows():
+        cells = []
+        for c in r:
+            v = c.value
+            if v is None: cells.append('')
+            elif isinstance(v, str): cells.append(v)
+            elif c.is_date and isinstance(v, datetime.datetime): cells.append(iso(v))
+            else: cells.append('%s:%r' % (type(v).__name__, v))
+        rows.append(cells)
+else:
+    import xlrd
+    book = xlrd.open_workbook(path, formatting_info=True)
+    sh = book.sheet_by_index(0)
+    for r in range(sh.nrows):
+        cells = []
+        for c in range(sh.ncols):
+            cell = sh.cell(r, c)
+            if cell.ctype in (xlrd.XL_CELL_EMPTY, xlrd.XL_CELL_BLANK): cells.append('')
+            elif cell.ctype == xlrd.XL_CELL_TEXT: cells.append(cell.value)
+            elif cell.ctype == xlrd.XL_CELL_DATE: cells.append(iso(xlrd.xldate.xldate_as_datetime(cell.value, book.datemode)))
+            else: cells.append('%s:%r' % (type(cell.value).__name__, cell.value))
+        rows.append(cells)
+for cells in rows:
+    while cells and cells[-1] == '':
+        cells.pop()
+    print('\t'.join(cells))
+)PY";
+
+Rows PeerCells(const std::string& path) {
+    const test::CommandResult result = test::RunPython(kCellsScript, {path});
+    EXPECT_EQ(result.exit_code, 0) << result.errors;
+    Rows rows;
+    std::size_t start = 0;
+    while (start < result.output.size()) {
+        const std::size_t end = result.output.find('\n', start);
+        const std::string line = result.output.substr(start, end - start);
+        std::vector<std::string> cells;
+        if (!line.empty()) {
+            std::size_t from = 0;
+            for (;;) {
+                const std::size_t tab = line.find('\t', from);
+                cells.push_back(line.substr(from, tab - from));
+                if (tab == std::string::npos) break;
+                from = tab + 1;
+            }
+        }
+        rows.push_back(std::move(cells));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return rows;
+}
+
+// A workbook made by another program (xlwt, openpyxl) with two rows in the log's layout, with or
+// without the arrival column first (its cells real dates), is extended with stamping on or off:
+// the new rows' values stay under the file's own titles, the time goes into the file's arrival
+// column when it has one, after its columns (titled) when it has none, and nowhere when stamping
+// is off. A file the log starts after that (a new day) has the configured layout.
+TEST_P(LiveLogTest, ExtendingAFileKeepsItsColumnsWhateverTheArrivalSetting) {
+    if (Ext() == ".xls" && !test::PythonHasModule("xlwt")) GTEST_SKIP() << "python3-xlwt missing";
+    const char* script = R"PY(
+import sys, datetime
+path, stamped = sys.argv[1], sys.argv[2] == '1'
+header = ['Дата', 'Вес|брутто', 'Ед']
+rows = [['d1', 'w1', 'kg'], ['d2', 'w2', 'kg']]
+when = [datetime.datetime(2007, 3, 4, 23, 59, 58, 250000), datetime.datetime(2007, 3, 4, 23, 59, 59, 500000)]
+if stamped:
+    header = ['Время поступления'] + header
+    rows = [[w] + r for w, r in zip(when, rows)]
+if path.endswith('.xlsx'):
+    import openpyxl
+    wb = openpyxl.Workbook()
+    ws = wb.active
+    for r, values in enumerate([header] + rows):
+        for c, v in enumerate(values):
+            cell = ws.cell(row=r + 1, column=c + 1, value=v)
+            if isinstance(v, datetime.datetime):
+                cell.number_format = 'dd.mm.yyyy hh:mm:ss.000'
+    wb.save(path)
+else:
+    import xlwt
+    wb = xlwt.Workbook(encoding='utf-8')
+    ws = wb.add_sheet('Sheet1')
+    stamp = xlwt.easyxf(num_format_str='dd.mm.yyyy hh:mm:ss.000')
+    for r, values in enumerate([header] + rows):
+        for c, v in enumerate(values):
+            if isinstance(v, datetime.datetime):
+                ws.write(r, c, v, stamp)
+            else:
+                ws.write(r, c, v)
+    wb.save(path)
+)PY";
+    const std::string kTitle = "Время поступления";
+    const std::string kNew = "date:2007-03-05T10:00:50.123";
+    now = EncodeDateTime({2007, 3, 5, 10, 0, 50, 123});
+    const std::vector<std::string> kFields = {"Дата", "Вес|брутто", "Ед"};
+    const std::vector<std::string> kStampedFields = {kTitle, "Дата", "Вес|брутто", "Ед"};
+    struct Case {
+        const char* what;
+        bool file_stamped;
+        bool stamping;
+        std::vector<std::string> header;  // after the extension
+        std::vector<std::string> new_row;
+        bool notice;
+    };
+    const Case cases[] = {
+        {"neither", false, false, kFields, {"new", "1", "kg"}, false},
+        {"stamping a file made without",
+         false,
+         true,
+         {"Дата", "Вес|брутто", "Ед", kTitle},
+         {"new", "1", "kg", kNew},
+         true},
+        {"not stamping a file made with", true, false, kStampedFields, {"", "new", "1", "kg"}, true},
+        {"stamping a file made with", true, true, kStampedFields, {kNew, "new", "1", "kg"}, false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = File("ext" + std::to_string(++n));
+        const test::CommandResult made = test::RunPython(script, {path, c.file_stamped ? "1" : "0"});
+        ASSERT_EQ(made.exit_code, 0) << made.errors;
+        // The old rows as the peer reads the producer's file: they must come back unchanged.
+        Rows expected = PeerCells(path);
+        ASSERT_EQ(expected.size(), 3u);
+        EXPECT_EQ(expected[0], c.file_stamped ? kStampedFields : kFields);
+        if (c.file_stamped) {
+            EXPECT_TRUE(expected[1][0].starts_with("date:2007-03-04T23:59:5")) << expected[1][0];
+        }
+        expected[0] = c.header;
+        expected.push_back(c.new_row);
+
+        file_template = path;
+        notices.clear();
+        log.StampArrival = c.stamping;
+        log.CaptureStarting(LogVersionForTemplate(Ext()));
+        PostRow({"new", "1", "kg"});
+        EXPECT_EQ(log.UnwrittenRows(), 0);
+        EXPECT_EQ(PeerCells(path), expected);
+        // Said once, not once per row.
+        PostRow({"next", "2", "kg"});
+        EXPECT_EQ(notices.size(), c.notice ? 1u : 0u) << (notices.empty() ? "" : notices[0]);
+        if (c.notice) {
+            EXPECT_NE(notices[0].find(path), std::string::npos) << notices[0];
+        }
+        std::vector<std::string> next = c.new_row;
+        for (std::string& cell : next) {
+            if (cell == "new") cell = "next";
+            if (cell == "1") cell = "2";
+        }
+        expected.push_back(next);
+        EXPECT_EQ(PeerCells(path), expected);
+    }
+    // The next file the template names is new: it gets the configured layout.
+    file_template = dir.File("fresh_{dd}") + Ext();
+    PostRow({"new", "1", "kg"});
+    EXPECT_EQ(PeerCells(File("fresh_05")),
+              (Rows{{kTitle, "Дата", "Вес|брутто", "Ед"}, {kNew, "new", "1", "kg"}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, LiveLogTest, ::testing::Values(".xls", ".xlsx"),
                          [](const auto& info) { return std::string(info.param).substr(1); });
 
