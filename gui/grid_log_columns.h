@@ -1,6 +1,7 @@
 #pragma once
 // The journal grid as the live log sees it: the titles and the current widths of its columns, so
-// a new log file starts with the header row the operator sees.
+// a new log file starts with the header row the operator sees. The grid's arrival column is left
+// out: the log puts the arrival time in itself.
 #include "core/live_log.h"
 
 namespace linograf {
@@ -15,6 +16,9 @@ class TGridLogColumns : public TLogColumns {
     int ColumnPixelWidth(int column) const override;
 
   private:
+    // The grid column of the log's column `column`.
+    int GridColumn(int column) const;
+
     const TDbGrid& grid_;
 };
 

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "core/arrival_column.h"
 #include "core/capture_settings.h"
 #include "core/file_template_setting.h"
 #include "core/live_book_settings.h"
@@ -57,6 +58,17 @@ void SelectPosition(QComboBox* box, int position) {
 
 bool PlainKey(const QKeyEvent* event) {
     return (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0;
+}
+
+// Empty means Windows-1251, which needs no converter.
+bool KnownEncoding(const std::string& encoding) {
+    if (encoding.empty()) return true;
+    try {
+        TDeviceTextDecoder check(encoding);
+        return true;
+    } catch (const EUnknownEncoding&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -274,6 +286,7 @@ void TfrmMain::CreateRegions() {
     exor = TabSheet3->exor;
     estop = TabSheet3->estop;
     econtrol = TabSheet3->econtrol;
+    eencoding = TabSheet3->eencoding;
     AGrid->ColumnsChanged();
 
     StatusBar1 = new QLabel(this);
@@ -298,10 +311,18 @@ void TfrmMain::CreateRegions() {
 // The window's creation handler: the settings are read here, once, in the order of the file's
 // layout.
 void TfrmMain::FormCreate() {
+    // The journal's columns follow the stored settings: the arrival column when stamping is on.
+    tables_.ArrivalColumn = StoredTimestamp(ini_);
     tables_.LoadFormat(ini_);
     FillPortList();
     efile->setText(QString::fromStdString(ReadFileTemplate(ini_)));
     etimestamp->setChecked(StoredTimestamp(ini_));
+    {
+        const std::string encoding = StoredEncoding(ini_);
+        eencoding->setCurrentText(encoding.empty() || IsWindows1251Name(encoding)
+                                      ? eencoding->itemText(0)
+                                      : QString::fromStdString(encoding));
+    }
     ecom->setText(FromCp1251(ini_.ReadString("app", "comport", "")));
     SelectPosition(eport, ini_.ReadInteger("com", "port", kDefaultPort));
     // The stable path names the device itself; the position only names a place in a list that
@@ -357,6 +378,30 @@ void TfrmMain::JournalRebuilt() {
     }
     journal_model_->SetColumns(std::move(columns));
     Grid->ColumnsChanged();
+    ApplyDeviceEncoding();
+}
+
+void TfrmMain::ApplyDeviceEncoding() {
+    // The rebuild has closed the port and emptied the journal: no row of another encoding is left.
+    capture_.SetDeviceText(nullptr);
+    decoder_.reset();
+    const std::string encoding = StoredEncoding(ini_);
+    if (!encoding.empty() && !IsWindows1251Name(encoding)) {
+        try {
+            decoder_ = std::make_unique<TDeviceTextDecoder>(encoding);
+        } catch (const EUnknownEncoding&) {
+            SetStatusText(QStringLiteral("Кодировка «%1» из файла настроек неизвестна; строки читаются как "
+                                         "Windows-1251")
+                              .arg(QString::fromStdString(encoding)));
+        }
+    }
+    capture_.SetDeviceText(decoder_.get());
+    journal_model_->SetValuesAreUtf8(capture_.JournalIsUtf8());
+}
+
+std::string TfrmMain::ChosenEncoding() const {
+    const std::string encoding = eencoding->currentText().trimmed().toStdString();
+    return IsWindows1251Name(encoding) ? std::string() : encoding;
 }
 
 int TfrmMain::PageIndex() const {
@@ -422,7 +467,9 @@ void TfrmMain::aplayExecute() {
     if (exporting_) return;
     if (!port_) throw std::runtime_error("No serial port component");
     if (!port_->IsOpen()) {
-        live_log_->StampArrival = etimestamp->isChecked();
+        // As the journal was last rebuilt: the grid and the file show the same columns and texts.
+        live_log_->StampArrival = tables_.cdata.Active() && tables_.cdata.FindField(kArrivalField) != nullptr;
+        live_log_->ValuesAreUtf8 = capture_.JournalIsUtf8();
         live_log_->CaptureStarting(LogVersionForTemplate(efile->text().toStdString()));
         // The log is idle now: its workbook gets the stored page settings, not the locale's.
         ApplyLiveBookSettings(tabulon41_);
@@ -504,6 +551,9 @@ void TfrmMain::asave_paramExecute() {
     marks_.MarkRequired({ecom}, ecom->text().isEmpty());
     marks_.MarkRequired({AGrid}, tables_.cformat.IsEmpty());
     if (marks_.Counter() > 0) throw EAbort();
+    const std::string encoding = ChosenEncoding();
+    if (!KnownEncoding(encoding))
+        throw std::runtime_error("Кодировка «" + encoding + "» неизвестна (Параметры com порта)");
 
     if (tables_.cdata.Active() && !tables_.cdata.IsEmpty()) {
         const auto answer = QMessageBox::question(this, QStringLiteral("Linograf"),
@@ -514,6 +564,7 @@ void TfrmMain::asave_paramExecute() {
 
     WriteFileTemplate(ini_, efile->text().toStdString());
     ini_.WriteInteger("app", kTimestampKey, etimestamp->isChecked() ? 1 : 0);
+    ini_.WriteString("app", kEncodingKey, encoding);
     ini_.WriteString("app", "comport", ToCp1251(ecom->text()));
     ini_.WriteInteger("com", "port", eport->currentIndex());
     // A typed rate that is one of the items is stored as its position, as the Windows program
@@ -528,6 +579,7 @@ void TfrmMain::asave_paramExecute() {
     ini_.WriteString("com", kDeviceKey, StableDeviceOfEntry(eport->currentIndex()));
     tables_.SaveFormat(ini_);
 
+    tables_.ArrivalColumn = etimestamp->isChecked();
     tables_.RebuildJournal();
     acancelExecute();
 }
@@ -540,6 +592,7 @@ void TfrmMain::asave_portExecute() {
         marks_.MarkRequired({espeed}, !rate || baud < kMinBaud || baud > kMaxBaud);
     }
     for (QComboBox* box : {ebit, exor, estop, econtrol}) marks_.MarkRequired({box}, box->currentIndex() < 0);
+    marks_.MarkRequired({eencoding}, !KnownEncoding(ChosenEncoding()));
     if (marks_.Counter() > 0) throw EAbort();
     QStringList texts;
     for (QComboBox* box : {eport, espeed, ebit, exor, estop, econtrol}) texts << box->currentText();

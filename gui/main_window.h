@@ -125,6 +125,7 @@ class TfrmMain : public QMainWindow {
     QComboBox* exor;
     QComboBox* estop;
     QComboBox* econtrol;
+    QComboBox* eencoding;
 
     QAction* aplay;
     QAction* excel;
@@ -145,6 +146,12 @@ class TfrmMain : public QMainWindow {
     void FormCreate();
     void FillPortList();
     void JournalRebuilt();
+    // The journal's texts follow the stored device encoding: converted to UTF-8 as each line is
+    // cut when it is not Windows-1251.
+    void ApplyDeviceEncoding();
+    // The encoding box's choice as stored: empty for Windows-1251, as in the Windows program's
+    // files.
+    std::string ChosenEncoding() const;
     // Closes an open port; rows a failed write left in memory get one more try.
     void StopCapture();
     // Takes the bytes still on their way from the port, closes it and waits, painting, until the
@@ -176,6 +183,7 @@ class TfrmMain : public QMainWindow {
     TTableModel* journal_model_;
     TExcelSaveDialog save_dialog_;
     TRequiredMarks marks_;
+    std::unique_ptr<TDeviceTextDecoder> decoder_;
     std::unique_ptr<TGridLogColumns> log_columns_;
     std::unique_ptr<TLiveLog> live_log_;
     std::chrono::steady_clock::time_point last_delivery_{};

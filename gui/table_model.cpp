@@ -49,9 +49,26 @@ QString TTableModel::Text(int row, int column) const {
     // The row being inserted or edited shows the values typed so far, not the stored ones.
     const bool being_inserted = pending_ && row == posted_;
     const bool being_edited = table.State() == TDataSetState::dsEdit && row == table.RecNo() - 1;
-    if (being_inserted || being_edited) return FromCp1251(table.Fields(table_column).AsString());
+    if (being_inserted || being_edited) return FromTable(table.Fields(table_column).AsString());
     if (row >= table.RecordCount()) return {};
-    return FromCp1251(table.CellText(row, table_column));
+    return FromTable(table.CellText(row, table_column));
+}
+
+void TTableModel::SetValuesAreUtf8(bool utf8) {
+    if (utf8 == values_utf8_) return;
+    beginResetModel();
+    values_utf8_ = utf8;
+    endResetModel();
+}
+
+// Integers and date-times read as ASCII, which both encodings share.
+QString TTableModel::FromTable(const std::string& text) const {
+    return values_utf8_ ? QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
+                        : FromCp1251(text);
+}
+
+std::string TTableModel::ToTable(const QString& text) const {
+    return values_utf8_ ? text.toStdString() : ToCp1251(text);
 }
 
 QVariant TTableModel::data(const QModelIndex& index, int role) const {
@@ -88,7 +105,7 @@ bool TTableModel::setData(const QModelIndex& index, const QVariant& value, int r
     return Guarded([&] {
         MoveCursorTo(index.row());
         table_.Edit();
-        table_.Fields(table_column).SetAsString(ToCp1251(value.toString()));
+        table_.Fields(table_column).SetAsString(ToTable(value.toString()));
         RowDataChanged(CursorRow());
     });
 }

@@ -34,6 +34,10 @@ class TTableModel : public QAbstractTableModel {
     const std::vector<TGridColumn>& Columns() const { return columns_; }
     void SetReadOnly(bool read_only) { read_only_ = read_only; }
     bool ReadOnly() const { return read_only_; }
+    // The table's texts are UTF-8 (a journal of a device with an encoding of its own) rather than
+    // Windows-1251.
+    void SetValuesAreUtf8(bool utf8);
+    bool ValuesAreUtf8() const { return values_utf8_; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -61,12 +65,15 @@ class TTableModel : public QAbstractTableModel {
     void Rebind();
     void RowDataChanged(int row);
     QString Text(int row, int column) const;
+    QString FromTable(const std::string& text) const;
+    std::string ToTable(const QString& text) const;
 
     TMemTable& table_;
     int observer_ = 0;
     std::vector<TGridColumn> columns_;
     std::vector<int> table_columns_;  // table column of each grid column, -1 when missing
     bool read_only_ = false;
+    bool values_utf8_ = false;
     int posted_ = 0;        // posted rows Qt knows of
     bool pending_ = false;  // a row being inserted is shown after them
     bool moving_ = false;

@@ -7,7 +7,9 @@
 #include "core/export/header_layout.h"
 #include "core/silent_abort.h"
 #include "text/cp1251.h"
+#include "text/wide_text.h"
 #include "workbook/model/columns.h"
+#include "workbook/model/format_changes.h"
 #include "workbook/model/range.h"
 #include "workbook/model/sheet.h"
 #include "workbook/model/tabulon4.h"
@@ -180,7 +182,9 @@ class TGridExport {
             }
             switch (column.kind) {
                 case TExportKind::ekText:
-                    sheet.SetAsWideString(c, row_, Cp1251ToUtf16(grid_.AsString(i)));
+                    sheet.SetAsWideString(c, row_,
+                                          column.text_is_utf8 ? Utf8ToWide(grid_.AsString(i))
+                                                              : Cp1251ToUtf16(grid_.AsString(i)));
                     break;
                 case TExportKind::ekInteger:
                     sheet.SetAsInteger(c, row_,
@@ -190,7 +194,13 @@ class TGridExport {
                     sheet.SetAsFloat(c, row_, grid_.AsFloat(i));
                     break;
                 case TExportKind::ekDateTime:
-                    if (!grid_.IsNull(i)) sheet.SetAsDateTime(c, row_, grid_.AsFloat(i));
+                    if (grid_.IsNull(i)) break;
+                    sheet.SetAsDateTime(c, row_, grid_.AsFloat(i));
+                    if (!column.number_format.empty()) {
+                        if (TCell* cell = sheet.Cells().Find(c, row_))
+                            cell->xf =
+                                WithNumberFormat(sheet.Workbook().Formats(), cell->xf, column.number_format);
+                    }
                     break;
                 case TExportKind::ekOther:
                     sheet.SetAsVariant(c, row_, grid_.AsVariant(i));

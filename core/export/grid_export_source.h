@@ -31,6 +31,12 @@ struct TExportColumn {
     TExportKind kind = TExportKind::ekText;
     std::vector<std::string> pick_list;  // shown texts
     std::vector<std::string> key_list;   // stored values matching pick_list, may be empty
+    // A text column's values are UTF-8 rather than Windows-1251 (a device with an encoding of its
+    // own); titles and pick lists stay Windows-1251.
+    bool text_is_utf8 = false;
+    // A date-time column's number format; empty: a date, time or date-time format chosen by the
+    // value.
+    std::u16string number_format;
 };
 
 class TGridExportSource {

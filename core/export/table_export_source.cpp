@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
+#include "core/arrival_column.h"
 #include "text/cp1251.h"
+#include "text/wide_text.h"
 
 namespace linograf {
 
@@ -13,8 +15,19 @@ TTableExportSource::TTableExportSource(TMemTable& table, std::vector<TExportColu
         if (column.field_name.empty()) {
             column.kind = TExportKind::ekUnbound;
         } else if (TField* field = table_.Active() ? table_.FindField(column.field_name) : nullptr) {
-            column.kind =
-                field->DataType() == TFieldType::ftInteger ? TExportKind::ekInteger : TExportKind::ekText;
+            switch (field->DataType()) {
+                case TFieldType::ftInteger:
+                    column.kind = TExportKind::ekInteger;
+                    break;
+                case TFieldType::ftDateTime:
+                    // A real date-time cell, shown as the journal shows it: to the millisecond.
+                    column.kind = TExportKind::ekDateTime;
+                    if (column.number_format.empty()) column.number_format = kArrivalFormat;
+                    break;
+                case TFieldType::ftString:
+                    column.kind = TExportKind::ekText;
+                    break;
+            }
         }
     }
 }
@@ -46,6 +59,7 @@ TField& TTableExportSource::Field(int column) const {
 double TTableExportSource::AsFloat(int column) const {
     const TField& field = Field(column);
     if (field.DataType() == TFieldType::ftInteger) return field.AsInteger();
+    if (field.DataType() == TFieldType::ftDateTime) return field.AsDateTime();
     return std::strtod(field.AsString().c_str(), nullptr);
 }
 
@@ -53,7 +67,9 @@ workbook::TCellVariant TTableExportSource::AsVariant(int column) const {
     const TField& field = Field(column);
     if (field.IsNull()) return workbook::TVariantNull{};
     if (field.DataType() == TFieldType::ftInteger) return field.AsInteger();
-    return Cp1251ToUtf16(field.AsString());
+    if (field.DataType() == TFieldType::ftDateTime) return field.AsDateTime();
+    return Column(column).text_is_utf8 ? workbook::Utf8ToWide(field.AsString())
+                                       : Cp1251ToUtf16(field.AsString());
 }
 
 std::string TTableExportSource::DisplayText(int column) const {

@@ -28,6 +28,8 @@ std::vector<TExportColumn> GridColumns(const TDbGrid& grid) {
         column.title = ToCp1251(source.title);
         column.width = grid.columnWidth(logical);
         column.field_name = source.field_name;
+        // The table's texts are in the grid model's encoding; a date-time column ignores it.
+        column.text_is_utf8 = grid.Model()->ValuesAreUtf8();
         columns.push_back(std::move(column));
     }
     return columns;

@@ -7,6 +7,8 @@
 #include <QResizeEvent>
 #include <QToolBar>
 #include <algorithm>
+#include <array>
+#include <string_view>
 
 #include "core/port_settings.h"
 #include "gui/pages/page_toolbar.h"
@@ -15,6 +17,12 @@
 namespace linograf {
 
 namespace {
+// Windows-1251 first: the Windows program's encoding and the one a settings file without the key
+// means.
+constexpr std::array<std::string_view, 8> kEncodingItems = {
+    "Windows-1251", "UTF-8", "ISO-8859-1", "ISO-8859-15", "Windows-1252", "KOI8-R", "CP866", "ISO-8859-5",
+};
+
 template <std::size_t N>
 void Fill(QComboBox* box, const std::array<std::string_view, N>& items, int selected) {
     for (std::string_view item : items)
@@ -33,6 +41,7 @@ TPortPage::TPortPage(QAction* asave_port, QAction* acancel, QWidget* parent) : Q
     exor = MakeBox(QStringLiteral("exor"), QStringLiteral("Четность"), 136);
     estop = MakeBox(QStringLiteral("estop"), QStringLiteral("Стоповые биты"), 160);
     econtrol = MakeBox(QStringLiteral("econtrol"), QStringLiteral("Управление потоком"), 184);
+    eencoding = MakeBox(QStringLiteral("eencoding"), QStringLiteral("Кодировка"), 208);
     Fill(espeed, kSpeedItems, kDesignSpeed);
     // Any rate the driver can divide to, not only the list's: typed in, digits only, in range.
     espeed->setEditable(true);
@@ -42,6 +51,9 @@ TPortPage::TPortPage(QAction* asave_port, QAction* acancel, QWidget* parent) : Q
     Fill(exor, kParityItems, kDesignParity);
     Fill(estop, kStopBitsItems, kDesignStopBits);
     Fill(econtrol, kFlowItems, kDesignFlow);
+    Fill(eencoding, kEncodingItems, 0);
+    eencoding->setEditable(true);
+    eencoding->setInsertPolicy(QComboBox::NoInsert);
     LabelDevice = MakeLabel(QStringLiteral("LabelDevice"), QString(), 231, 67, this);
     // The path, then what discovery knows of the device (by-id name, USB strings, access).
     auto show_device = [this] {

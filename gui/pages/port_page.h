@@ -24,6 +24,9 @@ class TPortPage : public QWidget {
     QComboBox* exor;
     QComboBox* estop;
     QComboBox* econtrol;
+    // The device's text encoding (settings key app/encoding): common ones listed, any name iconv
+    // knows typed in.
+    QComboBox* eencoding;
     // The device behind the selected port, beside the port list.
     QLabel* LabelDevice;
 

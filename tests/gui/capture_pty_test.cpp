@@ -18,12 +18,16 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 #include "gui/button_edit.h"
 #include "gui/com_select_form.h"
 #include "gui/db_grid.h"
+#include "gui/export/db_grid_export.h"
+#include "gui/find_dialog.h"
 #include "gui/main_window.h"
 #include "gui/pages/journal_page.h"
+#include "gui/table_model.h"
 #include "gui/window_services.h"
 #include "serial/port_device_map.h"
 #include "tests/gui/gui_test_support.h"
@@ -156,6 +160,98 @@ TEST_F(CapturePtyTest, LinesBecomeJournalAndWorkbookRowsUntilStopped) {
     const std::string sent = "A|B\n12345|678\nabcde|FGH\n";
     const std::string rows = SheetRows(log_path);
     EXPECT_TRUE(rows == sent + "end|end\n" || rows == sent + "99999|999\nend|end\n") << rows;
+}
+
+// Every row of the first sheet, cells joined by "|": xlrd for .xls, openpyxl for .xlsx.
+std::string PeerRows(const std::string& path) {
+    const test::CommandResult result = test::RunPython(
+        "import sys\n"
+        "p = sys.argv[1]\n"
+        "if p.endswith('.xlsx'):\n"
+        "    import openpyxl\n"
+        "    ws = openpyxl.load_workbook(p).worksheets[0]\n"
+        "    rows = [['' if c.value is None else str(c.value) for c in r] for r in ws.iter_rows()]\n"
+        "else:\n"
+        "    import xlrd\n"
+        "    s = xlrd.open_workbook(p).sheet_by_index(0)\n"
+        "    rows = [[str(v) for v in s.row_values(r)] for r in range(s.nrows)]\n"
+        "for r in rows:\n"
+        "    print('|'.join(r))\n",
+        {path});
+    EXPECT_EQ(result.exit_code, 0) << result.errors;
+    return result.output;
+}
+
+// A device that sends UTF-8 or Latin-1, chosen in the encoding box: its characters reach the grid,
+// the search, the log file and the export whole. The bytes sent and the values expected come from
+// Python's codecs: the line encoded, then cut as the format cuts it (B the last 3 bytes, A the 5
+// before) and each field decoded on its own.
+TEST_F(CapturePtyTest, ADeviceEncodingReachesTheGridTheSearchTheLogAndTheExport) {
+    ASSERT_TRUE(test::PythonHasModule("xlrd")) << "python3-xlrd is not installed";
+    ASSERT_TRUE(test::PythonHasModule("openpyxl")) << "python3-openpyxl is not installed";
+    struct Case {
+        const char* encoding;
+        const char* text;  // UTF-8; the device sends it in `encoding`
+        const char* ext;
+    };
+    const Case cases[] = {
+        {"UTF-8", "xxéü1€", ".xlsx"},
+        {"ISO-8859-1", "Größe±5°", ".xls"},
+        {"KOI8-R", "Масса,кг", ".xlsx"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.encoding);
+        const test::CommandResult codec = test::RunPython(
+            "import sys\n"
+            "enc, text = sys.argv[1], sys.argv[2]\n"
+            "b = text.encode(enc)\n"
+            "print(b.hex())\n"
+            "print(b[-8:-3].decode(enc, 'replace'))\n"
+            "print(b[-3:].decode(enc, 'replace'))\n",
+            {c.encoding, c.text});
+        ASSERT_EQ(codec.exit_code, 0) << codec.errors;
+        std::istringstream lines(codec.output);
+        std::string hex, a, b;
+        std::getline(lines, hex);
+        std::getline(lines, a);
+        std::getline(lines, b);
+        std::string bytes;
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+            bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+
+        const std::string log = dir.File(std::string("enc-") + c.encoding + c.ext);
+        window.reset();
+        window = std::make_unique<TfrmMain>(ini, DefaultWindowServices());
+        window->show();
+        window->efile->setText(QString::fromStdString(log));
+        window->eport->setCurrentIndex(window->eport->findText("COM3"));
+        window->eencoding->setCurrentText(QString::fromUtf8(c.encoding));
+        window->asave_port->trigger();
+        window->asave_param->trigger();
+        ASSERT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
+        EXPECT_EQ(ini.ReadString("app", "encoding", ""), c.encoding);
+
+        window->aplay->trigger();
+        ASSERT_TRUE(window->NlkComPort1()->IsOpen()) << errors.Messages().join("\n").toStdString();
+        pty.Write("abcdeFGH\r" + bytes + "\r");
+        ASSERT_TRUE(test::PumpUntil([&] { return Rows() == 2; }));
+        window->aplay->trigger();
+        ASSERT_FALSE(window->NlkComPort1()->IsOpen());
+        EXPECT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
+
+        TTableModel& model = *window->Grid->Model();
+        EXPECT_EQ(model.index(1, 0).data().toString(), QString::fromStdString(a));
+        EXPECT_EQ(model.index(1, 1).data().toString(), QString::fromStdString(b));
+        // "Поиск" (F7) looks through what the grid shows.
+        EXPECT_EQ(FindRowInColumn(model, 1, 0, QString::fromStdString(b), Qt::CaseSensitive), 1);
+        EXPECT_EQ(FindRowInColumn(model, 0, 1, QString::fromStdString(a).toLower(), Qt::CaseInsensitive), 1);
+
+        EXPECT_EQ(PeerRows(log), "A|B\nabcde|FGH\n" + a + "|" + b + "\n");
+        const std::string exported = dir.File(std::string("export-") + c.encoding + ".xlsx");
+        ExportGrid(QString::fromStdString(exported), *window->Grid, QStringLiteral("Linograf"));
+        const std::string rows = PeerRows(exported);
+        EXPECT_NE(rows.find("\nabcde|FGH\n" + a + "|" + b + "\n"), std::string::npos) << rows;
+    }
 }
 
 // Columns a log file may hold beyond the journal's own (notes someone added): they make every

@@ -26,6 +26,7 @@
 #include "gui/button_edit.h"
 #include "gui/db_grid.h"
 #include "gui/db_navigator.h"
+#include "gui/export/db_grid_export.h"
 #include "gui/find_dialog.h"
 #include "gui/pages/journal_page.h"
 #include "gui/pages/port_page.h"
@@ -158,7 +159,7 @@ TEST_F(MainWindowTest, ControlsSitWhereDesigned) {
         {"Label3", {8, 44, -1, -1}},          {"eport", {123, 64, 100, 21}},
         {"espeed", {123, 88, 100, 21}},       {"ebit", {123, 112, 100, 21}},
         {"exor", {123, 136, 100, 21}},        {"estop", {123, 160, 100, 21}},
-        {"econtrol", {123, 184, 100, 21}},
+        {"econtrol", {123, 184, 100, 21}},    {"eencoding", {123, 208, 100, 21}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -576,6 +577,50 @@ TEST_F(MainWindowTest, ConfirmingThePortPage) {
     EXPECT_EQ(window->ecom->text(), "COM7, 19200, 8, Пробел, 1.5, Аппаратное");
     EXPECT_EQ(window->PageIndex(), 1);
     EXPECT_FALSE(std::filesystem::exists(ini_path));
+}
+
+// The encoding box lists common encodings, Windows-1251 first and shown when the settings file has
+// no key; it takes any name iconv knows, marks one it does not, and stores Windows-1251 as no
+// encoding at all, as the Windows program's files have it.
+TEST_F(MainWindowTest, TheEncodingBoxIsCheckedAndStoredWithTheParameters) {
+    WriteIni(FormatIni({{"V", 3}}, "filename=" + dir.File("e.xls") + "\ncomport=COM1\n"));
+    auto window = Open({1});
+    EXPECT_EQ(window->eencoding->currentText(), "Windows-1251");
+    for (const char* name : {"UTF-8", "ISO-8859-1", "KOI8-R", "CP866"})
+        EXPECT_GE(window->eencoding->findText(name), 0) << name;
+    window->ShowPage(2);
+    window->eport->setCurrentIndex(0);
+    window->eencoding->setCurrentText("no-such-encoding");
+    window->asave_port->trigger();
+    EXPECT_NE(TRequiredMarks::FindMark(window->eencoding), nullptr);
+    EXPECT_EQ(window->PageIndex(), 2);
+
+    struct Case {
+        const char* chosen;
+        const char* stored;
+    };
+    for (const Case& c :
+         {Case{"utf-8", "utf-8"}, Case{"Windows-1251", ""}, Case{"ISO-8859-1", "ISO-8859-1"}}) {
+        SCOPED_TRACE(c.chosen);
+        window->ShowPage(2);
+        window->eencoding->setCurrentText(c.chosen);
+        window->asave_port->trigger();
+        EXPECT_EQ(TRequiredMarks::FindMark(window->eencoding), nullptr);
+        window->asave_param->trigger();
+        EXPECT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
+        EXPECT_EQ(ini.ReadString("app", "encoding", "?"), c.stored);
+    }
+    window.reset();
+    window = Open({1});
+    EXPECT_EQ(window->eencoding->currentText(), "ISO-8859-1");
+
+    // A name typed in and never checked on the port page is refused when the parameters are
+    // confirmed, and nothing is stored.
+    window->eencoding->setCurrentText("no-such-encoding");
+    window->asave_param->trigger();
+    ASSERT_EQ(errors.Messages().size(), 1);
+    EXPECT_TRUE(errors.Messages()[0].contains("no-such-encoding")) << errors.Messages()[0].toStdString();
+    EXPECT_EQ(ini.ReadString("app", "encoding", "?"), "ISO-8859-1");
 }
 
 // The speed box takes any rate in range, typed in; a rate outside the list is stored in a key of
@@ -1102,6 +1147,63 @@ print('%.3f' % (time.mktime(stamp.value.timetuple()) + stamp.value.microsecond /
     ASSERT_NE(tab, std::string::npos) << peer.output;
     EXPECT_NEAR(std::stod(row.substr(0, tab)), fed, 1.0);
     EXPECT_EQ(row.substr(tab + 1), "abc");
+}
+
+// With stamping on, the journal grid shows the arrival column first, titled and formatted as the
+// workbook shows it; the log file holds the same times, and the export has them as real dates with
+// the same number format. The times the grid shows are compared with what python3-openpyxl reads
+// from the two files.
+TEST_F(MainWindowTest, TheGridShowsTheArrivalColumnAndTheExportHasItAsDates) {
+    ASSERT_TRUE(test::PythonHasModule("openpyxl")) << "python3-openpyxl is not installed";
+    const std::string log = dir.File("arrival.xlsx");
+    const std::string exported = dir.File("export.xlsx");
+    WriteIni(FormatIni({{"V", 3}}, "filename=" + log + "\ncomport=COM1\ntimestamp=1\n"));
+    auto window = Open({1});
+    TTableModel& model = *window->Grid->Model();
+    ASSERT_EQ(model.columnCount(), 2);
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), "Время поступления");
+    EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "V");
+    FakePort& port = Port(*window);
+    window->aplay->trigger();
+    ASSERT_TRUE(port.IsOpen());
+    port.Feed("abc\r");
+    port.Feed("def\r");
+    window->aplay->trigger();
+    ASSERT_FALSE(port.IsOpen());
+    ASSERT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(model.index(0, 1).data().toString(), "abc");
+    EXPECT_EQ(model.index(1, 1).data().toString(), "def");
+    ExportGrid(QString::fromStdString(exported), *window->Grid, QStringLiteral("Linograf"));
+    EXPECT_TRUE(errors.Messages().isEmpty()) << errors.Messages().join("\n").toStdString();
+
+    // Each file's date cells, as text to the millisecond, with their number formats; the log's
+    // header and texts too.
+    const test::CommandResult peer = test::RunPython(R"(
+import sys, datetime, openpyxl
+def shown(v):
+    v = v + datetime.timedelta(microseconds=500)
+    return v.strftime('%d.%m.%Y %H:%M:%S') + '.%03d' % (v.microsecond // 1000)
+for path in sys.argv[1:]:
+    for row in openpyxl.load_workbook(path).worksheets[0].iter_rows():
+        cells = []
+        for c in row:
+            if c.value is None: continue
+            cells.append('%s %s' % (shown(c.value), c.number_format) if c.is_date else str(c.value))
+        print('|'.join(cells))
+    print('--')
+)",
+                                                     {log, exported});
+    ASSERT_EQ(peer.exit_code, 0) << peer.errors;
+    const std::string format = " dd.mm.yyyy hh:mm:ss.000";
+    const std::string first = model.index(0, 0).data().toString().toStdString();
+    const std::string second = model.index(1, 0).data().toString().toStdString();
+    EXPECT_EQ(peer.output.substr(0, peer.output.find("--")),
+              "Время поступления|V\n" + first + format + "|abc\n" + second + format + "|def\n");
+    const std::string in_export = peer.output.substr(peer.output.find("--") + 3);
+    EXPECT_NE(
+        in_export.find("Время поступления|V\n" + first + format + "|abc\n" + second + format + "|def\n"),
+        std::string::npos)
+        << in_export;
 }
 
 // While the export pumps events, neither Start nor the parameters' OK may touch the journal
