@@ -4,6 +4,7 @@
 
 #include "core/format_journal.h"
 #include "tests/support/temp_dir.h"
+#include "text/cp1251.h"
 
 namespace linograf {
 namespace {
@@ -182,6 +183,27 @@ TEST_F(LineCaptureTest, ALineWithoutCarriageReturnStaysBounded) {
     Feed("\r");
     EXPECT_EQ(posted, (std::vector<Row>{{"1", "WXYZ", "123456"}}));
     EXPECT_EQ(capture.BufferBytes(), 0u);
+}
+
+// A journal rebuilt with the arrival column gets, in it, the capture clock's time when each line's
+// carriage return is taken; the fields are cut as without it.
+TEST_F(LineCaptureTest, TheArrivalColumnHoldsTheTimeEachLineEnded) {
+    tables.ArrivalColumn = true;
+    Load({{"A", 3}, {"B", 2}});
+    ASSERT_EQ(tables.JournalColumns().size(), 3u);
+    EXPECT_EQ(tables.JournalColumns()[0].field_name, "arrival");
+    EXPECT_EQ(Cp1251ToUtf8(tables.JournalColumns()[0].title), "Время поступления");
+    double now = 39146.5;
+    capture.Clock = [&] { return now; };
+    Feed("xxABCDE");
+    now = 39146.75;
+    Feed("\rFGH");
+    now = 39146.875;
+    Feed("IJ\r");
+    ASSERT_EQ(posted.size(), 2u);
+    // Noon is when the first line's bytes came; its carriage return came at 18:00.
+    EXPECT_EQ(posted[0], (Row{"1", "05.03.2007 18:00:00.000", "ABC", "DE"}));
+    EXPECT_EQ(posted[1], (Row{"2", "05.03.2007 21:00:00.000", "FGH", "IJ"}));
 }
 
 }  // namespace

@@ -80,6 +80,50 @@ TEST_F(MemTableTest, IntegerColumnsReadAndWriteText) {
     EXPECT_EQ(table.FieldByName("t").AsString(), "123");
 }
 
+// A date-time column (the journal's arrival time): a number of days since 1899-12-30, read as text
+// to the millisecond, ordered by its value, empty until set; it takes no text but the empty one.
+TEST(MemTableDateTime, ValuesTextOrderAndRefusals) {
+    TMemTable table{"d"};
+    table.FieldDefs() = {{"at", TFieldType::ftDateTime, 0}, {"n", TFieldType::ftInteger, 0}};
+    table.SetIndexFieldNames("at");
+    table.CreateDataSet();
+    // 39146.5 is noon on 5 March 2007 (Excel's serial date); 0.25 ms past 1 ms rounds to 1 ms.
+    struct Case {
+        double value;
+        const char* text;
+    };
+    const Case cases[] = {
+        {39146.5, "05.03.2007 12:00:00.000"},
+        {39146.5 + 1.25 / 86400000, "05.03.2007 12:00:00.001"},
+        {39145 + (23 * 3600 + 59 * 60 + 59.5) / 86400, "04.03.2007 23:59:59.500"},
+        {2, "01.01.1900 00:00:00.000"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        table.Append();
+        TField& at = table.FieldByName("at");
+        EXPECT_TRUE(at.IsNull());
+        EXPECT_EQ(at.AsString(), "");
+        at.SetAsDateTime(c.value);
+        table.FieldByName("n").SetAsInteger(n++);
+        table.Post();
+        EXPECT_EQ(table.FieldByName("at").AsString(), c.text);
+        EXPECT_DOUBLE_EQ(table.FieldByName("at").AsDateTime(), c.value);
+    }
+    // In the order of the values, not of the posts, and CellText agrees with AsString.
+    std::vector<std::string> texts;
+    for (int row = 0; row < table.RecordCount(); ++row) texts.push_back(table.CellText(row, 0));
+    EXPECT_EQ(texts, (std::vector<std::string>{"01.01.1900 00:00:00.000", "04.03.2007 23:59:59.500",
+                                               "05.03.2007 12:00:00.000", "05.03.2007 12:00:00.001"}));
+    table.Edit();
+    EXPECT_THROW(table.FieldByName("at").SetAsString("05.03.2007"), EDatabaseError);
+    EXPECT_THROW(table.FieldByName("at").AsInteger(), EDatabaseError);
+    EXPECT_THROW(table.FieldByName("n").SetAsDateTime(1), EDatabaseError);
+    table.FieldByName("at").SetAsString("");
+    EXPECT_TRUE(table.FieldByName("at").IsNull());
+    table.Cancel();
+}
+
 TEST_F(MemTableTest, ErrorsCarryTheirTexts) {
     struct Case {
         const char* expected;
