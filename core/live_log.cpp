@@ -397,6 +397,9 @@ void TLiveLog::PutBatch(std::vector<TPostedRow>& batch) {
 
 void TLiveLog::PutOne(TPostedRow& row) {
     if (row.header) header_ = row.header;
+    // The row itself says whether it is stamped: StampArrival belongs to the posting thread, which
+    // may set it for the next capture while this one's last rows are still written.
+    stamping_ = row.arrival.has_value();
     // An empty Filename is the mark of a capture start (the window may clear it itself).
     if (row.reselect || book_.Filename().empty() || row.name != expanded_name_) SelectFile(row.name, 1, {});
     if (book_.Tag() > LastRowIndex()) {
@@ -513,7 +516,7 @@ void TLiveLog::FitLayoutToFile() {
     // An arrival column first is this log's layout; one further right is where an earlier run
     // put it for a file made without it.
     values_at_ = found == 0 ? 1 : 0;
-    if (!StampArrival) {
+    if (!stamping_) {
         arrival_at_ = -1;
         if (found >= 0) {
             Report(TEvent::kNotice, "В файле " + file_name_ + " есть столбец «Время поступления»; " +
@@ -561,8 +564,8 @@ void TLiveLog::StartNewFile() {
 
 void TLiveLog::PutHeader() {
     // A file this log starts has the configured layout.
-    arrival_at_ = StampArrival ? 0 : -1;
-    values_at_ = StampArrival ? 1 : 0;
+    arrival_at_ = stamping_ ? 0 : -1;
+    values_at_ = stamping_ ? 1 : 0;
     workbook::TSheet& sheet = book_.Sheet(0);
     static const THeader kNone;
     const THeader& header = header_ ? *header_ : kNone;

@@ -275,6 +275,7 @@ class TLiveLog {
     // journal value.
     int arrival_at_ = -1;
     int values_at_ = 0;
+    bool stamping_ = false;  // the rows being put carry their arrival time
 
     std::thread writer_;
 };
