@@ -63,6 +63,23 @@ for si, (fs, vs) in enumerate(zip(formulas.worksheets, values.worksheets)):
                   repr(fs.formula_attributes.get(cell.coordinate)))
 )PY";
 
+// Every FORMULA record's option bits as [MS-XLS] defines them (fAlwaysCalc 0x0001, fFill 0x0004,
+// fShrFmla 0x0008, fClearErrors 0x0020), by sheet, row and column, read from the Workbook stream
+// with olefile. Bit 0x0002, which readers ignore, is our writer's calculate-on-load mark (the
+// sheet's RecalcFormulas) and left out.
+constexpr const char* kFormulaOptions = R"PY(
+import sys, struct, olefile
+data = olefile.OleFileIO(sys.argv[1]).openstream('Workbook').read()
+at, sheet = 0, -1
+while at + 4 <= len(data):
+    rid, size = struct.unpack_from('<HH', data, at)
+    if rid == 0x0809 and struct.unpack_from('<H', data, at + 6)[0] == 0x0010: sheet += 1
+    if rid == 0x0006:
+        row, col = struct.unpack_from('<HH', data, at + 4)
+        print('formula', sheet, row, col, hex(struct.unpack_from('<H', data, at + 18)[0] & ~0x0002))
+    at += 4 + size
+)PY";
+
 Lines SplitLines(const std::string& text) {
     Lines lines;
     std::istringstream in(text);
@@ -196,7 +213,7 @@ TEST_F(LiveLogXlsFidelity, XlwtNumbersDatesAndSheetStatesSurviveALoggedRow) {
 
 // LibreOffice: formulas whose cached results are errors, an array formula, array constants (of
 // numbers and of texts), a formula with a text result, a colour outside the default palette
-// (LibreOffice then writes a PALETTE record), a date and a hidden sheet.
+// (LibreOffice then writes a PALETTE record), a date, a volatile formula and a hidden sheet.
 constexpr const char* kOfficeSource = R"PY(
 import sys, datetime, openpyxl
 from openpyxl.styles import Font, PatternFill
@@ -218,6 +235,7 @@ s["D1"].font = Font(color="FF123456")
 s["D1"].fill = PatternFill("solid", fgColor="FF9A3B5C")
 s["E1"] = datetime.datetime(2024, 2, 29, 13, 45)
 s["E1"].number_format = "DD.MM.YYYY hh:mm"
+s["F1"] = '=INDIRECT("A1")'
 h = wb.create_sheet("Hidden")
 h["A1"] = "=Итоги!A1*10"
 h.sheet_state = "hidden"
@@ -237,8 +255,15 @@ TEST_F(LiveLogXlsFidelity, LibreOfficeFormulasColoursAndSheetsSurviveALoggedRow)
     ASSERT_NE(std::find(before.begin(), before.end(), "cell 0 1 1 5 '#N/A'"), before.end());
     ASSERT_NE(std::find(before.begin(), before.end(), "colour 8 (0, 0, 0)"), before.end());
 
+    // LibreOffice marks the volatile INDIRECT to be calculated always (fAlwaysCalc).
+    const Lines options_before = PythonView(kFormulaOptions, path);
+    ASSERT_NE(std::find(options_before.begin(), options_before.end(), "formula 0 0 5 0x1"),
+              options_before.end())
+        << ::testing::PrintToString(options_before);
+
     LogOneRow(path);
     ExpectOnlyAdded(before, PythonView(kXlrdView, path), AddedRow(5));
+    ExpectOnlyAdded(options_before, PythonView(kFormulaOptions, path), {});
 
     // LibreOffice reads the same formulas, results and sheets from both files.
     const Lines office_before = PythonView(kOfficeView, Convert(original, "xlsx", ".xlsx"));
