@@ -1,6 +1,6 @@
-// Extending an .xls another program made loses nothing: each producer (python3-xlwt, LibreOffice)
-// makes a small workbook of one kind of content during the test, the live log extends it by one
-// row, and python3-xlrd (with formatting) and LibreOffice then see every original value, formula,
+// Extending an .xls another program made loses nothing: each producer (python3-xlwt, LibreOffice,
+// gnumeric) makes a small workbook of one kind of content during the test, the live log extends it
+// by one row, and python3-xlrd (with formatting) and LibreOffice then see every original value, formula,
 // cached result, sheet name and state, date and colour as the producer wrote them, plus the row.
 #include <gtest/gtest.h>
 
@@ -273,6 +273,60 @@ TEST_F(LiveLogXlsFidelity, LibreOfficeFormulasColoursAndSheetsSurviveALoggedRow)
         << ::testing::PrintToString(office_before);
     ExpectOnlyAdded(office_before, office_after,
                     {"cell 0 A6 'новая' 'новая' None", "cell 0 B6 '2,5' '2,5' None"});
+}
+
+// gnumeric (ssconvert) converts an openpyxl workbook into an .xls of its own: a PALETTE record,
+// error and text results it calculated, a date, a hidden sheet.
+constexpr const char* kGnumericSource = R"PY(
+import sys, datetime, openpyxl
+from openpyxl.styles import Font
+wb = openpyxl.Workbook()
+s = wb.active
+s.title = 'Итоги'
+s['A1'] = '  два пробела  '
+s['B1'] = 0.30000000000000004
+s['C1'] = 'colour'
+s['C1'].font = Font(color='FF123456')
+s['A2'] = datetime.datetime(2024, 2, 29, 13, 45)
+s['A2'].number_format = 'DD.MM.YYYY hh:mm'
+s['B2'] = '=B1*2'
+s['C2'] = '=1/0'
+s['D2'] = '=NA()'
+s['E2'] = '=A1&"!"'
+h = wb.create_sheet('Hidden')
+h['A1'] = 'hidden'
+h.sheet_state = 'hidden'
+wb.save(sys.argv[1])
+)PY";
+
+TEST_F(LiveLogXlsFidelity, GnumericPaletteResultsAndSheetsSurviveALoggedRow) {
+    const std::string ssconvert = test::FindProgram("ssconvert");
+    if (ssconvert.empty()) GTEST_SKIP() << "gnumeric is not installed (scripts/setup.sh --tests installs it)";
+    if (!HaveLibreOffice()) GTEST_SKIP() << "LibreOffice or python3-openpyxl missing";
+    const std::string source = dir.File("gnumeric-source.xlsx");
+    const test::CommandResult made = test::RunPython(kGnumericSource, {source});
+    ASSERT_EQ(made.exit_code, 0) << made.errors;
+    const std::string path = dir.File("gnumeric.xls");
+    const test::CommandResult converted = test::RunCommand({ssconvert, source, path});
+    ASSERT_EQ(converted.exit_code, 0) << converted.errors;
+    const std::string original = Keep(path);
+    const Lines before = PythonView(kXlrdView, path);
+    ASSERT_NE(std::find(before.begin(), before.end(), "sheet 1 Hidden 1"), before.end())
+        << ::testing::PrintToString(before);
+    ASSERT_NE(std::find(before.begin(), before.end(), "cell 0 1 2 5 '#DIV/0!'"), before.end());
+    ASSERT_NE(std::find(before.begin(), before.end(), "cell 0 1 4 1 '  два пробела  !'"), before.end());
+    // The font colour went into the file's PALETTE.
+    ASSERT_TRUE(std::any_of(before.begin(), before.end(), [](const std::string& line) {
+        return line.starts_with("colour") && line.ends_with(" (18, 52, 86)");
+    }));
+    const Lines options_before = PythonView(kFormulaOptions, path);
+
+    LogOneRow(path);
+    ExpectOnlyAdded(before, PythonView(kXlrdView, path), AddedRow(2));
+    ExpectOnlyAdded(options_before, PythonView(kFormulaOptions, path), {});
+    ExpectOnlyAdded(PythonView(kOfficeView, Convert(original, "xlsx", ".xlsx")),
+                    PythonView(kOfficeView, Convert(path, "xlsx", ".xlsx")),
+                    {"cell 0 A3 'новая' 'новая' None", "cell 0 B3 '2,5' '2,5' None"});
 }
 
 }  // namespace
