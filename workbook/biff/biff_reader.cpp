@@ -66,13 +66,11 @@ std::vector<uint8_t> XfFromBiff5(std::span<const uint8_t> d) {
     return x;
 }
 
-// A BIFF8 string of 16-bit characters: character count (two bytes, or one where `short_count`),
-// the option byte 0x01 and the characters.
-std::vector<uint8_t> WideBiff8String(std::u16string_view text, bool short_count = false) {
-    std::vector<uint8_t> d;
-    d.push_back(static_cast<uint8_t>(text.size()));
-    if (!short_count) d.push_back(static_cast<uint8_t>(text.size() >> 8));
-    d.push_back(0x01);
+// A BIFF8 string of 16-bit characters: character count (u16), the option byte 0x01 and the
+// characters.
+std::vector<uint8_t> WideBiff8String(std::u16string_view text) {
+    std::vector<uint8_t> d = {static_cast<uint8_t>(text.size()), static_cast<uint8_t>(text.size() >> 8),
+                              0x01};
     for (char16_t c : text) {
         d.push_back(static_cast<uint8_t>(c));
         d.push_back(static_cast<uint8_t>(c >> 8));
