@@ -24,6 +24,9 @@ if [ "${1:-}" = "--tests" ]; then
     # independent peers the tests open our files with
     python3 python3-xlrd python3-openpyxl python3-olefile python3-xlwt python3-xlsxwriter
     libxlsxwriter-dev unzip libreoffice-calc-nogui
+    # gnumeric's ssconvert, a producer of the workbooks the live log extends (about 90 MB with
+    # its GTK libraries; it runs without a display)
+    gnumeric
     # the unpacked package's man page, its service unit and its desktop entry
     man-db systemd desktop-file-utils
     # windows on the offscreen platform and under Xvfb for screenshots

@@ -1,6 +1,6 @@
-// Extending an .xls another program made loses nothing: each producer (python3-xlwt, LibreOffice)
-// makes a small workbook of one kind of content during the test, the live log extends it by one
-// row, and python3-xlrd (with formatting) and LibreOffice then see every original value, formula,
+// Extending an .xls another program made loses nothing: each producer (python3-xlwt, LibreOffice,
+// gnumeric) makes a small workbook of one kind of content during the test, the live log extends it
+// by one row, and python3-xlrd (with formatting) and LibreOffice then see every original value, formula,
 // cached result, sheet name and state, date and colour as the producer wrote them, plus the row.
 #include <gtest/gtest.h>
 
@@ -61,6 +61,23 @@ for si, (fs, vs) in enumerate(zip(formulas.worksheets, values.worksheets)):
                 value = "%.17g" % value
             print("cell", si, cell.coordinate, repr(cell.value), repr(value),
                   repr(fs.formula_attributes.get(cell.coordinate)))
+)PY";
+
+// Every FORMULA record's option bits as [MS-XLS] defines them (fAlwaysCalc 0x0001, fFill 0x0004,
+// fShrFmla 0x0008, fClearErrors 0x0020), by sheet, row and column, read from the Workbook stream
+// with olefile. Bit 0x0002, which readers ignore, is our writer's calculate-on-load mark (the
+// sheet's RecalcFormulas) and left out.
+constexpr const char* kFormulaOptions = R"PY(
+import sys, struct, olefile
+data = olefile.OleFileIO(sys.argv[1]).openstream('Workbook').read()
+at, sheet = 0, -1
+while at + 4 <= len(data):
+    rid, size = struct.unpack_from('<HH', data, at)
+    if rid == 0x0809 and struct.unpack_from('<H', data, at + 6)[0] == 0x0010: sheet += 1
+    if rid == 0x0006:
+        row, col = struct.unpack_from('<HH', data, at + 4)
+        print('formula', sheet, row, col, hex(struct.unpack_from('<H', data, at + 18)[0] & ~0x0002))
+    at += 4 + size
 )PY";
 
 Lines SplitLines(const std::string& text) {
@@ -196,7 +213,7 @@ TEST_F(LiveLogXlsFidelity, XlwtNumbersDatesAndSheetStatesSurviveALoggedRow) {
 
 // LibreOffice: formulas whose cached results are errors, an array formula, array constants (of
 // numbers and of texts), a formula with a text result, a colour outside the default palette
-// (LibreOffice then writes a PALETTE record), a date and a hidden sheet.
+// (LibreOffice then writes a PALETTE record), a date, a volatile formula and a hidden sheet.
 constexpr const char* kOfficeSource = R"PY(
 import sys, datetime, openpyxl
 from openpyxl.styles import Font, PatternFill
@@ -218,6 +235,7 @@ s["D1"].font = Font(color="FF123456")
 s["D1"].fill = PatternFill("solid", fgColor="FF9A3B5C")
 s["E1"] = datetime.datetime(2024, 2, 29, 13, 45)
 s["E1"].number_format = "DD.MM.YYYY hh:mm"
+s["F1"] = '=INDIRECT("A1")'
 h = wb.create_sheet("Hidden")
 h["A1"] = "=Итоги!A1*10"
 h.sheet_state = "hidden"
@@ -237,8 +255,15 @@ TEST_F(LiveLogXlsFidelity, LibreOfficeFormulasColoursAndSheetsSurviveALoggedRow)
     ASSERT_NE(std::find(before.begin(), before.end(), "cell 0 1 1 5 '#N/A'"), before.end());
     ASSERT_NE(std::find(before.begin(), before.end(), "colour 8 (0, 0, 0)"), before.end());
 
+    // LibreOffice marks the volatile INDIRECT to be calculated always (fAlwaysCalc).
+    const Lines options_before = PythonView(kFormulaOptions, path);
+    ASSERT_NE(std::find(options_before.begin(), options_before.end(), "formula 0 0 5 0x1"),
+              options_before.end())
+        << ::testing::PrintToString(options_before);
+
     LogOneRow(path);
     ExpectOnlyAdded(before, PythonView(kXlrdView, path), AddedRow(5));
+    ExpectOnlyAdded(options_before, PythonView(kFormulaOptions, path), {});
 
     // LibreOffice reads the same formulas, results and sheets from both files.
     const Lines office_before = PythonView(kOfficeView, Convert(original, "xlsx", ".xlsx"));
@@ -248,6 +273,60 @@ TEST_F(LiveLogXlsFidelity, LibreOfficeFormulasColoursAndSheetsSurviveALoggedRow)
         << ::testing::PrintToString(office_before);
     ExpectOnlyAdded(office_before, office_after,
                     {"cell 0 A6 'новая' 'новая' None", "cell 0 B6 '2,5' '2,5' None"});
+}
+
+// gnumeric (ssconvert) converts an openpyxl workbook into an .xls of its own: a PALETTE record,
+// error and text results it calculated, a date, a hidden sheet.
+constexpr const char* kGnumericSource = R"PY(
+import sys, datetime, openpyxl
+from openpyxl.styles import Font
+wb = openpyxl.Workbook()
+s = wb.active
+s.title = 'Итоги'
+s['A1'] = '  два пробела  '
+s['B1'] = 0.30000000000000004
+s['C1'] = 'colour'
+s['C1'].font = Font(color='FF123456')
+s['A2'] = datetime.datetime(2024, 2, 29, 13, 45)
+s['A2'].number_format = 'DD.MM.YYYY hh:mm'
+s['B2'] = '=B1*2'
+s['C2'] = '=1/0'
+s['D2'] = '=NA()'
+s['E2'] = '=A1&"!"'
+h = wb.create_sheet('Hidden')
+h['A1'] = 'hidden'
+h.sheet_state = 'hidden'
+wb.save(sys.argv[1])
+)PY";
+
+TEST_F(LiveLogXlsFidelity, GnumericPaletteResultsAndSheetsSurviveALoggedRow) {
+    const std::string ssconvert = test::FindProgram("ssconvert");
+    if (ssconvert.empty()) GTEST_SKIP() << "gnumeric is not installed (scripts/setup.sh --tests installs it)";
+    if (!HaveLibreOffice()) GTEST_SKIP() << "LibreOffice or python3-openpyxl missing";
+    const std::string source = dir.File("gnumeric-source.xlsx");
+    const test::CommandResult made = test::RunPython(kGnumericSource, {source});
+    ASSERT_EQ(made.exit_code, 0) << made.errors;
+    const std::string path = dir.File("gnumeric.xls");
+    const test::CommandResult converted = test::RunCommand({ssconvert, source, path});
+    ASSERT_EQ(converted.exit_code, 0) << converted.errors;
+    const std::string original = Keep(path);
+    const Lines before = PythonView(kXlrdView, path);
+    ASSERT_NE(std::find(before.begin(), before.end(), "sheet 1 Hidden 1"), before.end())
+        << ::testing::PrintToString(before);
+    ASSERT_NE(std::find(before.begin(), before.end(), "cell 0 1 2 5 '#DIV/0!'"), before.end());
+    ASSERT_NE(std::find(before.begin(), before.end(), "cell 0 1 4 1 '  два пробела  !'"), before.end());
+    // The font colour went into the file's PALETTE.
+    ASSERT_TRUE(std::any_of(before.begin(), before.end(), [](const std::string& line) {
+        return line.starts_with("colour") && line.ends_with(" (18, 52, 86)");
+    }));
+    const Lines options_before = PythonView(kFormulaOptions, path);
+
+    LogOneRow(path);
+    ExpectOnlyAdded(before, PythonView(kXlrdView, path), AddedRow(2));
+    ExpectOnlyAdded(options_before, PythonView(kFormulaOptions, path), {});
+    ExpectOnlyAdded(PythonView(kOfficeView, Convert(original, "xlsx", ".xlsx")),
+                    PythonView(kOfficeView, Convert(path, "xlsx", ".xlsx")),
+                    {"cell 0 A3 'новая' 'новая' None", "cell 0 B3 '2,5' '2,5' None"});
 }
 
 }  // namespace

@@ -173,6 +173,30 @@ wb.save(sys.argv[1])
 )PY");
     ExpectKeptWithNewRow(Describe(path_));
 
+    // The document properties list the worksheets and the chart sheet under their own headings,
+    // as openpyxl tells the sheets apart.
+    const auto parts = RunPython(R"PY(
+import sys, zipfile, openpyxl
+from xml.etree import ElementTree as ET
+wb = openpyxl.load_workbook(sys.argv[1])
+print('expected', 'Worksheets', len(wb.worksheets), 'Charts', len(wb.chartsheets),
+      *[ws.title for ws in wb.worksheets], *[cs.title for cs in wb.chartsheets])
+V = '{http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes}'
+P = '{http://schemas.openxmlformats.org/officeDocument/2006/extended-properties}'
+app = ET.fromstring(zipfile.ZipFile(sys.argv[1]).read('docProps/app.xml'))
+pairs = [v[0].text for v in app.find(P + 'HeadingPairs').iter(V + 'variant')]
+titles = [t.text for t in app.find(P + 'TitlesOfParts').iter(V + 'lpstr')]
+print('written', *pairs, *titles)
+)PY",
+                                 {path_});
+    ASSERT_EQ(parts.exit_code, 0) << parts.errors;
+    std::istringstream lines(parts.output);
+    std::string expected, written;
+    std::getline(lines, expected);
+    std::getline(lines, written);
+    EXPECT_EQ(expected, "expected Worksheets 4 Charts 1 Totals Helper Secret Last Chart");
+    EXPECT_EQ(written.substr(written.find(' ')), expected.substr(expected.find(' ')));
+
     // LibreOffice calculates the formulas that have no stored result instead of showing 0.
     const std::string soffice = linograf::test::FindProgram("soffice");
     if (soffice.empty()) GTEST_SKIP() << "LibreOffice is not installed";

@@ -389,12 +389,16 @@ TEST_F(BiffReaderInterop, ReadsWhatLibreOfficeWritesAndKeepsItsSummaries) {
     EXPECT_EQ(office.at("1 0 0"), "s " + Utf16Hex(u"second sheet"));
 }
 
-// A BIFF5 workbook whose 8-bit texts are in the code page its CODEPAGE record names: sheet name,
-// text cells and a formula's text result read as xlrd reads them (xlrd honours CODEPAGE too), and
-// the BIFF8 file written from it holds the same texts.
+// A BIFF5 workbook whose 8-bit texts are in the code page its CODEPAGE record names: the user
+// name (WRITEACCESS, which comes before CODEPAGE), a user style's name, sheet name, text cells and
+// a formula's text result read as xlrd reads them (xlrd honours CODEPAGE too), and the BIFF8 file
+// written from it holds the same texts.
 constexpr const char* kXlrdTexts = R"(
 import sys, xlrd
 book = xlrd.open_workbook(sys.argv[1], formatting_info=True)
+print("user", book.user_name.encode("utf-16-le").hex())
+for name, (built_in, xf) in sorted(book.style_name_map.items()):
+    if not built_in: print("style", name.encode("utf-16-le").hex())
 for si, sh in enumerate(book.sheets()):
     print("sheet", si, sh.name.encode("utf-16-le").hex())
     for r in range(sh.nrows):
@@ -414,7 +418,9 @@ TEST_F(BiffReaderInterop, Biff5TextsReadInTheirCodePage) {
         auto globals = [&](uint32_t sheet_at) {
             Records r;
             r.Add(0x0809, Bytes().U16(0x0500).U16(0x0005).U16(0).U16(0));
+            r.Add(0x005C, Bytes().U8(static_cast<uint32_t>(word.size())).Raw(word).Fill(25, ' '));
             r.Add(0x0042, Bytes().U16(code_page));
+            r.Add(0x0293, Bytes().U16(0).U8(static_cast<uint32_t>(word.size())).Raw(word));
             r.Add(0x0085, Bytes().U32(sheet_at).U8(0).U8(0).U8(static_cast<uint32_t>(word.size())).Raw(word));
             r.Add(0x000A, "");
             return r;
@@ -443,8 +449,11 @@ TEST_F(BiffReaderInterop, Biff5TextsReadInTheirCodePage) {
         const std::string path = dir.File("biff5-" + std::to_string(code_page) + ".xls");
         biffreadtest::WriteXls(path, book5.bytes(), u"Book");
         const std::vector<std::string> original = DumpWithPython(kXlrdTexts, path);
-        ASSERT_EQ(original.size(), 3u) << code_page;
-        EXPECT_EQ(original[0], "sheet 0 " + Utf16Hex(code_page == 1251 ? u"Привет" : u"Ïðèâåò"));
+        ASSERT_EQ(original.size(), 5u) << code_page;
+        const std::string hex = Utf16Hex(code_page == 1251 ? u"Привет" : u"Ïðèâåò");
+        EXPECT_EQ(original[0], "user " + hex);
+        EXPECT_EQ(original[1], "style " + hex);
+        EXPECT_EQ(original[2], "sheet 0 " + hex);
 
         TTabulon4 book;
         Read(book, path);

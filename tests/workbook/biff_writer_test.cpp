@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 
@@ -342,6 +344,25 @@ TEST_F(BiffWriterTest, InvalidErrorCodeNamesTheCellAndTheCellCount) {
     } catch (const EBiffWriteError& e) {
         EXPECT_STREQ(e.what(), "Error on writing record # 2\rInvalid error value in cell 3:2");
     }
+}
+
+// A formula read from Open XML keeps its text only; BIFF8 needs its tokens, and an empty formula
+// would stand where the formula was. The write fails before the file exists.
+TEST_F(BiffWriterTest, FormulaWithoutTokensFailsTheWrite) {
+    auto formula = std::make_unique<TFormulaData>();
+    formula->text = u"=A1*2";
+    formula->result_known = false;
+    book.Sheet(0).SetAsInteger(0, 0, 1);
+    book.Sheet(0).SetFormula(1, 0, kDefaultCellFormat, ctNumberFormula, std::move(formula));
+    try {
+        Write();
+        FAIL() << "no exception";
+    } catch (const EBiffWriteError& e) {
+        EXPECT_STREQ(e.what(),
+                     "Error on writing record # 2\rFormula without tokens in cell 1:0 cannot be written as "
+                     "BIFF8");
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST_F(BiffWriterTest, MergedAreasGoIntoRecordsOf1027) {

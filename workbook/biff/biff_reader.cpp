@@ -66,6 +66,18 @@ std::vector<uint8_t> XfFromBiff5(std::span<const uint8_t> d) {
     return x;
 }
 
+// A BIFF8 string of 16-bit characters: character count (u16), the option byte 0x01 and the
+// characters.
+std::vector<uint8_t> WideBiff8String(std::u16string_view text) {
+    std::vector<uint8_t> d = {static_cast<uint8_t>(text.size()), static_cast<uint8_t>(text.size() >> 8),
+                              0x01};
+    for (char16_t c : text) {
+        d.push_back(static_cast<uint8_t>(c));
+        d.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return d;
+}
+
 }  // namespace
 
 TBiffReader::TBiffReader(TTabulon4& book) : book_(book), decoder_(std::make_unique<TCodePageDecoder>()) {}
@@ -282,17 +294,17 @@ bool TBiffReader::DispatchSettings() {
         case rec::WRITEACCESS: {
             consumed_ = true;
             if (biff_ < 5) return true;
-            std::vector<uint8_t> d;
             if (biff_ == 8) {
-                d.assign(Data().begin(), Data().end());
+                std::vector<uint8_t> d(Data().begin(), Data().end());
+                if (d.size() < kWriteAccessSize) d.resize(kWriteAccessSize, 0x20);
+                Store(id_, d);
             } else if (length_ > 0) {
-                // BIFF5: a byte-counted 8-bit name.
+                // BIFF5: a byte-counted 8-bit name, in the code page of the CODEPAGE record that
+                // usually follows it; decoded now and again when that record comes.
                 const size_t count = std::min<size_t>(U8(0), length_ - 1);
-                d = {static_cast<uint8_t>(count), 0, 0};
-                d.insert(d.end(), data_ + 1, data_ + 1 + static_cast<std::ptrdiff_t>(count));
+                write_access_name_.assign(data_ + 1, data_ + 1 + static_cast<std::ptrdiff_t>(count));
+                Store(id_, WriteAccessRecord());
             }
-            if (d.size() < kWriteAccessSize) d.resize(kWriteAccessSize, 0x20);
-            Store(id_, d);
             return true;
         }
         case rec::WSBOOL:
@@ -544,10 +556,12 @@ void TBiffReader::Style() {
     Place(kPlaceholderFormats);
     std::vector<uint8_t> d(Data().begin(), Data().end());
     if (biff_ < 8 && d.size() >= 3 && !(Get16(d.data()) & 0x8000)) {
-        // A user style's byte-counted name becomes a BIFF8 string with 8-bit characters.
+        // A user style's byte-counted 8-bit name, in the file's code page, becomes a BIFF8 string
+        // of 16-bit characters.
         const size_t count = std::min<size_t>(d[2], d.size() - 3);
-        std::vector<uint8_t> wide = {d[0], d[1], static_cast<uint8_t>(count), 0, 0};
-        wide.insert(wide.end(), d.begin() + 3, d.begin() + 3 + static_cast<std::ptrdiff_t>(count));
+        std::vector<uint8_t> wide = {d[0], d[1]};
+        const std::vector<uint8_t> name = WideBiff8String(Decode({d.data() + 3, count}));
+        wide.insert(wide.end(), name.begin(), name.end());
         d = std::move(wide);
     }
     book_.NamedStyles().push_back({rec::STYLE, std::move(d)});
@@ -630,9 +644,21 @@ void TBiffReader::CodePage() {
     const uint16_t code_page = U16(0);
     if (biff_ < 8 && code_page != 1200) decoder_ = std::make_unique<TCodePageDecoder>(code_page);
     if (biff_ < 5) return;
+    if (biff_ < 8 && !write_access_name_.empty() && book_.Globals().HasNamed(rec::WRITEACCESS))
+        book_.Globals().Named(rec::WRITEACCESS).data = WriteAccessRecord();
     std::vector<uint8_t> d(2);
     Put16(d.data(), biff_ == 8 ? code_page : 1200);
     Store(id_, d);
+}
+
+// The BIFF8 WRITEACCESS record of a BIFF5 file's user name: a string of 16-bit characters (as
+// many as fit) padded with blanks to the record's fixed size.
+std::vector<uint8_t> TBiffReader::WriteAccessRecord() const {
+    std::u16string name = Decode(write_access_name_);
+    name.resize(std::min<size_t>(name.size(), (kWriteAccessSize - 3) / 2));
+    std::vector<uint8_t> d = WideBiff8String(name);
+    d.resize(kWriteAccessSize, 0x20);
+    return d;
 }
 
 bool TBiffReader::ReadNextIf(std::initializer_list<uint16_t> ids) {

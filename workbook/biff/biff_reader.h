@@ -129,6 +129,7 @@ class TBiffReader {
     // 8-bit characters in the code page of the file's CODEPAGE record (BIFF5 and older).
     std::u16string Decode(std::span<const uint8_t> bytes) const { return decoder_->Decode(bytes); }
     void CodePage();
+    std::vector<uint8_t> WriteAccessRecord() const;
 
     // The record after the current one, read into next_ when it has one of the given ids.
     bool ReadNextIf(std::initializer_list<uint16_t> ids);
@@ -172,6 +173,7 @@ class TBiffReader {
     int fonts_read_ = 0;
     std::vector<TSharedFormula> shared_formulas_;
     std::unique_ptr<TCodePageDecoder> decoder_;
+    std::vector<uint8_t> write_access_name_;  // a BIFF5 file's user name, as its bytes
 };
 
 }  // namespace linograf::workbook

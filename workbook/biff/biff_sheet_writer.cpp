@@ -176,6 +176,20 @@ uint8_t ErrorByte(uint8_t code, const TCellRef& c) {
     return kErrorBytes[code - 1];
 }
 
+// FORMULA options as read: fAlwaysCalc (0x0001, volatile functions), fFill (0x0004), fClearErrors
+// (0x0020) and the reserved bits. fShrFmla (0x0008) only while the tokens still point to a shared
+// formula (ptgExp): the reader makes a group member's tokens its own. A result not known is
+// asked to be calculated (fAlwaysCalc), so the cached 0 is never shown; 0x0002 asks for a
+// calculation when the file is opened.
+uint16_t FormulaOptions(const TFormulaData& f, bool recalc) {
+    constexpr uint16_t kAlwaysCalc = 0x0001, kCalcOnLoad = 0x0002, kSharedFormula = 0x0008;
+    uint16_t options = f.options;
+    if (f.tokens.empty() || f.tokens[0] != 0x01) options &= ~kSharedFormula;
+    if (!f.result_known) options |= kAlwaysCalc;
+    if (recalc) options |= kCalcOnLoad;
+    return options;
+}
+
 // FORMULA: the cached result, the options, the tokens and the data after them; then the ARRAY or
 // TABLE record of the range the cell heads, and the text of a text result.
 void PutFormula(TXLSStream& stream, const TCell& cell, const TCellRef& c, uint32_t xf, bool recalc) {
@@ -197,10 +211,15 @@ void PutFormula(TXLSStream& stream, const TCell& cell, const TCellRef& c, uint32
     if (22 + f.tokens.size() + f.extra.size() > static_cast<size_t>(TBiffWriter::kRecordLimit))
         throw std::runtime_error("Formula too long in cell " + std::to_string(c.col) + ":" +
                                  std::to_string(c.row));
+    // A formula without tokens (one read from Open XML, which keeps only its text) would be an
+    // empty formula here.
+    if (f.tokens.empty())
+        throw std::runtime_error("Formula without tokens in cell " + std::to_string(c.col) + ":" +
+                                 std::to_string(c.row) + " cannot be written as BIFF8");
     TCellRecord r(stream, rec::FORMULA, 22 + f.tokens.size() + f.extra.size(), c, xf);
     uint8_t* p = r.Body();
     std::memcpy(p, result, 8);
-    Put16(p + 8, recalc ? 0x0002 : 0);
+    Put16(p + 8, FormulaOptions(f, recalc));
     Put32(p + 10, 0);
     Put16(p + 14, static_cast<uint32_t>(f.tokens.size()));
     if (!f.tokens.empty()) std::memcpy(p + 16, f.tokens.data(), f.tokens.size());

@@ -11,6 +11,8 @@
 #include <span>
 #include <stdexcept>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "base/memory_stream.h"
 #include "text/wide_text.h"
@@ -545,21 +547,32 @@ void TXLSWrite2007XML::WriteCoreProperties() {
     xml_.EndTag();
 }
 
+// The parts of the document by kind, as spreadsheet programs list them: a heading with the count
+// of each kind present (worksheets, then chart sheets), and the titles in the same order.
 void TXLSWrite2007XML::WriteAppProperties() {
-    const int sheets = book_.Sheets().Count();
+    std::vector<std::string> worksheets, charts;
+    for (int i = 0; i < book_.Sheets().Count(); ++i)
+        (IsChartSheet(book_, i) ? charts : worksheets).push_back(EscapeXml(book_.Sheet(i).Name()));
+    std::vector<std::pair<const char*, const std::vector<std::string>*>> groups;
+    if (!worksheets.empty()) groups.emplace_back("Worksheets", &worksheets);
+    if (!charts.empty()) groups.emplace_back("Charts", &charts);
     xml_.XmlDeclaration();
     xml_.BeginTag("Properties",
                   R"(xmlns="http://schemas.openxmlformats.org/officeDocument/2006/extended-properties" )"
                   R"(xmlns:vt="http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes")");
     xml_.WriteRaw(
-        "<Application>Microsoft Excel</Application><DocSecurity>0</DocSecurity><ScaleCrop>false</ScaleCrop>"
-        R"(<HeadingPairs><vt:vector size="2" baseType="variant"><vt:variant><vt:lpstr>Worksheets</vt:lpstr>)"
-        "</vt:variant><vt:variant>");
-    xml_.WriteRaw("<vt:i4>" + std::to_string(sheets) + "</vt:i4>");
-    xml_.WriteRaw("</vt:variant></vt:vector></HeadingPairs><TitlesOfParts>");
-    xml_.WriteRaw(R"(<vt:vector size=")" + std::to_string(sheets) + R"(" baseType="lpstr">)");
-    for (int i = 0; i < sheets; ++i)
-        xml_.WriteRaw("<vt:lpstr>" + EscapeXml(book_.Sheet(i).Name()) + "</vt:lpstr>");
+        "<Application>Microsoft Excel</Application><DocSecurity>0</DocSecurity><ScaleCrop>false</ScaleCrop>");
+    xml_.WriteRaw(R"(<HeadingPairs><vt:vector size=")" + std::to_string(2 * groups.size()) +
+                  R"(" baseType="variant">)");
+    for (const auto& [heading, titles] : groups)
+        xml_.WriteRaw(std::string("<vt:variant><vt:lpstr>") + heading +
+                      "</vt:lpstr></vt:variant><vt:variant><vt:i4>" + std::to_string(titles->size()) +
+                      "</vt:i4></vt:variant>");
+    xml_.WriteRaw("</vt:vector></HeadingPairs><TitlesOfParts>");
+    xml_.WriteRaw(R"(<vt:vector size=")" + std::to_string(worksheets.size() + charts.size()) +
+                  R"(" baseType="lpstr">)");
+    for (const auto& [heading, titles] : groups)
+        for (const std::string& title : *titles) xml_.WriteRaw("<vt:lpstr>" + title + "</vt:lpstr>");
     xml_.WriteRaw(
         "</vt:vector></TitlesOfParts><Company>Corvane Data</Company><LinksUpToDate>false</LinksUpToDate>"
         "<SharedDoc>false</SharedDoc><HyperlinksChanged>false</HyperlinksChanged>"
