@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -87,22 +88,41 @@ class CapturePortTest : public ::testing::Test {
     void SetUp() override {
         if (!test::PythonHasModule("openpyxl")) GTEST_SKIP() << "python3-openpyxl missing";
     }
-    // `ini`: the settings file (by default one that does not exist).
+    // `ini`: the settings file (by default one that does not exist). Every run keeps a status
+    // file, by which the test sees when the port is open.
     std::future<test::CommandResult> Capture(std::vector<std::string> arguments, std::string ini = {}) {
+        const auto given = std::find(arguments.begin(), arguments.end(), "--status-file");
+        if (given != arguments.end() && given + 1 != arguments.end()) {
+            status_path_ = *(given + 1);
+        } else {
+            status_path_ = dir.File("opened-status.json");
+            arguments.insert(arguments.end(), {"--status-file", status_path_});
+        }
+        std::filesystem::remove(status_path_);
         arguments.insert(arguments.begin(), {LINOGRAF_PROGRAM, "capture"});
         arguments.push_back("--ini=" + (ini.empty() ? dir.File("none.ini") : ini));
         return std::async(std::launch::async, [arguments] { return test::RunCommand(arguments); });
     }
-    // Until the program has the terminal open with its own settings: the speed differs from the
-    // one the test set. Opening goes on after the settings (input already waiting is discarded,
-    // then the port threads start), with nothing the test can see from outside; a sanitizer build
-    // on a busy machine takes a good part of a second for it, so the test gives it one.
-    static bool WaitOpened(const Pty& pty, unsigned before) {
-        for (int i = 0; i < 10000; ++i) {
-            if (pty.Settings().c_ospeed != before) {
-                std::this_thread::sleep_for(1s);
-                return true;
-            }
+    // Until the program has the terminal open with its own settings and reads it. The speed
+    // changes first (the one the test set gives way to the program's); the open then discards
+    // the input already waiting and starts the port threads, and only then does the program write
+    // its first status file. A reopen after an unplug changes the status file only when its state
+    // was seen to change, so there the test gives the reopen the second a sanitizer build on a busy
+    // machine may take.
+    bool WaitOpened(const Pty& pty, unsigned before) const {
+        const bool first_open = !std::filesystem::exists(status_path_);
+        bool speed_changed = false;
+        for (int i = 0; i < 10000 && !speed_changed; ++i) {
+            speed_changed = pty.Settings().c_ospeed != before;
+            if (!speed_changed) std::this_thread::sleep_for(1ms);
+        }
+        if (!speed_changed) return false;
+        if (!first_open) {
+            std::this_thread::sleep_for(1s);
+            return true;
+        }
+        for (int i = 0; i < 30000; ++i) {
+            if (std::filesystem::exists(status_path_)) return true;
             std::this_thread::sleep_for(1ms);
         }
         return false;
@@ -115,6 +135,7 @@ class CapturePortTest : public ::testing::Test {
         ::ioctl(pty.slave, TCSETS2, &t);
     }
     test::TempDir dir;
+    std::string status_path_;
 };
 
 TEST_F(CapturePortTest, WithoutSettingsOrOptionsThePortOpensAt9600EightNoneOne) {
