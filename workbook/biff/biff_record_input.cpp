@@ -119,7 +119,7 @@ bool TBiffRecordInput::Refill(size_t count) {
         window_sizes_[window_] = room;
     }
     char* window = windows_[window_].get();
-    std::memmove(window, carry.data(), carry.size());
+    if (!carry.empty()) std::memmove(window, carry.data(), carry.size());
     size_t filled = carry.size();
     while (filled < room && range_ < ranges_.size()) {
         const auto& [at, length] = ranges_[range_];
