@@ -13,6 +13,7 @@
 #include "tests/workbook/biff_reader_test_support.h"
 #include "tests/workbook/biff_test_support.h"
 #include "text/wide_text.h"
+#include "workbook/biff/biff_record_input.h"
 #include "workbook/cfb/compound_document.h"
 #include "workbook/model/tabulon4.h"
 
@@ -324,6 +325,32 @@ TEST_F(BiffReaderInterop, ReadsWhatXlwtWritesAndWritesItBack) {
         ASSERT_NE(found, office.end()) << line;
         EXPECT_EQ(found->second, kind + " " + value) << line;
     }
+}
+
+// A record stream several times the reader's window: records, strings of the shared string table
+// and a formula with the STRING record after it cross the window's edges somewhere.
+constexpr const char* kXlwtLargeBook = R"(
+import sys, xlwt
+wb = xlwt.Workbook(encoding="utf-8")
+s = wb.add_sheet("Large")
+for r in range(30000):
+    s.write(r, 0, "строка %d" % r)
+    s.write(r, 1, r * 0.25)
+    s.write(r, 2, "text %d" % (r % 977))
+    if r % 7 == 0:
+        s.write(r, 3, xlwt.Formula('"f"&"%d"' % r))
+wb.save(sys.argv[1])
+)";
+
+TEST_F(BiffReaderInterop, ReadsARecordStreamLargerThanTheReadersWindow) {
+    if (!test::PythonHasModule("xlwt")) GTEST_SKIP() << "python3-xlwt is not installed";
+    const std::string path = dir.File("large.xls");
+    const test::CommandResult made = test::RunPython(kXlwtLargeBook, {path});
+    ASSERT_EQ(made.exit_code, 0) << made.errors;
+    ASSERT_GT(bifftest::WorkbookStreamOf(path).size(), 4 * TBiffRecordInput::kWindow);
+    TTabulon4 book;
+    Read(book, path);
+    ExpectSameView(DumpLikeXlrd(book), DumpWithPython(kXlrdDump, path));
 }
 
 // A workbook made by openpyxl and saved by LibreOffice as .xls: shared formulas, its document

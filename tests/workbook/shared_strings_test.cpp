@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -408,6 +409,59 @@ TEST(SharedStrings, ClearEmptiesEverything) {
     int visited = 0;
     sst.ForEach([&](const TSSTEntry*) { ++visited; });
     EXPECT_EQ(visited, 0);
+}
+
+}  // namespace
+}  // namespace linograf::workbook
+
+namespace linograf::workbook {
+namespace {
+
+// Enough texts that slots below the root split into inner nodes, inner nodes outgrow their
+// first size and turn dense, and chains shrink back to one entry: after each round of adds and
+// releases the table must agree with a plain map of texts to their counts.
+TEST(SharedStrings, ManyAddsAndReleasesAgreeWithAMapOfCounts) {
+    TSST2 sst;
+    std::map<std::u16string, std::pair<TSSTEntry*, uint32_t>> expected;
+    std::mt19937 random(20);
+    uint32_t references = 0;
+    const auto check = [&] {
+        ASSERT_EQ(sst.Count(), expected.size());
+        ASSERT_EQ(sst.RefTotal(), references);
+        std::set<const TSSTEntry*> visited;
+        sst.ForEach([&](const TSSTEntry* e) { ASSERT_TRUE(visited.insert(e).second); });
+        ASSERT_EQ(visited.size(), expected.size());
+        for (const auto& [text, held] : expected) {
+            ASSERT_TRUE(visited.count(held.first));
+            ASSERT_EQ(TSST2::Text(held.first), text);
+            ASSERT_EQ(held.first->UseCount(), held.second);
+        }
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 40000; ++i) {
+            const std::u16string text = Text(static_cast<int>(random() % 30000));
+            TSSTEntry* e = sst.Add(text);
+            ++references;
+            auto [it, added] = expected.try_emplace(text, e, 0);
+            ASSERT_EQ(it->second.first, e);
+            ++it->second.second;
+        }
+        check();
+        for (auto it = expected.begin(); it != expected.end();) {
+            if (random() % 3 == 0) {
+                ++it;
+                continue;
+            }
+            sst.Release(it->second.first);
+            if (--it->second.second == 0) {
+                --references;  // only freeing the entry lowers the total
+                it = expected.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        check();
+    }
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ bool TBiffReader::FastCell() {
             // A record cut off by the end of the stream goes the general way, after the batch.
             uint16_t id, length;
             const bool more = input_.PeekHeader(id, length) && id == rec::LABELSST && length >= 10 &&
-                              length <= limit_ && input_.Rest().size() - 4 >= length;
+                              length <= limit_ && input_.Left() - 4 >= length;
             if (count == kBatch || !more) {
                 sheet_->SetSSTStrings({batch, count});
                 count = 0;

@@ -158,6 +158,14 @@ struct TFileExtents {
 // not copied.
 using TLeaveInFile = std::function<bool(std::u16string_view name, const TFileExtents& extents)>;
 
+// A file the reader takes its bytes from as it needs them, so that a caller walking a large
+// stream in place need not hold the whole file: `read` fills `to` with the `count` bytes at
+// `at` (always within `size`) or raises.
+struct TFileBytes {
+    std::uint64_t size = 0;
+    std::function<void(std::uint64_t at, std::size_t count, char* to)> read;
+};
+
 class TCompoundDocument {
   public:
     // Major version 3 lays the file out in 512-byte sectors, 4 in 4096-byte sectors.
@@ -170,6 +178,7 @@ class TCompoundDocument {
     // document read keeps the file's version for the next save.
     static TCompoundDocument Load(std::string_view bytes);
     static TCompoundDocument Load(std::string_view bytes, const TLeaveInFile& leave_in_file);
+    static TCompoundDocument Load(const TFileBytes& file, const TLeaveInFile& leave_in_file);
     static TCompoundDocument LoadFile(const std::string& path);
     // True when the bytes start with the format's signature (the file need not be valid).
     static bool IsCompoundDocument(std::string_view bytes);

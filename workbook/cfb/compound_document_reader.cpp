@@ -26,7 +26,7 @@ namespace linograf::workbook {
 
 class TCompoundDocumentReader {
   public:
-    TCompoundDocumentReader(std::string_view file, const TLeaveInFile* leave_in_file)
+    TCompoundDocumentReader(const TFileBytes& file, const TLeaveInFile* leave_in_file)
         : file_(file), leave_in_file_(leave_in_file) {}
     TCompoundDocument Read();
 
@@ -65,7 +65,9 @@ class TCompoundDocumentReader {
     TFileExtents Extents(const std::vector<std::uint32_t>& sectors, std::uint64_t size) const;
     void ReadTree(TCompoundStorage& root);
 
-    std::string_view file_;
+    const TFileBytes& file_;
+    // The first sector: the header and the first DIFAT entries.
+    std::string header_;
     const TLeaveInFile* leave_in_file_ = nullptr;
     int major_ = 3;
     std::uint32_t sector_size_ = 512;
@@ -83,10 +85,12 @@ class TCompoundDocumentReader {
 };
 
 void TCompoundDocumentReader::ReadHeader() {
-    if (!TCompoundDocument::IsCompoundDocument(file_))
+    header_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(file_.size, cfb::kHeaderSize)));
+    if (!header_.empty()) file_.read(0, header_.size(), header_.data());
+    if (!TCompoundDocument::IsCompoundDocument(header_))
         throw ECompoundDocumentError("Not a compound document");
-    if (file_.size() < cfb::kHeaderSize) Damaged("the file is shorter than its header");
-    const char* h = file_.data();
+    if (file_.size < cfb::kHeaderSize) Damaged("the file is shorter than its header");
+    const char* h = header_.data();
     namespace o = cfb::offset;
     if (cfb::Get16(h + o::kByteOrder) != cfb::kByteOrderMark) Damaged("wrong byte order mark");
     major_ = cfb::Get16(h + o::kMajor);
@@ -97,8 +101,8 @@ void TCompoundDocumentReader::ReadHeader() {
     sector_size_ = 1u << shift;
     if (cfb::Get16(h + o::kMiniSectorShift) != 6) Damaged("invalid mini sector size");
     if (cfb::Get32(h + o::kMiniCutoff) != cfb::kMiniStreamCutoff) Damaged("invalid mini stream cutoff");
-    if (file_.size() < sector_size_) Damaged("the file is shorter than its header");
-    const std::uint64_t sectors = (file_.size() - sector_size_ + sector_size_ - 1) / sector_size_;
+    if (file_.size < sector_size_) Damaged("the file is shorter than its header");
+    const std::uint64_t sectors = (file_.size - sector_size_ + sector_size_ - 1) / sector_size_;
     sector_count_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, cfb::kMaxRegularSector));
     fat_sectors_ = cfb::Get32(h + o::kFatSectors);
     first_directory_ = cfb::Get32(h + o::kFirstDirectory);
@@ -110,10 +114,9 @@ void TCompoundDocumentReader::ReadHeader() {
 void TCompoundDocumentReader::CopySector(std::uint32_t sector, char* to) const {
     const std::uint64_t at = (std::uint64_t{sector} + 1) * sector_size_;
     const std::size_t n =
-        at >= file_.size()
-            ? 0
-            : static_cast<std::size_t>(std::min<std::uint64_t>(sector_size_, file_.size() - at));
-    if (n > 0) std::memcpy(to, file_.data() + at, n);
+        at >= file_.size ? 0
+                         : static_cast<std::size_t>(std::min<std::uint64_t>(sector_size_, file_.size - at));
+    if (n > 0) file_.read(at, n, to);
     std::memset(to + n, 0, sector_size_ - n);
 }
 
@@ -124,7 +127,7 @@ void TCompoundDocumentReader::ReadFat() {
     std::vector<std::uint32_t> fat_sector_numbers;
     fat_sector_numbers.reserve(fat_sectors_);
     for (std::uint32_t i = 0; i < cfb::kHeaderDifatEntries && fat_sector_numbers.size() < fat_sectors_; ++i)
-        fat_sector_numbers.push_back(cfb::Get32(file_.data() + cfb::offset::kDifat + 4 * i));
+        fat_sector_numbers.push_back(cfb::Get32(header_.data() + cfb::offset::kDifat + 4 * i));
 
     // The DIFAT chain is threaded through its own sectors (last number = next sector), not the FAT.
     const std::uint32_t difat_chain = ++chains_;
@@ -229,7 +232,7 @@ TFileExtents TCompoundDocumentReader::Extents(const std::vector<std::uint32_t>& 
         if (left == 0) break;
         const std::uint64_t at = (std::uint64_t{s} + 1) * sector_size_;
         const std::uint64_t have = std::min<std::uint64_t>(sector_size_, left);
-        if (at >= file_.size() || file_.size() - at < have) return {{}, size};
+        if (at >= file_.size || file_.size - at < have) return {{}, size};
         left -= have;
         auto& ranges = extents.ranges;
         if (!ranges.empty() && ranges.back().first + ranges.back().second == at)
@@ -361,12 +364,28 @@ TCompoundDocument TCompoundDocumentReader::Read() {
     return document;
 }
 
+namespace {
+
+TFileBytes InMemory(std::string_view bytes) {
+    return {bytes.size(), [bytes](std::uint64_t at, std::size_t count, char* to) {
+                std::memcpy(to, bytes.data() + at, count);
+            }};
+}
+
+}  // namespace
+
 TCompoundDocument TCompoundDocument::Load(std::string_view bytes) {
-    return TCompoundDocumentReader(bytes, nullptr).Read();
+    const TFileBytes file = InMemory(bytes);
+    return TCompoundDocumentReader(file, nullptr).Read();
 }
 
 TCompoundDocument TCompoundDocument::Load(std::string_view bytes, const TLeaveInFile& leave_in_file) {
-    return TCompoundDocumentReader(bytes, &leave_in_file).Read();
+    const TFileBytes file = InMemory(bytes);
+    return TCompoundDocumentReader(file, &leave_in_file).Read();
+}
+
+TCompoundDocument TCompoundDocument::Load(const TFileBytes& file, const TLeaveInFile& leave_in_file) {
+    return TCompoundDocumentReader(file, &leave_in_file).Read();
 }
 
 }  // namespace linograf::workbook

@@ -35,6 +35,9 @@ char16_t TSSTEntry::Char(size_t i) const {
 
 TSST2::TSST2() {
     static_assert(offsetof(TSSTEntry, type_) + 1 == TSSTEntry::kDataAt, "the data follow the last field");
+    static_assert(sizeof(Node) % alignof(Slot) == 0 && sizeof(Slot) == 16, "slots follow the node");
+    static_assert(sizeof(Chain) % alignof(Chained) == 0, "entries follow the chain");
+    root_ = NewNode(256, true);
 }
 
 TSST2::~TSST2() = default;
@@ -46,13 +49,20 @@ void TSST2::FreeEntry(TSSTEntry* e) {
     pool_.deallocate(e, TSSTEntry::BlockBytes(data), alignof(TSSTEntry));
 }
 
-TSST2::Node* TSST2::NewNode() {
-    return new (pool_.allocate(sizeof(Node), alignof(Node))) Node(&pool_);
+TSST2::Node* TSST2::NewNode(uint16_t capacity, bool dense) {
+    void* block = pool_.allocate(Node::BlockBytes(capacity, dense), alignof(Slot));
+    Node* node = new (block) Node{dense ? capacity : uint16_t{0}, capacity, dense};
+    for (uint16_t i = 0; i < capacity; ++i) new (node->Slots() + i) Slot;
+    return node;
+}
+
+void TSST2::FreeNode(Node* node) {
+    pool_.deallocate(node, Node::BlockBytes(node->capacity, node->dense), alignof(Slot));
 }
 
 TSST2::Chain* TSST2::NewChain(uint32_t capacity) {
     void* block = pool_.allocate(sizeof(Chain) + size_t{capacity} * sizeof(Chained), alignof(Chained));
-    return new (block) Chain{0, capacity};
+    return new (block) Chain{capacity};
 }
 
 void TSST2::FreeChain(Chain* chain) {
@@ -60,27 +70,41 @@ void TSST2::FreeChain(Chain* chain) {
 }
 
 TSST2::Slot* TSST2::Node::Find(unsigned b) {
-    if (dense) return &slots[b];
-    const auto it = std::lower_bound(bytes.begin(), bytes.end(), b);
-    return it != bytes.end() && *it == b ? &slots[static_cast<size_t>(it - bytes.begin())] : nullptr;
+    if (dense) return &Slots()[b];
+    const uint8_t* bytes = Bytes();
+    const uint8_t* it = std::lower_bound(bytes, bytes + used, b);
+    return it != bytes + used && *it == b ? &Slots()[it - bytes] : nullptr;
 }
 
-TSST2::Slot& TSST2::Node::FindOrAdd(unsigned b) {
-    if (dense) return slots[b];
-    const auto it = std::lower_bound(bytes.begin(), bytes.end(), b);
-    const auto at = it - bytes.begin();
-    if (it != bytes.end() && *it == b) return slots[static_cast<size_t>(at)];
-    if (slots.size() == kDenseFrom) {
-        std::pmr::vector<Slot> all(256, Slot{}, slots.get_allocator());
-        for (size_t i = 0; i < slots.size(); ++i) all[bytes[i]] = slots[i];
-        slots = std::move(all);
-        bytes.clear();
-        bytes.shrink_to_fit();
-        dense = true;
-        return slots[b];
+TSST2::Slot& TSST2::FindOrAdd(Node*& node, unsigned b) {
+    if (node->dense) return node->Slots()[b];
+    uint8_t* bytes = node->Bytes();
+    const size_t at = static_cast<size_t>(std::lower_bound(bytes, bytes + node->used, b) - bytes);
+    if (at < node->used && bytes[at] == b) return node->Slots()[at];
+    if (node->used == node->capacity) {
+        const bool dense = node->capacity >= kSparseLimit;
+        Node* grown = NewNode(dense ? 256 : static_cast<uint16_t>(2 * node->capacity + 1), dense);
+        for (uint16_t i = 0; i < node->used; ++i) {
+            if (dense)
+                grown->Slots()[bytes[i]] = node->Slots()[i];
+            else
+                grown->Slots()[i] = node->Slots()[i];
+        }
+        if (!dense) {
+            std::memcpy(grown->Bytes(), bytes, node->used);
+            grown->used = node->used;
+        }
+        FreeNode(node);
+        node = grown;
+        if (dense) return node->Slots()[b];
+        bytes = node->Bytes();
     }
-    bytes.insert(it, static_cast<uint8_t>(b));
-    return *slots.insert(slots.begin() + at, Slot{});
+    Slot* slots = node->Slots();
+    std::memmove(slots + at + 1, slots + at, (node->used - at) * sizeof(Slot));
+    std::memmove(bytes + at + 1, bytes + at, node->used - at);
+    bytes[at] = static_cast<uint8_t>(b);
+    ++node->used;
+    return *new (slots + at) Slot;
 }
 
 size_t TSST2::TCollisionHash::operator()(const TProbe& p) const {
@@ -146,19 +170,20 @@ TSSTEntry* TSST2::AddStored(std::span<const uint8_t> chars_and_runs, uint16_t ch
 
 TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t type, uint16_t runs,
                          std::span<const uint8_t> extended, uint32_t key) {
-    Node* node = &root_;
+    Node** node = &root_;
     int depth = 0;
-    Slot* slot = node->Find(KeyByte(key, depth));
-    while (slot && slot->child) {
-        node = slot->child;
-        slot = node->Find(KeyByte(key, ++depth));
+    Slot* slot = (*node)->Find(KeyByte(key, depth));
+    while (slot && slot->Inner()) {
+        node = &slot->child;
+        slot = (*node)->Find(KeyByte(key, ++depth));
     }
     TSSTEntry* found = nullptr;
     if (slot && slot->Size() > kLongChain) {
         if (const auto it = colliding_.find(TProbe{bytes, chars, type}); it != colliding_.end()) found = *it;
-    } else if (slot && slot->chain) {
-        const Chained* items = slot->chain->Items();
-        for (uint32_t i = 0; i < slot->chain->count; ++i)
+    } else if (slot && slot->count) {
+        Chained one;
+        const Chained* items = slot->Items(one);
+        for (uint32_t i = 0; i < slot->count; ++i)
             if (items[i].key == key && Matches(items[i].entry, bytes, chars, type)) {
                 found = items[i].entry;
                 break;
@@ -185,9 +210,9 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
     Place(*node, depth, {key, e});
     // The last level's chains are the only ones that grow long, and only with keys that collide.
     if (depth == kLastDepth) {
-        const Slot& last = *node->Find(KeyByte(key, depth));
+        const Slot& last = *(*node)->Find(KeyByte(key, depth));
         if (last.Size() == kLongChain + 1) {
-            for (uint32_t i = 0; i < last.chain->count; ++i) colliding_.insert(last.chain->Items()[i].entry);
+            for (uint32_t i = 0; i < last.count; ++i) colliding_.insert(last.chain->Items()[i].entry);
         } else if (last.Size() > kLongChain + 1) {
             colliding_.insert(e);
         }
@@ -196,57 +221,70 @@ TSSTEntry* TSST2::Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t
     return e;
 }
 
-void TSST2::Place(Node& node, int depth, Chained entry) {
-    Slot& slot = node.FindOrAdd(KeyByte(entry.key, depth));
-    if (slot.child) {
-        Place(*slot.child, depth + 1, entry);
+void TSST2::Place(Node*& node, int depth, Chained entry) {
+    Slot& slot = FindOrAdd(node, KeyByte(entry.key, depth));
+    if (slot.Inner()) {
+        Place(slot.child, depth + 1, entry);
         return;
     }
-    const uint32_t count = static_cast<uint32_t>(slot.Size());
+    const uint32_t count = slot.count;
+    if (count == 0) {
+        slot.count = 1;
+        slot.key = entry.key;
+        slot.single = entry.entry;
+        return;
+    }
     if (count < kChainLimit || depth >= kLastDepth) {
-        if (!slot.chain || count == slot.chain->capacity) {
+        if (count == 1 || count == slot.chain->capacity) {
             // Only the last level's chains outgrow the limit, and only with keys that collide.
-            Chain* grown = NewChain(count ? 2 * count : 1);
-            if (count) std::memcpy(grown->Items(), slot.chain->Items(), count * sizeof(Chained));
-            grown->count = count;
-            if (slot.chain) FreeChain(slot.chain);
+            Chain* grown = NewChain(2 * count);
+            Chained one;
+            std::memcpy(grown->Items(), slot.Items(one), count * sizeof(Chained));
+            if (count > 1) FreeChain(slot.chain);
             slot.chain = grown;
         }
-        slot.chain->Items()[slot.chain->count++] = entry;
+        slot.chain->Items()[slot.count++] = entry;
         return;
     }
     // The ninth entry: the slot becomes an inner node. Re-placing oldest first keeps every
-    // chain newest first. The new node's slots are another list: this slot stays put.
+    // chain newest first. The new node is another block: this slot stays put.
     Chained chain[kChainLimit];
     std::memcpy(chain, slot.chain->Items(), sizeof chain);
     FreeChain(slot.chain);
-    slot.chain = nullptr;
-    slot.child = NewNode();
-    for (const Chained& c : chain) Place(*slot.child, depth + 1, c);
-    Place(*slot.child, depth + 1, entry);
+    slot.count = Slot::kInner;
+    slot.child = NewNode(kFirstSlots, false);
+    for (const Chained& c : chain) Place(slot.child, depth + 1, c);
+    Place(slot.child, depth + 1, entry);
 }
 
 void TSST2::AddLoaded(TSSTEntry* entry) {
     const auto place = static_cast<uint32_t>(loaded_.size());
-    const bool again = entry->index_ < place && loaded_[entry->index_].entry == entry;
+    const bool again = entry->index_ < place && loaded_[entry->index_] == entry;
+    if (again && first_.empty()) {
+        first_.reserve(loaded_.capacity());
+        for (uint32_t i = 0; i < place; ++i) first_.push_back(i);
+    }
     if (!again) entry->index_ = place;
-    loaded_.push_back({entry, entry->index_, 0});
+    if (!first_.empty()) first_.push_back(entry->index_);
+    loaded_.push_back(entry);
+    pending_.push_back(0);
 }
 
 void TSST2::ApplyLoadedReferences(TSSTEntry* entry) {
-    if (entry->index_ >= loaded_.size()) return;
-    TLoaded& l = loaded_[entry->index_];
-    if (l.entry != entry) return;
-    entry->use_count_ += l.pending;
-    l.pending = 0;
+    const uint32_t place = entry->index_;
+    if (place >= loaded_.size() || loaded_[place] != entry) return;
+    entry->use_count_ += pending_[place];
+    pending_[place] = 0;
 }
 
 void TSST2::ClearLoadIndex() {
     // An entry freed during the load had its references applied first: only live entries have
     // any left here.
-    for (TLoaded& l : loaded_)
-        if (l.pending) l.entry->use_count_ += l.pending;
+    for (size_t i = 0; i < loaded_.size(); ++i)
+        if (pending_[i]) loaded_[i]->use_count_ += pending_[i];
     loaded_ = {};
+    pending_ = {};
+    first_ = {};
 }
 
 void TSST2::Release(TSSTEntry* entry) {
@@ -254,17 +292,20 @@ void TSST2::Release(TSSTEntry* entry) {
     if (!loaded_.empty()) ApplyLoadedReferences(entry);
     if (--entry->use_count_ > 0) return;
     const uint32_t key = Key({entry->Data(), entry->KeyBytes()});
-    Slot* slot = root_.Find(KeyByte(key, 0));
-    for (int depth = 1; slot && slot->child; ++depth) slot = slot->child->Find(KeyByte(key, depth));
-    if (slot && slot->chain) {
+    Slot* slot = root_->Find(KeyByte(key, 0));
+    for (int depth = 1; slot && slot->Inner(); ++depth) slot = slot->child->Find(KeyByte(key, depth));
+    if (slot && slot->count == 1 && slot->single == entry) {
+        *slot = Slot();
+    } else if (slot && slot->count > 1) {
         Chain* c = slot->chain;
         Chained* items = c->Items();
-        for (uint32_t i = 0; i < c->count; ++i) {
+        for (uint32_t i = 0; i < slot->count; ++i) {
             if (items[i].entry != entry) continue;
-            std::memmove(items + i, items + i + 1, (c->count - i - 1) * sizeof(Chained));
-            if (--c->count == 0) {
+            std::memmove(items + i, items + i + 1, (slot->count - i - 1) * sizeof(Chained));
+            if (--slot->count == 1) {
+                slot->key = items[0].key;
+                slot->single = items[0].entry;
                 FreeChain(c);
-                slot->chain = nullptr;
             }
             break;
         }
@@ -277,15 +318,13 @@ void TSST2::Release(TSSTEntry* entry) {
 
 void TSST2::Clear() {
     colliding_.clear();
-    {
-        // The nodes give their blocks back before the pool lets go of them all.
-        const Node old = std::move(root_);
-    }
     pool_.release();
-    root_ = Node(&pool_);
+    root_ = NewNode(256, true);
     count_ = 0;
     ref_total_ = 0;
     loaded_ = {};
+    pending_ = {};
+    first_ = {};
     ext_sst_.clear();
 }
 

@@ -102,16 +102,17 @@ class TSST2 {
     // its newest entry): the order the SST record is written in.
     template <typename F>
     void ForEach(F&& visit) const {
-        Walk(root_, visit);
+        Walk(*root_, visit);
     }
 
     // Readers: entries in file order, so string n of the file's table is found by its index.
     void AddLoaded(TSSTEntry* entry);
     // Room for this many entries in the load index, when the reader knows how many will come.
-    void ReserveLoaded(size_t count) { loaded_.reserve(loaded_.size() + count); }
-    TSSTEntry* LoadedEntry(uint32_t index) const {
-        return index < loaded_.size() ? loaded_[index].entry : nullptr;
+    void ReserveLoaded(size_t count) {
+        loaded_.reserve(loaded_.size() + count);
+        pending_.reserve(pending_.size() + count);
     }
+    TSSTEntry* LoadedEntry(uint32_t index) const { return index < loaded_.size() ? loaded_[index] : nullptr; }
     // A cell of the file takes string n: one more reference to it, counted beside the load index
     // until the load ends (or the entry is released before). The cells of a big file name their
     // strings in no order of the table's, and a count on the entry itself would cost a miss in
@@ -119,10 +120,10 @@ class TSST2 {
     TSSTEntry* ReferenceLoaded(uint32_t index) {
         if (index >= loaded_.size()) return nullptr;
         CountLoaded(index);
-        return loaded_[index].entry;
+        return loaded_[index];
     }
     // The count of ReferenceLoaded alone, for a string n the load has.
-    void CountLoaded(uint32_t index) { ++loaded_[loaded_[index].first].pending; }
+    void CountLoaded(uint32_t index) { ++pending_[first_.empty() ? index : first_[index]]; }
     size_t LoadedCount() const { return loaded_.size(); }
     // Ends the load: the counted references go to their entries. Every reader calls it however
     // its read ends, before anything else can renumber or free the entries.
@@ -146,43 +147,59 @@ class TSST2 {
         uint32_t key;
         TSSTEntry* entry;
     };
-    // The entries of a slot, oldest first (the walk takes them from the newest), in one block:
-    // `capacity` of them follow this header.
-    struct Chain {
-        uint32_t count;
+    // The entries of a slot holding two or more, oldest first (the walk takes them from the
+    // newest), in one block: `capacity` of them follow this header.
+    struct alignas(Chained) Chain {
         uint32_t capacity;
         Chained* Items() { return reinterpret_cast<Chained*>(this + 1); }
         const Chained* Items() const { return reinterpret_cast<const Chained*>(this + 1); }
     };
-    // One of a node's 256 slots, chosen by one byte of the key: an inner node one level down,
-    // or a chain of entries. Two words: a big table has millions of slots.
+    // One of a node's 256 slots, chosen by one byte of the key: empty, one entry held in the
+    // slot itself, a chain of entries, or an inner node one level down. Most slots below the
+    // first level hold a single entry, which then needs no block of its own.
     struct Slot {
-        Node* child = nullptr;
-        Chain* chain = nullptr;
-        size_t Size() const { return chain ? chain->count : 0; }
-    };
-    // A node keeps only the slots in use, in ascending order of their key byte, while they are
-    // few: a table of half a million texts splits tens of thousands of second-level slots into
-    // nodes of 9 to 20 entries, and with all 256 slots each they would take several times the
-    // memory of the texts, all of it walked at every write of the live log. Past kDenseFrom
-    // slots a node keeps all 256, found by the byte itself: a dense node filled in no order of
-    // its bytes would otherwise move half its slots at every new one. Either way the slots lie
-    // in the order of their bytes, which is the order of the walk.
-    struct Node {
-        // Room for the slots of a typical node below the second level from the start, rather
-        // than growing there by doubling.
-        explicit Node(std::pmr::memory_resource* memory) : bytes(memory), slots(memory) {
-            bytes.reserve(kFirstSlots);
-            slots.reserve(kFirstSlots);
+        static constexpr uint32_t kInner = 0xFFFFFFFF;
+        uint32_t count = 0;  // entries in the slot, or kInner
+        uint32_t key = 0;    // the single entry's key
+        union {
+            TSSTEntry* single;
+            Chain* chain;
+            Node* child;
+        };
+        Slot() : single(nullptr) {}
+        bool Inner() const { return count == kInner; }
+        size_t Size() const { return Inner() ? 0 : count; }
+        // The slot's entries, oldest first; `one` holds a single entry for the view.
+        const Chained* Items(Chained& one) const {
+            one = {key, single};
+            return count == 1 ? &one : chain->Items();
         }
-        std::pmr::vector<uint8_t> bytes;  // the slots' key bytes, while the node is sparse
-        std::pmr::vector<Slot> slots;
-        bool dense = false;
-        Slot* Find(unsigned b);
-        Slot& FindOrAdd(unsigned b);
     };
-    static constexpr size_t kDenseFrom = 64;
-    static constexpr size_t kFirstSlots = 16;
+    // A node's slots in one block after this header. A node keeps only the slots in use, in
+    // ascending order of their key byte, while they are few: a table of half a million texts
+    // splits tens of thousands of second-level slots into nodes of 9 to 20 entries, and with all
+    // 256 slots each they would take several times the memory of the texts, all of it walked at
+    // every write of the live log. Past kSparseLimit slots a node keeps all 256, found by the
+    // byte itself: a dense node filled in no order of its bytes would otherwise move half its
+    // slots at every new one. Either way the slots lie in the order of their bytes, which is the
+    // order of the walk. A sparse node's key bytes follow its slots.
+    struct alignas(Slot) Node {
+        uint16_t used;
+        uint16_t capacity;
+        bool dense;
+        Slot* Slots() { return reinterpret_cast<Slot*>(this + 1); }
+        const Slot* Slots() const { return reinterpret_cast<const Slot*>(this + 1); }
+        uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(Slots() + capacity); }
+        static size_t BlockBytes(size_t capacity, bool dense) {
+            return sizeof(Node) + capacity * sizeof(Slot) + (dense ? 0 : capacity);
+        }
+        Slot* Find(unsigned b);
+    };
+    // A new sparse node has room for the 9 entries of the slot it replaces and a few more. The
+    // sizes grow as 14, 29, 59 slots: blocks just under 256, 512 and 1024 bytes, sizes the pool
+    // keeps blocks of, so that little of each block is left unused.
+    static constexpr uint16_t kFirstSlots = 14;
+    static constexpr uint16_t kSparseLimit = 59;
     static constexpr size_t kChainLimit = 8;
     // Inner levels use successive bytes of the key; a chain at the fourth level holds entries
     // with identical keys, which no further level could tell apart, and is not limited.
@@ -192,41 +209,48 @@ class TSST2 {
     TSSTEntry* Insert(std::span<const uint8_t> bytes, uint16_t chars, uint8_t type, uint16_t runs,
                       std::span<const uint8_t> extended, uint32_t key);
     static bool Matches(const TSSTEntry* e, std::span<const uint8_t> bytes, uint16_t chars, uint8_t type);
-    void Place(Node& node, int depth, Chained entry);
+    void Place(Node*& node, int depth, Chained entry);
+    // The slot of byte b, added in its place when missing; the node's block may move.
+    Slot& FindOrAdd(Node*& node, unsigned b);
     void FreeEntry(TSSTEntry* e);
-    Node* NewNode();
+    Node* NewNode(uint16_t capacity, bool dense);
+    void FreeNode(Node* node);
     Chain* NewChain(uint32_t capacity);
     void FreeChain(Chain* chain);
 
     template <typename F>
     static void Walk(const Node& node, F& visit) {
-        for (const Slot& s : node.slots) {
-            if (s.child) Walk(*s.child, visit);
-            if (s.chain)
-                for (uint32_t i = s.chain->count; i-- > 0;) visit(s.chain->Items()[i].entry);
+        const Slot* slots = node.Slots();
+        for (uint16_t i = 0; i < node.used; ++i) {
+            const Slot& s = slots[i];
+            if (s.Inner()) {
+                Walk(*s.child, visit);
+            } else if (s.count) {
+                Chained one;
+                const Chained* items = s.Items(one);
+                for (uint32_t k = s.count; k-- > 0;) visit(items[k].entry);
+            }
         }
     }
 
-    // Entries, chains, nodes and their slot lists come from one pool, freed all at once by Clear
-    // (inner nodes are never taken out of the trie, so they are never freed one by one).
+    // Entries, chains and nodes come from one pool, freed all at once by Clear (inner nodes are
+    // never taken out of the trie, so they are freed one by one only when they grow).
     // A read makes a great many small blocks of a few sizes, and chains that grow by doubling
     // give back the blocks they outgrew: with the general heap, that churn cost as much as all
     // the rest of loading the table.
     std::pmr::unsynchronized_pool_resource pool_;
-    Node root_{&pool_};
+    Node* root_ = nullptr;
     size_t count_ = 0;
     uint32_t ref_total_ = 0;
     int record_limit_ = 8224;
-    // A place of the load index. A text the file holds twice has its references counted at its
-    // first place, so that a release finds all of them through the entry's index_, which holds
-    // that place during the load.
-    struct TLoaded {
-        TSSTEntry* entry;
-        uint32_t first;
-        uint32_t pending;
-    };
+    // The load index: the entry of each place and the references counted for it. A text the
+    // file holds twice has its references counted at its first place, so that a release finds
+    // all of them through the entry's index_, which holds that place during the load. Only a
+    // file with such a text needs `first_`, each place's first place; it stays empty until then.
     void ApplyLoadedReferences(TSSTEntry* entry);
-    std::vector<TLoaded> loaded_;
+    std::vector<TSSTEntry*> loaded_;
+    std::vector<uint32_t> pending_;
+    std::vector<uint32_t> first_;
     std::vector<TExtSSTBucket> ext_sst_;
     std::vector<uint8_t> scratch_;
 
