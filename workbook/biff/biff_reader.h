@@ -91,7 +91,6 @@ class TBiffReader {
     void Header(bool footer);
     void PageBreaks(bool horizontal);
     void MergedCells();
-    void Pane();
     // A FORMULA record and the records it brings along: its fields, the shared formula, array
     // or data table it belongs to, its cached result, and the cell it becomes.
     void Formula();
