@@ -510,6 +510,42 @@ TEST_F(XlsxRead, NoPackageOrNoWorkbookPartIsAnError) {
     }
 }
 
+// An external reference names its relationship by Id, whatever type that relationship has; the
+// write renumbers every relationship, and the reference must still find its own afterwards.
+TEST_F(XlsxRead, AnExternalReferenceFollowsItsRelationshipThroughAWriteWhateverItsType) {
+    const std::string rels = Xml(
+        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="rId7" Type="http://example.org/relationships/link" Target="links/l1.xml"/>)"
+        R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+        R"(<Relationship Id="rId3" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/externalLink" Target="externalLinks/externalLink1.xml"/>)"
+        "</Relationships>");
+    const std::string workbook = Xml(
+        std::string("<workbook ") + kMain + " " + kRelNs +
+        R"(><sheets><sheet name="A" sheetId="1" r:id="rId2"/></sheets><externalReferences>)"
+        R"(<externalReference r:id="rId7"/><externalReference r:id="rId3"/></externalReferences></workbook>)");
+    const std::string link = Xml(std::string("<externalLink ") + kMain + "/>");
+    Read({{"xl/workbook.xml", workbook},
+          {"xl/_rels/workbook.xml.rels", rels},
+          {"xl/worksheets/sheet1.xml", SheetPart("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>")},
+          {"xl/links/l1.xml", link},
+          {"xl/externalLinks/externalLink1.xml", link}});
+    const std::string copy = dir_.File("copy.xlsx");
+    book_.SetFilename(Utf8ToWide(copy));
+    book_.Write();
+
+    TTabulon4 again;
+    again.SetFilename(Utf8ToWide(copy));
+    again.Read();
+    std::vector<std::string> targets;
+    for (const TXMLRelation& reference : again.OpenXml().ExternalLinks().All()) {
+        const TXMLRelation* relation = again.OpenXml().Relations().Find(reference.id);
+        ASSERT_NE(relation, nullptr) << reference.id;
+        targets.push_back(relation->target);
+    }
+    EXPECT_EQ(targets, (std::vector<std::string>{"links/l1.xml", "externalLinks/externalLink1.xml"}));
+    EXPECT_EQ(again.Sheet(0).AsFloat(0, 0), 1);
+}
+
 TEST_F(XlsxRead, TheSourcePackageIsKeptForTheNextWrite) {
     const std::string package = BuildArchive({{"xl/workbook.xml", WorkbookPart({"K"})}});
     ReadBytes(package);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <numeric>
 #include <span>
 #include <stdexcept>
 #include <unordered_map>
@@ -261,6 +262,9 @@ void TXLSWrite2007XML::RebuildWorkbookRelations() {
         return r.type == "worksheet" || r.type == "styles" || r.type == "sharedStrings" ||
                r.type == "calcChain";
     });
+    // Whatever the file's relationships are called, external references and chart sheets may
+    // name them; the ones made here are named by nothing else.
+    const std::size_t kept = relations.All().size();
     const int sheets = WorksheetCount(book_);
     auto add = [&](int number, std::string type, std::string target) {
         TXMLRelation r;
@@ -277,22 +281,26 @@ void TXLSWrite2007XML::RebuildWorkbookRelations() {
     add(sheets + 2, "sharedStrings", "sharedStrings.xml");
 
     std::vector<TXMLRelation>& all = relations.All();
-    std::stable_sort(all.begin(), all.end(), [](const TXMLRelation& a, const TXMLRelation& b) {
-        return int64_t{RelationTypeWeight(a.type)} + a.number <
-               int64_t{RelationTypeWeight(b.type)} + b.number;
+    std::vector<std::size_t> order(all.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return int64_t{RelationTypeWeight(all[a].type)} + all[a].number <
+               int64_t{RelationTypeWeight(all[b].type)} + all[b].number;
     });
     std::unordered_map<std::string, std::string> renamed;
-    for (size_t i = 0; i < all.size(); ++i) {
+    std::vector<TXMLRelation> sorted;
+    sorted.reserve(all.size());
+    for (const std::size_t from : order) {
+        TXMLRelation& r = all[from];
         long long number = 0;
-        if (!ParseRelationId(all[i].id, number))
-            throw std::runtime_error("Unknown Id in workbook relationship");
-        std::string id = "rId" + std::to_string(i + 1);
-        // Only the relationships kept from the file can be named by external references and
-        // chart sheets.
-        if (all[i].type == "externalLink" || all[i].type == "chartsheet") renamed.emplace(all[i].id, id);
-        all[i].id = std::move(id);
-        all[i].number = static_cast<int>(i + 1);
+        if (!ParseRelationId(r.id, number)) throw std::runtime_error("Unknown Id in workbook relationship");
+        std::string id = "rId" + std::to_string(sorted.size() + 1);
+        if (from < kept) renamed.emplace(r.id, id);
+        r.id = std::move(id);
+        r.number = static_cast<int>(sorted.size() + 1);
+        sorted.push_back(std::move(r));
     }
+    all = std::move(sorted);
     relations.SetSorted(true);
     for (int i = 0; i < book_.Sheets().Count(); ++i) {
         if (!IsChartSheet(book_, i)) continue;
