@@ -103,6 +103,22 @@ void ReadOurs(benchmark::State& state, const std::string& file) {
         benchmark::Counter(static_cast<double>(faults) / static_cast<double>(state.iterations()));
 }
 
+// Each iteration runs `command`, which prints the CPU seconds of its one read.
+void TimeReadsInChildren(benchmark::State& state, const std::string& command, const char* failure) {
+    for (auto _ : state) {
+        FILE* pipe = ::popen(command.c_str(), "r");
+        double seconds = -1;
+        if (!pipe || std::fscanf(pipe, "%lf", &seconds) != 1) seconds = -1;
+        if (pipe) ::pclose(pipe);
+        if (seconds < 0) {
+            state.SkipWithError(failure);
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kRows * kCols);
+}
+
 void ReadXlrd(benchmark::State& state, const std::string& file) {
     if (file.empty()) {
         state.SkipWithError("the file could not be made");
@@ -117,18 +133,7 @@ void ReadXlrd(benchmark::State& state, const std::string& file) {
         "\n"
         "print(time.process_time() - t)' " +
         file;
-    for (auto _ : state) {
-        FILE* pipe = ::popen(command.c_str(), "r");
-        double seconds = -1;
-        if (!pipe || std::fscanf(pipe, "%lf", &seconds) != 1) seconds = -1;
-        if (pipe) ::pclose(pipe);
-        if (seconds < 0) {
-            state.SkipWithError("python3-xlrd did not read the file");
-            break;
-        }
-        state.SetIterationTime(seconds);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kRows * kCols);
+    TimeReadsInChildren(state, command, "python3-xlrd did not read the file");
 }
 
 void BM_ReadTextsOurs(benchmark::State& state) {
@@ -160,18 +165,7 @@ double ReadOnce(const char* file) {
 
 void BM_ReadTextsOursFresh(benchmark::State& state) {
     const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe --read-once " + TextFile();
-    for (auto _ : state) {
-        FILE* pipe = ::popen(command.c_str(), "r");
-        double seconds = -1;
-        if (!pipe || std::fscanf(pipe, "%lf", &seconds) != 1) seconds = -1;
-        if (pipe) ::pclose(pipe);
-        if (seconds < 0) {
-            state.SkipWithError("the read in a new process failed");
-            break;
-        }
-        state.SetIterationTime(seconds);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kRows * kCols);
+    TimeReadsInChildren(state, command, "the read in a new process failed");
 }
 BENCHMARK(BM_ReadTextsOursFresh)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "core/live_log.h"
+#include "tests/core/peer_lines.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 #include "text/cp1251.h"
@@ -17,7 +18,9 @@ namespace linograf {
 namespace {
 
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
+using test::ExpectOnlyAdded;
+using test::Lines;
+using test::PythonView;
 
 // The whole workbook as xlrd sees it with formatting: the date system, the palette, each sheet's
 // name and visibility, and every cell's type and value (numbers with 17 significant digits, errors
@@ -79,35 +82,6 @@ while at + 4 <= len(data):
         print('formula', sheet, row, col, hex(struct.unpack_from('<H', data, at + 18)[0] & ~0x0002))
     at += 4 + size
 )PY";
-
-Lines SplitLines(const std::string& text) {
-    Lines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-Lines PythonView(const char* script, const std::string& path) {
-    const test::CommandResult r = test::RunPython(script, {path});
-    EXPECT_EQ(r.exit_code, 0) << path << ": " << r.errors;
-    return SplitLines(r.output);
-}
-
-// Lines of `after` that `before` does not have, and lines of `before` that are gone.
-void ExpectOnlyAdded(const Lines& before, const Lines& after, const Lines& added) {
-    Lines expected = before;
-    expected.insert(expected.end(), added.begin(), added.end());
-    Lines actual = after;
-    std::sort(expected.begin(), expected.end());
-    std::sort(actual.begin(), actual.end());
-    Lines missing, extra;
-    std::set_difference(expected.begin(), expected.end(), actual.begin(), actual.end(),
-                        std::back_inserter(missing));
-    std::set_difference(actual.begin(), actual.end(), expected.begin(), expected.end(),
-                        std::back_inserter(extra));
-    for (const std::string& line : missing) ADD_FAILURE() << "lost: " << line;
-    for (const std::string& line : extra) ADD_FAILURE() << "changed or new: " << line;
-}
 
 class LiveLogXlsFidelity : public ::testing::Test {
   protected:

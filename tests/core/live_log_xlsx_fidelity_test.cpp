@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "core/live_log.h"
+#include "tests/core/peer_lines.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 #include "text/cp1251.h"
@@ -18,7 +19,9 @@ namespace linograf {
 namespace {
 
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
+using test::ExpectOnlyAdded;
+using test::Has;
+using test::Lines;
 
 // openpyxl's view: its warnings, the date system and the calculation the workbook asks for, each
 // sheet's name and state, every cell's value (formulas as text) with its cached result and the
@@ -47,32 +50,7 @@ for si, (fs, vs) in enumerate(zip(formulas.worksheets, values.worksheets)):
 )PY";
 
 Lines View(const std::string& path) {
-    const test::CommandResult r = test::RunPython(kView, {path});
-    EXPECT_EQ(r.exit_code, 0) << path << ": " << r.errors;
-    Lines lines;
-    std::istringstream in(r.output);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-bool Has(const Lines& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-// Lines of `after` must be those of `before` plus `added`, nothing lost or changed.
-void ExpectOnlyAdded(const Lines& before, const Lines& after, const Lines& added) {
-    Lines expected = before;
-    expected.insert(expected.end(), added.begin(), added.end());
-    Lines actual = after;
-    std::sort(expected.begin(), expected.end());
-    std::sort(actual.begin(), actual.end());
-    Lines missing, extra;
-    std::set_difference(expected.begin(), expected.end(), actual.begin(), actual.end(),
-                        std::back_inserter(missing));
-    std::set_difference(actual.begin(), actual.end(), expected.begin(), expected.end(),
-                        std::back_inserter(extra));
-    for (const std::string& line : missing) ADD_FAILURE() << "lost: " << line;
-    for (const std::string& line : extra) ADD_FAILURE() << "changed or new: " << line;
+    return test::PythonView(kView, path);
 }
 
 class LiveLogXlsxFidelity : public ::testing::Test {
