@@ -390,6 +390,8 @@ TEST(BiffReaderRecords, HostileRecordsEndTheReadWithAClearError) {
          "Fixup error in shared formula at C=1,R=2 (B3)"},
         {"sheet that never ends", Records().Add(0x0203, Bytes().U16(0).U16(0).U16(15).F64(1)),
          "Unexpected end of file"},
+        {"sheet that begins inside a sheet", Records().Add(BOF, biffreadtest::BofData(0x0010)).Add(EOF_, ""),
+         "Substream begins before the previous one ends"},
     };
     for (const BadCase& c : cases) {
         Records r = MinimalGlobals({"S"});
@@ -400,6 +402,21 @@ TEST(BiffReaderRecords, HostileRecordsEndTheReadWithAClearError) {
         const std::string error = ReadError(path);
         EXPECT_EQ(error.rfind("Error on reading record # ", 0), 0u) << c.name << ": " << error;
         EXPECT_NE(error.find(std::string("\r") + c.message), std::string::npos) << c.name << ": " << error;
+    }
+}
+
+// Globals that never reach their EOF before a sheet begins: the workbook read from them would lack
+// its sheet directory and string table, and the file written from it would not read again.
+TEST(BiffReaderRecords, ASheetInsideTheGlobalsIsRefused) {
+    test::TempDir dir;
+    for (const uint16_t type : {0x0010, 0x0020}) {
+        SCOPED_TRACE(type);
+        Records r = MinimalGlobals({"S"});
+        r.Add(BOF, biffreadtest::BofData(type)).Add(0x00FD, Bytes().U16(0).U16(0).U16(15).U32(0));
+        r.Add(EOF_, "").Add(EOF_, "");
+        const std::string path = dir.File("nested.xls");
+        WriteXls(path, r.bytes());
+        EXPECT_NE(ReadError(path).find("Substream begins before the previous one ends"), std::string::npos);
     }
 }
 

@@ -161,6 +161,7 @@ class TBiffReader {
     std::bitset<0x10000> placed_;  // settings ids the current list already took
     bool cells_placed_ = false;
     bool in_sheet_ = false;    // between a sheet's BOF and its EOF
+    bool in_globals_ = false;  // between the workbook globals' BOF and their EOF
     TSheet* sheet_ = nullptr;  // the sheet being read, while in_sheet_
     bool selection_kept_ = false;
     std::vector<TBoundsheet> boundsheets_;
