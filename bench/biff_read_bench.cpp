@@ -11,9 +11,12 @@
 // fault costs several microseconds, the first reads in a process (whose memory is new to it)
 // take several times as long as the later ones. BM_ReadTextsOursFresh therefore reads the file
 // once in a new process of this program, as the live log does when capture starts and as xlrd's
-// figure is taken: the CPU time of that one read.
+// figure is taken: the CPU time of that one read. BM_FreshPagesFloor is what that read's page
+// faults alone cost on this machine: as many new pages as the fresh read faulted in, each
+// written once, with nothing else done. On a virtual machine that share can be most of the read.
 #include <benchmark/benchmark.h>
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -103,20 +106,38 @@ void ReadOurs(benchmark::State& state, const std::string& file) {
         benchmark::Counter(static_cast<double>(faults) / static_cast<double>(state.iterations()));
 }
 
-// Each iteration runs `command`, which prints the CPU seconds of its one read.
+// One run of `command`, which prints the CPU seconds of its one read and, if it counts them, the
+// minor page faults of that read. Seconds are negative when the run failed.
+struct TChildRead {
+    double seconds = -1;
+    long faults = -1;
+};
+
+TChildRead RunChildRead(const std::string& command) {
+    TChildRead read;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return read;
+    if (std::fscanf(pipe, "%lf", &read.seconds) != 1) read.seconds = -1;
+    if (read.seconds >= 0 && std::fscanf(pipe, "%ld", &read.faults) != 1) read.faults = -1;
+    ::pclose(pipe);
+    return read;
+}
+
 void TimeReadsInChildren(benchmark::State& state, const std::string& command, const char* failure) {
+    long faults = 0;
     for (auto _ : state) {
-        FILE* pipe = ::popen(command.c_str(), "r");
-        double seconds = -1;
-        if (!pipe || std::fscanf(pipe, "%lf", &seconds) != 1) seconds = -1;
-        if (pipe) ::pclose(pipe);
-        if (seconds < 0) {
+        const TChildRead read = RunChildRead(command);
+        if (read.seconds < 0) {
             state.SkipWithError(failure);
             break;
         }
-        state.SetIterationTime(seconds);
+        state.SetIterationTime(read.seconds);
+        faults += read.faults;
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kRows * kCols);
+    if (faults > 0 && state.iterations() > 0)
+        state.counters["faults_per_read"] =
+            benchmark::Counter(static_cast<double>(faults) / static_cast<double>(state.iterations()));
 }
 
 void ReadXlrd(benchmark::State& state, const std::string& file) {
@@ -146,28 +167,61 @@ void BM_ReadTextsXlrd(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadTextsXlrd)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
-// The CPU seconds of one read of `file` in this process; -1 when it fails.
-double ReadOnce(const char* file) {
+double ProcessSeconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// One read of `file` in this process: its CPU seconds and minor page faults; seconds are -1 when
+// it fails.
+TChildRead ReadOnce(const char* file) {
     TTabulon4 book;
     book.SetFilename(Utf8ToWide(file));
-    timespec start{}, end{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &start);
+    const long faults = MinorFaults();
+    const double start = ProcessSeconds();
     try {
         book.Read();
     } catch (const std::exception&) {
-        return -1;
+        return {};
     }
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &end);
-    if (book.Sheet(0).CellType(7, kRows - 1) != ctString) return -1;
-    return static_cast<double>(end.tv_sec - start.tv_sec) +
-           static_cast<double>(end.tv_nsec - start.tv_nsec) * 1e-9;
+    const TChildRead read{ProcessSeconds() - start, MinorFaults() - faults};
+    if (book.Sheet(0).CellType(7, kRows - 1) != ctString) return {};
+    return read;
+}
+
+std::string FreshReadCommand() {
+    return "/proc/" + std::to_string(::getpid()) + "/exe --read-once " + TextFile();
 }
 
 void BM_ReadTextsOursFresh(benchmark::State& state) {
-    const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe --read-once " + TextFile();
-    TimeReadsInChildren(state, command, "the read in a new process failed");
+    TimeReadsInChildren(state, FreshReadCommand(), "the read in a new process failed");
 }
 BENCHMARK(BM_ReadTextsOursFresh)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+void BM_FreshPagesFloor(benchmark::State& state) {
+    const TChildRead read = RunChildRead(FreshReadCommand());
+    if (read.faults <= 0) {
+        state.SkipWithError("the read in a new process failed");
+        return;
+    }
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t bytes = static_cast<size_t>(read.faults) * page;
+    for (auto _ : state) {
+        void* memory = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED) {
+            state.SkipWithError("no memory for the pages");
+            break;
+        }
+        volatile char* bytes_at = static_cast<char*>(memory);
+        const double start = ProcessSeconds();
+        for (size_t at = 0; at < bytes; at += page) bytes_at[at] = 1;
+        state.SetIterationTime(ProcessSeconds() - start);
+        ::munmap(memory, bytes);
+    }
+    state.counters["pages"] = benchmark::Counter(static_cast<double>(read.faults));
+}
+BENCHMARK(BM_FreshPagesFloor)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 void BM_ReadLibreOfficeOurs(benchmark::State& state) {
     ReadOurs(state, LibreOfficeFile());
@@ -183,9 +237,9 @@ BENCHMARK(BM_ReadLibreOfficeXlrd)->Unit(benchmark::kMillisecond)->UseManualTime(
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--read-once") == 0) {
-        const double seconds = ReadOnce(argv[2]);
-        std::printf("%.6f\n", seconds);
-        return seconds < 0 ? 1 : 0;
+        const TChildRead read = ReadOnce(argv[2]);
+        std::printf("%.6f %ld\n", read.seconds, read.faults);
+        return read.seconds < 0 ? 1 : 0;
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
