@@ -94,8 +94,6 @@ void TCompoundDocumentWriter::WriteEntry(char* p, const Entry& e) const {
 }
 
 std::string TCompoundDocumentWriter::Write() {
-    const std::uint32_t per_sector = sector_size_ / 4;  // sector numbers in one FAT sector
-
     Entry root;
     root.name = u"Root Entry";
     root.type = cfb::kEntryRoot;
@@ -103,7 +101,22 @@ std::string TCompoundDocumentWriter::Write() {
     entries_.push_back(std::move(root));
     AddChildren(document_.Root(), 0);
 
-    // Short streams go to the mini stream, one chain of 64-byte mini sectors each.
+    const std::vector<std::uint32_t> mini_fat = PlaceShortStreams();
+    const TLayout layout = LayOut(mini_fat.size());
+    out_.assign(static_cast<std::size_t>((layout.total_sectors + 1 - first_written_) * sector_size_), '\0');
+    std::vector<std::uint32_t> fat(static_cast<std::size_t>(layout.fat_sectors * PerSector()),
+                                   cfb::kFreeSector);
+    WriteStreams(fat);
+    WriteDirectory(layout, fat);
+    WriteMiniFat(layout, mini_fat, fat);
+    WriteFat(layout, fat);
+    WriteHeader(layout);
+    return std::move(out_);
+}
+
+// Short streams go to the mini stream, one chain of 64-byte mini sectors each; the result is the
+// mini FAT.
+std::vector<std::uint32_t> TCompoundDocumentWriter::PlaceShortStreams() {
     std::vector<std::uint32_t> mini_fat;
     for (Entry& e : entries_) {
         if (e.type != cfb::kEntryStream) continue;
@@ -116,9 +129,13 @@ std::string TCompoundDocumentWriter::Write() {
         for (std::uint32_t i = 1; i < n; ++i) mini_fat.push_back(e.start + i);
         mini_fat.push_back(cfb::kEndOfChain);
     }
-    const std::uint64_t mini_stream_size = static_cast<std::uint64_t>(mini_fat.size()) * cfb::kMiniSectorSize;
+    mini_stream_size_ = static_cast<std::uint64_t>(mini_fat.size()) * cfb::kMiniSectorSize;
+    return mini_fat;
+}
 
-    // Regular sectors, in layout order.
+// Gives every stream its first regular sector, in layout order, and places the structures after
+// them.
+TCompoundDocumentWriter::TLayout TCompoundDocumentWriter::LayOut(std::size_t mini_fat_entries) {
     std::uint64_t next = 0;
     for (Entry& e : entries_) {
         if (!e.external) continue;
@@ -131,62 +148,68 @@ std::string TCompoundDocumentWriter::Write() {
         e.start = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, cfb::kMaxRegularSector));
         next += SectorsFor(e.size);
     }
-    if (mini_stream_size > 0) {
+    if (mini_stream_size_ > 0) {
         entries_[0].start = static_cast<std::uint32_t>(std::min<std::uint64_t>(next, cfb::kMaxRegularSector));
-        entries_[0].size = mini_stream_size;
-        next += SectorsFor(mini_stream_size);
+        entries_[0].size = mini_stream_size_;
+        next += SectorsFor(mini_stream_size_);
     }
-    const std::uint64_t directory_start = next;
-    const std::uint32_t directory_sectors = SectorsFor(entries_.size() * cfb::kDirectoryEntrySize);
-    next += directory_sectors;
-    const std::uint64_t mini_fat_start = next;
-    const std::uint32_t mini_fat_sectors = SectorsFor(mini_fat.size() * 4);
-    next += mini_fat_sectors;
-    const std::uint64_t fat_start = next;
+    TLayout layout;
+    layout.directory_start = next;
+    layout.directory_sectors = SectorsFor(entries_.size() * cfb::kDirectoryEntrySize);
+    next += layout.directory_sectors;
+    layout.mini_fat_start = next;
+    layout.mini_fat_sectors = SectorsFor(mini_fat_entries * 4);
+    next += layout.mini_fat_sectors;
+    layout.fat_start = next;
     // The FAT also maps the FAT and DIFAT sectors themselves, so their counts feed each other.
-    std::uint64_t fat_sectors = 0, difat_sectors = 0;
+    const std::uint32_t per_sector = PerSector();
     for (;;) {
-        std::uint64_t total = fat_start + fat_sectors + difat_sectors;
-        std::uint64_t fat = (total + per_sector - 1) / per_sector;
-        std::uint64_t difat = fat <= cfb::kHeaderDifatEntries
-                                  ? 0
-                                  : (fat - cfb::kHeaderDifatEntries + per_sector - 2) / (per_sector - 1);
-        if (fat == fat_sectors && difat == difat_sectors) break;
-        fat_sectors = fat;
-        difat_sectors = difat;
+        const std::uint64_t total = layout.fat_start + layout.fat_sectors + layout.difat_sectors;
+        const std::uint64_t fat = (total + per_sector - 1) / per_sector;
+        const std::uint64_t difat =
+            fat <= cfb::kHeaderDifatEntries
+                ? 0
+                : (fat - cfb::kHeaderDifatEntries + per_sector - 2) / (per_sector - 1);
+        if (fat == layout.fat_sectors && difat == layout.difat_sectors) break;
+        layout.fat_sectors = fat;
+        layout.difat_sectors = difat;
     }
-    const std::uint64_t difat_start = fat_start + fat_sectors;
-    const std::uint64_t total_sectors = difat_start + difat_sectors;
-    if (total_sectors > cfb::kMaxRegularSector)
+    layout.difat_start = layout.fat_start + layout.fat_sectors;
+    layout.total_sectors = layout.difat_start + layout.difat_sectors;
+    if (layout.total_sectors > cfb::kMaxRegularSector)
         throw ECompoundDocumentError("Compound document is too large");
+    return layout;
+}
 
-    out_.assign(static_cast<std::size_t>((total_sectors + 1 - first_written_) * sector_size_), '\0');
-    std::vector<std::uint32_t> fat(static_cast<std::size_t>(fat_sectors * per_sector), cfb::kFreeSector);
-    auto chain = [&fat](std::uint64_t first, std::uint64_t count) {
-        for (std::uint64_t i = 0; i < count; ++i)
-            fat[first + i] = i + 1 < count ? static_cast<std::uint32_t>(first + i + 1) : cfb::kEndOfChain;
-    };
+void TCompoundDocumentWriter::Chain(std::vector<std::uint32_t>& fat, std::uint64_t first,
+                                    std::uint64_t count) {
+    for (std::uint64_t i = 0; i < count; ++i)
+        fat[first + i] = i + 1 < count ? static_cast<std::uint32_t>(first + i + 1) : cfb::kEndOfChain;
+}
 
-    // Stream contents.
+// The contents of the long streams, then the mini stream, which is contiguous, so one copy per
+// short stream.
+void TCompoundDocumentWriter::WriteStreams(std::vector<std::uint32_t>& fat) {
     for (const Entry& e : entries_) {
         if (e.type != cfb::kEntryStream || e.size < cfb::kMiniStreamCutoff) continue;
-        chain(e.start, SectorsFor(e.size));
+        Chain(fat, e.start, SectorsFor(e.size));
         if (!e.external) std::memcpy(Sector(e.start), e.data->data(), e.data->size());
     }
-    if (mini_stream_size > 0) {
-        chain(entries_[0].start, SectorsFor(mini_stream_size));
-        char* mini_stream = Sector(entries_[0].start);  // contiguous, so one copy per stream
-        for (const Entry& e : entries_)
-            if (e.type == cfb::kEntryStream && e.size > 0 && e.size < cfb::kMiniStreamCutoff)
-                std::memcpy(mini_stream + static_cast<std::size_t>(e.start) * cfb::kMiniSectorSize,
-                            e.data->data(), e.data->size());
-    }
+    if (mini_stream_size_ == 0) return;
+    Chain(fat, entries_[0].start, SectorsFor(mini_stream_size_));
+    char* mini_stream = Sector(entries_[0].start);
+    for (const Entry& e : entries_)
+        if (e.type == cfb::kEntryStream && e.size > 0 && e.size < cfb::kMiniStreamCutoff)
+            std::memcpy(mini_stream + static_cast<std::size_t>(e.start) * cfb::kMiniSectorSize,
+                        e.data->data(), e.data->size());
+}
 
-    // Directory; unused slots of its last sector are empty entries with no links.
-    chain(directory_start, directory_sectors);
-    char* directory = Sector(static_cast<std::uint32_t>(directory_start));
+// Unused slots of the directory's last sector are empty entries with no links.
+void TCompoundDocumentWriter::WriteDirectory(const TLayout& layout, std::vector<std::uint32_t>& fat) {
+    Chain(fat, layout.directory_start, layout.directory_sectors);
+    char* directory = Sector(static_cast<std::uint32_t>(layout.directory_start));
     const std::size_t slots =
-        static_cast<std::size_t>(directory_sectors) * sector_size_ / cfb::kDirectoryEntrySize;
+        static_cast<std::size_t>(layout.directory_sectors) * sector_size_ / cfb::kDirectoryEntrySize;
     for (std::size_t i = 0; i < slots; ++i) {
         char* p = directory + i * cfb::kDirectoryEntrySize;
         if (i < entries_.size()) {
@@ -197,23 +220,30 @@ std::string TCompoundDocumentWriter::Write() {
             cfb::Put32(p + cfb::offset::entry::kChild, cfb::kNoStream);
         }
     }
+}
 
-    chain(mini_fat_start, mini_fat_sectors);
-    if (mini_fat_sectors > 0) {
-        char* p = Sector(static_cast<std::uint32_t>(mini_fat_start));
-        const std::size_t mini_slots = static_cast<std::size_t>(mini_fat_sectors) * per_sector;
-        for (std::size_t i = 0; i < mini_slots; ++i)
-            cfb::Put32(p + 4 * i, i < mini_fat.size() ? mini_fat[i] : cfb::kFreeSector);
-    }
+void TCompoundDocumentWriter::WriteMiniFat(const TLayout& layout, const std::vector<std::uint32_t>& mini_fat,
+                                           std::vector<std::uint32_t>& fat) {
+    Chain(fat, layout.mini_fat_start, layout.mini_fat_sectors);
+    if (layout.mini_fat_sectors == 0) return;
+    char* p = Sector(static_cast<std::uint32_t>(layout.mini_fat_start));
+    const std::size_t slots = static_cast<std::size_t>(layout.mini_fat_sectors) * PerSector();
+    for (std::size_t i = 0; i < slots; ++i)
+        cfb::Put32(p + 4 * i, i < mini_fat.size() ? mini_fat[i] : cfb::kFreeSector);
+}
 
-    for (std::uint64_t i = 0; i < fat_sectors; ++i) fat[fat_start + i] = cfb::kFatSector;
-    for (std::uint64_t i = 0; i < difat_sectors; ++i) fat[difat_start + i] = cfb::kDifatSector;
-    for (std::uint64_t i = 0; i < fat_sectors; ++i) {
-        char* p = Sector(static_cast<std::uint32_t>(fat_start + i));
+void TCompoundDocumentWriter::WriteFat(const TLayout& layout, std::vector<std::uint32_t>& fat) {
+    const std::uint32_t per_sector = PerSector();
+    for (std::uint64_t i = 0; i < layout.fat_sectors; ++i) fat[layout.fat_start + i] = cfb::kFatSector;
+    for (std::uint64_t i = 0; i < layout.difat_sectors; ++i) fat[layout.difat_start + i] = cfb::kDifatSector;
+    for (std::uint64_t i = 0; i < layout.fat_sectors; ++i) {
+        char* p = Sector(static_cast<std::uint32_t>(layout.fat_start + i));
         for (std::uint32_t k = 0; k < per_sector; ++k) cfb::Put32(p + 4 * k, fat[i * per_sector + k]);
     }
+}
 
-    // Header and the DIFAT: 109 FAT sector numbers in the header, the rest in chained sectors.
+// The header and the DIFAT: 109 FAT sector numbers in the header, the rest in chained sectors.
+void TCompoundDocumentWriter::WriteHeader(const TLayout& layout) {
     char* h = out_.data();
     std::memcpy(h, cfb::kSignature, sizeof cfb::kSignature);
     namespace o = cfb::offset;
@@ -222,31 +252,33 @@ std::string TCompoundDocumentWriter::Write() {
     cfb::Put16(h + o::kByteOrder, cfb::kByteOrderMark);
     cfb::Put16(h + o::kSectorShift, sector_size_ == 4096 ? 12 : 9);
     cfb::Put16(h + o::kMiniSectorShift, 6);
-    cfb::Put32(h + o::kDirectorySectors, document_.MajorVersion() == 4 ? directory_sectors : 0);
-    cfb::Put32(h + o::kFatSectors, static_cast<std::uint32_t>(fat_sectors));
-    cfb::Put32(h + o::kFirstDirectory, static_cast<std::uint32_t>(directory_start));
+    cfb::Put32(h + o::kDirectorySectors, document_.MajorVersion() == 4 ? layout.directory_sectors : 0);
+    cfb::Put32(h + o::kFatSectors, static_cast<std::uint32_t>(layout.fat_sectors));
+    cfb::Put32(h + o::kFirstDirectory, static_cast<std::uint32_t>(layout.directory_start));
     cfb::Put32(h + o::kMiniCutoff, cfb::kMiniStreamCutoff);
-    cfb::Put32(h + o::kFirstMiniFat,
-               mini_fat_sectors > 0 ? static_cast<std::uint32_t>(mini_fat_start) : cfb::kEndOfChain);
-    cfb::Put32(h + o::kMiniFatSectors, mini_fat_sectors);
+    cfb::Put32(h + o::kFirstMiniFat, layout.mini_fat_sectors > 0
+                                         ? static_cast<std::uint32_t>(layout.mini_fat_start)
+                                         : cfb::kEndOfChain);
+    cfb::Put32(h + o::kMiniFatSectors, layout.mini_fat_sectors);
     cfb::Put32(h + o::kFirstDifat,
-               difat_sectors > 0 ? static_cast<std::uint32_t>(difat_start) : cfb::kEndOfChain);
-    cfb::Put32(h + o::kDifatSectors, static_cast<std::uint32_t>(difat_sectors));
+               layout.difat_sectors > 0 ? static_cast<std::uint32_t>(layout.difat_start) : cfb::kEndOfChain);
+    cfb::Put32(h + o::kDifatSectors, static_cast<std::uint32_t>(layout.difat_sectors));
+    const auto fat_sector = [&layout](std::uint64_t index) {
+        return index < layout.fat_sectors ? static_cast<std::uint32_t>(layout.fat_start + index)
+                                          : cfb::kFreeSector;
+    };
     std::uint64_t fat_index = 0;
     for (std::uint32_t i = 0; i < cfb::kHeaderDifatEntries; ++i, ++fat_index)
-        cfb::Put32(h + o::kDifat + 4 * i, fat_index < fat_sectors
-                                              ? static_cast<std::uint32_t>(fat_start + fat_index)
-                                              : cfb::kFreeSector);
-    for (std::uint64_t d = 0; d < difat_sectors; ++d) {
-        char* p = Sector(static_cast<std::uint32_t>(difat_start + d));
+        cfb::Put32(h + o::kDifat + 4 * i, fat_sector(fat_index));
+    const std::uint32_t per_sector = PerSector();
+    for (std::uint64_t d = 0; d < layout.difat_sectors; ++d) {
+        char* p = Sector(static_cast<std::uint32_t>(layout.difat_start + d));
         for (std::uint32_t k = 0; k + 1 < per_sector; ++k, ++fat_index)
-            cfb::Put32(p + 4 * k, fat_index < fat_sectors ? static_cast<std::uint32_t>(fat_start + fat_index)
-                                                          : cfb::kFreeSector);
-        cfb::Put32(p + 4 * (per_sector - 1), d + 1 < difat_sectors
-                                                 ? static_cast<std::uint32_t>(difat_start + d + 1)
+            cfb::Put32(p + 4 * k, fat_sector(fat_index));
+        cfb::Put32(p + 4 * (per_sector - 1), d + 1 < layout.difat_sectors
+                                                 ? static_cast<std::uint32_t>(layout.difat_start + d + 1)
                                                  : cfb::kEndOfChain);
     }
-    return std::move(out_);
 }
 
 std::string TCompoundDocument::Save() const {

@@ -36,6 +36,17 @@ class TCompoundDocumentWriter {
         std::uint64_t size = 0;
     };
 
+    // Where the structures after the streams lie, in sectors.
+    struct TLayout {
+        std::uint64_t directory_start = 0;
+        std::uint32_t directory_sectors = 0;
+        std::uint64_t mini_fat_start = 0;
+        std::uint32_t mini_fat_sectors = 0;
+        std::uint64_t fat_start = 0, fat_sectors = 0;
+        std::uint64_t difat_start = 0, difat_sectors = 0;
+        std::uint64_t total_sectors = 0;
+    };
+
     void AddChildren(const TCompoundStorage& storage, std::size_t parent);
     std::uint32_t BuildTree(std::uint32_t first, std::uint32_t count);
     std::uint32_t SectorsFor(std::uint64_t bytes) const {
@@ -45,6 +56,16 @@ class TCompoundDocumentWriter {
         return out_.data() + (static_cast<std::size_t>(n - first_written_) + 1) * sector_size_;
     }
     void WriteEntry(char* p, const Entry& e) const;
+    std::uint32_t PerSector() const { return sector_size_ / 4; }  // sector numbers in one FAT sector
+    std::vector<std::uint32_t> PlaceShortStreams();
+    TLayout LayOut(std::size_t mini_fat_entries);
+    static void Chain(std::vector<std::uint32_t>& fat, std::uint64_t first, std::uint64_t count);
+    void WriteStreams(std::vector<std::uint32_t>& fat);
+    void WriteDirectory(const TLayout& layout, std::vector<std::uint32_t>& fat);
+    void WriteMiniFat(const TLayout& layout, const std::vector<std::uint32_t>& mini_fat,
+                      std::vector<std::uint32_t>& fat);
+    void WriteFat(const TLayout& layout, std::vector<std::uint32_t>& fat);
+    void WriteHeader(const TLayout& layout);
 
     const TCompoundDocument& document_;
     const std::uint32_t sector_size_;
@@ -52,6 +73,7 @@ class TCompoundDocumentWriter {
     std::u16string external_name_;
     std::uint64_t external_size_ = 0;
     std::uint32_t first_written_ = 0;
+    std::uint64_t mini_stream_size_ = 0;
     std::vector<Entry> entries_;
     std::string out_;
 };
