@@ -405,18 +405,25 @@ TEST(BiffReaderRecords, HostileRecordsEndTheReadWithAClearError) {
     }
 }
 
-// Globals that never reach their EOF before a sheet begins: the workbook read from them would lack
-// its sheet directory and string table, and the file written from it would not read again.
-TEST(BiffReaderRecords, ASheetInsideTheGlobalsIsRefused) {
+// A sheet before the workbook globals have ended (inside them, or with no globals BOF at all): the
+// workbook read would lack its sheet directory and string table, and the file written from it
+// would not read again.
+TEST(BiffReaderRecords, ASheetBeforeTheEndOfTheGlobalsIsRefused) {
     test::TempDir dir;
     for (const uint16_t type : {0x0010, 0x0020}) {
         SCOPED_TRACE(type);
-        Records r = MinimalGlobals({"S"});
-        r.Add(BOF, biffreadtest::BofData(type)).Add(0x00FD, Bytes().U16(0).U16(0).U16(15).U32(0));
-        r.Add(EOF_, "").Add(EOF_, "");
-        const std::string path = dir.File("nested.xls");
-        WriteXls(path, r.bytes());
-        EXPECT_NE(ReadError(path).find("Substream begins before the previous one ends"), std::string::npos);
+        Records inside = MinimalGlobals({"S"});
+        // A BOF of a type no substream has, where the globals' BOF belongs.
+        Records unknown_first;
+        unknown_first.Add(BOF, biffreadtest::BofData(0x0014)).Add(0x005C, std::string(32, ' '));
+        for (Records* r : {&inside, &unknown_first}) {
+            r->Add(BOF, biffreadtest::BofData(type)).Add(0x00FD, Bytes().U16(0).U16(0).U16(15).U32(0));
+            r->Add(EOF_, "").Add(EOF_, "");
+            const std::string path = dir.File("nested.xls");
+            WriteXls(path, r->bytes());
+            EXPECT_NE(ReadError(path).find("Sheet begins before the workbook globals end"),
+                      std::string::npos);
+        }
     }
 }
 

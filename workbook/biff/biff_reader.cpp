@@ -88,7 +88,7 @@ void TBiffReader::ReadWorkbook(TStream* source) {
     boundsheets_.clear();
     next_substream_ = -1;
     sheet_index_ = -1;
-    in_globals_ = false;
+    globals_ = TGlobals::kNotBegun;
     biff_ = input_.Open(WideToUtf8(book_.Filename()), source, &book_.ExtraObjects());
     book_.SetVersion(biff_ == 8   ? xvExcel97
                      : biff_ == 5 ? xvExcel50
@@ -374,13 +374,15 @@ bool TBiffReader::Bof() {
     consumed_ = true;
     shared_formulas_.clear();
     const uint16_t type = U16(2);
-    // A substream that begins inside the workbook globals, or a sheet inside a sheet, would leave
-    // the one around it without its end: the workbook would read, but what is written from it
-    // would lack the records that follow (the globals' sheet directory and string table, or the
-    // sheet's EOF) and not read again.
+    // A sheet before the workbook globals have ended, or a sheet inside a sheet, would leave the
+    // globals or the sheet around it without its end: the workbook would read, but what is
+    // written from it would lack the records that follow (the globals' sheet directory and string
+    // table, or the sheet's EOF) and not read again.
     const bool sheet_type = type == 0x0010 || type == 0x0006 || type == 0x0040;
-    if ((in_globals_ && (sheet_type || type == 0x0020)) || (in_sheet_ && (sheet_type || type == 0x0005)))
+    if (in_sheet_ && (sheet_type || type == 0x0005))
         throw std::runtime_error("Substream begins before the previous one ends");
+    if (biff_ >= 5 && globals_ != TGlobals::kEnded && (sheet_type || type == 0x0020))
+        throw std::runtime_error("Sheet begins before the workbook globals end");
     if (type == 0x0020) {
         if (in_sheet_) {
             // A chart embedded in the sheet: its whole substream stays in the sheet's records.
@@ -409,7 +411,7 @@ bool TBiffReader::Bof() {
         special_bof_ = length_ >= 16 && U16(6) == 1998 && U32(8) == 0 && U32(12) == 6;
         list_ = &book_.Globals();
         placed_.reset();
-        in_globals_ = true;
+        globals_ = TGlobals::kOpen;
         store_bof();
         return true;
     }
@@ -480,7 +482,7 @@ void TBiffReader::SkipSubstream(bool keep) {
 bool TBiffReader::Eof() {
     consumed_ = true;
     Store(rec::EOF_, {});
-    in_globals_ = false;
+    if (!in_sheet_ && globals_ == TGlobals::kOpen) globals_ = TGlobals::kEnded;
     shared_formulas_.clear();
     EnterSheet(false);
     return !boundsheets_.empty() && next_substream_ < static_cast<int>(boundsheets_.size()) - 1;

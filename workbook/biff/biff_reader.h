@@ -160,8 +160,10 @@ class TBiffReader {
     TDefaultRecordStorage* list_ = nullptr;
     std::bitset<0x10000> placed_;  // settings ids the current list already took
     bool cells_placed_ = false;
-    bool in_sheet_ = false;    // between a sheet's BOF and its EOF
-    bool in_globals_ = false;  // between the workbook globals' BOF and their EOF
+    bool in_sheet_ = false;  // between a sheet's BOF and its EOF
+    // BIFF5 and later: the workbook globals come first, and every sheet follows their EOF.
+    enum class TGlobals { kNotBegun, kOpen, kEnded };
+    TGlobals globals_ = TGlobals::kNotBegun;
     TSheet* sheet_ = nullptr;  // the sheet being read, while in_sheet_
     bool selection_kept_ = false;
     std::vector<TBoundsheet> boundsheets_;
