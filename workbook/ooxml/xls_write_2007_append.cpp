@@ -70,103 +70,119 @@ void TXLSWrite2007XML::WriteAppendableParts() {
     }
     const bool appending = cache != nullptr && AppendCacheFits(*cache, next->styles, frames);
 
-    // Shared strings.
-    if (appending) {
-        next->strings = std::move(cache->strings);
-        // The strings of the rows added since, in the order the cells name them; a string the
-        // part has already keeps its number. One whose number no longer leads back to it (another
-        // writer numbered the strings since) is added again: the rows already written keep the
-        // number they have, and the new ones get one that holds the same text.
-        std::vector<const TSSTEntry*> added;
-        for (int i = 0; i < sheet_count; ++i) {
-            auto cells = book_.Sheet(i).Cells().CellsFrom(cache->sheets[static_cast<size_t>(i)].rows_end);
-            while (TCellRef ref = cells.Next()) {
-                if (ref.cell->type != ctString) continue;
-                TSSTEntry* entry = ref.cell->value.entry;
-                const uint32_t index = entry->Index();
-                if (index < next->strings.size() && next->strings[index] == entry) continue;
-                entry->SetIndex(static_cast<uint32_t>(next->strings.size()));
-                next->strings.push_back(entry);
-                added.push_back(entry);
-            }
-        }
-        xml_.BeginZipPart(zip_, u"xl/sharedStrings.xml");
-        try {
-            zip_.Zip().ResumeEntry(std::move(cache->shared_strings));
-            for (const TSSTEntry* entry : added) WriteSharedString(*entry);
-            xml_.Flush();
-            next->shared_strings = zip_.Zip().CheckpointEntry();
-            xml_.WriteRaw("</sst>");
-        } catch (...) {
-            xml_.CancelZipPart();
-            throw;
-        }
-        xml_.EndZipPart();
-    } else {
-        written_strings_ = &next->strings;
-        sst_rows_end_ = [&] {
-            xml_.Flush();
-            next->shared_strings = zip_.Zip().CheckpointEntry();
-        };
-        try {
-            StreamPart(u"xl/sharedStrings.xml", [&] {
-                zip_.Zip().ResumeEntry(nullptr);
-                WriteSharedStrings();
-            });
-        } catch (...) {
-            written_strings_ = nullptr;
-            sst_rows_end_ = nullptr;
-            throw;
-        }
-        written_strings_ = nullptr;
-        sst_rows_end_ = nullptr;
-    }
+    if (appending)
+        AppendSharedStrings(*cache, *next);
+    else
+        WriteSharedStringsWhole(*next);
 
     // Worksheets, from the last to the first as the package has them.
     next->sheets.resize(static_cast<size_t>(sheet_count));
     for (int i = sheet_count - 1; i >= 0; --i) {
-        TSheet& sheet = book_.Sheet(i);
         TOpenXmlSheetCache& kept = next->sheets[static_cast<size_t>(i)];
-        kept.sheet = &sheet;
+        kept.sheet = &book_.Sheet(i);
         kept.frame = std::move(frames[static_cast<size_t>(i)]);
         kept.split = splits[static_cast<size_t>(i)];
-        if (appending) {
-            TOpenXmlSheetCache& before = cache->sheets[static_cast<size_t>(i)];
-            xml_.BeginZipPart(zip_, WorksheetPartName(i + 1));
-            try {
-                zip_.Zip().ResumeEntry(std::move(before.rows));
-                kept.rows_end = WriteSheetRows(sheet, before.rows_end);
-                xml_.Flush();
-                kept.rows = zip_.Zip().CheckpointEntry();
-                xml_.WriteRaw(std::string_view(kept.frame).substr(kept.split));
-            } catch (...) {
-                xml_.CancelZipPart();
-                throw;
-            }
-            xml_.EndZipPart();
-        } else {
-            sheet_rows_ = [&](TSheet& s) {
-                kept.rows_end = WriteSheetRows(s, 0);
-                xml_.Flush();
-                kept.rows = zip_.Zip().CheckpointEntry();
-            };
-            try {
-                StreamPart(WorksheetPartName(i + 1), [&] {
-                    zip_.Zip().ResumeEntry(nullptr);
-                    WriteWorksheet(i);
-                });
-            } catch (...) {
-                sheet_rows_ = nullptr;
-                throw;
-            }
-            sheet_rows_ = nullptr;
-        }
+        if (appending)
+            AppendSheetRows(i, cache->sheets[static_cast<size_t>(i)], kept);
+        else
+            WriteWorksheetWhole(i, kept);
         StreamPart(WorksheetRelationsPartName(i + 1), [&] { WriteWorksheetRelations(i); });
     }
     // From here on the rows written are what the kept bytes hold.
     for (int i = 0; i < sheet_count; ++i) book_.Sheet(i).Cells().ForgetChanges();
     book_.WriteCache() = std::move(next);
     book_.SetLastWriteAppended(appending);
+}
+
+// The shared strings part from the bytes of the last write, with the strings of the rows added
+// since, in the order the cells name them; a string the part has already keeps its number. One
+// whose number no longer leads back to it (another writer numbered the strings since) is added
+// again: the rows already written keep the number they have, and the new ones get one that holds
+// the same text.
+void TXLSWrite2007XML::AppendSharedStrings(TOpenXmlAppendCache& cache, TOpenXmlAppendCache& next) {
+    next.strings = std::move(cache.strings);
+    std::vector<const TSSTEntry*> added;
+    for (int i = 0; i < book_.Sheets().Count(); ++i) {
+        auto cells = book_.Sheet(i).Cells().CellsFrom(cache.sheets[static_cast<size_t>(i)].rows_end);
+        while (TCellRef ref = cells.Next()) {
+            if (ref.cell->type != ctString) continue;
+            TSSTEntry* entry = ref.cell->value.entry;
+            const uint32_t index = entry->Index();
+            if (index < next.strings.size() && next.strings[index] == entry) continue;
+            entry->SetIndex(static_cast<uint32_t>(next.strings.size()));
+            next.strings.push_back(entry);
+            added.push_back(entry);
+        }
+    }
+    xml_.BeginZipPart(zip_, u"xl/sharedStrings.xml");
+    try {
+        zip_.Zip().ResumeEntry(std::move(cache.shared_strings));
+        for (const TSSTEntry* entry : added) WriteSharedString(*entry);
+        xml_.Flush();
+        next.shared_strings = zip_.Zip().CheckpointEntry();
+        xml_.WriteRaw("</sst>");
+    } catch (...) {
+        xml_.CancelZipPart();
+        throw;
+    }
+    xml_.EndZipPart();
+}
+
+// The shared strings part written whole, its state kept after the last string.
+void TXLSWrite2007XML::WriteSharedStringsWhole(TOpenXmlAppendCache& next) {
+    written_strings_ = &next.strings;
+    sst_rows_end_ = [&] {
+        xml_.Flush();
+        next.shared_strings = zip_.Zip().CheckpointEntry();
+    };
+    try {
+        StreamPart(u"xl/sharedStrings.xml", [&] {
+            zip_.Zip().ResumeEntry(nullptr);
+            WriteSharedStrings();
+        });
+    } catch (...) {
+        written_strings_ = nullptr;
+        sst_rows_end_ = nullptr;
+        throw;
+    }
+    written_strings_ = nullptr;
+    sst_rows_end_ = nullptr;
+}
+
+// Sheet `index` from the bytes of the last write through its last row, then the rows added since
+// and the rest of its frame.
+void TXLSWrite2007XML::AppendSheetRows(int index, TOpenXmlSheetCache& before, TOpenXmlSheetCache& kept) {
+    xml_.BeginZipPart(zip_, WorksheetPartName(index + 1));
+    try {
+        zip_.Zip().ResumeEntry(std::move(before.rows));
+        kept.rows_end = WriteSheetRows(book_.Sheet(index), before.rows_end);
+        xml_.Flush();
+        kept.rows = zip_.Zip().CheckpointEntry();
+        xml_.WriteRaw(std::string_view(kept.frame).substr(kept.split));
+    } catch (...) {
+        xml_.CancelZipPart();
+        throw;
+    }
+    xml_.EndZipPart();
+}
+
+// Sheet `index` written whole, its state kept after the last row.
+void TXLSWrite2007XML::WriteWorksheetWhole(int index, TOpenXmlSheetCache& kept) {
+    sheet_rows_ = [&](TSheet& s) {
+        kept.rows_end = WriteSheetRows(s, 0);
+        xml_.Flush();
+        kept.rows = zip_.Zip().CheckpointEntry();
+    };
+    try {
+        StreamPart(WorksheetPartName(index + 1), [&] {
+            zip_.Zip().ResumeEntry(nullptr);
+            WriteWorksheet(index);
+        });
+    } catch (...) {
+        sheet_rows_ = nullptr;
+        throw;
+    }
+    sheet_rows_ = nullptr;
 }
 
 }  // namespace linograf::workbook

@@ -28,6 +28,7 @@ class TSheet;
 class TStream;
 class TSSTEntry;
 class TOpenXmlAppendCache;
+struct TOpenXmlSheetCache;
 
 // Writes the workbook as an Open XML package into output (an empty file), with the source
 // package kept from the last Open XML read, if any.
@@ -83,6 +84,10 @@ class TXLSWrite2007XML {
     // of that write and only the rows added since (with the strings they bring) are made;
     // otherwise they are written whole. Either way the parts' state is kept for the next write.
     void WriteAppendableParts();
+    void AppendSharedStrings(TOpenXmlAppendCache& cache, TOpenXmlAppendCache& next);
+    void WriteSharedStringsWhole(TOpenXmlAppendCache& next);
+    void AppendSheetRows(int index, TOpenXmlSheetCache& before, TOpenXmlSheetCache& kept);
+    void WriteWorksheetWhole(int index, TOpenXmlSheetCache& kept);
     // The worksheet's text without its rows; `split` gets the position where the rows would go.
     std::string WorksheetFrame(int index, size_t& split);
     bool AppendCacheFits(const TOpenXmlAppendCache& cache, const std::string& styles,
