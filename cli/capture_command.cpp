@@ -13,7 +13,9 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
+#include <optional>
 
 #include "cli/capture_port.h"
 #include "cli/capture_status.h"
@@ -98,6 +100,14 @@ void PrintCaptureUsage(std::FILE* to) {
         "Exit status: 0 when every line received is in a file, 1 when any is not or anything failed\n"
         "(also when the device vanished and was not back at the end), 2 for a wrong command line.\n",
         to);
+}
+
+// The whole of `text` as a decimal number within [low, high]; nothing when it is not one.
+std::optional<double> NumberInRange(const std::string& text, double low, double high) {
+    char* end = nullptr;
+    const double n = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(n >= low && n <= high)) return std::nullopt;
+    return n;
 }
 
 std::int64_t PositiveInteger(const std::string& option, const std::string& value) {
@@ -243,12 +253,11 @@ TCaptureOptions ReadCaptureOptions(const std::vector<std::string>& arguments) {
             ++sources;
         } else if (name == "--demo-rate") {
             const std::string v = value();
-            char* end = nullptr;
-            const double rate = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end != '\0' || !(rate >= 0.1 && rate <= 1000))
+            const auto rate = NumberInRange(v, 0.1, 1000);
+            if (!rate)
                 throw ECaptureUsage("--demo-rate needs a number of lines a second from 0.1 to 1000, not \"" +
                                     v + "\"");
-            options.demo_rate = rate;
+            options.demo_rate = *rate;
         } else if (name == "--no-reconnect") {
             flag();
             options.reconnect = false;
@@ -295,20 +304,17 @@ TCaptureOptions ReadCaptureOptions(const std::vector<std::string>& arguments) {
             if (options.status_file->empty()) throw ECaptureUsage("--status-file needs a file name");
         } else if (name == "--health-seconds") {
             const std::string v = value();
-            char* end = nullptr;
-            const double s = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end != '\0' || !(s >= 1) || s > 1e6)
+            const auto s = NumberInRange(v, 1, 1e6);
+            if (!s)
                 throw ECaptureUsage("--health-seconds needs a number of seconds from 1, not \"" + v + "\"");
-            options.health_seconds = s;
+            options.health_seconds = *s;
         } else if (name == "--lines") {
             options.lines = PositiveInteger(name, value());
         } else if (name == "--seconds") {
             const std::string v = value();
-            char* end = nullptr;
-            const double s = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end != '\0' || !(s > 0) || s > 1e9)
-                throw ECaptureUsage("--seconds needs a positive number, not \"" + v + "\"");
-            options.seconds = s;
+            const auto s = NumberInRange(v, std::numeric_limits<double>::denorm_min(), 1e9);
+            if (!s) throw ECaptureUsage("--seconds needs a positive number, not \"" + v + "\"");
+            options.seconds = *s;
         } else {
             line.Unknown();
         }
