@@ -582,27 +582,39 @@ TEST(BiffReaderRecords, TheEmptyTextHeldSeveralTimesIsOneString) {
     EXPECT_EQ(book.Sheet(0).Cells().Find(0, 0)->value.entry, book.Sheet(0).Cells().Find(3, 0)->value.entry);
 }
 
-// A damaged file's DIMENSIONS record too short for its fields is kept filled up with zeros, so the
-// workbook read can be written again (the write updates the record's fields) and reads back.
+// A damaged file's record too short for the fields the model and the writer use is kept filled
+// up with zeros, so the workbook read can be written again and reads back: DIMENSIONS with 8 of
+// its 14 bytes, and a worksheet's WINDOW2 in the 10-byte layout of chart sheets, which has no
+// zoom fields.
 TEST(BiffReaderRecords, AShortRecordOfFixedSizeIsFilledUpSoTheWorkbookWritesAgain) {
     test::TempDir dir;
-    Records r = MinimalGlobals({"S"});
-    r.Add(0x00FC, Bytes().U32(1).U32(1).Str8("x"));
-    r.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
-    r.Add(0x0200, Bytes().U32(0).U32(1));  // 8 of DIMENSIONS' 14 bytes
-    r.Add(0x00FD, Bytes().U16(0).U16(0).U16(16).U32(0));
-    r.Add(EOF_, "");
-    const std::string path = dir.File("short.xls");
-    WriteXls(path, r.bytes());
+    const struct {
+        uint16_t id;
+        std::string data;
+    } cases[] = {
+        {0x0200, Bytes().U32(0).U32(1)},
+        {0x023E, Bytes().U16(0x06B6).U16(0).U16(0).U32(64)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        Records r = MinimalGlobals({"S"});
+        r.Add(0x00FC, Bytes().U32(1).U32(1).Str8("x"));
+        r.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010));
+        r.Add(c.id, c.data);
+        r.Add(0x00FD, Bytes().U16(0).U16(0).U16(16).U32(0));
+        r.Add(EOF_, "");
+        const std::string path = dir.File("short.xls");
+        WriteXls(path, r.bytes());
 
-    TTabulon4 book;
-    ReadInto(book, path);
-    const std::string written = dir.File("written.xls");
-    book.SetFilename(Utf8ToWide(written));
-    ASSERT_NO_THROW(book.Write());
-    TTabulon4 again;
-    ReadInto(again, written);
-    EXPECT_EQ(CellText(again.Sheet(0), 0, 0), u"x");
+        TTabulon4 book;
+        ReadInto(book, path);
+        const std::string written = dir.File("written.xls");
+        book.SetFilename(Utf8ToWide(written));
+        ASSERT_NO_THROW(book.Write());
+        TTabulon4 again;
+        ReadInto(again, written);
+        EXPECT_EQ(CellText(again.Sheet(0), 0, 0), u"x");
+    }
 }
 
 // A read that fails part-way leaves what it read; its cells own their strings as any others, so

@@ -47,8 +47,11 @@ bool TBiffReader::SheetLayoutRecord(TSheet& sheet) {
         case rec::WINDOW2: {
             consumed_ = true;
             if (biff_ < 5) return true;
+            // A worksheet's or macro sheet's WINDOW2 has 18 bytes in BIFF8. BIFF5's, and a damaged
+            // file's in the 10-byte layout of chart sheets, end before the zoom fields the model
+            // reads and writes; zero there is the default zoom.
             std::vector<uint8_t> d(Data().begin(), Data().end());
-            if (biff_ == 5 && d.size() < 18) d.resize(18, 0);
+            if (d.size() < 18) d.resize(18, 0);
             Store(rec::WINDOW2, d);
             return true;
         }

@@ -38,9 +38,7 @@ class TSSTRecords {
         room_ = TBiffWriter::kRecordLimit;
     }
     // Sets the length of the record being filled.
-    void Close() {
-        stream_.PatchU16(header_ + 2, static_cast<uint16_t>(TBiffWriter::kRecordLimit - room_));
-    }
+    void Close() { stream_.PatchU16(header_ + 2, static_cast<uint16_t>(TBiffWriter::kRecordLimit - room_)); }
 
     // `size` bytes in units of `step` bytes, over as many records as they need; with
     // `option_byte`, each CONTINUE record they go on in starts with `option`.
@@ -92,7 +90,8 @@ void WriteString(TXLSStream& stream, TSSTRecords& records, const TSSTEntry& e, u
     const uint8_t type = e.Type();
     if (type & ~0x0Du) {
         char message[80];
-        std::snprintf(message, sizeof message, "STT: Unhandled string type in Write (%.2X) # %u", type, number);
+        std::snprintf(message, sizeof message, "STT: Unhandled string type in Write (%.2X) # %u", type,
+                      number);
         throw std::runtime_error(message);
     }
     stream.WriteU16(e.CharCount());
@@ -102,7 +101,8 @@ void WriteString(TXLSStream& stream, TSSTRecords& records, const TSSTEntry& e, u
         stream.WriteU16(e.RunCount());
         records.Take(2);
     }
-    const std::span<const uint8_t> extended = (type & kSSTExtended) ? e.Extended() : std::span<const uint8_t>();
+    const std::span<const uint8_t> extended =
+        (type & kSSTExtended) ? e.Extended() : std::span<const uint8_t>();
     if (type & kSSTExtended) {
         stream.WriteU32(static_cast<uint32_t>(extended.size()));
         records.Take(4);
