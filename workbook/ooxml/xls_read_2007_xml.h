@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "workbook/ooxml/xml_element_tree.h"
+#include "workbook/ooxml/xml_values.h"
 
 namespace linograf::workbook {
 
@@ -71,6 +72,16 @@ class TXLSRead2007XML : private TXmlElementHandler {
     void ReadRow(const TExXMLTag& tag);
     void ReadColumns(const TExXMLTag& tag);
     void ReadCell(const TExXMLTag& tag);
+    // A cell's type attribute ("n" when there is none), its v element and that element's text.
+    struct TCellText {
+        std::string_view type;
+        const TExXMLTag* v = nullptr;
+        std::string_view value;
+    };
+    void ReadFormulaCell(const TExXMLTag& tag, const TExXMLTag& f, const TCellText& cell, TCellAddress at,
+                         int xf);
+    void ReadValueCell(const TExXMLTag& tag, const TCellText& cell, TCellAddress at, int xf);
+    double DateSerial(std::string_view value) const;
 
     // The value of a required attribute; raises "Required value missing: " + name.
     const std::string& Required(const TExXMLTag& tag, int attribute) const;

@@ -211,69 +211,82 @@ void TXLSRead2007XML::ReadCell(const TExXMLTag& tag) {
     }
     next_col_ = at.col + 1;
 
-    TSheet& sheet = book_.Sheet(sheet_);
+    TCellText cell;
     const std::string* t = tag.Value(xa::t);
-    const std::string_view type = t ? std::string_view(*t) : std::string_view("n");
+    cell.type = t ? std::string_view(*t) : std::string_view("n");
     const int xf = std::max(IntAttribute(tag, xa::s, 0), 0) + 21;
-    const TExXMLTag* v = tag.Child(xe::v);
+    cell.v = tag.Child(xe::v);
     // Values keep their text as written (a string result may begin or end with blanks); the
     // blanks around the other kinds' values are layout.
-    std::string_view value = v ? std::string_view(v->text) : std::string_view();
-    if (type != "str") value = TrimmedValue(value);
-    const bool has_value = !value.empty();
+    cell.value = cell.v ? std::string_view(cell.v->text) : std::string_view();
+    if (cell.type != "str") cell.value = TrimmedValue(cell.value);
 
-    if (const TExXMLTag* f = tag.Child(xe::f)) {
-        auto data = std::make_unique<TFormulaData>();
-        static constexpr std::pair<int, uint16_t> kOptions[] = {
-            {xa::aca, 0x01},  {xa::bx, 0x02},   {xa::ca, 0x04},  {xa::del1, 0x08},
-            {xa::del2, 0x10}, {xa::dt2D, 0x20}, {xa::dtr, 0x40},
-        };
-        for (auto [attribute, bit] : kOptions)
-            if (Flag(*f, attribute)) data->options |= bit;
-        const std::string* ft = f->Value(xa::t);
-        data->in_shared_group = ft && *ft == "shared";
-        data->text = DecodeText(f->text);
-        // Shared groups (master with ref and si, members with si only), array and data-table
-        // formulas are told by these attributes; the model has no form for them, so they go
-        // back as they were, and so does the cell metadata of dynamic arrays.
-        data->xml_formula_attributes = KeptAttributes(*f, [](const TExXMLValue& a) {
-            return std::none_of(std::begin(kOptions), std::end(kOptions),
-                                [&](const auto& option) { return option.first == a.number; });
-        });
-        data->xml_cell_attributes = KeptAttributes(
-            tag, [](const TExXMLValue& a) { return a.name == "cm" || a.name == "vm" || a.name == "ph"; });
-        // A formula without a cached result (as producers that do not calculate write it) reads
-        // with the empty result of its type and is written without one, so that whoever opens
-        // the file calculates it.
-        // An empty value (openpyxl writes <v></v>) is no result either, except as an empty text.
-        data->result_known = has_value || (type == "str" && v != nullptr);
-        TCellType kind;
-        if (type == "n") {
-            kind = ctNumberFormula;
-            data->number = XmlToFloat(value);
-        } else if (type == "str") {
-            kind = ctStringFormula;
-            data->string_result = DecodeCellText(value);
-        } else if (type == "b") {
-            kind = ctBooleanFormula;
-            data->boolean_or_error = XmlToBool(value) ? 1 : 0;
-        } else if (type == "e") {
-            kind = ctErrorFormula;
-            data->boolean_or_error = ErrorCode(value);
-        } else if (type == "d") {
-            kind = ctNumberFormula;
-            double serial = 0;
-            if (has_value && !XmlIsoDateToSerial(value, book_.Date1904(), serial))
-                throw std::runtime_error("Invalid date: " + std::string(value.substr(0, 40)));
-            data->number = serial;
-        } else {
-            throw std::runtime_error("Unknown Excel XML formula type");
-        }
-        sheet.SetFormula(at.col, at.row, xf, kind, std::move(data));
-        return;
+    if (const TExXMLTag* f = tag.Child(xe::f))
+        ReadFormulaCell(tag, *f, cell, at, xf);
+    else
+        ReadValueCell(tag, cell, at, xf);
+}
+
+// An ISO 8601 date as the serial date it stands for, in the workbook's date system.
+double TXLSRead2007XML::DateSerial(std::string_view value) const {
+    double serial = 0;
+    if (!XmlIsoDateToSerial(value, book_.Date1904(), serial))
+        throw std::runtime_error("Invalid date: " + std::string(value.substr(0, 40)));
+    return serial;
+}
+
+void TXLSRead2007XML::ReadFormulaCell(const TExXMLTag& tag, const TExXMLTag& f, const TCellText& cell,
+                                      TCellAddress at, int xf) {
+    auto data = std::make_unique<TFormulaData>();
+    static constexpr std::pair<int, uint16_t> kOptions[] = {
+        {xa::aca, 0x01},  {xa::bx, 0x02},   {xa::ca, 0x04},  {xa::del1, 0x08},
+        {xa::del2, 0x10}, {xa::dt2D, 0x20}, {xa::dtr, 0x40},
+    };
+    for (auto [attribute, bit] : kOptions)
+        if (Flag(f, attribute)) data->options |= bit;
+    const std::string* ft = f.Value(xa::t);
+    data->in_shared_group = ft && *ft == "shared";
+    data->text = DecodeText(f.text);
+    // Shared groups (master with ref and si, members with si only), array and data-table
+    // formulas are told by these attributes; the model has no form for them, so they go back as
+    // they were, and so does the cell metadata of dynamic arrays.
+    data->xml_formula_attributes = KeptAttributes(f, [](const TExXMLValue& a) {
+        return std::none_of(std::begin(kOptions), std::end(kOptions),
+                            [&](const auto& option) { return option.first == a.number; });
+    });
+    data->xml_cell_attributes = KeptAttributes(
+        tag, [](const TExXMLValue& a) { return a.name == "cm" || a.name == "vm" || a.name == "ph"; });
+    // A formula without a cached result (as producers that do not calculate write it) reads with
+    // the empty result of its type and is written without one, so that whoever opens the file
+    // calculates it. An empty value (openpyxl writes <v></v>) is no result either, except as an
+    // empty text.
+    const bool has_value = !cell.value.empty();
+    data->result_known = has_value || (cell.type == "str" && cell.v != nullptr);
+    TCellType kind;
+    if (cell.type == "n") {
+        kind = ctNumberFormula;
+        data->number = XmlToFloat(cell.value);
+    } else if (cell.type == "str") {
+        kind = ctStringFormula;
+        data->string_result = DecodeCellText(cell.value);
+    } else if (cell.type == "b") {
+        kind = ctBooleanFormula;
+        data->boolean_or_error = XmlToBool(cell.value) ? 1 : 0;
+    } else if (cell.type == "e") {
+        kind = ctErrorFormula;
+        data->boolean_or_error = ErrorCode(cell.value);
+    } else if (cell.type == "d") {
+        kind = ctNumberFormula;
+        data->number = has_value ? DateSerial(cell.value) : 0;
+    } else {
+        throw std::runtime_error("Unknown Excel XML formula type");
     }
+    book_.Sheet(sheet_).SetFormula(at.col, at.row, xf, kind, std::move(data));
+}
 
-    if (type == "inlineStr") {
+void TXLSRead2007XML::ReadValueCell(const TExXMLTag& tag, const TCellText& cell, TCellAddress at, int xf) {
+    TSheet& sheet = book_.Sheet(sheet_);
+    if (cell.type == "inlineStr") {
         for (const auto& child : tag.children) {
             if (child->number == kXmlUnknownElement && LocalName(child->name) == xe::kInlineString) {
                 sheet.SetString(at.col, at.row, xf, InlineText(*child));
@@ -283,29 +296,24 @@ void TXLSRead2007XML::ReadCell(const TExXMLTag& tag) {
         sheet.SetBlank(at.col, at.row, xf);
         return;
     }
-    if (!has_value) {
+    const std::string_view value = cell.value;
+    if (value.empty()) {
         sheet.SetBlank(at.col, at.row, xf);
-        return;
-    }
-    if (type == "n") {
+    } else if (cell.type == "n") {
         sheet.SetFloat(at.col, at.row, xf, XmlToFloat(value));
-    } else if (type == "s") {
+    } else if (cell.type == "s") {
         const int index = XmlToInt(value, -1);
         if (index < 0)
             throw std::runtime_error("Invalid shared string index: " + std::string(value.substr(0, 20)));
         sheet.SetSSTString(at.col, at.row, xf, static_cast<uint32_t>(index));
-    } else if (type == "b") {
+    } else if (cell.type == "b") {
         sheet.SetBoolean(at.col, at.row, xf, XmlToBool(value));
-    } else if (type == "e") {
+    } else if (cell.type == "e") {
         sheet.SetError(at.col, at.row, xf, ErrorCode(value));
-    } else if (type == "str") {
+    } else if (cell.type == "str") {
         sheet.SetString(at.col, at.row, xf, DecodeCellText(value));
-    } else if (type == "d") {
-        // An ISO 8601 date goes in as the serial date it stands for, in the workbook's system.
-        double serial = 0;
-        if (!XmlIsoDateToSerial(value, book_.Date1904(), serial))
-            throw std::runtime_error("Invalid date: " + std::string(value.substr(0, 40)));
-        sheet.SetFloat(at.col, at.row, xf, serial);
+    } else if (cell.type == "d") {
+        sheet.SetFloat(at.col, at.row, xf, DateSerial(value));
     } else {
         throw std::runtime_error("Unknown Excel XML cell type");
     }
