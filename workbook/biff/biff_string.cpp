@@ -19,6 +19,62 @@ void NextRecord(TBiffStringSource& source) {
     source.next(source);
 }
 
+// Characters that run on into the next records, each continuation starting with an option byte
+// that says whether its units are 8 or 16 bits, gathered as 16-bit units into `units`.
+const uint8_t* GatherSplitCharacters(TBiffStringSource& source, size_t chars, bool wide,
+                                     std::vector<uint8_t>& units) {
+    units.resize(2 * chars);
+    size_t done = 0;
+    while (done < chars) {
+        if (source.pos == source.length) {
+            NextRecord(source);
+            if (source.length == 0) throw std::runtime_error("Invalid SST record");
+            wide = (source.data[source.pos++] & kWide) != 0;
+        }
+        const size_t left = source.Left();
+        const size_t take = std::min(chars - done, wide ? left / 2 : left);
+        if (take == 0) {
+            // Half a 16-bit unit before the record's end.
+            if (!source.next) throw std::runtime_error("Record too short");
+            throw std::runtime_error("Invalid SST record");
+        }
+        const uint8_t* p = source.data + source.pos;
+        if (wide) {
+            std::memcpy(units.data() + 2 * done, p, 2 * take);
+        } else {
+            for (size_t i = 0; i < take; ++i) {
+                units[2 * (done + i)] = p[i];
+                units[2 * (done + i) + 1] = 0;
+            }
+        }
+        done += take;
+        source.pos += take * (wide ? 2 : 1);
+    }
+    return units.data();
+}
+
+// Phonetic data: plain bytes that may run on into the next records without an option byte.
+void ReadPhoneticData(TBiffStringSource& source, uint32_t size, std::vector<uint8_t>& out) {
+    out.clear();
+    for (uint32_t left = size; left > 0;) {
+        if (source.pos == source.length) NextRecord(source);
+        const size_t take = std::min<size_t>(left, source.Left());
+        out.insert(out.end(), source.data + source.pos, source.data + source.pos + take);
+        source.pos += take;
+        left -= static_cast<uint32_t>(take);
+    }
+}
+
+// 16-bit units that all fit into 8 bits, as 8-bit characters into `narrow`; false, with `narrow`
+// untouched, when one does not.
+bool Narrow(const uint8_t* units, size_t chars, std::vector<uint8_t>& narrow) {
+    for (size_t i = 0; i < chars; ++i)
+        if (units[2 * i + 1] != 0) return false;
+    narrow.resize(chars);
+    for (size_t i = 0; i < chars; ++i) narrow[i] = units[2 * i];
+    return true;
+}
+
 }  // namespace
 
 void TBiffStringSource::Read(uint8_t* target, size_t count) {
@@ -75,59 +131,18 @@ void ReadBiffString(TBiffStringSource& source, TBiffString& out, bool short_coun
         stored = source.data + source.pos;
         source.pos += chars * (wide ? 2 : 1);
     } else {
-        out.split.resize(2 * chars);
-        uint8_t* units = out.split.data();
-        size_t done = 0;
-        while (done < chars) {
-            if (source.pos == source.length) {
-                NextRecord(source);
-                if (source.length == 0) throw std::runtime_error("Invalid SST record");
-                wide = (source.data[source.pos++] & kWide) != 0;
-            }
-            const size_t left = source.Left();
-            const size_t take = std::min(chars - done, wide ? left / 2 : left);
-            if (take == 0) {
-                // Half a 16-bit unit before the record's end.
-                if (!source.next) throw std::runtime_error("Record too short");
-                throw std::runtime_error("Invalid SST record");
-            }
-            const uint8_t* p = source.data + source.pos;
-            if (wide) {
-                std::memcpy(units + 2 * done, p, 2 * take);
-            } else {
-                for (size_t i = 0; i < take; ++i) {
-                    units[2 * (done + i)] = p[i];
-                    units[2 * (done + i) + 1] = 0;
-                }
-            }
-            done += take;
-            source.pos += take * (wide ? 2 : 1);
-        }
-        stored = out.split.data();
+        stored = GatherSplitCharacters(source, chars, wide, out.split);
         wide = true;
     }
-
     const size_t run_bytes = size_t{run_count} * 4;
     const uint8_t* run_data = source.Take(run_bytes, out.runs);
-    out.extended_bytes.clear();
-    for (uint32_t left = extended_size; left > 0;) {
-        if (source.pos == source.length) NextRecord(source);
-        const size_t take = std::min<size_t>(left, source.Left());
-        out.extended_bytes.insert(out.extended_bytes.end(), source.data + source.pos,
-                                  source.data + source.pos + take);
-        source.pos += take;
-        left -= static_cast<uint32_t>(take);
-    }
+    ReadPhoneticData(source, extended_size, out.extended_bytes);
 
     // 16-bit units that all fit into 8 bits are kept as 8-bit characters, unless they were split.
     size_t char_bytes = chars * (wide ? 2 : 1);
     bool in_place = !split;
     if (wide && !split) {
-        bool narrow = true;
-        for (size_t i = 0; i < chars && narrow; ++i) narrow = stored[2 * i + 1] == 0;
-        if (narrow) {
-            out.joined.resize(chars);
-            for (size_t i = 0; i < chars; ++i) out.joined[i] = stored[2 * i];
+        if (Narrow(stored, chars, out.joined)) {
             stored = out.joined.data();
             char_bytes = chars;
             wide = false;
