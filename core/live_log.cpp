@@ -444,52 +444,11 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
             StartNewFile();
             break;
         }
-        try {
-            book_.Read();
-        } catch (...) {
-            // The file is left exactly as it is: it holds something this log cannot account for.
-            if (!why.empty()) why += "; ";
-            why +=
-                "файл " + candidate + " не удалось прочитать (" + ErrorText(std::current_exception()) + ")";
-            continue;
-        }
-        // The rows go into the first sheet, so a workbook that opens with a chart sheet (or a macro
-        // or module sheet) has nowhere to take them; found now, not at the first write, so the
-        // rows are not held back by it.
-        if (book_.Sheets().Count() > 0 && !book_.IsWorksheet(0)) {
-            if (!why.empty()) why += "; ";
-            why += "первый лист файла " + candidate + " — не рабочий лист (диаграмма или макросы)";
-            continue;
-        }
-        // A file in which the reader found no cell at all may be no workbook (an empty or a text
-        // file that a lenient reader took for an empty package): it is not replaced either.
-        bool any_cell = false;
-        for (int i = 0; i < book_.Sheets().Count() && !any_cell; ++i)
-            any_cell = !book_.Sheet(i).Cells().Empty();
-        if (!any_cell) {
-            if (!why.empty()) why += "; ";
-            why += "файл " + candidate + " не содержит ни одной ячейки";
-            continue;
-        }
-        workbook::TSheet& sheet = book_.Sheet(0);
-        if (sheet.Cells().Empty()) {
-            PutHeader();
-            book_.SetTag(1);
-            break;
-        }
-        // After the last used row, whatever the rows before it hold: a file with gaps or one made
-        // by another program keeps all its cells.
-        sheet.CalcDimensions();
-        const long long next = static_cast<long long>(sheet.LastRow()) + 1;
-        if (next > LastRowIndex()) {
-            if (!why.empty()) why += "; ";
-            why +=
-                "файл " + candidate + " заполнен (последняя строка " + std::to_string(LastRowIndex()) + ")";
-            continue;
-        }
-        book_.SetTag(static_cast<int>(next));
-        FitLayoutToFile();
-        break;
+        const std::string refused = OpenExistingFile(candidate);
+        if (refused.empty()) break;
+        // The file is left exactly as it is, and the next sibling name is tried.
+        if (!why.empty()) why += "; ";
+        why += refused;
     }
     // A write of this file that a kill cut short left its temporary beside it; nobody else
     // removes it.
@@ -502,6 +461,42 @@ void TLiveLog::SelectFile(const std::string& name, int first, std::string why) {
         Report(TEvent::kStatus, "Выгрузка в файл " + file_name_);
         Report(TEvent::kNotice, "Запись идёт в файл " + file_name_ + ": " + why);
     }
+}
+
+// Reads the existing file `candidate` to log after its last row. Returns why the log cannot go on
+// in it (the file is then left as it is), or nothing when it can.
+std::string TLiveLog::OpenExistingFile(const std::string& candidate) {
+    try {
+        book_.Read();
+    } catch (...) {
+        // It holds something this log cannot account for.
+        return "файл " + candidate + " не удалось прочитать (" + ErrorText(std::current_exception()) + ")";
+    }
+    // The rows go into the first sheet, so a workbook that opens with a chart sheet (or a macro or
+    // module sheet) has nowhere to take them; found now, not at the first write, so the rows are
+    // not held back by it.
+    if (book_.Sheets().Count() > 0 && !book_.IsWorksheet(0))
+        return "первый лист файла " + candidate + " — не рабочий лист (диаграмма или макросы)";
+    // A file in which the reader found no cell at all may be no workbook (an empty or a text file
+    // that a lenient reader took for an empty package): it is not replaced either.
+    bool any_cell = false;
+    for (int i = 0; i < book_.Sheets().Count() && !any_cell; ++i) any_cell = !book_.Sheet(i).Cells().Empty();
+    if (!any_cell) return "файл " + candidate + " не содержит ни одной ячейки";
+    workbook::TSheet& sheet = book_.Sheet(0);
+    if (sheet.Cells().Empty()) {
+        PutHeader();
+        book_.SetTag(1);
+        return {};
+    }
+    // After the last used row, whatever the rows before it hold: a file with gaps or one made by
+    // another program keeps all its cells.
+    sheet.CalcDimensions();
+    const long long next = static_cast<long long>(sheet.LastRow()) + 1;
+    if (next > LastRowIndex())
+        return "файл " + candidate + " заполнен (последняя строка " + std::to_string(LastRowIndex()) + ")";
+    book_.SetTag(static_cast<int>(next));
+    FitLayoutToFile();
+    return {};
 }
 
 void TLiveLog::FitLayoutToFile() {

@@ -220,6 +220,7 @@ class TLiveLog {
     void SelectFile(const std::string& name, int first, std::string why);
     void StartNewFile();
     // An existing file's columns decide where the new rows' arrival time and values go.
+    std::string OpenExistingFile(const std::string& candidate);
     void FitLayoutToFile();
     void PutHeader();
     void PutRow(const std::vector<std::string>& values, std::optional<TDateTime> arrival);
