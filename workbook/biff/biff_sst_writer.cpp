@@ -1,9 +1,27 @@
-// TBiffWriter: the shared string table as the SST record, the CONTINUE records its strings run
-// on into, and the EXTSST record that indexes them.
+// TBiffWriter: the shared string table, SST continued in CONTINUE records, each holding at most
+// 8224 bytes.
+// A string's header never splits; its characters may, and the continuation then starts with the
+// option byte again. EXTSST lists where every S-th string starts.
 //
-// A string split across records restarts in the CONTINUE record with an option byte telling
-// whether its characters are 8 or 16 bits wide; characters are never cut in half. Formatting
-// runs and phonetic data follow the characters and split without an option byte.
+// SST                                      one string (unicode string, 16-bit count)
+//   OFFSET  SIZE  DESCRIPTION                OFFSET  SIZE  DESCRIPTION
+//   0       4     references from cells      0       2     character count
+//   4       4     distinct strings           2       1     options: 0x01 UTF-16LE, 0x04 phonetic
+//   8       var   the strings, in order                    data follows, 0x08 formatting runs
+//                                            [3      2     run count, with 0x08]
+// CONTINUE                                   [.      4     phonetic data size, with 0x04]
+//   0       var   the rest: a string split   .       var   characters (1 or 2 bytes each)
+//                 in its characters starts   .       4*n   runs: character position, font index
+//                 with a new option byte     .       var   phonetic data
+//
+// EXTSST
+//   OFFSET  SIZE  DESCRIPTION
+//   0       2     strings per bucket (at least 8)
+//   2       8*n   per bucket: stream position of its first string (4), offset of that string
+//                 within its SST or CONTINUE record counted from the record header (2), 0 (2)
+//
+// Characters are never cut in half at a record's end. Formatting runs and phonetic data follow the
+// characters and split without an option byte.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>

@@ -244,7 +244,6 @@ void TBiffWriter::WritePalette() {
     stream_.WriteRecord(rec::PALETTE, r.View());
 }
 
-// Written with position 0; each sheet's BOF offset is patched in just before the sheet.
 // BOUNDSHEET, one per sheet, in the globals; the sheet's substream position is patched in once the
 // sheet is written (PatchBoundsheet).
 //
@@ -271,24 +270,4 @@ void TBiffWriter::PatchBoundsheet(int index) {
     stream_.PatchU32(directory_[index].position_field, static_cast<uint32_t>(stream_.Position()));
 }
 
-// The shared string table: SST continued in CONTINUE records, each holding at most 8224 bytes.
-// A string's header never splits; its characters may, and the continuation then starts with the
-// option byte again. EXTSST lists where every S-th string starts.
-//
-// SST                                      one string (unicode string, 16-bit count)
-//   OFFSET  SIZE  DESCRIPTION                OFFSET  SIZE  DESCRIPTION
-//   0       4     references from cells      0       2     character count
-//   4       4     distinct strings           2       1     options: 0x01 UTF-16LE, 0x04 phonetic
-//   8       var   the strings, in order                    data follows, 0x08 formatting runs
-//                                            [3      2     run count, with 0x08]
-// CONTINUE                                   [.      4     phonetic data size, with 0x04]
-//   0       var   the rest: a string split   .       var   characters (1 or 2 bytes each)
-//                 in its characters starts   .       4*n   runs: character position, font index
-//                 with a new option byte     .       var   phonetic data
-//
-// EXTSST
-//   OFFSET  SIZE  DESCRIPTION
-//   0       2     strings per bucket (at least 8)
-//   2       8*n   per bucket: stream position of its first string (4), offset of that string
-//                 within its SST or CONTINUE record counted from the record header (2), 0 (2)
 }  // namespace linograf::workbook
