@@ -63,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ReadOpenXmlWorkbook(book, stream, &temp);
         // As Read does: a package whose kept parts are damaged is refused here.
         CheckSourcePackageCopies(book, temp);
+        CheckWorkbookRelationIds(book);
     } catch (const std::exception&) {
         return 0;
     }

@@ -42,6 +42,7 @@ void TTabulon4::Read() {
             CreateTempStream();
             ReadOpenXmlWorkbook(*this, input, temp_stream_.get());
             if (temp_stream_) CheckSourcePackageCopies(*this, *temp_stream_);
+            CheckWorkbookRelationIds(*this);
             SetVersion(xvExcel2007);
         } else {
             Clear();

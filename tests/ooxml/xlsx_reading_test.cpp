@@ -546,6 +546,53 @@ TEST_F(XlsxRead, AnExternalReferenceFollowsItsRelationshipThroughAWriteWhateverI
     EXPECT_EQ(again.Sheet(0).AsFloat(0, 0), 1);
 }
 
+// Relationship Ids are any XML name (packaging libraries make ones like "R7f3a"). The write
+// renumbers the workbook relationships it keeps as "rId" and an integer and refuses any other Id;
+// a workbook holding one is refused when it is read, not at every write of the log after it. The
+// relationships of the parts every write makes anew may have any Id.
+TEST_F(XlsxRead, AKeptRelationshipWhoseIdTheWriteCannotRenumberIsRefusedAtTheRead) {
+    const struct {
+        const char* sheet_id;
+        const char* theme_id;
+        bool reads;
+    } cases[] = {
+        {"rId1", "rId2", true},
+        {"Rsheet", "rId2", true},
+        {"rId1", "R7f3a", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.sheet_id) + " " + c.theme_id);
+        const std::string rels = Xml(
+            std::string(
+                R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)") +
+            R"(<Relationship Id=")" + c.sheet_id +
+            R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+            R"(<Relationship Id=")" +
+            c.theme_id +
+            R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/theme" Target="theme/theme1.xml"/>)"
+            "</Relationships>");
+        const std::string workbook =
+            Xml(std::string("<workbook ") + kMain + " " + kRelNs +
+                R"(><sheets><sheet name="A" sheetId="1" r:id=")" + c.sheet_id + R"("/></sheets></workbook>)");
+        const std::vector<Part> parts = {
+            {"xl/workbook.xml", workbook},
+            {"xl/_rels/workbook.xml.rels", rels},
+            {"xl/worksheets/sheet1.xml", SheetPart("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>")},
+            {"xl/theme/theme1.xml",
+             Xml("<a:theme xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\"/>")}};
+        if (!c.reads) {
+            EXPECT_THAT(ReadError(parts), HasSubstr("Unknown Id in workbook relationship"));
+            continue;
+        }
+        Read(parts);
+        ASSERT_NO_THROW(book_.Write());
+        TTabulon4 again;
+        again.SetFilename(book_.Filename());
+        again.Read();
+        EXPECT_EQ(again.Sheet(0).AsFloat(0, 0), 1);
+    }
+}
+
 TEST_F(XlsxRead, TheSourcePackageIsKeptForTheNextWrite) {
     const std::string package = BuildArchive({{"xl/workbook.xml", WorkbookPart({"K"})}});
     ReadBytes(package);

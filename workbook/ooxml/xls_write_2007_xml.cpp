@@ -61,6 +61,11 @@ bool ParseRelationId(std::string_view id, long long& number) {
     return true;
 }
 
+// The workbook relationships of the parts every write makes anew.
+bool IsGeneratedRelation(const TXMLRelation& r) {
+    return r.type == "worksheet" || r.type == "styles" || r.type == "sharedStrings" || r.type == "calcChain";
+}
+
 std::string UtcTimeStamp() {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm parts{};
@@ -181,6 +186,13 @@ bool IsFolderEntry(std::u16string_view name) {
 
 }  // namespace
 
+void CheckWorkbookRelationIds(TTabulon4& book) {
+    long long number = 0;
+    for (const TXMLRelation& r : book.OpenXml().Relations().All())
+        if (!IsGeneratedRelation(r) && !ParseRelationId(r.id, number))
+            throw std::runtime_error("Unknown Id in workbook relationship");
+}
+
 void CheckSourcePackageCopies(TTabulon4& book, TStream& source_package) {
     TXLSZipArchive from;
     from.Open(source_package);
@@ -258,10 +270,7 @@ void TXLSWrite2007XML::RebuildWorkbookRelations() {
     // The relationships of the generated parts are made anew below. A list that already holds
     // them (from an earlier write of this workbook) would otherwise gain another set at every
     // write.
-    std::erase_if(relations.All(), [](const TXMLRelation& r) {
-        return r.type == "worksheet" || r.type == "styles" || r.type == "sharedStrings" ||
-               r.type == "calcChain";
-    });
+    std::erase_if(relations.All(), [](const TXMLRelation& r) { return IsGeneratedRelation(r); });
     // Whatever the file's relationships are called, external references and chart sheets may
     // name them; the ones made here are named by nothing else.
     const std::size_t kept = relations.All().size();

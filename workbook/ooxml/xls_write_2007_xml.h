@@ -38,6 +38,9 @@ void WriteOpenXmlWorkbook(TTabulon4& book, TStream& output, TStream* source_pack
 // (a damaged entry of a part the reader had no need of), so that a package which reads but
 // could never be written again is refused when it is read instead of at every write.
 void CheckSourcePackageCopies(TTabulon4& book, TStream& source_package);
+// Raises the error a write would meet at a workbook relationship it keeps whose Id it cannot
+// renumber (one that is not "rId" followed by an integer), for the same reason.
+void CheckWorkbookRelationIds(TTabulon4& book);
 struct TCell;
 
 // "xl/worksheets/sheet<number>.xml" and its relationships part.
