@@ -563,6 +563,40 @@ TEST(BiffReaderRecords, HostileSharedStringTablesEndTheRead) {
     }
 }
 
+// A user style's name count beyond the 255 characters a style name may have (a damaged record):
+// the writer would give the record the length the count calls for, more than a record may hold,
+// and the file written would not read again. The read refuses it; a name of 255 reads and writes.
+TEST(BiffReaderRecords, AStyleNameLongerThan255CharactersIsRefused) {
+    test::TempDir dir;
+    for (const uint16_t count : {uint16_t{255}, uint16_t{256}, uint16_t{0xFF07}}) {
+        SCOPED_TRACE(count);
+        Records r = MinimalGlobals({"S"});
+        Bytes style;
+        style.U16(0x0010).U16(count).U8(0);
+        style.Raw(std::string(std::min<uint16_t>(count, 255), 'n'));
+        r.Add(0x0293, style);
+        r.Add(EOF_, "").Add(BOF, biffreadtest::BofData(0x0010)).Add(EOF_, "");
+        const std::string path = dir.File("style.xls");
+        WriteXls(path, r.bytes());
+        if (count > 255) {
+            EXPECT_NE(ReadError(path).find("Style name longer than 255 characters"), std::string::npos);
+            continue;
+        }
+        TTabulon4 book;
+        ReadInto(book, path);
+        const std::string written = dir.File("written.xls");
+        book.SetFilename(Utf8ToWide(written));
+        ASSERT_NO_THROW(book.Write());
+        TTabulon4 again;
+        ReadInto(again, written);
+        const std::string expected = Bytes().U16(0x0010).Str8(std::string(255, 'n'));
+        bool found = false;
+        for (const auto& kept : again.NamedStyles())
+            found = found || std::string(kept.data.begin(), kept.data.end()) == expected;
+        EXPECT_TRUE(found) << "the 255-character style did not come back";
+    }
+}
+
 // An empty text may be held several times, in 8-bit or 16-bit form: all are one entry.
 TEST(BiffReaderRecords, TheEmptyTextHeldSeveralTimesIsOneString) {
     test::TempDir dir;

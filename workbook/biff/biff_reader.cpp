@@ -567,6 +567,10 @@ void TBiffReader::Style() {
     consumed_ = true;
     Place(kPlaceholderFormats);
     std::vector<uint8_t> d(Data().begin(), Data().end());
+    // A user style's name has at most 255 characters; the writer gives the record the length its
+    // count calls for, and a damaged count would make a record no reader takes.
+    if (biff_ == 8 && d.size() >= 4 && !(Get16(d.data()) & 0x8000) && Get16(d.data() + 2) > 255)
+        throw std::runtime_error("Style name longer than 255 characters");
     if (biff_ < 8 && d.size() >= 3 && !(Get16(d.data()) & 0x8000)) {
         // A user style's byte-counted 8-bit name, in the file's code page, becomes a BIFF8 string
         // of 16-bit characters.
