@@ -34,6 +34,13 @@ void ReadInto(TTabulon4& book, const std::string& path) {
     book.Read();
 }
 
+// Writes `book` as the file `path` and reads that file into `again`.
+void WriteAndReadBack(TTabulon4& book, const std::string& path, TTabulon4& again) {
+    book.SetFilename(Utf8ToWide(path));
+    book.Write();
+    ReadInto(again, path);
+}
+
 // What the read failed with, or empty when it succeeded.
 std::string ReadError(const std::string& path) {
     TTabulon4 book;
@@ -584,11 +591,8 @@ TEST(BiffReaderRecords, AStyleNameLongerThan255CharactersIsRefused) {
         }
         TTabulon4 book;
         ReadInto(book, path);
-        const std::string written = dir.File("written.xls");
-        book.SetFilename(Utf8ToWide(written));
-        ASSERT_NO_THROW(book.Write());
         TTabulon4 again;
-        ReadInto(again, written);
+        ASSERT_NO_THROW(WriteAndReadBack(book, dir.File("written.xls"), again));
         const std::string expected = Bytes().U16(0x0010).Str8(std::string(255, 'n'));
         bool found = false;
         for (const auto& kept : again.NamedStyles())
@@ -642,11 +646,8 @@ TEST(BiffReaderRecords, AShortRecordOfFixedSizeIsFilledUpSoTheWorkbookWritesAgai
 
         TTabulon4 book;
         ReadInto(book, path);
-        const std::string written = dir.File("written.xls");
-        book.SetFilename(Utf8ToWide(written));
-        ASSERT_NO_THROW(book.Write());
         TTabulon4 again;
-        ReadInto(again, written);
+        ASSERT_NO_THROW(WriteAndReadBack(book, dir.File("written.xls"), again));
         EXPECT_EQ(CellText(again.Sheet(0), 0, 0), u"x");
     }
 }
